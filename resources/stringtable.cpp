@@ -1,0 +1,59 @@
+#include "stringtable.h"
+
+#include <QFile>
+#include <QHash>
+#include <stdexcept>
+#include <string>
+
+namespace {
+
+QHash<int, QString> parseTable(const QString &content)
+{
+    QHash<int, QString> table;
+    const auto lines = content.split(QLatin1Char('\n'));
+    for (const QString &rawLine : lines) {
+        QString line = rawLine;
+        if (line.endsWith(QLatin1Char('\r')))
+            line.chop(1);
+        if (line.isEmpty() || line.startsWith(QLatin1Char('#')))
+            continue;
+        const qsizetype tab = line.indexOf(QLatin1Char('\t'));
+        const qsizetype open = line.indexOf(QLatin1Char('"'));
+        const qsizetype close = line.lastIndexOf(QLatin1Char('"'));
+        if (tab <= 0 || open <= tab || close <= open)
+            throw std::logic_error("malformed line in the string table: " + line.toStdString());
+        bool ok = false;
+        const int id = line.left(tab).trimmed().toInt(&ok);
+        if (!ok)
+            throw std::logic_error("malformed id in the string table: " + line.toStdString());
+        table.insert(id, line.mid(open + 1, close - open - 1));
+    }
+    return table;
+}
+
+const QHash<int, QString> &table()
+{
+    static const QHash<int, QString> loaded = [] {
+        QFile file(QStringLiteral(":/parcelup/strings.txt"));
+        if (!file.open(QIODevice::ReadOnly))
+            throw std::logic_error("the string table resource is missing");
+        return parseTable(QString::fromUtf8(file.readAll()));
+    }();
+    return loaded;
+}
+
+} // namespace
+
+QString ResourceString(int id)
+{
+    const auto &strings = table();
+    const auto it = strings.constFind(id);
+    if (it == strings.cend())
+        throw std::out_of_range("no text with id " + std::to_string(id) + " in the string table");
+    return *it;
+}
+
+bool HasResourceString(int id)
+{
+    return table().contains(id);
+}
