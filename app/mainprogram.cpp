@@ -1,0 +1,80 @@
+#include "mainprogram.h"
+
+#include "classupload.h"
+#include "instanceguard.h"
+#include "numberconversion.h"
+#include "programerror.h"
+#include "settingsstore.h"
+#include "stringtable.h"
+
+namespace {
+
+[[noreturn]] void overflow(const QString &key, const QString &text)
+{
+    throw ProgramError(
+        ProgramError::Overflow,
+        ResourceString(4000).replace(QLatin1String("%1"), key).replace(QLatin1String("%2"), text));
+}
+
+bool readTruth(SettingsSource &settings, const QString &key)
+{
+    const QString text = settings.read(key);
+    const auto value = TruthFromText(text);
+    if (!value)
+        overflow(key, text);
+    return *value;
+}
+
+qint32 readWholeNumber(SettingsSource &settings, const QString &key)
+{
+    const QString text = settings.read(key);
+    const auto value = WholeNumberFromText(text);
+    if (!value)
+        overflow(key, text);
+    return *value;
+}
+
+} // namespace
+
+void ApplySettings(SettingsSource &settings, classUpload &session)
+{
+    session.LocalBaseDir(settings.read(QStringLiteral("FTPLocalBaseDir")));
+    session.RemoteBaseDir(settings.read(QStringLiteral("FTPRemoteBaseDir")));
+    session.RemoteURL(settings.read(QStringLiteral("FTPRemoteURL")));
+    session.FTPHost(settings.read(QStringLiteral("FTPHost")));
+    session.FTPLogonName(settings.read(QStringLiteral("FTPLogonName")));
+    session.FTPLogonPassword(settings.read(QStringLiteral("FTPPassword")));
+    session.FTPDisablePasv(readTruth(settings, QStringLiteral("FTPPassive")));
+    session.FTPDelete(readTruth(settings, QStringLiteral("FTPDelete")));
+
+    const qint32 firewallType = readWholeNumber(settings, QStringLiteral("FTPFirewallType"));
+    if (firewallType == 0)
+        return;
+    session.FTPFirewallType(firewallType);
+    session.FTPFirewallHost(settings.read(QStringLiteral("FTPFirewallhost")));
+    session.FTPFirewallLogonName(settings.read(QStringLiteral("FTPFirewallLogonName")));
+    session.FTPFirewallPassword(settings.read(QStringLiteral("FTPFirewallPassword")));
+
+    // Any TCP port is accepted, 1 to 65535, also those a signed 16-bit number cannot hold.
+    const QString portKey = QStringLiteral("FTPFirewallPort");
+    const QString portText = settings.read(portKey);
+    const auto port = WholeNumberFromText(portText);
+    if (!port || *port < 0 || *port > 65535)
+        overflow(portKey, portText);
+    session.FTPFirewallPort(*port);
+}
+
+StartOutcome Main(InstanceGuard &guard, SettingsSource &settings,
+                  const std::function<void(const QString &)> &showWarning)
+{
+    if (!guard.tryAcquire()) {
+        showWarning(ResourceString(2012));
+        return StartOutcome::AnotherInstanceRunning;
+    }
+
+    classUpload &session = classUpload::instance();
+    ApplySettings(settings, session);
+    session.FTPDifferentialMode(true);
+    session.MagicUpload();
+    return StartOutcome::RunFinished;
+}

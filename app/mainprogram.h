@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QString>
+#include <functional>
+
+class InstanceGuard;
+class SettingsSource;
+class classUpload;
+
+enum class StartOutcome { RunFinished, AnotherInstanceRunning };
+
+// Start-up: refuses a second copy (message 2012 through showWarning, then nothing else happens),
+// copies the settings into the session, switches differential mode on and performs the one run of
+// the process. Returns when the run has finished; the program then lives on while its window is
+// open.
+StartOutcome Main(InstanceGuard &guard, SettingsSource &settings,
+                  const std::function<void(const QString &)> &showWarning);
+
+// Reads the thirteen settings in their fixed order and hands each to the session right after
+// reading it. The firewall keys other than the type are read only when the type is not 0. A number
+// that does not fit raises ProgramError naming the setting and its text.
+void ApplySettings(SettingsSource &settings, classUpload &session);

@@ -1,0 +1,57 @@
+#include "settingsstore.h"
+
+#include <QSettings>
+#include <QStandardPaths>
+
+namespace {
+
+const QString kGroup = QStringLiteral("parcelup");
+
+QString textOf(const QVariant &value)
+{
+    // An unquoted value with commas reads as a list; joining it back is the closest to what was
+    // meant.
+    if (value.typeId() == QMetaType::QStringList)
+        return value.toStringList().join(QLatin1Char(','));
+    return value.toString();
+}
+
+} // namespace
+
+IniSettingsStore::IniSettingsStore(const QString &iniPath)
+{
+    QSettings settings(iniPath, QSettings::IniFormat);
+    QString group;
+    const QStringList groups = settings.childGroups();
+    if (groups.contains(kGroup)) {
+        group = kGroup;
+    } else {
+        for (const QString &candidate : groups) {
+            if (candidate.compare(kGroup, Qt::CaseInsensitive) == 0) {
+                group = candidate;
+                break;
+            }
+        }
+    }
+    if (group.isEmpty())
+        return;
+    settings.beginGroup(group);
+    const QStringList keys = settings.childKeys();
+    for (const QString &key : keys) {
+        const QString lower = key.toLower();
+        // The first spelling wins when a key appears in several spellings.
+        if (!mValuesByLowerCaseKey.contains(lower))
+            mValuesByLowerCaseKey.insert(lower, textOf(settings.value(key)));
+    }
+}
+
+QString IniSettingsStore::defaultPath()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+           QStringLiteral("/vellumix/vellumix.ini");
+}
+
+QString IniSettingsStore::read(const QString &key)
+{
+    return mValuesByLowerCaseKey.value(key.toLower());
+}
