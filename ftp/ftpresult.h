@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QtGlobal>
+
+// Outcome numbers of FtpControl::result(). 0 is success. A negative reply of the server is reported
+// as ReplyBase + its three-digit code (530 at log-in gives 20530), so callers can tell "the server
+// said no" from failures that happened on our side of the connection, which use the small numbers
+// below.
+namespace FtpResult {
+enum Code : qint16 {
+    Success = 0,
+    NameLookupFailed = 1,      // the host name could not be resolved
+    ConnectionRefused = 2,     // nothing listens on the host's port
+    ConnectionLost = 3,        // the control or data connection broke off
+    Timeout = 4,               // the server did not answer in time
+    TlsFailure = 5,            // handshake failed, certificate refused, or TLS required but missing
+    LocalFileUnreadable = 6,   // PutFile: the local file could not be opened or read
+    LocalFileUnwritable = 7,   // GetFile: the local file could not be created or written
+    ProtocolViolation = 8,     // the server's reply could not be understood
+    Aborted = 9,               // Abort() ended the request
+    ProxyFailure = 10,         // the SOCKS5, HTTP or FTP proxy refused or could not be reached
+    DataConnectionFailed = 11, // no data connection could be opened in either mode
+    NotConnected = 12,         // a request that needs a log-in was started without one
+    ReplyBase = 20000,
+};
+} // namespace FtpResult
