@@ -1,0 +1,148 @@
+#pragma once
+
+#include "debuglog.h"
+
+#include <QList>
+#include <QString>
+#include <functional>
+#include <memory>
+
+class FtpControl;
+class UploadView;
+
+// One file queued for upload. Path is what the server sees and the upload log records: relative to
+// the site folder, lower case, "\" between folder names. LocalPath is the same file with the names
+// as they are on disk, because Linux file names are case-sensitive and the file must be opened by
+// its real name. Size is 64-bit: sites do hold files of 2 GiB and more.
+struct UploadItem
+{
+    QString Path;
+    qint64 Size = 0;
+    QString LocalPath;
+};
+
+// The upload session: the settings of the publication, the lists and counters of the one run of
+// this process, its completion, abort and error state, and every step of the run. There is exactly
+// one per process (instance()); the progress window's handlers reach the same object as start-up
+// does.
+//
+// Failures of the run are recorded, not thrown: mAborted, mErrorId and mErrorText describe the last
+// one, and every step tests mAborted before it goes on. Only unexpected problems (a local file that
+// cannot be read) raise ProgramError and end the program.
+//
+// All members run on the one user-interface thread. While an operation waits for the FTP component
+// it processes events, so FTPDone, FTPDebug, ResetWatchDog, TriggerWatchDog and FTPCancel run
+// nested inside it; they only set fields, and every wait and loop re-reads mAborted.
+class classUpload
+{
+public:
+    // The single session of the process, created on first use.
+    static classUpload &instance();
+
+    // How the session reaches its view (and through it the FTP component). The provider creates the
+    // view on first use and again after it was closed; start-up installs the window's, tests their
+    // own.
+    using ViewProvider = std::function<UploadView &()>;
+    static void setViewProvider(ViewProvider provider);
+
+    classUpload(const classUpload &) = delete;
+    classUpload &operator=(const classUpload &) = delete;
+    ~classUpload();
+
+    // Public members in the order of the session's method table.
+    void FTPDebug(const QString &Message);
+    void FTPFirewallHost(const QString &myNewHost);
+    void FTPDisablePasv(bool myNewPasv);
+    void FTPDelete(bool myNewDelete);
+    void FTPFirewallLogonName(const QString &myNewName);
+    void FTPFirewallPassword(const QString &myNewPassword);
+    void FTPFirewallPort(qint32 myNewPort);
+    void FTPFirewallType(qint32 myNewType);
+    void LocalBaseDir(const QString &myNewBaseDir);
+    void RemoteBaseDir(const QString &myNewBaseDir);
+    void RemoteURL(const QString &myNewURL);
+    [[nodiscard]] QString RemoteURL() const;
+    void ScanLocalSubDir(const QString &mySubDir);
+    void BuildFileLog(const QString &mySubDir);
+    void WriteFileLog();
+    void FTPLogonName(const QString &myNewLogonName);
+    void FTPLogonPassword(const QString &myNewLogonPassword);
+    void FTPHost(const QString &myNewHost);
+    void FTPConnect();
+    [[nodiscard]] QString FTPGetCurrentDir();
+    void FTPCreateDir(const QString &myDirName);
+    bool FTPChangeDir(const QString &myDirName);
+    bool FTPSetCurrentDir(const QString &myDesiredDir, bool CreateNew);
+    void SetRemoteBaseDir();
+    void FTPDeleteFiles();
+    [[nodiscard]] bool FileIsInLog(const QString &myDir, const QString &myFilename);
+    [[nodiscard]] bool DirIsInLog(const QString &myDir);
+    void FTPUploadFiles();
+    // myLocalPath: the file's relative path with its real names on disk; empty means the same as
+    // myPathAndFileName.
+    void FTPUploadFile(const QString &myPathAndFileName, const QString &myLocalPath = QString());
+    void FTPDeleteDirEx(const QString &myDir);
+    void FTPDeleteFileEx(const QString &myPathAndFileName);
+    void FTPDone();
+    void FTPCancel();
+    void FTPDisconnect();
+    [[nodiscard]] bool FTPAborted() const;
+    void MagicUpload();
+    void FTPDifferentialMode(bool myNewMode);
+    void ResetWatchDog();
+    void TriggerWatchDog();
+    void FTPTimeout(qint32 myTimeout);
+
+private:
+    friend struct classUploadTestAccess;
+
+    classUpload();
+    static std::unique_ptr<classUpload> &storage();
+
+    // Private operations, in method-table order.
+    void AddUploadFile(const QString &myPath, const QString &myLocalPath);
+    void AddLogEntry(const QString &myEntry);
+    void FTPPutFile(const QString &myLocalFile, const QString &myRemoteName);
+    void FTPDeleteFile(const QString &myFileName);
+    void FTPDeleteDir(const QString &myDirName);
+    void WaitForCompletion();
+
+    // Records a failure: mAborted, mErrorId and mErrorText, with "%1" replaced by what it concerns.
+    void RecordFailure(int id, const QString &concerned = QString());
+    [[nodiscard]] UploadView &view();
+    [[nodiscard]] FtpControl &ftp();
+    void FillSummary(bool runStarted);
+    void ShowResult();
+
+    // Member variables in declaration order.
+    DebugLog mDebugFile;
+    QList<UploadItem> mUploadList;
+    QList<QString> mLogList;
+    QString mLocalBaseDir;
+    QString mRemoteBaseDir;
+    QString mRemoteURL;
+    qint32 mUploadCount = 0;
+    qint32 mLogCount = 0;
+    qint32 mFilesDone = 0;
+    double mTotalBytes = 0;
+    double mBytesDone = 0;
+    bool mDone = false;
+    bool mAborted = false;
+    qint32 mStartTime = 0;
+    qint32 mErrorId = 0;
+    QString mErrorText;
+    bool mDifferentialMode = false;
+    qint32 mWatchDogTicks = 0;
+    qint32 mTimeout = 60;
+    bool mDeleteRemote = false;
+
+    // The progress figures of the upload loop, kept between files: a figure that cannot be computed
+    // for one file keeps its value from the previous one.
+    struct UploadProgress
+    {
+        double elapsed = 0;
+        double rate = 0;
+        double remaining = 0;
+        QString timeText;
+    } mProgress;
+};

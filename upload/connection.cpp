@@ -1,0 +1,99 @@
+#include "classupload.h"
+#include "ftpcontrol.h"
+#include "ftperror.h"
+#include "stringtable.h"
+
+#include <QCoreApplication>
+
+// Waiting for the FTP component. The run is written as a sequence of steps; each request is started
+// and then waited for here while the thread keeps handling events, so the window repaints, the
+// component's signals arrive and the cancel button and the watchdog act. The wait blocks in the
+// event dispatcher (WaitForMoreEvents) instead of polling, so a slow transfer costs no processor
+// time.
+void classUpload::WaitForCompletion()
+{
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+    while (!mDone && !mAborted) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+    }
+    mDone = false;
+}
+
+void classUpload::FTPConnect()
+{
+    mDebugFile.close();
+    mDone = false;
+    mAborted = false;
+
+    try {
+        ftp().Connect();
+    } catch (const FtpError &) {
+        // Not reported here: the wait ends through the user's cancellation or the watchdog, and the
+        // result read below then says what went wrong.
+    }
+    WaitForCompletion();
+
+    const qint16 result = ftp().result();
+    if (result == 0) {
+        // A cancellation during the log-in stays recorded: the log is opened, the run still stops.
+        mDebugFile.open(DebugLog::defaultFolders());
+    } else if (result == 20530) {
+        RecordFailure(2005);
+    } else {
+        RecordFailure(2000, ftp().host());
+    }
+}
+
+void classUpload::FTPDisconnect()
+{
+    ftp().Disconnect();
+    mDebugFile.close();
+}
+
+void classUpload::FTPDebug(const QString &Message)
+{
+    if (mDebugFile.isOpen())
+        mDebugFile.write(Message);
+}
+
+void classUpload::FTPCancel()
+{
+    // The flag comes first, so every wait and loop stops at its next test even if the rest fails.
+    mAborted = true;
+    try {
+        ftp().Abort();
+    } catch (...) {
+    }
+    try {
+        mErrorId = 2004;
+        mErrorText = ResourceString(2004);
+    } catch (...) {
+    }
+}
+
+void classUpload::FTPDone()
+{
+    mDone = true;
+}
+
+bool classUpload::FTPAborted() const
+{
+    return mAborted;
+}
+
+void classUpload::ResetWatchDog()
+{
+    mWatchDogTicks = 0;
+}
+
+void classUpload::TriggerWatchDog()
+{
+    ++mWatchDogTicks;
+    if (mWatchDogTicks > mTimeout)
+        RecordFailure(2006);
+}
+
+void classUpload::FTPTimeout(qint32 myTimeout)
+{
+    mTimeout = myTimeout;
+}

@@ -1,0 +1,93 @@
+#include "classupload.h"
+#include "formatremainingtime.h"
+#include "ftpcontrol.h"
+#include "ftperror.h"
+#include "pathhelpers.h"
+#include "roundhalfeven.h"
+#include "stringtable.h"
+#include "timeofday.h"
+#include "uploadview.h"
+
+#include <cmath>
+#include <limits>
+
+namespace {
+
+// The progress figures are computed step by step, each allowed to fail on its own (a division by
+// zero while only empty files were sent, a figure too large for the display): a failed step leaves
+// its figure as it was after the previous file, and the upload goes on.
+bool usable(double value)
+{
+    return std::isfinite(value);
+}
+
+} // namespace
+
+void classUpload::FTPUploadFiles()
+{
+    mStartTime = static_cast<qint32>(RoundHalfEven(TimeOfDay()));
+    mProgress = UploadProgress{};
+
+    const qint32 count = mUploadCount;
+    for (qint32 i = 0; i < count; ++i) {
+        const UploadItem item = mUploadList.at(i);
+        FTPUploadFile(item.Path, item.LocalPath);
+        if (mAborted)
+            return;
+        mBytesDone += static_cast<double>(item.Size);
+
+        if (mTotalBytes != 0)
+            view().setProgress(static_cast<float>(mBytesDone / mTotalBytes * 100.0));
+
+        mProgress.elapsed = RoundHalfEven(ElapsedSince(mStartTime, TimeOfDay()));
+        if (mBytesDone != 0) {
+            const double rate = mProgress.elapsed / (mBytesDone / 1000.0);
+            if (usable(rate))
+                mProgress.rate = rate;
+        }
+        const double remaining = (mTotalBytes - mBytesDone) / 1000.0 * mProgress.rate;
+        if (usable(remaining))
+            mProgress.remaining = std::floor(remaining / 10.0) * 10.0;
+
+        if (mProgress.remaining == 0) {
+            mProgress.timeText = ResourceString(1000) + ResourceString(1004);
+        } else if (mProgress.remaining >= std::numeric_limits<qint32>::min() &&
+                   mProgress.remaining <= std::numeric_limits<qint32>::max()) {
+            mProgress.timeText = ResourceString(1000) +
+                                 FormatRemainingTime(static_cast<qint32>(mProgress.remaining));
+        }
+        view().setCaption(ViewLabel::labelTime, mProgress.timeText);
+    }
+}
+
+void classUpload::FTPUploadFile(const QString &myPathAndFileName, const QString &myLocalPath)
+{
+    const PathAndFileName parts = SplitPathAndFileName(myPathAndFileName);
+    // The server sees the lower-case name; the file on disk is opened by its real name.
+    const QString localFile =
+        NativeLocalPath(mLocalBaseDir, myLocalPath.isEmpty() ? myPathAndFileName : myLocalPath);
+    const QString remoteFolder = ToRemoteSlashes(JoinRemotePath(mRemoteBaseDir, parts.DirName));
+
+    view().setCaption(ViewLabel::labelFile, ResourceString(3030));
+    view().setFileText(JoinRemotePath(remoteFolder, parts.FileName));
+
+    FTPSetCurrentDir(remoteFolder, true);
+    if (mAborted)
+        return;
+    FTPPutFile(localFile, parts.FileName);
+    if (!mAborted)
+        ++mFilesDone;
+}
+
+void classUpload::FTPPutFile(const QString &myLocalFile, const QString &myRemoteName)
+{
+    try {
+        ftp().PutFile(myLocalFile, myRemoteName);
+    } catch (const FtpError &) {
+        RecordFailure(2001, myRemoteName);
+        return;
+    }
+    WaitForCompletion();
+    if (ftp().result() != 0)
+        RecordFailure(2001, myRemoteName);
+}

@@ -1,0 +1,104 @@
+#include "classupload.h"
+#include "ftpcontrol.h"
+#include "ftperror.h"
+#include "pathhelpers.h"
+
+// The session never jumps to an absolute remote folder. Some servers present a chrooted or virtual
+// tree in which absolute paths do not mean what they seem; relative steps from the folder the
+// server reports work on all of them. Every walk therefore asks for the current folder, climbs with
+// ".." as far as the two paths differ and descends one name at a time.
+
+QString classUpload::FTPGetCurrentDir()
+{
+    // An error raised here is unexpected and passes to the caller.
+    ftp().QueryCurrentDirectory();
+    WaitForCompletion();
+    if (mAborted)
+        return QString();
+    return ftp().currentDirectory();
+}
+
+bool classUpload::FTPChangeDir(const QString &myDirName)
+{
+    try {
+        ftp().ChangeDirectory(myDirName);
+    } catch (const FtpError &) {
+        // Not reported: the callers decide what a failed change means, and the wait below still
+        // ends through cancellation or the watchdog.
+    }
+    WaitForCompletion();
+    return ftp().result() == 0;
+}
+
+void classUpload::FTPCreateDir(const QString &myDirName)
+{
+    try {
+        ftp().CreateDirectory(myDirName);
+    } catch (const FtpError &) {
+        RecordFailure(2002, myDirName);
+        return;
+    }
+    WaitForCompletion();
+    // Checked however the wait ended: a refused creation is the more useful message than a
+    // time-out.
+    if (ftp().result() != 0)
+        RecordFailure(2002, myDirName);
+}
+
+bool classUpload::FTPSetCurrentDir(const QString &myDesiredDir, bool CreateNew)
+{
+    const QStringList current = SplitRemotePath(FTPGetCurrentDir());
+    const QStringList wanted = SplitRemotePath(myDesiredDir);
+
+    // The first level at which the two differ; a missing level counts as an empty name.
+    const qsizetype depth = std::max(current.size(), wanted.size());
+    qsizetype first = -1;
+    for (qsizetype i = 0; i < depth; ++i) {
+        const QString have = i < current.size() ? current.at(i) : QString();
+        const QString want = i < wanted.size() ? wanted.at(i) : QString();
+        if (have != want) {
+            first = i;
+            break;
+        }
+    }
+    if (first < 0)
+        return !mAborted;
+
+    // Up: one ".." for every current name from the first difference on, whatever those names are.
+    // A failed ".." cannot be told from the server's answer alone and is not checked.
+    for (qsizetype i = current.size() - 1; i >= first; --i) {
+        FTPChangeDir(QStringLiteral(".."));
+        if (mAborted)
+            return false;
+    }
+
+    // Down: one name at a time, creating a missing folder when asked to.
+    for (qsizetype i = first; i < wanted.size(); ++i) {
+        const QString &name = wanted.at(i);
+        if (mAborted)
+            return false;
+        if (FTPChangeDir(name))
+            continue;
+        if (mAborted)
+            return false;
+        if (!CreateNew)
+            return false;
+        FTPCreateDir(name);
+        if (mAborted)
+            return false;
+        if (!FTPChangeDir(name)) {
+            RecordFailure(2003, name);
+            return false;
+        }
+    }
+    return !mAborted;
+}
+
+void classUpload::SetRemoteBaseDir()
+{
+    // Right after the log-in the current folder is the account's login folder; the configured
+    // folder is taken relative to it, also when it starts with a separator.
+    const QString loginFolder = FTPGetCurrentDir();
+    if (!mAborted)
+        mRemoteBaseDir = JoinRemotePath(loginFolder, mRemoteBaseDir);
+}

@@ -1,0 +1,131 @@
+#include "classupload.h"
+#include "formatremainingtime.h"
+#include "ftpcontrol.h"
+#include "roundhalfeven.h"
+#include "stringtable.h"
+#include "systemhelpers.h"
+#include "timeofday.h"
+#include "uploadview.h"
+
+#include <QCoreApplication>
+#include <QLocale>
+
+// One publication from start to result. The steps and their order are fixed: the site builder's
+// users know the window's three steps, and the upload log must be written before anything is
+// transferred so that it reaches the server with the site.
+void classUpload::MagicUpload()
+{
+    // A. Up-front checks; all three are made, the last failing one is reported.
+    if (ftp().host().isEmpty())
+        RecordFailure(2009);
+    if (mLocalBaseDir.isEmpty() || !FolderExists(mLocalBaseDir))
+        RecordFailure(2011);
+    if (ftp().userName().isEmpty())
+        RecordFailure(2010);
+    const bool checksPassed = !mAborted;
+
+    if (checksPassed) {
+        // B. Preparation.
+        mTotalBytes = 0;
+        mBytesDone = 0;
+        mUploadCount = 0;
+        mFilesDone = 0;
+        mErrorId = 0;
+        mStartTime = static_cast<qint32>(RoundHalfEven(TimeOfDay()));
+        view().setWatchDogEnabled(true);
+        view().setCaption(ViewLabel::labelTime, ResourceString(1005));
+        view().setFileText(QString());
+        view().setBold(ViewLabel::labelprepare, true);
+        view().setPicture(ViewPicture::imgPrepare, PictureRunning);
+        view().setPanelVisible(ViewPanel::FrameWait, true);
+        view().setPanelVisible(ViewPanel::FrameResult, false);
+        view().showNonModal();
+        QCoreApplication::processEvents();
+
+        // The scan does not process events: clicks made meanwhile wait in the queue.
+        BuildFileLog(QStringLiteral("\\"));
+        WriteFileLog();
+        ScanLocalSubDir(QStringLiteral("\\"));
+        view().setBold(ViewLabel::labelprepare, false);
+        view().setPicture(ViewPicture::imgPrepare, PictureDone);
+
+        // C. Connection.
+        view().setBold(ViewLabel::labelConnect, true);
+        view().setPicture(ViewPicture::imgConnect, PictureRunning);
+        QCoreApplication::processEvents();
+        // A cancellation made before this point (while the files were being found) must not be
+        // lost: FTPConnect clears the abort flag, so without this test the whole site would be
+        // transferred before the program ends.
+        if (!mAborted)
+            FTPConnect();
+        if (mAborted) {
+            view().setBold(ViewLabel::labelConnect, false);
+            view().setPicture(ViewPicture::imgConnect, PictureFailed);
+        } else {
+            view().setBold(ViewLabel::labelConnect, false);
+            view().setPicture(ViewPicture::imgConnect, PictureDone);
+            view().setBold(ViewLabel::labelFile, true);
+            view().setPicture(ViewPicture::imgFile, PictureRunning);
+            QCoreApplication::processEvents();
+
+            // D. Transfer.
+            SetRemoteBaseDir();
+            if (mDeleteRemote && !mAborted)
+                FTPDeleteFiles();
+            if (!mAborted)
+                FTPUploadFiles();
+            if (!mAborted)
+                FTPDisconnect();
+        }
+    }
+
+    // E. Summary.
+    view().setWatchDogEnabled(false);
+    FillSummary(checksPassed);
+
+    // F. Result.
+    ShowResult();
+}
+
+void classUpload::FillSummary(bool runStarted)
+{
+    const QLocale locale;
+    // Kilobytes are 1000 bytes. 64-bit, so sites of 2 GB and more are counted correctly.
+    const auto kilobytes = static_cast<qint64>(RoundHalfEven(mBytesDone)) / 1000;
+    view().setCaption(ViewLabel::lblKB, locale.toString(mFilesDone) + ResourceString(3000) +
+                                            locale.toString(kilobytes) + ResourceString(3001));
+
+    // After failed checks nothing ran, and the start time was never taken.
+    const double start = runStarted ? mStartTime : TimeOfDay();
+    const double elapsed = RoundHalfEven(ElapsedSince(start, TimeOfDay()));
+    view().setCaption(ViewLabel::lblElapsed, FormatRemainingTime(static_cast<qint32>(elapsed)));
+
+    // The added second keeps the divisor above zero for a run that took no measurable time.
+    const double seconds = ElapsedSince(start, TimeOfDay());
+    const double rate = (mBytesDone / 1000.0) / (seconds + 1.0);
+    view().setCaption(ViewLabel::lblSpeed, locale.toString(rate, 'f', 2) + ResourceString(3002));
+}
+
+void classUpload::ShowResult()
+{
+    if (mErrorId == 2004) {
+        // The user asked to stop: no sound, no message.
+        view().endProgram();
+        return;
+    }
+    if (mErrorId != 0) {
+        PlaySystemSound(QStringLiteral("SystemHand"));
+        view().setCaption(ViewLabel::lblError, mErrorText);
+        view().setPicture(ViewPicture::imgError, PictureFailed);
+        view().setShowButtonVisible(false);
+    } else {
+        PlaySystemSound(QStringLiteral("SystemAsterisk"));
+        view().setCaption(ViewLabel::lblError, ResourceString(2008));
+        view().setPicture(ViewPicture::imgError, PictureDone);
+        view().setShowButtonVisible(!mRemoteURL.isEmpty());
+    }
+    view().showNonModal();
+    view().setPanelVisible(ViewPanel::FrameResult, true);
+    view().setPanelVisible(ViewPanel::FrameWait, false);
+    view().makeCloseTheCancelButton();
+}

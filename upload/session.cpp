@@ -1,0 +1,156 @@
+#include "classupload.h"
+#include "ftpcontrol.h"
+#include "pathhelpers.h"
+#include "programerror.h"
+#include "stringtable.h"
+#include "uploadview.h"
+
+#include <stdexcept>
+
+namespace {
+
+classUpload::ViewProvider &viewProvider()
+{
+    static classUpload::ViewProvider provider;
+    return provider;
+}
+
+} // namespace
+
+std::unique_ptr<classUpload> &classUpload::storage()
+{
+    static std::unique_ptr<classUpload> session;
+    return session;
+}
+
+classUpload &classUpload::instance()
+{
+    auto &session = storage();
+    if (!session)
+        session.reset(new classUpload());
+    return *session;
+}
+
+void classUpload::setViewProvider(ViewProvider provider)
+{
+    viewProvider() = std::move(provider);
+}
+
+classUpload::classUpload()
+{
+    mTimeout = 60;
+    mDifferentialMode = false;
+}
+
+classUpload::~classUpload() = default;
+
+UploadView &classUpload::view()
+{
+    const auto &provider = viewProvider();
+    if (!provider)
+        throw std::logic_error("the upload session has no view");
+    return provider();
+}
+
+FtpControl &classUpload::ftp()
+{
+    return view().ftpcontrol();
+}
+
+void classUpload::RecordFailure(int id, const QString &concerned)
+{
+    mAborted = true;
+    mErrorId = id;
+    mErrorText = ReplaceAll(ResourceString(id), QStringLiteral("%1"), concerned);
+}
+
+// Settings that the component needs are handed over and not kept here: the component's value is the
+// only record, so what the run later reads back (Host, UserName) is exactly what reached the
+// connection.
+
+void classUpload::FTPFirewallHost(const QString &myNewHost)
+{
+    if (!myNewHost.isEmpty())
+        ftp().setFirewallHost(myNewHost);
+}
+
+void classUpload::FTPDisablePasv(bool myNewPasv)
+{
+    // Despite its name this property has always carried the "use passive mode" setting unchanged.
+    ftp().setPassive(myNewPasv);
+}
+
+void classUpload::FTPDelete(bool myNewDelete)
+{
+    mDeleteRemote = myNewDelete;
+}
+
+void classUpload::FTPFirewallLogonName(const QString &myNewName)
+{
+    if (!myNewName.isEmpty())
+        ftp().setFirewallUserName(myNewName);
+}
+
+void classUpload::FTPFirewallPassword(const QString &myNewPassword)
+{
+    if (!myNewPassword.isEmpty())
+        ftp().setFirewallPassword(myNewPassword);
+}
+
+void classUpload::FTPFirewallPort(qint32 myNewPort)
+{
+    if (myNewPort == 0)
+        return;
+    // Every TCP port (1 to 65535) is valid, also those above 32767 that a signed 16-bit number
+    // would not hold. Start-up refuses other values with a message naming the setting before they
+    // get here.
+    if (myNewPort < 0 || myNewPort > 65535)
+        throw ProgramError(ProgramError::Overflow, ResourceString(4002));
+    ftp().setFirewallPort(static_cast<quint16>(myNewPort));
+}
+
+void classUpload::FTPFirewallType(qint32 myNewType)
+{
+    if (myNewType != 0)
+        ftp().setFirewallType(myNewType);
+}
+
+void classUpload::LocalBaseDir(const QString &myNewBaseDir)
+{
+    mLocalBaseDir = myNewBaseDir;
+}
+
+void classUpload::RemoteBaseDir(const QString &myNewBaseDir)
+{
+    mRemoteBaseDir = myNewBaseDir;
+}
+
+void classUpload::RemoteURL(const QString &myNewURL)
+{
+    mRemoteURL = myNewURL;
+}
+
+QString classUpload::RemoteURL() const
+{
+    return mRemoteURL;
+}
+
+void classUpload::FTPLogonName(const QString &myNewLogonName)
+{
+    ftp().setUserName(myNewLogonName);
+}
+
+void classUpload::FTPLogonPassword(const QString &myNewLogonPassword)
+{
+    ftp().setPassword(myNewLogonPassword);
+}
+
+void classUpload::FTPHost(const QString &myNewHost)
+{
+    ftp().setHost(myNewHost);
+}
+
+void classUpload::FTPDifferentialMode(bool myNewMode)
+{
+    mDifferentialMode = myNewMode;
+}

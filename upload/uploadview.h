@@ -1,0 +1,54 @@
+#pragma once
+
+#include <QString>
+
+class FtpControl;
+
+// What the upload session needs from the face of the program: the FTP component it talks through,
+// and the few controls it writes while it works. The progress window implements it, and so does the
+// console face; tests use a recording view. The session never includes a widget header, so the same
+// run can drive any of them.
+//
+// A view also forwards its component's events and its watchdog timer's ticks to the session (see
+// ForwardEventsToSession), exactly as the window's handlers do.
+
+enum class ViewLabel {
+    labelprepare,
+    labelConnect,
+    labelFile,
+    labelTime,
+    lblKB,
+    lblElapsed,
+    lblSpeed,
+    lblError
+};
+enum class ViewPicture { imgPrepare, imgConnect, imgFile, imgError };
+enum class ViewPanel { FrameWait, FrameResult };
+
+// Numbers of the pictures in the window's image list.
+enum StepPicture : int { PictureRunning = 1, PictureDone = 2, PictureFailed = 3 };
+
+class UploadView
+{
+public:
+    virtual ~UploadView() = default;
+
+    [[nodiscard]] virtual FtpControl &ftpcontrol() = 0;
+
+    virtual void setCaption(ViewLabel label, const QString &caption) = 0;
+    virtual void setBold(ViewLabel label, bool bold) = 0;
+    virtual void setPicture(ViewPicture picture, int imageListIndex) = 0;
+    // The text box that shows the remote path being handled.
+    virtual void setFileText(const QString &text) = 0;
+    // Percent of the bytes uploaded, 0 to 100.
+    virtual void setProgress(float percent) = 0;
+    virtual void setPanelVisible(ViewPanel panel, bool visible) = 0;
+    virtual void setShowButtonVisible(bool visible) = 0;
+    virtual void setWatchDogEnabled(bool enabled) = 0;
+    // Shows the view without blocking.
+    virtual void showNonModal() = 0;
+    // After the run Escape closes the window instead of cancelling.
+    virtual void makeCloseTheCancelButton() = 0;
+    // A run the user cancelled ends the program at once, without sound or message.
+    virtual void endProgram() = 0;
+};
