@@ -1,0 +1,52 @@
+#pragma once
+
+#include "classupload.h"
+
+// Tests read and set the session's private state through this friend, and start each case with a
+// fresh session, as each process of the program starts with one.
+struct classUploadTestAccess
+{
+    static classUpload &fresh()
+    {
+        classUpload::storage().reset(new classUpload());
+        return classUpload::instance();
+    }
+
+    static classUpload &session() { return classUpload::instance(); }
+
+    static bool &done() { return session().mDone; }
+    static bool &aborted() { return session().mAborted; }
+    static qint32 &errorId() { return session().mErrorId; }
+    static QString &errorText() { return session().mErrorText; }
+    static qint32 &watchDogTicks() { return session().mWatchDogTicks; }
+    static qint32 &timeout() { return session().mTimeout; }
+    static bool &deleteRemote() { return session().mDeleteRemote; }
+    static bool &differentialMode() { return session().mDifferentialMode; }
+    static QString &localBaseDir() { return session().mLocalBaseDir; }
+    static QString &remoteBaseDir() { return session().mRemoteBaseDir; }
+    static QString &remoteURL() { return session().mRemoteURL; }
+    static QList<UploadItem> &uploadList() { return session().mUploadList; }
+    static QList<QString> &logList() { return session().mLogList; }
+    static qint32 &uploadCount() { return session().mUploadCount; }
+    static qint32 &logCount() { return session().mLogCount; }
+    static qint32 &filesDone() { return session().mFilesDone; }
+    static double &totalBytes() { return session().mTotalBytes; }
+    static double &bytesDone() { return session().mBytesDone; }
+    static qint32 &startTime() { return session().mStartTime; }
+    static DebugLog &debugFile() { return session().mDebugFile; }
+
+    static void waitForCompletion() { session().WaitForCompletion(); }
+    static void addUploadFile(const QString &path, const QString &localPath)
+    {
+        session().AddUploadFile(path, localPath);
+    }
+    static void addLogEntry(const QString &entry) { session().AddLogEntry(entry); }
+    static void putFile(const QString &local, const QString &remote)
+    {
+        session().FTPPutFile(local, remote);
+    }
+    static void recordFailure(int id, const QString &concerned)
+    {
+        session().RecordFailure(id, concerned);
+    }
+};
