@@ -2,9 +2,24 @@
 
 #include <QTime>
 
+namespace {
+std::function<double()> &timeSource()
+{
+    static std::function<double()> source;
+    return source;
+}
+} // namespace
+
 double TimeOfDay()
 {
+    if (const auto &source = timeSource())
+        return source();
     return QTime::currentTime().msecsSinceStartOfDay() / 1000.0;
+}
+
+void SetTimeOfDaySource(std::function<double()> source)
+{
+    timeSource() = std::move(source);
 }
 
 double ElapsedSince(double start, double now)

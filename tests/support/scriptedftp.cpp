@@ -1,0 +1,172 @@
+#include "scriptedftp.h"
+
+#include "ftperror.h"
+#include "ftpresult.h"
+
+#include <QFile>
+#include <QTimer>
+
+namespace {
+constexpr qint16 kRefused = 20550;
+}
+
+ScriptedFtp::ScriptedFtp() = default;
+
+QString ScriptedFtp::absolute(const QString &name) const
+{
+    if (cwd == QLatin1String("/"))
+        return QLatin1Char('/') + name;
+    return cwd + QLatin1Char('/') + name;
+}
+
+bool ScriptedFtp::begin(const QString &request)
+{
+    if (mPending)
+        throw FtpError(100, QStringLiteral("busy"));
+    if (onStarted)
+        onStarted(request);
+    log << request;
+    if (raise.contains(request))
+        throw FtpError(101, QStringLiteral("raised by script: ") + request);
+    mPending = true;
+    mPendingRequest = request;
+    ++mGeneration;
+    if (hang.contains(request))
+        return false;
+    if (refuse.contains(request)) {
+        completeLater(request, refuse.value(request));
+        return false;
+    }
+    return true;
+}
+
+void ScriptedFtp::completeLater(const QString &request, qint16 result, const QString &directory)
+{
+    const quint64 generation = mGeneration;
+    QTimer::singleShot(0, this, [this, request, result, directory, generation] {
+        if (!mPending || generation != mGeneration)
+            return; // aborted meanwhile
+        mPending = false;
+        mResult = result;
+        if (!directory.isNull())
+            mCurrentDirectory = directory;
+        if (result == 0 && onCompleted)
+            onCompleted(request);
+        emit OperationComplete(0, result, QString());
+    });
+}
+
+void ScriptedFtp::Connect()
+{
+    const QString request = QStringLiteral("CONNECT");
+    if (begin(request))
+        completeLater(request, connectResult);
+}
+
+void ScriptedFtp::QueryCurrentDirectory()
+{
+    const QString request = QStringLiteral("PWD");
+    if (begin(request))
+        completeLater(request, 0, reportedCurrentDirectory ? reportedCurrentDirectory() : cwd);
+}
+
+void ScriptedFtp::ChangeDirectory(const QString &folder)
+{
+    const QString request = QStringLiteral("CWD ") + folder;
+    if (!begin(request))
+        return;
+    qint16 result = 0;
+    if (folder == QLatin1String("..")) {
+        const qsizetype slash = cwd.lastIndexOf(QLatin1Char('/'));
+        cwd = slash <= 0 ? QStringLiteral("/") : cwd.left(slash);
+    } else if (folders.contains(absolute(folder))) {
+        cwd = absolute(folder);
+    } else {
+        result = kRefused;
+    }
+    completeLater(request, result);
+}
+
+void ScriptedFtp::CreateDirectory(const QString &folder)
+{
+    const QString request = QStringLiteral("MKD ") + folder;
+    if (!begin(request))
+        return;
+    const bool exists = folders.contains(absolute(folder));
+    if (!exists)
+        folders.insert(absolute(folder));
+    completeLater(request, exists ? kRefused : 0);
+}
+
+void ScriptedFtp::DeleteFile(const QString &fileName)
+{
+    const QString request = QStringLiteral("DELE ") + fileName;
+    if (begin(request))
+        completeLater(request, files.remove(absolute(fileName)) > 0 ? 0 : kRefused);
+}
+
+void ScriptedFtp::RemoveDirectory(const QString &folder)
+{
+    const QString request = QStringLiteral("RMD ") + folder;
+    if (!begin(request))
+        return;
+    const QString path = absolute(folder) + QLatin1Char('/');
+    bool empty = folders.contains(absolute(folder));
+    for (auto it = files.cbegin(); empty && it != files.cend(); ++it)
+        empty = !it.key().startsWith(path);
+    for (const QString &other : std::as_const(folders))
+        empty = empty && !other.startsWith(path);
+    if (empty)
+        folders.remove(absolute(folder));
+    completeLater(request, empty ? 0 : kRefused);
+}
+
+void ScriptedFtp::GetFile(const QString &remoteFileName, const QString &localPath)
+{
+    const QString request = QStringLiteral("RETR ") + remoteFileName;
+    localPaths << localPath;
+    if (!begin(request))
+        return;
+    const auto it = files.constFind(absolute(remoteFileName));
+    if (it == files.cend()) {
+        completeLater(request, kRefused);
+        return;
+    }
+    QFile file(localPath);
+    const bool written =
+        file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(*it) == it->size();
+    completeLater(request, written ? 0 : FtpResult::LocalFileUnwritable);
+}
+
+void ScriptedFtp::PutFile(const QString &localPath, const QString &remoteFileName)
+{
+    const QString request = QStringLiteral("STOR ") + remoteFileName;
+    localPaths << localPath;
+    if (!begin(request))
+        return;
+    QFile file(localPath);
+    files.insert(absolute(remoteFileName),
+                 file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray());
+    completeLater(request, 0);
+}
+
+void ScriptedFtp::Disconnect()
+{
+    log << QStringLiteral("QUIT");
+}
+
+void ScriptedFtp::Abort()
+{
+    log << QStringLiteral("ABOR");
+    if (!mPending)
+        return;
+    // Like the real component: the aborted request completes from the event loop with a failure.
+    const quint64 generation = ++mGeneration;
+    QTimer::singleShot(0, this, [this, generation] {
+        if (!mPending || generation != mGeneration)
+            return;
+        mPending = false;
+        mResult = FtpResult::Aborted;
+        emit OperationComplete(0, mResult, QString());
+    });
+}

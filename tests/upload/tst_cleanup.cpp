@@ -1,0 +1,234 @@
+#include "recordingview.h"
+#include "scriptedftp.h"
+#include "sessionaccess.h"
+#include "userfolders.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QTest>
+
+using Access = classUploadTestAccess;
+
+namespace {
+const QString kBase = QStringLiteral("/home/u/htdocs");
+const QString kOldLog = kBase + QStringLiteral("/vellumixftplog.log");
+} // namespace
+
+class TestCleanup : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void firstRunDeletesNothing();
+    void downloadRefusedToStart();
+    void staleEntriesAreDeleted_data();
+    void staleEntriesAreDeleted();
+    void deletedFolderGoesInnerFirst();
+    void entriesThatCouldLeaveTheBaseFolderAreSkipped();
+    void cancelDuringADeletionEndsThePass();
+    void missingBaseFolderSkipsEverything();
+
+private:
+    void currentLog(const QStringList &lines);
+    void oldLog(const QByteArray &text);
+    QStringList deletions() const;
+    std::unique_ptr<IsolatedUserFolders> mFolders;
+    std::unique_ptr<RecordingView> mView;
+    ScriptedFtp *mFtp = nullptr;
+};
+
+void TestCleanup::init()
+{
+    mFolders = std::make_unique<IsolatedUserFolders>();
+    Access::fresh();
+    auto ftp = std::make_unique<ScriptedFtp>();
+    mFtp = ftp.get();
+    mView = std::make_unique<RecordingView>(std::move(ftp));
+    mView->install();
+    Access::remoteBaseDir() = kBase;
+    mFtp->folders << "/home"
+                  << "/home/u" << kBase;
+}
+
+void TestCleanup::cleanup()
+{
+    Access::debugFile().close();
+    mView.reset();
+    mFolders.reset();
+}
+
+void TestCleanup::currentLog(const QStringList &lines)
+{
+    for (const QString &line : lines)
+        Access::addLogEntry(line);
+}
+
+void TestCleanup::oldLog(const QByteArray &text)
+{
+    mFtp->files.insert(kOldLog, text);
+}
+
+// The deleting requests, in order.
+QStringList TestCleanup::deletions() const
+{
+    QStringList result;
+    for (const QString &request : mFtp->log) {
+        if (request.startsWith(QLatin1String("DELE ")) || request.startsWith(QLatin1String("RMD ")))
+            result << request;
+    }
+    return result;
+}
+
+void TestCleanup::firstRunDeletesNothing()
+{
+    currentLog({"\\", "index.html"});
+    Access::session().FTPDeleteFiles();
+    QCOMPARE(mFtp->log,
+             (QStringList{"PWD", "CWD home", "CWD u", "CWD htdocs", "RETR vellumixftplog.log"}));
+    QCOMPARE(mView->caption(ViewLabel::labelFile), QStringLiteral("Lese Datei:"));
+    QCOMPARE(mView->fileText, kOldLog);
+    QCOMPARE(mFtp->localPaths,
+             QStringList{mFolders->runtimeDir() + QStringLiteral("/vellumixftplog.log")});
+    QVERIFY(!Access::aborted());
+    QCOMPARE(Access::errorId(), 0);
+}
+
+void TestCleanup::downloadRefusedToStart()
+{
+    oldLog("\\\r\nalt.html\r\n");
+    mFtp->raise << QStringLiteral("RETR vellumixftplog.log");
+    Access::session().FTPDeleteFiles();
+    QVERIFY(deletions().isEmpty());
+    QVERIFY(!Access::aborted());
+}
+
+void TestCleanup::staleEntriesAreDeleted_data()
+{
+    QTest::addColumn<QByteArray>("old");
+    QTest::addColumn<QStringList>("expected");
+    QTest::newRow("file-deleted-in-subfolder")
+        << QByteArray("bilder\\\r\nlogo.gif\r\nalt.gif\r\n\\\r\nindex.html\r\n")
+        << QStringList{"DELE alt.gif"};
+    QTest::newRow("file-moved-to-site-folder")
+        << QByteArray("bilder\\\r\nlogo.gif\r\nindex.html\r\n\\\r\nindex.html\r\n")
+        << QStringList{"DELE index.html"};
+    QTest::newRow("upload-log-never-deleted")
+        << QByteArray("bilder\\\r\nlogo.gif\r\nVellumixFtpLog.LOG\r\n\\\r\nvellumixftplog."
+                      "log\r\nindex.html\r\n")
+        << QStringList{};
+    QTest::newRow("line-feeds-only") << QByteArray("bilder\\\nlogo.gif\nweg.gif\n\\\nindex.html\n")
+                                     << QStringList{"DELE weg.gif"};
+    QTest::newRow("file-before-first-folder-line")
+        << QByteArray("vorne.html\r\nbilder\\\r\nlogo.gif\r\n\\\r\nindex.html\r\n")
+        << QStringList{"DELE vorne.html"};
+    QTest::newRow("nothing-changed")
+        << QByteArray("bilder\\\r\nlogo.gif\r\n\\\r\nindex.html\r\n") << QStringList{};
+    QTest::newRow("case-of-old-log-matters")
+        << QByteArray("bilder\\\r\nLogo.gif\r\n\\\r\nindex.html\r\n")
+        << QStringList{"DELE Logo.gif"};
+}
+
+void TestCleanup::staleEntriesAreDeleted()
+{
+    QFETCH(QByteArray, old);
+    QFETCH(QStringList, expected);
+    currentLog({"bilder\\", "logo.gif", "\\", "index.html"});
+    mFtp->folders << kBase + "/bilder";
+    mFtp->files.insert(kBase + "/bilder/alt.gif", "a");
+    mFtp->files.insert(kBase + "/bilder/weg.gif", "w");
+    mFtp->files.insert(kBase + "/bilder/index.html", "i");
+    mFtp->files.insert(kBase + "/bilder/Logo.gif", "L");
+    mFtp->files.insert(kBase + "/vorne.html", "v");
+    oldLog(old);
+    Access::session().FTPDeleteFiles();
+    QCOMPARE(deletions(), expected);
+    QVERIFY(!Access::aborted());
+    QVERIFY(mFtp->files.contains(kOldLog));
+}
+
+void TestCleanup::deletedFolderGoesInnerFirst()
+{
+    currentLog({"\\", "index.html"});
+    mFtp->folders << kBase + "/bilder" << kBase + "/bilder/icons";
+    mFtp->files.insert(kBase + "/bilder/icons/pfeil.gif", "p");
+    mFtp->files.insert(kBase + "/bilder/logo.gif", "l");
+    mFtp->files.insert(kBase + "/bilder/fremd.txt", "not in any log");
+    oldLog("bilder\\icons\\\r\npfeil.gif\r\nbilder\\\r\nlogo.gif\r\n\\\r\nindex.html\r\n");
+
+    Access::session().FTPDeleteFiles();
+    QCOMPARE(deletions(),
+             (QStringList{"DELE pfeil.gif", "DELE logo.gif", "RMD icons", "RMD bilder"}));
+    // The folder also holds a file the old log never listed: it stays, and so does the folder.
+    QVERIFY(mFtp->files.contains(kBase + "/bilder/fremd.txt"));
+    QVERIFY(mFtp->folders.contains(kBase + "/bilder"));
+    QVERIFY(!mFtp->folders.contains(kBase + "/bilder/icons"));
+    QCOMPARE(mView->fileTexts.mid(1),
+             (QStringList{kBase + "/bilder/icons/pfeil.gif", kBase + "/bilder/logo.gif",
+                          kBase + "/bilder/icons/", kBase + "/bilder/"}));
+    QCOMPARE(mView->caption(ViewLabel::labelFile), QStringLiteral("Lösche Ordner:"));
+}
+
+void TestCleanup::entriesThatCouldLeaveTheBaseFolderAreSkipped()
+{
+    // Planted outside the base folder, where a crafted old log would point.
+    mFtp->folders << "/home/u/privat";
+    mFtp->files.insert("/home/u/privat/daten.txt", "d");
+    mFtp->files.insert("/home/u/geheim.txt", "g");
+    currentLog({"\\", "index.html"});
+    oldLog("..\\\r\ngeheim.txt\r\n"
+           "..\\privat\\\r\ndaten.txt\r\n"
+           "\\\r\n..\\geheim.txt\r\nsub/../../"
+           "geheim.txt\r\n.\r\n..\r\n\r\nesc\x1b[2J.html\r\nok.html\r\n"
+           "\\leading\\\r\na\\\\b\\\r\n.\\\r\n");
+    mFtp->files.insert(kBase + "/ok.html", "stale but harmless");
+
+    Access::session().FTPConnect(); // opens the debug log, where the skips are recorded
+    Access::session().FTPDeleteFiles();
+    QCOMPARE(deletions(), QStringList{"DELE ok.html"});
+    QVERIFY(mFtp->files.contains("/home/u/geheim.txt"));
+    QVERIFY(mFtp->files.contains("/home/u/privat/daten.txt"));
+    QVERIFY(mFtp->folders.contains("/home/u/privat"));
+
+    Access::debugFile().close();
+    QFile log(QCoreApplication::applicationDirPath() + QStringLiteral("/parcelup.log"));
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(log.readAll());
+    QVERIFY2(text.contains(QStringLiteral("..\\geheim.txt")), qPrintable(text));
+    QVERIFY2(text.contains(QStringLiteral("..\\privat\\")), qPrintable(text));
+    QCOMPARE(text.count(QStringLiteral("übersprungen")), 13);
+}
+
+void TestCleanup::cancelDuringADeletionEndsThePass()
+{
+    currentLog({"\\"});
+    mFtp->files.insert(kBase + "/a.html", "a");
+    mFtp->files.insert(kBase + "/b.html", "b");
+    mFtp->folders << kBase + "/alt";
+    oldLog("alt\\\r\n\\\r\na.html\r\nb.html\r\n");
+    mFtp->hang << QStringLiteral("DELE a.html");
+    mFtp->onStarted = [](const QString &request) {
+        if (request == QLatin1String("DELE a.html"))
+            QTimer::singleShot(0, [] { Access::session().FTPCancel(); });
+    };
+    Access::session().FTPDeleteFiles();
+    QCOMPARE(deletions(), QStringList{"DELE a.html"});
+    QCOMPARE(Access::errorId(), 2004);
+}
+
+void TestCleanup::missingBaseFolderSkipsEverything()
+{
+    // The log is asked for in the deepest folder on the way; even when one is found there, nothing
+    // below the missing base folder can be entered.
+    Access::remoteBaseDir() = kBase + QStringLiteral("/neu");
+    mFtp->files.insert(kBase + "/vellumixftplog.log", "\\\r\nalt.html\r\nsub\\\r\n");
+    currentLog({"\\"});
+    Access::session().FTPDeleteFiles();
+    QVERIFY(deletions().isEmpty());
+    QVERIFY(mFtp->log.contains(QStringLiteral("RETR vellumixftplog.log")));
+    QVERIFY(!Access::aborted());
+}
+
+QTEST_GUILESS_MAIN(TestCleanup)
+#include "tst_cleanup.moc"

@@ -1,0 +1,286 @@
+#include "ftpresult.h"
+#include "recordingview.h"
+#include "scriptedftp.h"
+#include "sessionaccess.h"
+#include "userfolders.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
+#include <QTest>
+#include <QTimer>
+
+using Access = classUploadTestAccess;
+
+class TestConnection : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void completionBeforeTheWaitEndsItAtOnce();
+    void leftoverCompletionEndsTheNextWait();
+    void cancelDuringPendingRequest();
+    void connectResult_data();
+    void connectResult();
+    void cancelDuringConnectThen_data();
+    void cancelDuringConnectThen();
+    void watchdogLimit_data();
+    void watchdogLimit();
+    void activityRestartsTheCount();
+    void watchdogEndsAConnectThatNeverCompletes();
+    void debugLogRecordsOnlyAfterLogIn();
+    void secondConnectStartsAnEmptyLog();
+    void disconnectClosesTheLog();
+    void failedConnectOpensNoLog();
+    void waitingUsesNoProcessor();
+
+private:
+    QString logPath() const;
+    std::unique_ptr<IsolatedUserFolders> mFolders;
+    std::unique_ptr<RecordingView> mView;
+    ScriptedFtp *mFtp = nullptr;
+};
+
+void TestConnection::init()
+{
+    mFolders = std::make_unique<IsolatedUserFolders>();
+    Access::fresh();
+    auto ftp = std::make_unique<ScriptedFtp>();
+    mFtp = ftp.get();
+    mView = std::make_unique<RecordingView>(std::move(ftp));
+    mView->install();
+    mFtp->setHost(QStringLiteral("ftp.example.de"));
+    QFile::remove(logPath());
+}
+
+void TestConnection::cleanup()
+{
+    Access::debugFile().close();
+    mView.reset();
+    mFolders.reset();
+}
+
+QString TestConnection::logPath() const
+{
+    return QCoreApplication::applicationDirPath() + QStringLiteral("/parcelup.log");
+}
+
+void TestConnection::completionBeforeTheWaitEndsItAtOnce()
+{
+    Access::session().FTPDone();
+    Access::waitForCompletion();
+    QVERIFY(!Access::done());
+    QVERIFY(!Access::aborted());
+}
+
+void TestConnection::leftoverCompletionEndsTheNextWait()
+{
+    // A request's completion that nobody waited for ends the following wait without any new event.
+    mFtp->QueryCurrentDirectory();
+    QTRY_VERIFY_WITH_TIMEOUT(Access::done(), 5000);
+    mFtp->hang << QStringLiteral("CWD a");
+    mFtp->ChangeDirectory(QStringLiteral("a"));
+    Access::waitForCompletion();
+    QVERIFY(!Access::done());
+    QVERIFY(mFtp->isBusy());
+}
+
+void TestConnection::cancelDuringPendingRequest()
+{
+    mFtp->hang << QStringLiteral("PWD");
+    QTimer::singleShot(0, [] { Access::session().FTPCancel(); });
+    const QString folder = Access::session().FTPGetCurrentDir();
+    QCOMPARE(folder, QString());
+    QVERIFY(Access::aborted());
+    QCOMPARE(Access::errorId(), 2004);
+    QCOMPARE(Access::errorText(), QStringLiteral("Abbruch durch den Benutzer."));
+    QCOMPARE(mFtp->log, (QStringList{"PWD", "ABOR"}));
+}
+
+void TestConnection::connectResult_data()
+{
+    QTest::addColumn<int>("result");
+    QTest::addColumn<bool>("aborted");
+    QTest::addColumn<int>("errorId");
+    QTest::addColumn<QString>("errorText");
+    QTest::newRow("success") << 0 << false << 0 << "";
+    QTest::newRow("password-refused") << 20530 << true << 2005 << "Benutzername/Kennwort falsch.";
+    QTest::newRow("plain-530-is-no-login-reply")
+        << 530 << true << 2000
+        << "Die Verbindung zum FTP-Server \"ftp.example.de\" konnte nicht hergestellt werden.";
+    QTest::newRow("minus-one")
+        << -1 << true << 2000
+        << "Die Verbindung zum FTP-Server \"ftp.example.de\" konnte nicht hergestellt werden.";
+    QTest::newRow("refused")
+        << int(FtpResult::ConnectionRefused) << true << 2000
+        << "Die Verbindung zum FTP-Server \"ftp.example.de\" konnte nicht hergestellt werden.";
+}
+
+void TestConnection::connectResult()
+{
+    QFETCH(int, result);
+    QFETCH(bool, aborted);
+    QFETCH(int, errorId);
+    QFETCH(QString, errorText);
+    mFtp->connectResult = qint16(result);
+    Access::aborted() = true; // an earlier failure is forgotten by a new connection
+    Access::session().FTPConnect();
+    QCOMPARE(Access::aborted(), aborted);
+    QCOMPARE(Access::errorId(), errorId);
+    QCOMPARE(Access::errorText(), errorText);
+    QCOMPARE(Access::debugFile().isOpen(), result == 0);
+}
+
+void TestConnection::cancelDuringConnectThen_data()
+{
+    QTest::addColumn<int>("result");
+    QTest::addColumn<int>("errorId");
+    QTest::addColumn<bool>("logOpen");
+    QTest::newRow("success-stays-cancelled") << 0 << 2004 << true;
+    QTest::newRow("password-refused") << 20530 << 2005 << false;
+    QTest::newRow("other-failure") << int(FtpResult::ConnectionLost) << 2000 << false;
+}
+
+void TestConnection::cancelDuringConnectThen()
+{
+    QFETCH(int, result);
+    QFETCH(int, errorId);
+    QFETCH(bool, logOpen);
+    // The user cancels while the log-in is under way, and the component then reports how the log-in
+    // went: a success keeps the cancellation (and opens the log), a failure replaces its message.
+    mFtp->connectResult = qint16(result);
+    mFtp->onStarted = [](const QString &) { Access::session().FTPCancel(); };
+    Access::session().FTPConnect();
+    QVERIFY(Access::aborted());
+    QCOMPARE(Access::errorId(), errorId);
+    QCOMPARE(Access::debugFile().isOpen(), logOpen);
+}
+
+void TestConnection::watchdogLimit_data()
+{
+    QTest::addColumn<int>("timeout");
+    QTest::addColumn<int>("ticksThatPass");
+    QTest::newRow("default-60") << 60 << 60;
+    QTest::newRow("timeout-5") << 5 << 5;
+    QTest::newRow("timeout-0") << 0 << 0;
+}
+
+void TestConnection::watchdogLimit()
+{
+    QFETCH(int, timeout);
+    QFETCH(int, ticksThatPass);
+    if (timeout != 60)
+        Access::session().FTPTimeout(timeout);
+    QCOMPARE(Access::timeout(), timeout);
+    for (int tick = 0; tick < ticksThatPass; ++tick)
+        Access::session().TriggerWatchDog();
+    QVERIFY(!Access::aborted());
+    Access::session().TriggerWatchDog();
+    QVERIFY(Access::aborted());
+    QCOMPARE(Access::errorId(), 2006);
+    QCOMPARE(Access::errorText(),
+             QStringLiteral("Das Zeitlimit für einen Vorgang wurde überschritten."));
+
+    // Every further tick records the time-out again, replacing what was recorded in between.
+    Access::recordFailure(2001, QStringLiteral("x"));
+    Access::session().TriggerWatchDog();
+    QCOMPARE(Access::errorId(), 2006);
+}
+
+void TestConnection::activityRestartsTheCount()
+{
+    for (int tick = 0; tick < 59; ++tick)
+        Access::session().TriggerWatchDog();
+    emit mFtp->Activity(1024); // forwarded by the view like the window does
+    QCOMPARE(Access::watchDogTicks(), 0);
+    for (int tick = 0; tick < 60; ++tick)
+        Access::session().TriggerWatchDog();
+    QVERIFY(!Access::aborted());
+    Access::session().TriggerWatchDog();
+    QVERIFY(Access::aborted());
+}
+
+void TestConnection::watchdogEndsAConnectThatNeverCompletes()
+{
+    // Connect raises at once and never completes: only the watchdog (or the user) ends the wait.
+    mFtp->raise << QStringLiteral("CONNECT");
+    Access::session().FTPTimeout(2);
+    mView->watchDogTimer.setInterval(10);
+    mView->watchDogTimer.start();
+    Access::session().FTPConnect();
+    QVERIFY(Access::aborted());
+    QCOMPARE(Access::errorId(), 2006);
+}
+
+void TestConnection::debugLogRecordsOnlyAfterLogIn()
+{
+    emit mFtp->DebugMessage(QStringLiteral("220 before log-in\r\n"));
+    Access::session().FTPConnect();
+    QVERIFY(Access::debugFile().isOpen());
+    QCOMPARE(Access::debugFile().path(), logPath());
+    emit mFtp->DebugMessage(QStringLiteral("PWD\r\n"));
+    emit mFtp->DebugMessage(QStringLiteral("257 \"/\""));
+    emit mFtp->DebugMessage(QStringLiteral(" is current\r\n"));
+
+    // Written as it arrives: the file is complete on disk while the log is still open.
+    QFile log(logPath());
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    QCOMPARE(log.readAll(), QByteArray("PWD\r\n257 \"/\" is current\r\n"));
+    QCOMPARE(QFileInfo(logPath()).permissions() &
+                 (QFile::ReadGroup | QFile::ReadOther | QFile::WriteOther),
+             QFile::Permissions());
+}
+
+void TestConnection::secondConnectStartsAnEmptyLog()
+{
+    Access::session().FTPConnect();
+    emit mFtp->DebugMessage(QStringLiteral("first\r\n"));
+    Access::session().FTPConnect();
+    emit mFtp->DebugMessage(QStringLiteral("second\r\n"));
+    QFile log(logPath());
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    QCOMPARE(log.readAll(), QByteArray("second\r\n"));
+}
+
+void TestConnection::disconnectClosesTheLog()
+{
+    Access::session().FTPConnect();
+    Access::session().FTPDisconnect();
+    QVERIFY(!Access::debugFile().isOpen());
+    emit mFtp->DebugMessage(QStringLiteral("after\r\n"));
+    QCOMPARE(mFtp->log.last(), QStringLiteral("QUIT"));
+    QFile log(logPath());
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    QCOMPARE(log.readAll(), QByteArray());
+}
+
+void TestConnection::failedConnectOpensNoLog()
+{
+    QFile old(logPath());
+    QVERIFY(old.open(QIODevice::WriteOnly));
+    old.write("earlier process\r\n");
+    old.close();
+    mFtp->connectResult = 20530;
+    Access::session().FTPConnect();
+    QVERIFY(!Access::debugFile().isOpen());
+    QVERIFY(old.open(QIODevice::ReadOnly));
+    QCOMPARE(old.readAll(), QByteArray("earlier process\r\n"));
+}
+
+void TestConnection::waitingUsesNoProcessor()
+{
+    // A request that takes a while: the wait must sleep in the event dispatcher, not spin.
+    mFtp->hang << QStringLiteral("PWD");
+    mFtp->QueryCurrentDirectory();
+    QTimer::singleShot(1500, [] { Access::session().FTPDone(); });
+    const std::clock_t before = std::clock();
+    Access::waitForCompletion();
+    const double cpuSeconds = double(std::clock() - before) / CLOCKS_PER_SEC;
+    QVERIFY2(cpuSeconds < 0.3,
+             qPrintable(QStringLiteral("the wait used %1 s of processor time").arg(cpuSeconds)));
+}
+
+QTEST_GUILESS_MAIN(TestConnection)
+#include "tst_connection.moc"

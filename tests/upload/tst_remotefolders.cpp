@@ -1,0 +1,266 @@
+#include "recordingview.h"
+#include "scriptedftp.h"
+#include "sessionaccess.h"
+
+#include <QTest>
+
+using Access = classUploadTestAccess;
+
+class TestRemoteFolders : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void walk_data();
+    void walk();
+    void refusedCreationNamesOnlyThatFolder();
+    void createdButNotEnterable();
+    void existingButNotEnterableIsCreatedAgain();
+    void missingWithoutCreatingRecordsNothing();
+    void cancelDuringTheQuerySendsNoChange();
+    void cancelWhileClimbingStops();
+    void failedClimbIsNotNoticed();
+    void deeperThanSixteenLevels();
+    void emptyCurrentFolderIsTheRoot();
+    void baseFolder_data();
+    void baseFolder();
+
+private:
+    std::unique_ptr<RecordingView> mView;
+    ScriptedFtp *mFtp = nullptr;
+};
+
+void TestRemoteFolders::init()
+{
+    Access::fresh();
+    auto ftp = std::make_unique<ScriptedFtp>();
+    mFtp = ftp.get();
+    mView = std::make_unique<RecordingView>(std::move(ftp));
+    mView->install();
+}
+
+void TestRemoteFolders::cleanup()
+{
+    mView.reset();
+}
+
+void TestRemoteFolders::walk_data()
+{
+    QTest::addColumn<QStringList>("existing");
+    QTest::addColumn<QString>("current");
+    QTest::addColumn<QString>("wanted");
+    QTest::addColumn<bool>("createNew");
+    QTest::addColumn<QStringList>("requests");
+    QTest::addColumn<bool>("result");
+    QTest::addColumn<QString>("finalFolder");
+
+    const QStringList tree{"/a", "/a/b", "/a/b/c", "/a/x", "/a/x/c", "/Web", "/web"};
+    QTest::newRow("already-there") << tree << "/a/b"
+                                   << "/a/b" << true << QStringList{"PWD"} << true << "/a/b";
+    QTest::newRow("already-there-other-separators")
+        << tree << "/a/b"
+        << "\\a\\\\b\\" << false << QStringList{"PWD"} << true << "/a/b";
+    QTest::newRow("root-down-two")
+        << tree << "/"
+        << "/a/b" << false << QStringList{"PWD", "CWD a", "CWD b"} << true << "/a/b";
+    QTest::newRow("up-two-down-one")
+        << tree << "/a/b/c"
+        << "/a/x" << false << QStringList{"PWD", "CWD ..", "CWD ..", "CWD x"} << true << "/a/x";
+    QTest::newRow("up-one") << tree << "/a/b"
+                            << "/a" << false << QStringList{"PWD", "CWD .."} << true << "/a";
+    QTest::newRow("down-two") << tree << "/a"
+                              << "/a/b/c" << false << QStringList{"PWD", "CWD b", "CWD c"} << true
+                              << "/a/b/c";
+    QTest::newRow("equal-names-below-difference-do-not-count")
+        << tree << "/a/b/c"
+        << "/a/x/c" << false << QStringList{"PWD", "CWD ..", "CWD ..", "CWD x", "CWD c"} << true
+        << "/a/x/c";
+    QTest::newRow("case-differs") << tree << "/Web"
+                                  << "/web" << false << QStringList{"PWD", "CWD ..", "CWD web"}
+                                  << true << "/web";
+    QTest::newRow("up-to-root") << tree << "/a/b"
+                                << "/" << false << QStringList{"PWD", "CWD ..", "CWD .."} << true
+                                << "/";
+    QTest::newRow("create-missing-levels")
+        << tree << "/a"
+        << "/a/n/m" << true
+        << QStringList{"PWD", "CWD n", "MKD n", "CWD n", "CWD m", "MKD m", "CWD m"} << true
+        << "/a/n/m";
+    QTest::newRow("missing-without-creating")
+        << tree << "/"
+        << "/a/n/m" << false << QStringList{"PWD", "CWD a", "CWD n"} << false << "/a";
+    QTest::newRow("dots-are-sent-as-names")
+        << tree << "/"
+        << "/a/.." << false << QStringList{"PWD", "CWD a", "CWD .."} << true << "/";
+}
+
+void TestRemoteFolders::walk()
+{
+    QFETCH(QStringList, existing);
+    QFETCH(QString, current);
+    QFETCH(QString, wanted);
+    QFETCH(bool, createNew);
+    QFETCH(QStringList, requests);
+    QFETCH(bool, result);
+    QFETCH(QString, finalFolder);
+
+    for (const QString &folder : existing)
+        mFtp->folders.insert(folder);
+    mFtp->cwd = current;
+    QCOMPARE(Access::session().FTPSetCurrentDir(wanted, createNew), result);
+    QCOMPARE(mFtp->log, requests);
+    QCOMPARE(mFtp->cwd, finalFolder);
+    QVERIFY(!Access::aborted());
+    QCOMPARE(Access::errorId(), 0);
+}
+
+void TestRemoteFolders::refusedCreationNamesOnlyThatFolder()
+{
+    mFtp->refuse.insert(QStringLiteral("MKD neu"), 20550);
+    QVERIFY(!Access::session().FTPSetCurrentDir(QStringLiteral("/neu/tief"), true));
+    QCOMPARE(mFtp->log, (QStringList{"PWD", "CWD neu", "MKD neu"}));
+    QVERIFY(Access::aborted());
+    QCOMPARE(Access::errorId(), 2002);
+    QCOMPARE(Access::errorText(),
+             QStringLiteral("Der Ordner \"neu\" konnte auf dem FTP-Server nicht angelegt werden."));
+}
+
+void TestRemoteFolders::createdButNotEnterable()
+{
+    // The first change fails because the folder is missing, the creation succeeds, the second
+    // change is refused all the same.
+    int attempts = 0;
+    mFtp->onStarted = [&](const QString &request) {
+        if (request == QLatin1String("CWD sperre") && ++attempts == 2)
+            mFtp->refuse.insert(request, 20550);
+    };
+    QVERIFY(!Access::session().FTPSetCurrentDir(QStringLiteral("/sperre"), true));
+    QCOMPARE(mFtp->log, (QStringList{"PWD", "CWD sperre", "MKD sperre", "CWD sperre"}));
+    QCOMPARE(Access::errorId(), 2003);
+    QCOMPARE(Access::errorText(),
+             QStringLiteral("Es konnte nicht in den Ordner \"sperre\" gewechselt werden."));
+}
+
+void TestRemoteFolders::existingButNotEnterableIsCreatedAgain()
+{
+    mFtp->folders.insert(QStringLiteral("/zu"));
+    mFtp->refuse.insert(QStringLiteral("CWD zu"), 20550);
+    QVERIFY(!Access::session().FTPSetCurrentDir(QStringLiteral("/zu"), true));
+    QCOMPARE(mFtp->log, (QStringList{"PWD", "CWD zu", "MKD zu"}));
+    QCOMPARE(Access::errorId(), 2002);
+}
+
+void TestRemoteFolders::missingWithoutCreatingRecordsNothing()
+{
+    Access::errorId() = 2006; // whatever was recorded stays
+    QVERIFY(!Access::session().FTPSetCurrentDir(QStringLiteral("/fehlt"), false));
+    QVERIFY(!Access::aborted());
+    QCOMPARE(Access::errorId(), 2006);
+}
+
+void TestRemoteFolders::cancelDuringTheQuerySendsNoChange()
+{
+    mFtp->hang << QStringLiteral("PWD");
+    mFtp->onStarted = [](const QString &) { Access::session().FTPCancel(); };
+    QVERIFY(!Access::session().FTPSetCurrentDir(QStringLiteral("/a"), true));
+    QCOMPARE(mFtp->log, (QStringList{"ABOR", "PWD"}));
+    QCOMPARE(Access::errorId(), 2004);
+}
+
+void TestRemoteFolders::cancelWhileClimbingStops()
+{
+    mFtp->folders << "/a"
+                  << "/a/b"
+                  << "/x";
+    mFtp->cwd = QStringLiteral("/a/b");
+    mFtp->onStarted = [](const QString &request) {
+        if (request == QLatin1String("CWD .."))
+            Access::session().FTPCancel();
+    };
+    QVERIFY(!Access::session().FTPSetCurrentDir(QStringLiteral("/x"), true));
+    QCOMPARE(mFtp->log, (QStringList{"PWD", "ABOR", "CWD .."}));
+}
+
+void TestRemoteFolders::failedClimbIsNotNoticed()
+{
+    mFtp->folders << "/a"
+                  << "/b";
+    mFtp->cwd = QStringLiteral("/a");
+    mFtp->refuse.insert(QStringLiteral("CWD .."), 20550);
+    QVERIFY(!Access::session().FTPSetCurrentDir(QStringLiteral("/b"), false));
+    QCOMPARE(mFtp->log, (QStringList{"PWD", "CWD ..", "CWD b"}));
+    QVERIFY(!Access::aborted());
+}
+
+void TestRemoteFolders::deeperThanSixteenLevels()
+{
+    QString wanted;
+    QStringList expected{"PWD"};
+    for (int level = 1; level <= 20; ++level) {
+        wanted += QStringLiteral("/l%1").arg(level);
+        expected << QStringLiteral("CWD l%1").arg(level) << QStringLiteral("MKD l%1").arg(level)
+                 << QStringLiteral("CWD l%1").arg(level);
+    }
+    QVERIFY(Access::session().FTPSetCurrentDir(wanted, true));
+    QCOMPARE(mFtp->log, expected);
+    QCOMPARE(mFtp->cwd, wanted);
+
+    // And back up from there to a sibling at level 18.
+    mFtp->log.clear();
+    const QString sibling =
+        wanted.left(wanted.lastIndexOf(QStringLiteral("/l18"))) + QStringLiteral("/s");
+    mFtp->folders.insert(sibling);
+    QVERIFY(Access::session().FTPSetCurrentDir(sibling, false));
+    QCOMPARE(mFtp->log, (QStringList{"PWD", "CWD ..", "CWD ..", "CWD ..", "CWD s"}));
+}
+
+void TestRemoteFolders::emptyCurrentFolderIsTheRoot()
+{
+    mFtp->folders << "/a"
+                  << "/a/b";
+    mFtp->reportedCurrentDirectory = [] { return QString(); };
+    QVERIFY(Access::session().FTPSetCurrentDir(QStringLiteral("/a/b"), false));
+    QCOMPARE(mFtp->log, (QStringList{"PWD", "CWD a", "CWD b"}));
+}
+
+void TestRemoteFolders::baseFolder_data()
+{
+    QTest::addColumn<QString>("loginFolder");
+    QTest::addColumn<QString>("configured");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("relative") << "/home/u"
+                              << "htdocs"
+                              << "/home/u/htdocs";
+    QTest::newRow("leading-slash") << "/home/u"
+                                   << "/htdocs"
+                                   << "/home/u/htdocs";
+    QTest::newRow("leading-backslash") << "/home/u"
+                                       << "\\htdocs"
+                                       << "/home/u/htdocs";
+    QTest::newRow("root-login") << "/"
+                                << "htdocs"
+                                << "/htdocs";
+    QTest::newRow("empty-configured") << "/home/u"
+                                      << ""
+                                      << "/home/u/";
+    QTest::newRow("server-reports-empty-folder") << ""
+                                                 << "/htdocs"
+                                                 << "/htdocs";
+}
+
+void TestRemoteFolders::baseFolder()
+{
+    QFETCH(QString, loginFolder);
+    QFETCH(QString, configured);
+    QFETCH(QString, expected);
+    mFtp->reportedCurrentDirectory = [loginFolder] { return loginFolder; };
+    Access::remoteBaseDir() = configured;
+    Access::session().SetRemoteBaseDir();
+    QCOMPARE(Access::remoteBaseDir(), expected);
+    QCOMPARE(mFtp->log, QStringList{"PWD"});
+}
+
+QTEST_GUILESS_MAIN(TestRemoteFolders)
+#include "tst_remotefolders.moc"
