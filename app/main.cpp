@@ -1,7 +1,10 @@
 #include "classupload.h"
+#include "commandline.h"
+#include "consoleview.h"
 #include "formftpprogress.h"
 #include "ftperror.h"
 #include "instanceguard.h"
+#include "interruptcancel.h"
 #include "mainprogram.h"
 #include "programerror.h"
 #include "programexit.h"
@@ -9,8 +12,11 @@
 #include "stringtable.h"
 
 #include <QApplication>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QPointer>
+#include <cstdio>
+#include <memory>
 
 namespace {
 
@@ -26,40 +32,120 @@ UploadView &progressWindow()
     return *window;
 }
 
-int showUnexpectedError(int number, const QString &description)
+ConsoleView &consoleView()
 {
-    QMessageBox::critical(nullptr, QStringLiteral("Parcelup"),
-                          ResourceString(4001)
-                              .replace(QLatin1String("%1"), QString::number(number))
-                              .replace(QLatin1String("%2"), description));
-    return 1;
+    static QPointer<ConsoleView> view;
+    if (view.isNull())
+        view = new ConsoleView(ConsoleView::standardOutput(), QCoreApplication::instance());
+    return *view;
+}
+
+void printTo(std::FILE *stream, const QString &text)
+{
+    const QByteArray bytes = text.toUtf8();
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
+    if (!text.endsWith(QLatin1Char('\n')))
+        std::fputc('\n', stream);
+    std::fflush(stream);
+}
+
+QString errorMessage(int number, const QString &description)
+{
+    return ResourceString(4110)
+        .replace(QLatin1String("%1"), QString::number(number))
+        .replace(QLatin1String("%2"), description);
+}
+
+// Runs start-up and the run; returns the exit status, or nothing when the program should go on
+// processing window events (the window stays open with the result).
+template <typename ShowWarning, typename ShowError>
+std::optional<int> publish(const CommandLine &line, ShowWarning showWarning, ShowError showError,
+                           int unexpectedErrorStatus)
+{
+    try {
+        const QString settingsPath =
+            line.settingsFile.isEmpty() ? IniSettingsStore::defaultPath() : line.settingsFile;
+        if (!line.settingsFile.isEmpty()) {
+            const QString problem = IniSettingsStore::problemWith(settingsPath);
+            if (!problem.isEmpty()) {
+                showError(problem);
+                return ExitUnexpectedError;
+            }
+        }
+        InstanceGuard guard;
+        IniSettingsStore settings(settingsPath);
+        const StartOutcome outcome = Main(guard, settings, showWarning);
+        if (outcome == StartOutcome::AnotherInstanceRunning)
+            return ExitAnotherInstance;
+        if (const auto status = RequestedProgramExit())
+            return *status;
+        return std::nullopt;
+    } catch (const ProgramError &error) {
+        showError(errorMessage(error.number(), error.description()));
+    } catch (const FtpError &error) {
+        showError(errorMessage(error.number(), error.description()));
+    } catch (const std::exception &error) {
+        showError(errorMessage(51, QString::fromLocal8Bit(error.what())));
+    }
+    return unexpectedErrorStatus;
+}
+
+int runInTerminal(int argc, char *argv[], const CommandLine &line)
+{
+    QCoreApplication application(argc, argv);
+    classUpload::setViewProvider(consoleView);
+    CancelOnInterrupt([] {
+        consoleView().cancel();
+        classUpload::instance().FTPCancel();
+    });
+    const auto toStderr = [](const QString &text) { printTo(stderr, text); };
+    const auto status = publish(line, toStderr, toStderr, ExitUnexpectedError);
+    return status.value_or(consoleView().exitStatus());
+}
+
+int runInWindow(int argc, char *argv[], const CommandLine &line)
+{
+    QApplication application(argc, argv);
+    classUpload::setViewProvider(progressWindow);
+    const auto warning = [](const QString &text) {
+        QMessageBox::warning(nullptr, QStringLiteral("Parcelup"), text);
+    };
+    const auto critical = [](const QString &text) {
+        QMessageBox::critical(nullptr, QStringLiteral("Parcelup"), text);
+    };
+    const auto status = publish(line, warning, critical, ExitFailed);
+    if (status)
+        return *status;
+    return QApplication::exec();
 }
 
 } // namespace
 
 int main(int argc, char *argv[])
 {
-    QApplication application(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("parcelup"));
-    QApplication::setApplicationVersion(QStringLiteral(PARCELUP_VERSION));
-
-    try {
-        classUpload::setViewProvider(progressWindow);
-        InstanceGuard guard;
-        IniSettingsStore settings(IniSettingsStore::defaultPath());
-        const StartOutcome outcome = Main(guard, settings, [](const QString &message) {
-            QMessageBox::warning(nullptr, QStringLiteral("Parcelup"), message);
-        });
-        if (outcome == StartOutcome::AnotherInstanceRunning)
-            return 0;
-        if (const auto status = RequestedProgramExit())
-            return *status;
-        return QApplication::exec();
-    } catch (const ProgramError &error) {
-        return showUnexpectedError(error.number(), error.description());
-    } catch (const FtpError &error) {
-        return showUnexpectedError(error.number(), error.description());
-    } catch (const std::exception &error) {
-        return showUnexpectedError(51, QString::fromLocal8Bit(error.what()));
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    const CommandLine line = ParseCommandLine(arguments);
+    const QString programName = argc > 0 ? QFileInfo(QString::fromLocal8Bit(argv[0])).fileName()
+                                         : QStringLiteral("parcelup");
+    if (!line.error.isEmpty()) {
+        printTo(stderr, line.error);
+        printTo(stderr, UsageText(programName));
+        return ExitUsage;
     }
+    if (line.help) {
+        printTo(stdout, UsageText(programName));
+        return ExitSuccess;
+    }
+    if (line.version) {
+        printTo(stdout, QStringLiteral("Parcelup " PARCELUP_VERSION));
+        return ExitSuccess;
+    }
+
+    QCoreApplication::setApplicationName(QStringLiteral("parcelup"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(PARCELUP_VERSION));
+    if (line.noWindow || !DisplayAvailable())
+        return runInTerminal(argc, argv, line);
+    return runInWindow(argc, argv, line);
 }

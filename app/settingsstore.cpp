@@ -1,5 +1,9 @@
 #include "settingsstore.h"
 
+#include "stringtable.h"
+
+#include <QFile>
+#include <QFileInfo>
 #include <QSettings>
 #include <QStandardPaths>
 
@@ -54,4 +58,18 @@ QString IniSettingsStore::defaultPath()
 QString IniSettingsStore::read(const QString &key)
 {
     return mValuesByLowerCaseKey.value(key.toLower());
+}
+
+QString IniSettingsStore::problemWith(const QString &iniPath)
+{
+    const QFileInfo info(iniPath);
+    if (!info.exists())
+        return ResourceString(4107).replace(QLatin1String("%1"), iniPath);
+    QFile file(iniPath);
+    if (!info.isFile() || !file.open(QIODevice::ReadOnly))
+        return ResourceString(4108).replace(QLatin1String("%1"), iniPath);
+    const QSettings settings(iniPath, QSettings::IniFormat);
+    if (settings.status() != QSettings::NoError)
+        return ResourceString(4108).replace(QLatin1String("%1"), iniPath);
+    return QString();
 }

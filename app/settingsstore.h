@@ -27,6 +27,10 @@ public:
 
     [[nodiscard]] QString read(const QString &key) override;
 
+    // For a settings file named on the command line, which must exist and be readable: a German
+    // message saying what is wrong with it, or empty text.
+    [[nodiscard]] static QString problemWith(const QString &iniPath);
+
 private:
     QHash<QString, QString> mValuesByLowerCaseKey;
 };

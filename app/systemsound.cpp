@@ -1,5 +1,6 @@
 #include "systemhelpers.h"
 
+#include <QFileInfo>
 #include <canberra.h>
 
 namespace {
@@ -12,6 +13,19 @@ const char *freedesktopEventFor(const QString &soundName)
     if (soundName == QLatin1String("SystemAsterisk"))
         return "dialog-information";
     return nullptr;
+}
+
+// Without a sound server and without sound devices nothing could be heard anyway, and the sound
+// libraries would fill the terminal of a publication run over SSH with complaints about missing
+// cards.
+bool soundOutputExists()
+{
+    if (!qEnvironmentVariableIsEmpty("PULSE_SERVER") ||
+        QFileInfo(QStringLiteral("/dev/snd")).isDir())
+        return true;
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    return !runtime.isEmpty() && (QFileInfo::exists(runtime + QStringLiteral("/pulse/native")) ||
+                                  QFileInfo::exists(runtime + QStringLiteral("/pipewire-0")));
 }
 
 // One context for the whole process: libcanberra plays asynchronously, and destroying the context
@@ -33,7 +47,7 @@ ca_context *soundContext()
 void PlaySystemSound(const QString &soundName)
 {
     const char *event = freedesktopEventFor(soundName);
-    if (event == nullptr)
+    if (event == nullptr || !soundOutputExists())
         return;
     ca_context *context = soundContext();
     if (context == nullptr)

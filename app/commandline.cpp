@@ -1,0 +1,50 @@
+#include "commandline.h"
+
+#include "stringtable.h"
+
+CommandLine ParseCommandLine(const QStringList &arguments)
+{
+    CommandLine line;
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        const QString &argument = arguments.at(i);
+        if (argument == QLatin1String("--no-window")) {
+            line.noWindow = true;
+        } else if (argument == QLatin1String("--help")) {
+            line.help = true;
+        } else if (argument == QLatin1String("--version")) {
+            line.version = true;
+        } else if (argument == QLatin1String("--settings")) {
+            if (i + 1 >= arguments.size() || arguments.at(i + 1).isEmpty()) {
+                line.error = ResourceString(4109);
+                return line;
+            }
+            line.settingsFile = arguments.at(++i);
+        } else if (argument.startsWith(QLatin1String("--settings="))) {
+            line.settingsFile = argument.mid(11);
+            if (line.settingsFile.isEmpty()) {
+                line.error = ResourceString(4109);
+                return line;
+            }
+        } else {
+            line.error = ResourceString(4106).replace(QLatin1String("%1"), argument);
+            return line;
+        }
+    }
+    return line;
+}
+
+QString UsageText(const QString &programName)
+{
+    QString text =
+        ResourceString(4100).replace(QLatin1String("%1"), programName) + QLatin1Char('\n');
+    for (int id = 4101; id <= 4105; ++id)
+        text += ResourceString(id) + QLatin1Char('\n');
+    return text;
+}
+
+bool DisplayAvailable()
+{
+    return !qEnvironmentVariableIsEmpty("DISPLAY") ||
+           !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") ||
+           !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
+}

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// The program is started without arguments by the site builder, and that stays the normal case. The
+// options below let it publish from a terminal, a script or a build job as well.
+struct CommandLine
+{
+    bool noWindow = false;
+    QString settingsFile; // empty: the per-user settings file
+    bool help = false;
+    bool version = false;
+    QString error; // a German message when the arguments cannot be used
+};
+
+// Exit statuses of the program.
+enum ExitStatus : int {
+    ExitSuccess = 0,
+    ExitFailed =
+        1, // the run ended with a failure message (or, with the window, an unexpected error)
+    ExitCancelled = 2,
+    ExitAnotherInstance = 3,
+    ExitUnexpectedError = 4, // without a window: an unexpected error, or an unusable settings file
+    ExitUsage = 64,
+};
+
+// arguments: without the program's name.
+[[nodiscard]] CommandLine ParseCommandLine(const QStringList &arguments);
+
+[[nodiscard]] QString UsageText(const QString &programName);
+
+// True when a window can be opened: a display is named, or a Qt platform was chosen explicitly.
+[[nodiscard]] bool DisplayAvailable();
