@@ -146,7 +146,10 @@ ChangeMarkerStore::ChangeMarkerStore(const QString &databasePath) : mPath(databa
     open();
 }
 
-ChangeMarkerStore::~ChangeMarkerStore() = default;
+ChangeMarkerStore::~ChangeMarkerStore()
+{
+    endReading();
+}
 
 QString ChangeMarkerStore::defaultPath()
 {
@@ -201,10 +204,18 @@ void ChangeMarkerStore::setAside()
     }
 }
 
+void ChangeMarkerStore::endReading()
+{
+    if (mReading && mConnection)
+        (void)mConnection->execute("COMMIT");
+    mReading = false;
+}
+
 void ChangeMarkerStore::recoverFrom(int sqliteResult)
 {
     if (!isDamage(sqliteResult) || !mPersistent)
         return;
+    mReading = false;
     mConnection.reset();
     setAside();
     open();
@@ -233,6 +244,8 @@ bool ChangeMarkerStore::isMarked(const QString &absolutePath, const FileIdentity
 {
     if (current.changedNs == kUnsettledChangeTime || !mConnection)
         return true;
+    if (!mReading)
+        mReading = mConnection->execute("BEGIN") == SQLITE_OK;
 
     sqlite3_stmt *select = mConnection->select.get();
     const QByteArray key = storeKey(absolutePath);
@@ -259,6 +272,7 @@ void ChangeMarkerStore::clearMarker(const QString &absolutePath,
         markChanged(absolutePath);
         return;
     }
+    endReading();
     for (int attempt = 0; attempt < 2 && mConnection; ++attempt) {
         sqlite3_stmt *upsert = mConnection->upsert.get();
         const QByteArray key = storeKey(absolutePath);
@@ -279,6 +293,7 @@ void ChangeMarkerStore::clearMarker(const QString &absolutePath,
 
 void ChangeMarkerStore::markChanged(const QString &absolutePath)
 {
+    endReading();
     if (!mConnection)
         return;
     sqlite3_stmt *remove = mConnection->remove.get();

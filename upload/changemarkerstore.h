@@ -52,7 +52,9 @@ public:
     static constexpr qint64 kUnsettledChangeTime = std::numeric_limits<qint64>::min();
 
     // Whether the file has changed since its last upload: no stored identity equals current. When
-    // the store cannot answer, the file counts as changed.
+    // the store cannot answer, the file counts as changed. Consecutive look-ups share one read
+    // transaction (a scan asks once per file, and each transaction of its own costs file locks),
+    // which the next change ends.
     [[nodiscard]] bool isMarked(const QString &absolutePath, const FileIdentity &current);
 
     // Records a successful upload. The identity must be the one read before the transfer started,
@@ -74,9 +76,11 @@ private:
     void setAside();
     // A store found damaged while in use is replaced by a fresh one.
     void recoverFrom(int sqliteResult);
+    void endReading();
 
     QString mPath;
     QString mSetAsidePath;
     bool mPersistent = false;
+    bool mReading = false;
     std::unique_ptr<Connection> mConnection;
 };

@@ -26,7 +26,6 @@ private slots:
     void treeGivesLogAndUploads_data();
     void treeGivesLogAndUploads();
     void exampleSiteLineByLine();
-    void realNamesOpenTheFiles();
     void namesDifferingOnlyInCase();
     void filesOfTwoGibibytesAndMore();
     void subfolderNamedInLowerCase();
@@ -187,23 +186,8 @@ void TestLocalScan::exampleSiteLineByLine()
              QStringList({"index.html", "style.css", "vellumixftplog.log"}));
 }
 
-void TestLocalScan::realNamesOpenTheFiles()
-{
-    MakeSiteTree(site(), {"Bilder/Logo.GIF=12345", "Index.HTML=ab"});
-    scanSite();
-
-    const QList<UploadItem> &items = Access::uploadList();
-    QCOMPARE(items.size(), 3);
-    QCOMPARE(items.at(0).Path, QStringLiteral("bilder\\logo.gif"));
-    QCOMPARE(items.at(0).LocalPath, QStringLiteral("Bilder\\Logo.GIF"));
-    QCOMPARE(items.at(0).Size, 5);
-    QCOMPARE(items.at(1).Path, QStringLiteral("index.html"));
-    QCOMPARE(items.at(1).LocalPath, QStringLiteral("Index.HTML"));
-    QCOMPARE(items.at(1).Size, 2);
-}
-
-// Two local names that differ only in case both go to the same remote name, in a fixed order, and
-// each is still opened (and measured) by its own name.
+// Both lists carry lower-case names, but each file is opened (and measured) by its real name, also
+// when two local names differ only in case and so go to the same remote name, in a fixed order.
 void TestLocalScan::namesDifferingOnlyInCase()
 {
     MakeSiteTree(site(), {"A.html=abc", "a.html=abcde", "Bilder/x.gif=1", "bilder/y.gif=22"});
