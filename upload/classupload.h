@@ -1,11 +1,14 @@
 #pragma once
 
+#include "changemarkerstore.h"
 #include "debuglog.h"
+#include "uploadlogindex.h"
 
 #include <QList>
 #include <QString>
 #include <functional>
 #include <memory>
+#include <optional>
 
 class FtpControl;
 class UploadView;
@@ -113,6 +116,10 @@ private:
     [[nodiscard]] FtpControl &ftp();
     void FillSummary(bool runStarted);
     void ShowResult();
+    // The change-marker store, opened on first use (differential scan, clearing after an upload).
+    [[nodiscard]] ChangeMarkerStore &markers();
+    // The look-up index of the complete log list, built on the first look-up after it changed.
+    [[nodiscard]] const UploadLogIndex &logIndex();
 
     // Member variables in declaration order.
     DebugLog mDebugFile;
@@ -145,4 +152,7 @@ private:
         double remaining = 0;
         QString timeText;
     } mProgress;
+
+    std::unique_ptr<ChangeMarkerStore> mMarkers;
+    std::optional<UploadLogIndex> mLogIndex;
 };

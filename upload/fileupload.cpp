@@ -81,6 +81,9 @@ void classUpload::FTPUploadFile(const QString &myPathAndFileName, const QString 
 
 void classUpload::FTPPutFile(const QString &myLocalFile, const QString &myRemoteName)
 {
+    // Taken before the transfer: a write while the file is on its way changes the identity, so the
+    // file stays marked and goes again next time.
+    const std::optional<FileIdentity> sentIdentity = ChangeMarkerStore::readIdentity(myLocalFile);
     try {
         ftp().PutFile(myLocalFile, myRemoteName);
     } catch (const FtpError &) {
@@ -90,4 +93,6 @@ void classUpload::FTPPutFile(const QString &myLocalFile, const QString &myRemote
     WaitForCompletion();
     if (ftp().result() != 0)
         RecordFailure(2001, myRemoteName);
+    else if (!mAborted && sentIdentity)
+        markers().clearMarker(myLocalFile, *sentIdentity);
 }

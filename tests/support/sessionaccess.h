@@ -49,4 +49,5 @@ struct classUploadTestAccess
     {
         session().RecordFailure(id, concerned);
     }
+    static ChangeMarkerStore &markers() { return session().markers(); }
 };

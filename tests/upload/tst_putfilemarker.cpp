@@ -1,0 +1,113 @@
+#include "changemarkerstore.h"
+#include "ftpcontrol.h"
+#include "ftperror.h"
+#include "recordingview.h"
+#include "sessionaccess.h"
+#include "sitetree.h"
+#include "userfolders.h"
+
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <functional>
+#include <memory>
+
+namespace {
+
+// A component whose transfers end as the test says, a moment after they start, like a server's
+// answer arriving through the event loop.
+class ScriptedTransfer : public FtpControl
+{
+public:
+    qint16 outcome = 0;
+    bool refuseToStart = false;
+    std::function<void()> whileTransferring;
+    QStringList sent;
+
+    qint16 result() const override { return mResult; }
+
+    void PutFile(const QString &localPath, const QString &remoteFileName) override
+    {
+        if (refuseToStart)
+            throw FtpError(1, QStringLiteral("busy"));
+        sent << localPath + QStringLiteral(" -> ") + remoteFileName;
+        QTimer::singleShot(0, this, [this] {
+            if (whileTransferring)
+                whileTransferring();
+            mResult = outcome;
+            emit OperationComplete(0, mResult, QString());
+        });
+    }
+
+private:
+    qint16 mResult = 0;
+};
+
+enum class Transfer { Confirmed, Failed, RefusedToStart, Cancelled, FileWrittenMeanwhile };
+
+} // namespace
+
+Q_DECLARE_METATYPE(Transfer)
+
+class TestPutFileMarker : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void markerAfterTransfer_data();
+    void markerAfterTransfer();
+};
+
+void TestPutFileMarker::markerAfterTransfer_data()
+{
+    QTest::addColumn<Transfer>("transfer");
+    QTest::addColumn<bool>("marked");
+    QTest::addColumn<int>("errorId");
+
+    QTest::newRow("confirmed-clears") << Transfer::Confirmed << false << 0;
+    QTest::newRow("failed-keeps") << Transfer::Failed << true << 2001;
+    QTest::newRow("refused-keeps") << Transfer::RefusedToStart << true << 2001;
+    QTest::newRow("cancelled-keeps") << Transfer::Cancelled << true << 2004;
+    QTest::newRow("written-meanwhile-keeps") << Transfer::FileWrittenMeanwhile << true << 0;
+}
+
+void TestPutFileMarker::markerAfterTransfer()
+{
+    QFETCH(Transfer, transfer);
+    QFETCH(bool, marked);
+    QFETCH(int, errorId);
+
+    IsolatedUserFolders userFolders;
+    QTemporaryDir site;
+    WriteSiteFile(site.path(), QStringLiteral("Page.html"), "version 1");
+    const QString localFile = site.path() + QStringLiteral("/Page.html");
+    // The tick of the write must have passed, or no upload could clear the marker.
+    QVERIFY(SettledIdentity(localFile));
+
+    auto component = std::make_unique<ScriptedTransfer>();
+    ScriptedTransfer &ftp = *component;
+    RecordingView view(std::move(component));
+    view.install();
+    classUpload &session = classUploadTestAccess::fresh();
+    classUploadTestAccess::localBaseDir() = site.path();
+
+    ftp.outcome = transfer == Transfer::Failed ? 20550 : 0;
+    ftp.refuseToStart = transfer == Transfer::RefusedToStart;
+    if (transfer == Transfer::Cancelled)
+        ftp.whileTransferring = [&session] { session.FTPCancel(); };
+    if (transfer == Transfer::FileWrittenMeanwhile)
+        ftp.whileTransferring = [&] {
+            WriteSiteFile(site.path(), QStringLiteral("Page.html"), "version 2");
+        };
+
+    classUploadTestAccess::putFile(localFile, QStringLiteral("page.html"));
+
+    QCOMPARE(classUploadTestAccess::errorId(), errorId);
+    const auto identity = SettledIdentity(localFile);
+    QVERIFY(identity);
+    QCOMPARE(classUploadTestAccess::markers().isMarked(localFile, *identity), marked);
+    classUploadTestAccess::fresh();
+}
+
+QTEST_GUILESS_MAIN(TestPutFileMarker)
+#include "tst_putfilemarker.moc"

@@ -1,0 +1,86 @@
+#pragma once
+
+#include <QString>
+#include <QtGlobal>
+#include <limits>
+#include <memory>
+#include <optional>
+
+// What the change marker remembers of a file: it counts as unchanged while all four stay the same.
+// A write changes the times (and usually the size), a replacement by rename changes the inode, and
+// setting the modification time back still changes the status-change time.
+struct FileIdentity
+{
+    qint64 size;
+    qint64 modifiedNs;
+    qint64 changedNs;
+    quint64 inode;
+    bool operator==(const FileIdentity &) const = default;
+};
+
+// Linux files carry no "changed since the last upload" flag, so Parcelup keeps one itself: per
+// absolute local path, the file's identity at its last successful upload. A file is marked (to be
+// uploaded) when no stored identity equals its current one, so a new file, any write, a
+// replacement and a restored time all mark it without the program that writes the site doing
+// anything.
+//
+// The store is an SQLite database in WAL mode with one commit per cleared file, so a crash loses at
+// most the marker of the file in flight, which is then simply uploaded again. A store that cannot
+// be opened or is damaged is moved aside and started afresh; every file then counts as changed,
+// which costs one full upload and is otherwise safe. When even a fresh file cannot be created (no
+// space, no permission), the store lives in memory for this run only.
+class ChangeMarkerStore
+{
+public:
+    // Opens the store at databasePath, creating it when missing.
+    explicit ChangeMarkerStore(const QString &databasePath);
+    ~ChangeMarkerStore();
+    ChangeMarkerStore(const ChangeMarkerStore &) = delete;
+    ChangeMarkerStore &operator=(const ChangeMarkerStore &) = delete;
+
+    // The per-user store: GetStateFolder() + "markers.sqlite".
+    [[nodiscard]] static QString defaultPath();
+
+    // The file's current identity (links followed), or nothing when it cannot be examined.
+    //
+    // File times come from a clock that advances in ticks of a few milliseconds, and some file
+    // systems keep whole seconds only. A file changed within the current tick can be written again
+    // within that tick and keep the very same identity, which would hide the second write. Such an
+    // identity is returned with changedNs = kUnsettledChangeTime: it never equals a stored one, and
+    // clearing with it leaves the file marked, so the file is simply uploaded once more next time.
+    [[nodiscard]] static std::optional<FileIdentity> readIdentity(const QString &absolutePath);
+    static constexpr qint64 kUnsettledChangeTime = std::numeric_limits<qint64>::min();
+
+    // Whether the file has changed since its last upload: no stored identity equals current. When
+    // the store cannot answer, the file counts as changed. Consecutive look-ups share one read
+    // transaction (a scan asks once per file, and each transaction of its own costs file locks),
+    // which the next change ends.
+    [[nodiscard]] bool isMarked(const QString &absolutePath, const FileIdentity &current);
+
+    // Records a successful upload. The identity must be the one read before the transfer started,
+    // so that a write during the transfer leaves the file marked.
+    void clearMarker(const QString &absolutePath, const FileIdentity &identityReadBeforeTransfer);
+
+    // Forgets the file's last upload, so it counts as changed.
+    void markChanged(const QString &absolutePath);
+
+    // Where a damaged store was moved when this one was opened; empty when none was.
+    [[nodiscard]] QString setAsidePath() const { return mSetAsidePath; }
+    // False when the store could not be kept on disk and lives in memory for this run.
+    [[nodiscard]] bool isPersistent() const { return mPersistent; }
+
+private:
+    struct Connection;
+
+    void open();
+    void setAside();
+    // A store found damaged while in use is replaced by a fresh one.
+    void recoverFrom(int sqliteResult);
+    void endReading();
+
+    QString mPath;
+    QString mSetAsidePath;
+    bool mPersistent = false;
+    bool mReading = false;
+    std::unique_ptr<Connection> mConnection;
+};
