@@ -1,14 +1,14 @@
 #include "classupload.h"
 #include "ftpcontrol.h"
 #include "ftperror.h"
+#include "localfileerror.h"
 #include "pathhelpers.h"
-#include "programerror.h"
 #include "stringtable.h"
 #include "systemhelpers.h"
 #include "uploadview.h"
 
 #include <QFile>
-#include <QTextStream>
+#include <cerrno>
 
 namespace {
 
@@ -41,12 +41,9 @@ bool isSafeFolderLine(const QString &line)
 QStringList readLogLines(const QString &path)
 {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        throw ProgramError(ProgramError::PathFileAccessError,
-                           ResourceString(4010)
-                               .replace(QLatin1String("%1"), path)
-                               .replace(QLatin1String("%2"), file.errorString()));
-    }
+    errno = 0;
+    if (!file.open(QIODevice::ReadOnly))
+        ThrowFileReadError(path, errno != 0 ? errno : EIO);
     QStringList lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'));
     // The log ends with a line end, which leaves one empty piece that is not an entry.
     if (!lines.isEmpty() && lines.last().isEmpty())
