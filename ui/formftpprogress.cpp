@@ -152,17 +152,18 @@ void FormFTPProgress::buildWaitPanel()
     mImgFile =
         makePicture(mFrameWait, "imgFile", QSize(kImageListPictureSize, kImageListPictureSize),
                     QRect(QPoint(16, 130), kMarkerBox), pending);
-    // The file step's caption and the path field beside it were laid out to overlap; in bold,
-    // "Übertrage Datei:" fills 104 pixels in the usual Linux fonts and would touch the field. The
-    // caption is therefore 108 pixels wide and the field starts at 140 instead of 136.
+    // The file step's caption and the path field beside it were laid out to overlap; with the
+    // usual Linux fonts the bold "Dateiübertragung" fills 111 pixels and would run under the
+    // field. The caption is therefore 113 pixels wide and the field starts at 148 instead of 136,
+    // keeping its right edge.
     mLabelFile =
-        makeLabel(mFrameWait, "labelFile", QStringLiteral("Dateiübertragung"), {32, 128, 108, 17});
+        makeLabel(mFrameWait, "labelFile", QStringLiteral("Dateiübertragung"), {32, 128, 113, 17});
     for (QLabel *step : {mLabelPrepare, mLabelConnect, mLabelFile})
         setTextColour(step, kStepColour);
 
     mProFile = new PathField(mFrameWait);
     mProFile->setObjectName(QStringLiteral("proFile"));
-    mProFile->setGeometry(140, 128, 237, 33);
+    mProFile->setGeometry(148, 128, 229, 33);
     mProFile->setAccessibleName(QStringLiteral("Bearbeitete Datei"));
 
     mOverAllProgress = new QProgressBar(mFrameWait);

@@ -14,6 +14,7 @@ public:
 
     void setPicture(const QIcon &picture);
     [[nodiscard]] const QIcon &picture() const { return mPicture; }
+    [[nodiscard]] QSize pictureSize() const { return mPictureSize; }
 
 protected:
     void paintEvent(QPaintEvent *event) override;
