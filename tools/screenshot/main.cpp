@@ -64,15 +64,14 @@ int main(int argc, char *argv[])
     classUpload::setViewProvider([window]() -> UploadView & { return *window; });
     bool ok = true;
 
-    // The run at work, every step caption bold at once (in a run only one is), the longest
-    // caption of the file step and a path too long for the field.
+    // The run at work, every step caption bold at once (in a run only one is), the file step's
+    // widest caption (its first) and a path too long for the field.
     window->setBold(ViewLabel::labelprepare, true);
     window->setBold(ViewLabel::labelConnect, true);
     window->setBold(ViewLabel::labelFile, true);
     window->setPicture(ViewPicture::imgPrepare, PictureDone);
     window->setPicture(ViewPicture::imgConnect, PictureFailed);
     window->setPicture(ViewPicture::imgFile, PictureRunning);
-    window->setCaption(ViewLabel::labelFile, ResourceString(3030));
     window->setFileText(QStringLiteral("/kunden/webseiten/mein-verein/aktuelles/2024/bilder/"
                                        "sommerfest-am-see-gruppenfoto-gross.jpg"));
     window->setProgress(42.0F);
@@ -84,7 +83,7 @@ int main(int argc, char *argv[])
     ok &= snap(*window, prefix + QStringLiteral("-wait.png"));
 
     window->setFileText(QStringLiteral("/kunden/webseiten/mein-verein/aktuelles/index.html"));
-    window->setCaption(ViewLabel::labelFile, ResourceString(3025));
+    window->setCaption(ViewLabel::labelFile, ResourceString(3030));
     ok &= snap(*window, prefix + QStringLiteral("-wait-short.png"));
 
     // The summary with large figures and a failure naming a long host.
