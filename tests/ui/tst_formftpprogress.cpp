@@ -90,7 +90,6 @@ private slots:
     void panels();
     void progress_data();
     void progress();
-    void watchDogSwitch();
     void accessibleNames_data();
     void accessibleNames();
     void everyControlHasAnAccessibleName();
@@ -496,16 +495,6 @@ void TestFormFTPProgress::progress()
     QFETCH(int, shown);
     f.window->setProgress(percent);
     QCOMPARE(f.control<QProgressBar>("OverAllProgress")->value(), shown);
-}
-
-void TestFormFTPProgress::watchDogSwitch()
-{
-    auto *timer = f.control<QTimer>("WatchDogTimer");
-    f.window->setWatchDogEnabled(false);
-    QVERIFY(!timer->isActive());
-    f.window->setWatchDogEnabled(true);
-    QVERIFY(timer->isActive());
-    QCOMPARE(timer->interval(), 1000);
 }
 
 void TestFormFTPProgress::accessibleNames_data()
