@@ -1,158 +1,237 @@
 #include "formftpprogress.h"
 
-#include "classupload.h"
+#include "accessibleroles.h"
+#include "animationarea.h"
 #include "forwardevents.h"
 #include "ftpcontrol.h"
-#include "programexit.h"
+#include "labelfont.h"
+#include "messagelabel.h"
+#include "pathfield.h"
+#include "picturebox.h"
+#include "windowpictures.h"
 
-#include <QApplication>
+#include <QCoreApplication>
+#include <QFrame>
 #include <QLabel>
-#include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>
 
-FormFTPProgress::FormFTPProgress(QWidget *parent) : QWidget(parent)
-{
-    setWindowTitle(QStringLiteral("Site veröffentlichen"));
-    setFixedSize(392, 212);
+namespace {
 
-    mFtp = new FtpControl(this);
+constexpr QSize kClientArea(392, 212);
+constexpr QSize kMarkerBox(17, 17);
+const QColor kStepColour(0, 0, 64);
+const QColor kHeadingColour(0, 0, 128);
+
+QLabel *makeLabel(QWidget *panel, const char *name, const QString &text, const QRect &geometry)
+{
+    auto *label = new QLabel(text, panel);
+    label->setObjectName(QLatin1String(name));
+    label->setTextFormat(Qt::PlainText);
+    label->setFont(LabelFont());
+    label->setGeometry(geometry);
+    label->setAccessibleName(text);
+    return label;
+}
+
+void setTextColour(QWidget *widget, const QColor &colour)
+{
+    QPalette colours = widget->palette();
+    colours.setColor(QPalette::WindowText, colour);
+    widget->setPalette(colours);
+}
+
+void setBoldFont(QWidget *widget)
+{
+    QFont font = widget->font();
+    font.setBold(true);
+    widget->setFont(font);
+}
+
+PictureBox *makePicture(QWidget *panel, const char *name, QSize pictureSize, const QRect &geometry,
+                        const QString &accessibleName)
+{
+    auto *picture = new PictureBox(pictureSize, panel);
+    picture->setObjectName(QLatin1String(name));
+    picture->setGeometry(geometry);
+    picture->setAccessibleName(accessibleName);
+    return picture;
+}
+
+QPushButton *makeButton(QWidget *panel, const char *name, const QString &caption,
+                        const QString &accessibleName, const QRect &geometry)
+{
+    auto *button = new QPushButton(caption, panel);
+    button->setObjectName(QLatin1String(name));
+    button->setGeometry(geometry);
+    button->setAccessibleName(accessibleName);
+    // Outside a dialog Qt gives no button an Enter role of its own; the window decides (see
+    // keyPressEvent), so Enter never presses whichever button happens to have the focus.
+    button->setAutoDefault(false);
+    return button;
+}
+
+QWidget *makePanel(QWidget *window, const char *name, const QString &accessibleName)
+{
+    auto *panel = new QWidget(window);
+    panel->setObjectName(QLatin1String(name));
+    panel->setGeometry(QRect(QPoint(0, 0), kClientArea));
+    panel->setAccessibleName(accessibleName);
+    return panel;
+}
+
+} // namespace
+
+FormFTPProgress::FormFTPProgress(QWidget *parent)
+    : FormFTPProgress(new FtpControl(), AnimationClipPath(), parent)
+{}
+
+FormFTPProgress::FormFTPProgress(FtpControl *ftpcontrol, const QString &clipPath, QWidget *parent)
+    : QWidget(parent), mFtp(ftpcontrol)
+{
+    InstallAccessibleRoles();
+    setWindowTitle(QStringLiteral("Site veröffentlichen"));
+    setWindowIcon(ProgramIcon());
+    setFixedSize(kClientArea);
+
+    mFtp->setParent(this);
     mFtp->setObjectName(QStringLiteral("ftpcontrol"));
     mWatchDogTimer = new QTimer(this);
     mWatchDogTimer->setObjectName(QStringLiteral("WatchDogTimer"));
     mWatchDogTimer->setInterval(1000);
     ForwardEventsToSession(*mFtp, *mWatchDogTimer);
-    mWatchDogTimer->start();
+    for (int number = 1; number <= int(mImageList.size()); ++number)
+        mImageList[number - 1] = ImageListPicture(number);
 
-    mFrameWait = new QWidget(this);
-    mFrameWait->setGeometry(0, 0, 392, 212);
-    mFrameResult = new QWidget(this);
-    mFrameResult->setGeometry(0, 0, 392, 212);
-    mFrameResult->hide();
+    buildWaitPanel();
+    buildResultPanel();
+    mCancelButton = mCmdCancelBuild;
+    setTabOrder(mCmdCancelBuild, mCmdShow);
+    setTabOrder(mCmdShow, mCmdClose);
+    mCmdCancelBuild->setFocus();
 
-    const auto makeLabel = [](QWidget *frame, const char *name, const QString &text,
-                              QRect geometry) {
-        auto *label = new QLabel(text, frame);
-        label->setObjectName(QLatin1String(name));
-        label->setGeometry(geometry);
-        return label;
-    };
-    mLabels[int(ViewLabel::labelprepare)] =
-        makeLabel(mFrameWait, "labelprepare", QStringLiteral("Ermittle zu übertragende Dateien"),
-                  {32, 80, 233, 17});
-    mLabels[int(ViewLabel::labelConnect)] = makeLabel(
-        mFrameWait, "labelConnect", QStringLiteral("Verbinde mit Server"), {32, 104, 233, 17});
-    mLabels[int(ViewLabel::labelFile)] =
-        makeLabel(mFrameWait, "labelFile", QStringLiteral("Dateiübertragung"), {32, 128, 121, 17});
-    mLabels[int(ViewLabel::labelTime)] =
-        makeLabel(mFrameWait, "labelTime", QStringLiteral("**"), {16, 192, 257, 17});
-    mLabels[int(ViewLabel::lblElapsed)] =
-        makeLabel(mFrameResult, "lblElapsed", QStringLiteral("n/a"), {168, 48, 201, 17});
-    mLabels[int(ViewLabel::lblKB)] =
-        makeLabel(mFrameResult, "lblKB", QStringLiteral("n/a"), {168, 72, 209, 17});
-    mLabels[int(ViewLabel::lblSpeed)] =
-        makeLabel(mFrameResult, "lblSpeed", QStringLiteral("n/a"), {168, 96, 209, 17});
-    mLabels[int(ViewLabel::lblError)] =
-        makeLabel(mFrameResult, "lblError", QStringLiteral("**"), {96, 120, 281, 33});
-    mPictures[int(ViewPicture::imgPrepare)] =
-        makeLabel(mFrameWait, "imgPrepare", {}, {16, 81, 17, 17});
-    mPictures[int(ViewPicture::imgConnect)] =
-        makeLabel(mFrameWait, "imgConnect", {}, {16, 105, 17, 17});
-    mPictures[int(ViewPicture::imgFile)] = makeLabel(mFrameWait, "imgFile", {}, {16, 130, 17, 17});
-    mPictures[int(ViewPicture::imgError)] =
-        makeLabel(mFrameResult, "imgError", {}, {80, 122, 17, 17});
-
-    mProFile = new QLineEdit(mFrameWait);
-    mProFile->setObjectName(QStringLiteral("proFile"));
-    mProFile->setGeometry(136, 128, 241, 33);
-    mProFile->setReadOnly(true);
-    mOverAllProgress = new QProgressBar(mFrameWait);
-    mOverAllProgress->setObjectName(QStringLiteral("OverAllProgress"));
-    mOverAllProgress->setGeometry(16, 168, 257, 17);
-    mOverAllProgress->setValue(0);
-    mCmdCancelBuild = new QPushButton(QStringLiteral("&Abbrechen"), mFrameWait);
-    mCmdCancelBuild->setObjectName(QStringLiteral("cmdCancelBuild"));
-    mCmdCancelBuild->setGeometry(288, 168, 89, 25);
-    connect(mCmdCancelBuild, &QPushButton::clicked, this, [this] {
-        setWindowTitle(QStringLiteral("Wird abgebrochen"));
-        classUpload::instance().FTPCancel();
-    });
-    mCmdShow = new QPushButton(QStringLiteral("&Anzeigen"), mFrameResult);
-    mCmdShow->setObjectName(QStringLiteral("cmdShow"));
-    mCmdShow->setGeometry(192, 168, 89, 25);
-    mCmdClose = new QPushButton(QStringLiteral("&Schließen"), mFrameResult);
-    mCmdClose->setObjectName(QStringLiteral("cmdClose"));
-    mCmdClose->setGeometry(288, 168, 89, 25);
-    connect(mCmdClose, &QPushButton::clicked, this, [this] {
-        close();
-        QApplication::exit(0);
-    });
+    load(clipPath);
 }
 
 FormFTPProgress::~FormFTPProgress() = default;
 
-FtpControl &FormFTPProgress::ftpcontrol()
+QString FormFTPProgress::AnimationClipPath()
 {
-    return *mFtp;
+    return QCoreApplication::applicationDirPath() + QStringLiteral("/ftp.dat");
 }
 
-QLabel *FormFTPProgress::label(ViewLabel which) const
+void FormFTPProgress::load(const QString &clipPath)
 {
-    return mLabels[int(which)];
+    if (mAnimation->open(clipPath))
+        mAnimation->play();
+    mWatchDogTimer->start();
 }
 
-void FormFTPProgress::setCaption(ViewLabel which, const QString &caption)
+void FormFTPProgress::buildWaitPanel()
 {
-    label(which)->setText(caption);
+    mFrameWait = makePanel(this, "FrameWait", QStringLiteral("Fortschritt"));
+
+    mAnimation = new AnimationArea(mFrameWait);
+    mAnimation->setObjectName(QStringLiteral("Animation"));
+    mAnimation->setGeometry(16, 16, 273, 41);
+    mAnimation->setAccessibleName(QStringLiteral("Vorgang läuft"));
+
+    const QString pending = QStringLiteral("Schritt ausstehend");
+    mImgPrepare =
+        makePicture(mFrameWait, "imgPrepare", QSize(kImageListPictureSize, kImageListPictureSize),
+                    QRect(QPoint(16, 81), kMarkerBox), pending);
+    mLabelPrepare =
+        makeLabel(mFrameWait, "labelprepare", QStringLiteral("Ermittle zu übertragende Dateien"),
+                  {32, 80, 233, 17});
+    mImgConnect =
+        makePicture(mFrameWait, "imgConnect", QSize(kImageListPictureSize, kImageListPictureSize),
+                    QRect(QPoint(16, 105), kMarkerBox), pending);
+    mLabelConnect = makeLabel(mFrameWait, "labelConnect", QStringLiteral("Verbinde mit Server"),
+                              {32, 104, 233, 17});
+    mImgFile =
+        makePicture(mFrameWait, "imgFile", QSize(kImageListPictureSize, kImageListPictureSize),
+                    QRect(QPoint(16, 130), kMarkerBox), pending);
+    // The file step's caption and the path field beside it were laid out to overlap; with the
+    // usual Linux fonts the bold "Dateiübertragung" fills 111 pixels and would run under the
+    // field. The caption is therefore 113 pixels wide and the field starts at 148 instead of 136,
+    // keeping its right edge.
+    mLabelFile =
+        makeLabel(mFrameWait, "labelFile", QStringLiteral("Dateiübertragung"), {32, 128, 113, 17});
+    for (QLabel *step : {mLabelPrepare, mLabelConnect, mLabelFile})
+        setTextColour(step, kStepColour);
+
+    mProFile = new PathField(mFrameWait);
+    mProFile->setObjectName(QStringLiteral("proFile"));
+    mProFile->setGeometry(148, 128, 229, 33);
+    mProFile->setAccessibleName(QStringLiteral("Bearbeitete Datei"));
+
+    mOverAllProgress = new QProgressBar(mFrameWait);
+    mOverAllProgress->setObjectName(QStringLiteral("OverAllProgress"));
+    mOverAllProgress->setGeometry(16, 168, 257, 17);
+    mOverAllProgress->setRange(0, 100);
+    mOverAllProgress->setValue(0);
+    // The remaining time below says more than a percentage, and a 17-pixel bar has no room for it.
+    mOverAllProgress->setTextVisible(false);
+    mOverAllProgress->setAccessibleName(QStringLiteral("Gesamtfortschritt"));
+
+    mCmdCancelBuild = makeButton(mFrameWait, "cmdCancelBuild", QStringLiteral("&Abbrechen"),
+                                 QStringLiteral("Abbrechen"), {288, 168, 89, 25});
+    connect(mCmdCancelBuild, &QPushButton::clicked, this, &FormFTPProgress::cancelRun);
+    mProFile->setFocusRecipient(mCmdCancelBuild);
+
+    mLabelTime = makeLabel(mFrameWait, "labelTime", QStringLiteral("**"), {16, 192, 257, 17});
+    setTextColour(mLabelTime, Qt::black);
 }
 
-void FormFTPProgress::setBold(ViewLabel which, bool bold)
+void FormFTPProgress::buildResultPanel()
 {
-    QFont font = label(which)->font();
-    font.setBold(bold);
-    label(which)->setFont(font);
-}
+    mFrameResult = makePanel(this, "FrameResult", QStringLiteral("Ergebnis"));
+    mFrameResult->hide();
 
-void FormFTPProgress::setPicture(ViewPicture, int) {}
+    QLabel *heading =
+        makeLabel(mFrameResult, "Label1", QStringLiteral("Zusammenfassung:"), {16, 16, 273, 17});
+    setBoldFont(heading);
+    setTextColour(heading, kHeadingColour);
 
-void FormFTPProgress::setFileText(const QString &text)
-{
-    mProFile->setText(text);
-}
+    auto *line = new QFrame(mFrameResult);
+    line->setObjectName(QStringLiteral("Line1"));
+    line->setFrameShape(QFrame::HLine);
+    line->setFrameShadow(QFrame::Sunken);
+    line->setGeometry(16, 32, 361, 2);
+    line->setAccessibleName(QStringLiteral("Trennlinie"));
 
-void FormFTPProgress::setProgress(float percent)
-{
-    mOverAllProgress->setValue(int(percent));
-}
+    makePicture(mFrameResult, "imgIcon", QSize(32, 32), {24, 48, 32, 32},
+                QStringLiteral("Weltkugel"))
+        ->setPicture(GlobePicture());
 
-void FormFTPProgress::setPanelVisible(ViewPanel panel, bool visible)
-{
-    (panel == ViewPanel::FrameWait ? mFrameWait : mFrameResult)->setVisible(visible);
-}
+    // The captions in front of the figures are wider than laid out ("Geschwindigkeit:" needs 94
+    // pixels in the usual Linux fonts, 81 were planned), so the caption column is 96 pixels wide
+    // and the figures start at 180 instead of 168, keeping their right edges.
+    makeLabel(mFrameResult, "Label2", QStringLiteral("Gesamtdauer:"), {80, 48, 96, 17});
+    mLblElapsed = makeLabel(mFrameResult, "lblElapsed", QStringLiteral("n/a"), {180, 48, 189, 17});
+    makeLabel(mFrameResult, "Label3", QStringLiteral("Übertragen:"), {80, 72, 96, 17});
+    mLblKB = makeLabel(mFrameResult, "lblKB", QStringLiteral("n/a"), {180, 72, 197, 17});
+    makeLabel(mFrameResult, "Label5", QStringLiteral("Geschwindigkeit:"), {80, 96, 96, 17});
+    mLblSpeed = makeLabel(mFrameResult, "lblSpeed", QStringLiteral("n/a"), {180, 96, 197, 17});
 
-void FormFTPProgress::setShowButtonVisible(bool visible)
-{
-    mCmdShow->setVisible(visible);
-}
+    mImgError =
+        makePicture(mFrameResult, "imgError", QSize(kImageListPictureSize, kImageListPictureSize),
+                    QRect(QPoint(80, 122), kMarkerBox), QStringLiteral("Ergebnis ausstehend"));
+    // Three lines instead of two: a connection failure names the host, and with the usual Linux
+    // fonts a host name of thirty characters already needs a third line. The label still ends
+    // above the buttons.
+    mLblError = new MessageLabel(mFrameResult);
+    mLblError->setObjectName(QStringLiteral("lblError"));
+    mLblError->setFont(LabelFont());
+    mLblError->setGeometry(96, 120, 281, 41);
+    mLblError->setMessage(QStringLiteral("**"));
 
-void FormFTPProgress::setWatchDogEnabled(bool enabled)
-{
-    if (enabled)
-        mWatchDogTimer->start();
-    else
-        mWatchDogTimer->stop();
-}
-
-void FormFTPProgress::showNonModal()
-{
-    show();
-}
-
-void FormFTPProgress::makeCloseTheCancelButton() {}
-
-void FormFTPProgress::endProgram()
-{
-    hide();
-    RequestProgramExit(0);
+    mCmdShow = makeButton(mFrameResult, "cmdShow", QStringLiteral("&Anzeigen"),
+                          QStringLiteral("Anzeigen"), {192, 168, 89, 25});
+    mCmdShow->setDefault(true);
+    connect(mCmdShow, &QPushButton::clicked, this, &FormFTPProgress::showPublishedSite);
+    mCmdClose = makeButton(mFrameResult, "cmdClose", QStringLiteral("&Schließen"),
+                           QStringLiteral("Schließen"), {288, 168, 89, 25});
+    connect(mCmdClose, &QPushButton::clicked, this, &FormFTPProgress::closeAndEndProgram);
 }

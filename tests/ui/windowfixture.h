@@ -1,0 +1,55 @@
+#pragma once
+
+#include "classupload.h"
+#include "formftpprogress.h"
+#include "ftpcontrol.h"
+#include "sessionaccess.h"
+
+#include <QPointer>
+#include <QStringList>
+#include <functional>
+
+// An FTP component whose requests never complete on their own, so a test can keep a wait of the
+// session pending, and which records what the window asked of it.
+class ScriptedFtp : public FtpControl
+{
+public:
+    QStringList calls;
+    std::function<void()> onAbort;
+
+    void Connect() override { calls << QStringLiteral("Connect"); }
+    void Abort() override
+    {
+        calls << QStringLiteral("Abort");
+        if (onAbort)
+            onAbort();
+    }
+};
+
+// A fresh session and a fresh window for each test case, the window installed as the session's
+// view, as start-up does.
+struct WindowFixture
+{
+    QPointer<FormFTPProgress> window;
+    ScriptedFtp *ftp = nullptr;
+
+    void create(const QString &clipPath = QString())
+    {
+        classUploadTestAccess::fresh();
+        ftp = new ScriptedFtp();
+        window = new FormFTPProgress(ftp, clipPath);
+        classUpload::setViewProvider([this]() -> UploadView & { return *window; });
+    }
+
+    void destroy()
+    {
+        classUpload::setViewProvider(nullptr);
+        delete window.data();
+        ftp = nullptr;
+    }
+
+    template <typename T> T *control(const char *name) const
+    {
+        return window->findChild<T *>(QLatin1String(name));
+    }
+};

@@ -1,0 +1,119 @@
+// Shows the progress window with the longest texts it can get, in each of its states, and saves a
+// picture of each as the X server draws it. tools/screenshot-window.sh runs it under Xvfb at
+// different pixel densities, so a developer can look at the layout with the fonts of a plain
+// Linux desktop.
+//   parcelup_screenshot CLIP OUTPUT-PREFIX
+#include "classupload.h"
+#include "formftpprogress.h"
+#include "ftpcontrol.h"
+#include "stringtable.h"
+
+#include <QApplication>
+#include <QEventLoop>
+#include <QLocale>
+#include <QPixmap>
+#include <QScreen>
+#include <QTimer>
+#include <cstdio>
+#include <functional>
+
+namespace {
+
+void settle(int milliseconds)
+{
+    // Time for the X server to draw and the clip to move on; a tool, not a test, so a fixed
+    // pause is fine here.
+    QEventLoop loop;
+    QTimer::singleShot(milliseconds, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+bool snap(FormFTPProgress &window, const QString &path)
+{
+    settle(600);
+    const QPixmap picture = window.screen()->grabWindow(window.winId());
+    if (picture.isNull() || !picture.save(path, "PNG")) {
+        std::fprintf(stderr, "cannot save %s\n", qPrintable(path));
+        return false;
+    }
+    std::printf("%s: %dx%d pixels, device pixel ratio %.2f, font %s\n", qPrintable(path),
+                picture.width(), picture.height(), window.devicePixelRatioF(),
+                qPrintable(window.font().toString()));
+    return true;
+}
+
+QString message(int id, const QString &concerned)
+{
+    return ResourceString(id).replace(QStringLiteral("%1"), concerned);
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QApplication application(argc, argv);
+    const QStringList arguments = QCoreApplication::arguments();
+    if (arguments.size() != 3) {
+        std::fprintf(stderr, "usage: %s CLIP OUTPUT-PREFIX\n", argv[0]);
+        return 2;
+    }
+    const QString prefix = arguments.at(2);
+    const QLocale german(QLocale::German, QLocale::Germany);
+
+    auto *window = new FormFTPProgress(new FtpControl(), arguments.at(1));
+    classUpload::setViewProvider([window]() -> UploadView & { return *window; });
+    bool ok = true;
+
+    // The run at work, every step caption bold at once (in a run only one is), the file step's
+    // widest caption (its first) and a path too long for the field.
+    window->setBold(ViewLabel::labelprepare, true);
+    window->setBold(ViewLabel::labelConnect, true);
+    window->setBold(ViewLabel::labelFile, true);
+    window->setPicture(ViewPicture::imgPrepare, PictureDone);
+    window->setPicture(ViewPicture::imgConnect, PictureFailed);
+    window->setPicture(ViewPicture::imgFile, PictureRunning);
+    window->setFileText(QStringLiteral("/kunden/webseiten/mein-verein/aktuelles/2024/bilder/"
+                                       "sommerfest-am-see-gruppenfoto-gross.jpg"));
+    window->setProgress(42.0F);
+    window->setCaption(ViewLabel::labelTime, ResourceString(1000) + QStringLiteral("59") +
+                                                 ResourceString(1002) + QStringLiteral(" 59") +
+                                                 ResourceString(1003));
+    window->setPanelVisible(ViewPanel::FrameWait, true);
+    window->showNonModal();
+    ok &= snap(*window, prefix + QStringLiteral("-wait.png"));
+
+    window->setFileText(QStringLiteral("/kunden/webseiten/mein-verein/aktuelles/index.html"));
+    window->setCaption(ViewLabel::labelFile, ResourceString(3030));
+    ok &= snap(*window, prefix + QStringLiteral("-wait-short.png"));
+
+    // The summary with large figures and a failure naming a long host.
+    window->setCaption(ViewLabel::lblElapsed, QStringLiteral("62") + ResourceString(1002) +
+                                                  QStringLiteral(" 59") + ResourceString(1003));
+    window->setCaption(ViewLabel::lblKB, german.toString(1234) + ResourceString(3000) +
+                                             german.toString(123456789) + ResourceString(3001));
+    window->setCaption(ViewLabel::lblSpeed,
+                       german.toString(12345.67, 'f', 2) + ResourceString(3002));
+    window->setCaption(ViewLabel::lblError,
+                       message(2000, QStringLiteral("ftp.mein-webhosting-anbieter.de")));
+    window->setPicture(ViewPicture::imgError, PictureFailed);
+    window->setShowButtonVisible(true);
+    window->setPanelVisible(ViewPanel::FrameResult, true);
+    window->setPanelVisible(ViewPanel::FrameWait, false);
+    window->makeCloseTheCancelButton();
+    ok &= snap(*window, prefix + QStringLiteral("-result-failure.png"));
+
+    window->setCaption(ViewLabel::lblError, ResourceString(2008));
+    window->setPicture(ViewPicture::imgError, PictureDone);
+    ok &= snap(*window, prefix + QStringLiteral("-result-success.png"));
+
+    // More than the label holds: the message is shortened with "…".
+    window->setCaption(
+        ViewLabel::lblError,
+        message(2002, QStringLiteral("ein-ordner-mit-einem-wirklich-ausserordentlich-langen-"
+                                     "namen-der-nirgends-hinpasst")));
+    ok &= snap(*window, prefix + QStringLiteral("-result-overflow.png"));
+
+    classUpload::setViewProvider(nullptr);
+    delete window;
+    return ok ? 0 : 1;
+}

@@ -1,0 +1,86 @@
+// The window's own handlers: its buttons, the keys, closing and first showing.
+#include "classupload.h"
+#include "formftpprogress.h"
+#include "programexit.h"
+#include "systemhelpers.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QKeyEvent>
+#include <QPushButton>
+#include <QScreen>
+#include <QStyle>
+
+void FormFTPProgress::cancelRun()
+{
+    // The title changes first, so the user sees at once that the click was taken, while the run
+    // may still need a moment to wind down.
+    setWindowTitle(QStringLiteral("Wird abgebrochen"));
+    classUpload &session = classUpload::instance();
+    session.FTPCancel();
+    // FTPCancel raises the abort flag before it does anything else, so the session reads as
+    // aborted from here on; there is nothing to wait for.
+    Q_ASSERT(session.FTPAborted());
+}
+
+void FormFTPProgress::closeEvent(QCloseEvent *event)
+{
+    // Closing the window, by whatever means, cancels a run that is still working. The close itself
+    // is never refused.
+    classUpload &session = classUpload::instance();
+    session.FTPCancel();
+    // Lets the component's answer to the abort and other pending events through before the window
+    // goes. The abort flag is already set, so this one pass is all the waiting there is.
+    QCoreApplication::processEvents();
+    Q_ASSERT(session.FTPAborted());
+    event->accept();
+}
+
+void FormFTPProgress::closeAndEndProgram()
+{
+    close();
+    RequestProgramExit(0);
+}
+
+void FormFTPProgress::showPublishedSite()
+{
+    // The desktop's answer does not matter: a browser that does not start has its own message.
+    (void)OpenDocument(classUpload::instance().RemoteURL());
+}
+
+bool FormFTPProgress::pressIfAvailable(QPushButton *button)
+{
+    if (!button || !button->isEnabled() || !button->isVisibleTo(this))
+        return false;
+    button->click();
+    return true;
+}
+
+void FormFTPProgress::keyPressEvent(QKeyEvent *event)
+{
+    // Key presses arrive here when the focused control has no use for them. Escape presses the
+    // cancel button of the moment and Enter the default button, as in a dialog.
+    if (event->matches(QKeySequence::Cancel)) {
+        pressIfAvailable(mCancelButton);
+        return;
+    }
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    if (enter && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+        pressIfAvailable(mCmdShow);
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+void FormFTPProgress::showEvent(QShowEvent *event)
+{
+    // Centred on the screen the first time only; afterwards the window stays where the user put
+    // it. Done before the window is mapped, so it never appears elsewhere first.
+    if (!mPlacedOnScreen && !event->spontaneous()) {
+        mPlacedOnScreen = true;
+        if (const QScreen *where = screen())
+            setGeometry(QStyle::alignedRect(layoutDirection(), Qt::AlignCenter, size(),
+                                            where->availableGeometry()));
+    }
+    QWidget::showEvent(event);
+}

@@ -1,0 +1,165 @@
+// What the session writes into the window while a run works and when it ends (UploadView).
+#include "formftpprogress.h"
+#include "messagelabel.h"
+#include "pathfield.h"
+#include "picturebox.h"
+#include "programexit.h"
+#include "roundhalfeven.h"
+
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTimer>
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+// What a picture shows, for assistive technology: a step marker tells the step's state, the
+// result marker the outcome of the run.
+QString describePicture(ViewPicture picture, int number)
+{
+    if (picture == ViewPicture::imgError) {
+        switch (number) {
+        case PictureRunning:
+            return QStringLiteral("Übertragung läuft");
+        case PictureDone:
+            return QStringLiteral("Übertragung erfolgreich");
+        case PictureFailed:
+            return QStringLiteral("Übertragung fehlgeschlagen");
+        default:
+            return QStringLiteral("Ergebnis ausstehend");
+        }
+    }
+    switch (number) {
+    case PictureRunning:
+        return QStringLiteral("Schritt läuft");
+    case PictureDone:
+        return QStringLiteral("Schritt erledigt");
+    case PictureFailed:
+        return QStringLiteral("Schritt fehlgeschlagen");
+    default:
+        return QStringLiteral("Schritt ausstehend");
+    }
+}
+
+} // namespace
+
+FtpControl &FormFTPProgress::ftpcontrol()
+{
+    return *mFtp;
+}
+
+QLabel *FormFTPProgress::label(ViewLabel which) const
+{
+    switch (which) {
+    case ViewLabel::labelprepare:
+        return mLabelPrepare;
+    case ViewLabel::labelConnect:
+        return mLabelConnect;
+    case ViewLabel::labelFile:
+        return mLabelFile;
+    case ViewLabel::labelTime:
+        return mLabelTime;
+    case ViewLabel::lblKB:
+        return mLblKB;
+    case ViewLabel::lblElapsed:
+        return mLblElapsed;
+    case ViewLabel::lblSpeed:
+        return mLblSpeed;
+    case ViewLabel::lblError:
+        return mLblError;
+    }
+    return nullptr;
+}
+
+void FormFTPProgress::setCaption(ViewLabel which, const QString &caption)
+{
+    if (which == ViewLabel::lblError) {
+        mLblError->setMessage(caption);
+        return;
+    }
+    QLabel *target = label(which);
+    target->setText(caption);
+    target->setAccessibleName(caption);
+}
+
+void FormFTPProgress::setBold(ViewLabel which, bool bold)
+{
+    QLabel *target = label(which);
+    QFont font = target->font();
+    font.setBold(bold);
+    target->setFont(font);
+}
+
+void FormFTPProgress::setPicture(ViewPicture picture, int imageListIndex)
+{
+    PictureBox *target = nullptr;
+    switch (picture) {
+    case ViewPicture::imgPrepare:
+        target = mImgPrepare;
+        break;
+    case ViewPicture::imgConnect:
+        target = mImgConnect;
+        break;
+    case ViewPicture::imgFile:
+        target = mImgFile;
+        break;
+    case ViewPicture::imgError:
+        target = mImgError;
+        break;
+    }
+    // A number outside the image list empties the picture rather than failing.
+    const bool known = imageListIndex >= 1 && imageListIndex <= int(mImageList.size());
+    target->setPicture(known ? mImageList[imageListIndex - 1] : QIcon());
+    target->setAccessibleName(describePicture(picture, known ? imageListIndex : 0));
+}
+
+void FormFTPProgress::setFileText(const QString &text)
+{
+    mProFile->setPath(text);
+}
+
+void FormFTPProgress::setProgress(float percent)
+{
+    // The bar takes whole percents, rounded as the figures of the summary are. A value out of
+    // range (a file that grew after the scan) is held at the ends instead of being refused.
+    const double rounded = std::isnan(percent) ? 0.0 : RoundHalfEven(double(percent));
+    mOverAllProgress->setValue(int(std::clamp(rounded, 0.0, 100.0)));
+}
+
+void FormFTPProgress::setPanelVisible(ViewPanel panel, bool visible)
+{
+    (panel == ViewPanel::FrameWait ? mFrameWait : mFrameResult)->setVisible(visible);
+}
+
+void FormFTPProgress::setShowButtonVisible(bool visible)
+{
+    mCmdShow->setVisible(visible);
+}
+
+void FormFTPProgress::setWatchDogEnabled(bool enabled)
+{
+    if (!enabled)
+        mWatchDogTimer->stop();
+    else if (!mWatchDogTimer->isActive())
+        // A running timer keeps its rhythm: restarting it would postpone the next tick.
+        mWatchDogTimer->start();
+}
+
+void FormFTPProgress::showNonModal()
+{
+    show();
+}
+
+void FormFTPProgress::makeCloseTheCancelButton()
+{
+    mCancelButton = mCmdClose;
+}
+
+void FormFTPProgress::endProgram()
+{
+    // The run was cancelled: no result is shown, the window goes with the program.
+    hide();
+    RequestProgramExit(0);
+}
