@@ -107,6 +107,8 @@ int runInWindow(int argc, char *argv[], const CommandLine &line)
 {
     QApplication application(argc, argv);
     classUpload::setViewProvider(progressWindow);
+    // A desktop that logs out, or a terminal's Ctrl+C, closes the window the way the user would.
+    CancelOnInterrupt([] { static_cast<FormFTPProgress &>(progressWindow()).close(); });
     const auto warning = [](const QString &text) {
         QMessageBox::warning(nullptr, QStringLiteral("Parcelup"), text);
     };

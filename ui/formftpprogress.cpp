@@ -8,6 +8,7 @@
 #include "messagelabel.h"
 #include "pathfield.h"
 #include "picturebox.h"
+#include "windowcaptions.h"
 #include "windowpictures.h"
 
 #include <QCoreApplication>
@@ -91,7 +92,7 @@ FormFTPProgress::FormFTPProgress(FtpControl *ftpcontrol, const QString &clipPath
     : QWidget(parent), mFtp(ftpcontrol)
 {
     InstallAccessibleRoles();
-    setWindowTitle(QStringLiteral("Site veröffentlichen"));
+    setWindowTitle(WindowCaptions::title());
     setWindowIcon(ProgramIcon());
     setFixedSize(kClientArea);
 
@@ -142,13 +143,12 @@ void FormFTPProgress::buildWaitPanel()
         makePicture(mFrameWait, "imgPrepare", QSize(kImageListPictureSize, kImageListPictureSize),
                     QRect(QPoint(16, 81), kMarkerBox), pending);
     mLabelPrepare =
-        makeLabel(mFrameWait, "labelprepare", QStringLiteral("Ermittle zu übertragende Dateien"),
-                  {32, 80, 233, 17});
+        makeLabel(mFrameWait, "labelprepare", WindowCaptions::labelprepare(), {32, 80, 233, 17});
     mImgConnect =
         makePicture(mFrameWait, "imgConnect", QSize(kImageListPictureSize, kImageListPictureSize),
                     QRect(QPoint(16, 105), kMarkerBox), pending);
-    mLabelConnect = makeLabel(mFrameWait, "labelConnect", QStringLiteral("Verbinde mit Server"),
-                              {32, 104, 233, 17});
+    mLabelConnect =
+        makeLabel(mFrameWait, "labelConnect", WindowCaptions::labelConnect(), {32, 104, 233, 17});
     mImgFile =
         makePicture(mFrameWait, "imgFile", QSize(kImageListPictureSize, kImageListPictureSize),
                     QRect(QPoint(16, 130), kMarkerBox), pending);
@@ -157,7 +157,7 @@ void FormFTPProgress::buildWaitPanel()
     // field. The caption is therefore 113 pixels wide and the field starts at 148 instead of 136,
     // keeping its right edge.
     mLabelFile =
-        makeLabel(mFrameWait, "labelFile", QStringLiteral("Dateiübertragung"), {32, 128, 113, 17});
+        makeLabel(mFrameWait, "labelFile", WindowCaptions::labelFile(), {32, 128, 113, 17});
     for (QLabel *step : {mLabelPrepare, mLabelConnect, mLabelFile})
         setTextColour(step, kStepColour);
 
@@ -190,7 +190,7 @@ void FormFTPProgress::buildResultPanel()
     mFrameResult->hide();
 
     QLabel *heading =
-        makeLabel(mFrameResult, "Label1", QStringLiteral("Zusammenfassung:"), {16, 16, 273, 17});
+        makeLabel(mFrameResult, "Label1", WindowCaptions::Label1(), {16, 16, 273, 17});
     setBoldFont(heading);
     setTextColour(heading, kHeadingColour);
 
@@ -208,11 +208,11 @@ void FormFTPProgress::buildResultPanel()
     // The captions in front of the figures are wider than laid out ("Geschwindigkeit:" needs 94
     // pixels in the usual Linux fonts, 81 were planned), so the caption column is 96 pixels wide
     // and the figures start at 180 instead of 168, keeping their right edges.
-    makeLabel(mFrameResult, "Label2", QStringLiteral("Gesamtdauer:"), {80, 48, 96, 17});
+    makeLabel(mFrameResult, "Label2", WindowCaptions::Label2(), {80, 48, 96, 17});
     mLblElapsed = makeLabel(mFrameResult, "lblElapsed", QStringLiteral("n/a"), {180, 48, 189, 17});
-    makeLabel(mFrameResult, "Label3", QStringLiteral("Übertragen:"), {80, 72, 96, 17});
+    makeLabel(mFrameResult, "Label3", WindowCaptions::Label3(), {80, 72, 96, 17});
     mLblKB = makeLabel(mFrameResult, "lblKB", QStringLiteral("n/a"), {180, 72, 197, 17});
-    makeLabel(mFrameResult, "Label5", QStringLiteral("Geschwindigkeit:"), {80, 96, 96, 17});
+    makeLabel(mFrameResult, "Label5", WindowCaptions::Label5(), {80, 96, 96, 17});
     mLblSpeed = makeLabel(mFrameResult, "lblSpeed", QStringLiteral("n/a"), {180, 96, 197, 17});
 
     mImgError =

@@ -5,6 +5,7 @@
 #include <QIcon>
 #include <QWidget>
 #include <array>
+#include <optional>
 
 class AnimationArea;
 class FtpControl;
@@ -100,4 +101,6 @@ private:
     // The button that Escape presses: cmdCancelBuild during the run, cmdClose afterwards.
     QPushButton *mCancelButton = nullptr;
     bool mPlacedOnScreen = false;
+    // 0 after a successful run, 1 after a failed one; unset while the run works.
+    std::optional<int> mResultStatus;
 };

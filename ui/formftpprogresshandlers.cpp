@@ -3,6 +3,7 @@
 #include "formftpprogress.h"
 #include "programexit.h"
 #include "systemhelpers.h"
+#include "windowcaptions.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -15,7 +16,7 @@ void FormFTPProgress::cancelRun()
 {
     // The title changes first, so the user sees at once that the click was taken, while the run
     // may still need a moment to wind down.
-    setWindowTitle(QStringLiteral("Wird abgebrochen"));
+    setWindowTitle(WindowCaptions::cancellingTitle());
     classUpload &session = classUpload::instance();
     session.FTPCancel();
     // FTPCancel raises the abort flag before it does anything else, so the session reads as
@@ -34,12 +35,16 @@ void FormFTPProgress::closeEvent(QCloseEvent *event)
     QCoreApplication::processEvents();
     Q_ASSERT(session.FTPAborted());
     event->accept();
+    // After the run the program ends with the window, and its exit status says how the run went, so
+    // a script that started it can tell.
+    if (mResultStatus)
+        RequestProgramExit(*mResultStatus);
 }
 
 void FormFTPProgress::closeAndEndProgram()
 {
     close();
-    RequestProgramExit(0);
+    RequestProgramExit(mResultStatus.value_or(0));
 }
 
 void FormFTPProgress::showPublishedSite()

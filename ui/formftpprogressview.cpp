@@ -113,6 +113,8 @@ void FormFTPProgress::setPicture(ViewPicture picture, int imageListIndex)
     const bool known = imageListIndex >= 1 && imageListIndex <= int(mImageList.size());
     target->setPicture(known ? mImageList[imageListIndex - 1] : QIcon());
     target->setAccessibleName(describePicture(picture, known ? imageListIndex : 0));
+    if (picture == ViewPicture::imgError)
+        mResultStatus = imageListIndex == PictureDone ? 0 : 1;
 }
 
 void FormFTPProgress::setFileText(const QString &text)
@@ -161,5 +163,5 @@ void FormFTPProgress::endProgram()
 {
     // The run was cancelled: no result is shown, the window goes with the program.
     hide();
-    RequestProgramExit(0);
+    RequestProgramExit(2);
 }

@@ -1,6 +1,7 @@
 #include "programexit.h"
 
 #include <QCoreApplication>
+#include <QThread>
 
 namespace {
 std::optional<int> &requested()
@@ -13,8 +14,11 @@ std::optional<int> &requested()
 void RequestProgramExit(int status)
 {
     requested() = status;
-    // Also ends the event loop when the request comes while it runs.
-    QCoreApplication::exit(status);
+    // Also ends the event loop when the request comes while it runs. Before the loop has started,
+    // telling it to quit would make the next event loop of the process (a message box) return at
+    // once.
+    if (QThread::currentThread()->loopLevel() > 0)
+        QCoreApplication::exit(status);
 }
 
 std::optional<int> RequestedProgramExit()

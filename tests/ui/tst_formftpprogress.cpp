@@ -372,10 +372,12 @@ void TestFormFTPProgress::closeButtonEndsTheProgram()
     showAndActivate();
     f.window->setPanelVisible(ViewPanel::FrameResult, true);
     f.window->setPanelVisible(ViewPanel::FrameWait, false);
+    f.window->setPicture(ViewPicture::imgError, PictureFailed);
 
     f.control<QPushButton>("cmdClose")->click();
 
-    QCOMPARE(RequestedProgramExit(), std::optional<int>(0));
+    // The exit status tells a script that the run failed.
+    QCOMPARE(RequestedProgramExit(), std::optional<int>(1));
     QVERIFY(f.window->isHidden());
     // Closing went through the close handler, which cancels (without effect after a run).
     QCOMPARE(f.ftp->calls, QStringList{"Abort"});
@@ -385,7 +387,7 @@ void TestFormFTPProgress::endProgramHidesTheWindow()
 {
     showAndActivate();
     f.window->endProgram();
-    QCOMPARE(RequestedProgramExit(), std::optional<int>(0));
+    QCOMPARE(RequestedProgramExit(), std::optional<int>(2));
     QVERIFY(f.window->isHidden());
 }
 
