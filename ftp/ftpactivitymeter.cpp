@@ -3,6 +3,8 @@
 FtpActivityMeter::FtpActivityMeter(QObject *parent) : QObject(parent)
 {
     mPending.setSingleShot(true);
+    // A coarse timer may fire a little early, which would bring two reports too close.
+    mPending.setTimerType(Qt::PreciseTimer);
     connect(&mPending, &QTimer::timeout, this, &FtpActivityMeter::report);
 }
 

@@ -12,6 +12,9 @@ killed.
                                         connection, like a server far away
         [--active refuse|ignore]        refuse PORT and EPRT, or accept them and never connect,
                                         like a server behind a firewall that blocks active mode
+        [--refuse-epsv]                 refuse EPSV, like a server that only knows PASV
+        [--pasv-address ADDRESS]        name this address in PASV replies, like a server behind
+                                        NAT that announces an address the client cannot reach
 
 Needs pyftpdlib (Debian: python3-pyftpdlib); run it with /usr/bin/python3.
 """
@@ -34,6 +37,8 @@ def parse_arguments():
     parser.add_argument("--throttle", type=int, default=0, metavar="BYTES_PER_SECOND")
     parser.add_argument("--delay", type=float, default=0.0, metavar="SECONDS")
     parser.add_argument("--active", choices=["allow", "refuse", "ignore"], default="allow")
+    parser.add_argument("--refuse-epsv", action="store_true")
+    parser.add_argument("--pasv-address", default=None, metavar="ADDRESS")
     return parser.parse_args()
 
 
@@ -98,6 +103,14 @@ def control_handler_class(options):
 
         Handler = Delayed
 
+    if options.refuse_epsv:
+
+        class RefusesEpsv(Handler):
+            def ftp_EPSV(self, line):
+                self.respond("502 EPSV not implemented.")
+
+        Handler = RefusesEpsv
+
     if options.active == "refuse":
 
         class RefusesActive(Handler):
@@ -146,6 +159,7 @@ def main():
     handler.authorizer = authorizer
     # The data port is a free port of the same loopback address.
     handler.passive_ports = None
+    handler.masquerade_address = options.pasv_address
     handler.permit_foreign_addresses = False
     # Refused log-ins are answered at once; the tests try wrong passwords on purpose.
     handler.auth_failed_timeout = 0.1

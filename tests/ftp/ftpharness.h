@@ -29,10 +29,11 @@ struct FtpHarness
                          [this](const QString &text) { debug.append(text); });
     }
 
-    // A failed test shows the dialogue that led to it.
+    // A failed test shows the dialogue that led to it (every test does with
+    // PARCELUP_SHOW_DIALOGUE=1 in the environment).
     ~FtpHarness()
     {
-        if (QTest::currentTestFailed())
+        if (QTest::currentTestFailed() || qEnvironmentVariableIsSet("PARCELUP_SHOW_DIALOGUE"))
             qWarning("Dialogue:\n%s", qPrintable(debug.join(QString())));
     }
     FtpHarness(const FtpHarness &) = delete;

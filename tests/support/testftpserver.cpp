@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QMultiHash>
 #include <QStandardPaths>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -80,6 +81,36 @@ bool ensureVsftpdUser(const QString &password, QString *error)
                QByteArray(VsftpdUser) + ':' + password.toUtf8() + '\n', error);
 }
 
+// The processes below root, read from /proc. vsftpd runs each session in processes of their own
+// session, so neither killing the listener nor its process group ends them.
+QList<pid_t> descendantsOf(pid_t root)
+{
+    QMultiHash<pid_t, pid_t> children;
+    const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs);
+    for (const QString &entry : entries) {
+        bool isPid = false;
+        const pid_t pid = entry.toInt(&isPid);
+        if (!isPid)
+            continue;
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(entry));
+        if (!stat.open(QIODevice::ReadOnly))
+            continue;
+        // "pid (name) state ppid ...": the name may hold blanks and parentheses.
+        const QByteArray line = stat.readAll();
+        const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+        if (fields.size() > 1)
+            children.insert(fields.at(1).toInt(), pid);
+    }
+    QList<pid_t> found;
+    QList<pid_t> pending{root};
+    while (!pending.isEmpty()) {
+        const QList<pid_t> direct = children.values(pending.takeFirst());
+        found += direct;
+        pending += direct;
+    }
+    return found;
+}
+
 } // namespace
 
 TestFtpServer::TestFtpServer() = default;
@@ -147,6 +178,10 @@ bool TestFtpServer::startPyftpdlib(QString *error)
         arguments << QStringLiteral("--active") << QStringLiteral("refuse");
     if (mOptions.activeMode == ActiveMode::Ignore)
         arguments << QStringLiteral("--active") << QStringLiteral("ignore");
+    if (mOptions.refuseExtendedPassive)
+        arguments << QStringLiteral("--refuse-epsv");
+    if (!mOptions.passiveAddress.isEmpty())
+        arguments << QStringLiteral("--pasv-address") << mOptions.passiveAddress;
 
     mProcess = std::make_unique<QProcess>();
     // Its own process group, so stop() reaches everything it started.
@@ -190,8 +225,9 @@ bool TestFtpServer::startVsftpd(QString *error)
         *error = QStringLiteral("vsftpd is not installed (Debian package vsftpd)");
         return false;
     }
-    if (mOptions.delaySeconds > 0 || mOptions.activeMode == ActiveMode::Ignore) {
-        *error = QStringLiteral("vsftpd cannot delay replies or ignore PORT");
+    if (mOptions.delaySeconds > 0 || mOptions.activeMode == ActiveMode::Ignore ||
+        mOptions.refuseExtendedPassive) {
+        *error = QStringLiteral("vsftpd cannot delay replies, ignore PORT or refuse EPSV");
         return false;
     }
     if (!ensureVsftpdUser(mOptions.password, error))
@@ -245,7 +281,9 @@ bool TestFtpServer::startVsftpd(QString *error)
     } else {
         lines << QStringLiteral("listen=YES") << QStringLiteral("listen_ipv6=NO")
               << QStringLiteral("listen_address=") + mOptions.bindAddress
-              << QStringLiteral("pasv_address=") + mOptions.bindAddress;
+              << QStringLiteral("pasv_address=") + (mOptions.passiveAddress.isEmpty()
+                                                        ? mOptions.bindAddress
+                                                        : mOptions.passiveAddress);
     }
     if (mOptions.throttleBytesPerSecond > 0)
         lines << QStringLiteral("local_max_rate=%1").arg(mOptions.throttleBytesPerSecond);
@@ -297,10 +335,14 @@ void TestFtpServer::stop()
 {
     if (!mProcess)
         return;
-    const qint64 processId = mProcess->processId();
+    const auto processId = static_cast<pid_t>(mProcess->processId());
     if (processId > 0) {
-        ::kill(static_cast<pid_t>(-processId), SIGKILL);
-        ::kill(static_cast<pid_t>(processId), SIGKILL);
+        // Stopped first, so it cannot start another session while its tree is collected.
+        ::kill(processId, SIGSTOP);
+        for (const pid_t descendant : descendantsOf(processId))
+            ::kill(descendant, SIGKILL);
+        ::kill(-processId, SIGKILL);
+        ::kill(processId, SIGKILL);
     }
     mProcess->waitForFinished(10000);
     mProcess.reset();

@@ -8,7 +8,7 @@
 
 // A real FTP server for one test: pyftpdlib (tools/ftpserver.py) or, when the tests run as root,
 // vsftpd. It serves one user whose "/" is the given root folder, listens on a free port of a
-// loopback address only, and is killed by its process id (its whole process group, so vsftpd's
+// loopback address only, and is killed by its process id (with every process below it, so vsftpd's
 // session processes go too) in stop() or the destructor.
 class TestFtpServer
 {
@@ -31,6 +31,8 @@ public:
         double delaySeconds = 0;                           // pyftpdlib only
         QString bindAddress = QStringLiteral("127.0.0.1"); // or "::1"
         ActiveMode activeMode = ActiveMode::Allow;
+        bool refuseExtendedPassive = false; // pyftpdlib only: EPSV is refused
+        QString passiveAddress;             // named in PASV replies instead of the real one
     };
 
     TestFtpServer();
