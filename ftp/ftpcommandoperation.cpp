@@ -20,6 +20,18 @@ void FtpCommandOperation::abort()
     // The command's one reply is on its way; taking it keeps the dialogue in step for the next
     // request, and it comes within a round trip. ABOR would add replies of its own here.
     mAbortRequested = true;
+    hurry();
+}
+
+void FtpCommandOperation::handleIdleTimeout()
+{
+    if (!mAbortRequested) {
+        FtpOperation::handleIdleTimeout();
+        return;
+    }
+    // Without the reply the dialogue cannot be kept in step; the connection goes.
+    connection().close();
+    finish(FtpResult::Aborted, tr("The request was aborted."));
 }
 
 void FtpCommandOperation::handleReply(const FtpReply &reply)

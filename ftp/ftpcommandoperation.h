@@ -21,6 +21,7 @@ public:
 protected:
     void begin() override;
     void handleReply(const FtpReply &reply) override;
+    void handleIdleTimeout() override;
 
 private:
     QString mCommand;

@@ -3,6 +3,8 @@
 #include "ftpcontrolconnection.h"
 #include "ftpresult.h"
 
+#include <algorithm>
+
 FtpOperation::FtpOperation(FtpControlConnection &connection, const FtpTimeouts &timeouts)
     : mConnection(connection), mTimeouts(timeouts)
 {
@@ -80,6 +82,12 @@ void FtpOperation::finishWithReply(const FtpReply &reply)
                               ? qint16{FtpResult::Success}
                               : static_cast<qint16>(FtpResult::ReplyBase + reply.code);
     finish(result, reply.text());
+}
+
+void FtpOperation::hurry()
+{
+    mIdle.setInterval(std::min(mTimeouts.idle, mTimeouts.afterAbort));
+    stillAlive();
 }
 
 void FtpOperation::stillAlive()

@@ -61,6 +61,8 @@ protected:
     void finishWithReply(const FtpReply &reply);
     // Something happened: the idle time-out starts again.
     void stillAlive();
+    // The request was aborted: from now on the idle time-out is the shorter one for aborts.
+    void hurry();
 
     [[nodiscard]] FtpControlConnection &connection() { return mConnection; }
     [[nodiscard]] const FtpTimeouts &timeouts() const { return mTimeouts; }

@@ -13,4 +13,7 @@ struct FtpTimeouts
     // In active mode, how long the server's data connection may take to arrive before the
     // transfer is retried in passive mode.
     std::chrono::milliseconds activeDataConnection{10'000};
+    // After Abort, how long the server may take to answer what is still outstanding before the
+    // connection is closed instead.
+    std::chrono::milliseconds afterAbort{10'000};
 };

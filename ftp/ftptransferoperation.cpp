@@ -16,16 +16,19 @@ namespace {
 
 // "150 Opening BINARY mode data connection for x (1234 bytes)." Several servers announce the size
 // of a download this way; when they do, a shorter file is a broken transfer even if the data
-// connection happened to close in order.
+// connection happened to close in order. The last match counts: the file name comes first and may
+// look like a size itself.
 std::optional<qint64> announcedSize(const FtpReply &reply)
 {
     static const QRegularExpression pattern(QStringLiteral("\\((\\d+) bytes\\)"));
-    const QRegularExpressionMatch match = pattern.match(reply.firstLineText());
-    if (!match.hasMatch())
-        return std::nullopt;
-    bool ok = false;
-    const qint64 size = match.captured(1).toLongLong(&ok);
-    return ok ? std::optional<qint64>(size) : std::nullopt;
+    std::optional<qint64> size;
+    auto matches = pattern.globalMatch(reply.firstLineText());
+    while (matches.hasNext()) {
+        bool ok = false;
+        const qint64 value = matches.next().captured(1).toLongLong(&ok);
+        size = ok ? std::optional<qint64>(value) : std::nullopt;
+    }
+    return size;
 }
 
 } // namespace
@@ -342,6 +345,7 @@ void FtpTransferOperation::abort()
     if (hasFinished())
         return;
     mAbortRequested = true;
+    hurry();
     if (mSynchronising) {
         // Already bringing the dialogue back in step (for a retry): end there instead.
         mEndAfterSynchronising =

@@ -4,7 +4,6 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <csignal>
 
 // The single-command requests against real servers, and the rules every request follows: one at
 // a time, no line breaks, Result and CurrentDirectory unchanged until the request completes.
@@ -116,7 +115,7 @@ private slots:
     {
         QTest::addColumn<QString>("request");
         QTest::addColumn<QString>("argument");
-        for (const char *request : {"CWD", "MKD", "DELE", "RMD", "RETR", "STOR"}) {
+        for (const char *request : {"USER", "PASS", "CWD", "MKD", "DELE", "RMD", "RETR", "STOR"}) {
             QTest::addRow("%s-cr-lf", request) << request << "a\r\nDELE b";
             QTest::addRow("%s-lf", request) << request << "a\nb";
             QTest::addRow("%s-cr", request) << request << "a\rb";
@@ -135,7 +134,13 @@ private slots:
 
         bool refused = false;
         try {
-            if (request == QLatin1String("CWD"))
+            if (request == QLatin1String("USER")) {
+                h.ftp.setUserName(argument);
+                h.ftp.Connect();
+            } else if (request == QLatin1String("PASS")) {
+                h.ftp.setPassword(argument);
+                h.ftp.Connect();
+            } else if (request == QLatin1String("CWD"))
                 h.ftp.ChangeDirectory(argument);
             else if (request == QLatin1String("MKD"))
                 h.ftp.CreateDirectory(argument);
@@ -247,22 +252,32 @@ private slots:
         QCOMPARE(h.completions.size(), 1);
     }
 
-    // A server that stops answering ends the request with Timeout instead of leaving it pending.
+    // A server that stops answering ends the request with Timeout instead of leaving it pending;
+    // an aborted request waits for it only briefly, and ends as aborted.
+    void silentServer_data()
+    {
+        QTest::addColumn<bool>("abort");
+        QTest::newRow("waiting") << false;
+        QTest::newRow("aborted") << true;
+    }
     void silentServer()
     {
+        QFETCH(bool, abort);
         FtpHarness h;
-        TestFtpServer::Options options = ServerOptions(int(TestFtpServer::Kind::Pyftpdlib));
-        START_FTP_SERVER(h, options);
+        START_FTP_SERVER(h, ServerOptions(int(TestFtpServer::Kind::Pyftpdlib)));
         QCOMPARE(h.connectAndWait(), 0);
         // Stopped, not killed: the connection stays open and nothing answers.
-        QVERIFY(::kill(pid_t(h.server.pid()), SIGSTOP) == 0);
+        QVERIFY(h.server.suspend());
         FtpTimeouts timeouts;
-        timeouts.idle = std::chrono::milliseconds(1500);
+        timeouts.idle = std::chrono::milliseconds(abort ? 60000 : 1500);
+        timeouts.afterAbort = std::chrono::milliseconds(1000);
         h.ftp.setTimeouts(timeouts);
         h.ftp.QueryCurrentDirectory();
-        QCOMPARE(h.waitForCompletion(10000), int(FtpResult::Timeout));
+        if (abort)
+            h.ftp.Abort();
+        QCOMPARE(h.waitForCompletion(10000), int(abort ? FtpResult::Aborted : FtpResult::Timeout));
         QVERIFY(!h.ftp.isConnected());
-        ::kill(pid_t(h.server.pid()), SIGCONT);
+        h.server.resume();
     }
 
     void withoutConnection_data()

@@ -96,6 +96,32 @@ private slots:
         QCOMPARE(h.completions.size(), before + (connected ? 3 : 2));
     }
 
+    // The server stops answering, so ABOR gets no reply: the abort still ends the request soon,
+    // and the connection, whose dialogue is out of step, is closed.
+    void abortWhileServerStopped_data() { addRows(false); }
+    void abortWhileServerStopped()
+    {
+        QFETCH(int, kind);
+        QFETCH(bool, passive);
+        QFETCH(bool, upload);
+        FtpHarness h;
+        FtpTimeouts timeouts;
+        timeouts.afterAbort = std::chrono::milliseconds(1000);
+        h.ftp.setTimeouts(timeouts);
+        startSlowTransfer(h, kind, passive, upload);
+        if (QTest::currentTestFailed())
+            return;
+
+        QVERIFY(h.server.suspend());
+        const qsizetype before = h.completions.size();
+        h.ftp.Abort();
+        QCOMPARE(h.waitForCompletion(10000), int(FtpResult::Aborted));
+        QCOMPARE(h.completions.size(), before + 1);
+        QVERIFY(!h.ftp.isConnected());
+        if (!upload)
+            QCOMPARE(localEntries(h), QStringList());
+    }
+
     void disconnectDuringTransfer_data() { addRows(false); }
     void disconnectDuringTransfer()
     {

@@ -349,6 +349,28 @@ void TestFtpServer::stop()
     mConfigFolder.reset();
 }
 
+bool TestFtpServer::suspend()
+{
+    if (!mProcess)
+        return false;
+    const auto processId = static_cast<pid_t>(mProcess->processId());
+    if (::kill(processId, SIGSTOP) != 0)
+        return false;
+    for (const pid_t descendant : descendantsOf(processId))
+        ::kill(descendant, SIGSTOP);
+    return true;
+}
+
+void TestFtpServer::resume()
+{
+    if (!mProcess)
+        return;
+    const auto processId = static_cast<pid_t>(mProcess->processId());
+    for (const pid_t descendant : descendantsOf(processId))
+        ::kill(descendant, SIGCONT);
+    ::kill(processId, SIGCONT);
+}
+
 bool TestFtpServer::handOver(const QString &path) const
 {
     if (mOptions.kind != Kind::Vsftpd)

@@ -47,6 +47,10 @@ public:
     // root folder and what it holds are handed to the server's local user.
     [[nodiscard]] bool start(const Options &options, QString *error);
     void stop();
+    // Freezes the server with every process below it (SIGSTOP), as a server that stops answering
+    // while its connections stay open, and lets it go on (SIGCONT).
+    [[nodiscard]] bool suspend();
+    void resume();
 
     [[nodiscard]] quint16 port() const { return mPort; }
     // "127.0.0.1:<port>", or "[::1]:<port>" for an IPv6 server: what FtpControl's Host takes.
