@@ -327,6 +327,13 @@ void FtpControl::Connect()
                            QStringLiteral("TLS is not available in this build."));
         return;
     }
+    // Going around a proxy the user set up would be a surprise at best; until proxies are
+    // supported, such a connection is refused.
+    if (d->firewallType != 0) {
+        d->completeWithout(Request::Connect, FtpResult::ProxyFailure,
+                           QStringLiteral("Proxies are not available in this build."));
+        return;
+    }
 
     d->passiveInUse = d->passive;
     d->passwordInUse = d->password;

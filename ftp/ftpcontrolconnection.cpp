@@ -165,6 +165,10 @@ void FtpControlConnection::readLines()
     // A reply handler may close the connection; stop reading as soon as it did.
     while (mSocket && !mFailed && mSocket->canReadLine()) {
         QByteArray raw = mSocket->readLine(MaximumLineLength + 2);
+        if (!raw.endsWith('\n')) {
+            fail(FtpResult::ProtocolViolation, tr("The server sent an overlong line."));
+            return;
+        }
         while (raw.endsWith('\n') || raw.endsWith('\r'))
             raw.chop(1);
         const QString line = QString::fromUtf8(raw);

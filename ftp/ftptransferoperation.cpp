@@ -107,11 +107,18 @@ void FtpTransferOperation::sendPasv()
     connection().send(QStringLiteral("PASV"));
 }
 
-void FtpTransferOperation::connectPassive(quint16 port)
+FtpDataConnection &FtpTransferOperation::newDataConnection()
 {
+    retireDataPath();
     mData = std::make_unique<FtpDataConnection>();
     connect(mData.get(), &FtpDataConnection::established, this,
             &FtpTransferOperation::dataEstablished);
+    return *mData;
+}
+
+void FtpTransferOperation::connectPassive(quint16 port)
+{
+    newDataConnection();
     connect(mData.get(), &FtpDataConnection::failed, this, [this](const QString &description) {
         abandonAttempt(
             std::pair{qint16{FtpResult::DataConnectionFailed},
@@ -125,9 +132,7 @@ void FtpTransferOperation::connectPassive(quint16 port)
 
 void FtpTransferOperation::startActive()
 {
-    mData = std::make_unique<FtpDataConnection>();
-    connect(mData.get(), &FtpDataConnection::established, this,
-            &FtpTransferOperation::dataEstablished);
+    newDataConnection();
     // The address the server already reaches us at; another local address might not be routable
     // from there.
     const quint16 port = mData->listen(connection().localAddress(), connection().peerAddress());
@@ -424,6 +429,8 @@ void FtpTransferOperation::retireDataPath()
 
 void FtpTransferOperation::cleanUp()
 {
+    // A report still pending in the meter would arrive after the completion.
+    mMeter.disconnect();
     retireDataPath();
     if (mTarget)
         mTarget->discard();

@@ -55,6 +55,8 @@ private:
     enum class Awaiting { Nothing, Epsv, Pasv, Eprt, Port, Transfer };
 
     void openDataPath();
+    // Replaces the data connection of an earlier attempt, if any.
+    FtpDataConnection &newDataConnection();
     void startPassive();
     void sendPasv();
     void connectPassive(quint16 port);

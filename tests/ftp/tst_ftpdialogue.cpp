@@ -103,6 +103,10 @@ private slots:
             << QByteArray("421 Too many users.\r\n") << QStringList{} << 20421 << 0;
         QTest::newRow("not-ftp") << QByteArray("SSH-2.0-OpenSSH_9.2\r\n") << QStringList{}
                                  << int(FtpResult::ProtocolViolation) << 0;
+        QTest::newRow("overlong-line") << QByteArray("220 ") + QByteArray(100'000, 'x') + "\r\n"
+                                       << QStringList{} << int(FtpResult::ProtocolViolation) << 0;
+        QTest::newRow("endless-line") << QByteArray("220 ") + QByteArray(100'000, 'x')
+                                      << QStringList{} << int(FtpResult::ProtocolViolation) << 0;
         QTest::newRow("closed-during-login")
             << QByteArray("220 Ready.\r\n") << QStringList{"331 Pw.\r\n", "<close>"}
             << int(FtpResult::ConnectionLost) << 2;

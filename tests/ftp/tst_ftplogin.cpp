@@ -83,21 +83,26 @@ private slots:
     void unusableHost_data()
     {
         QTest::addColumn<QString>("host");
+        QTest::addColumn<int>("firewallType");
         QTest::addColumn<int>("result");
-        QTest::newRow("empty") << QString() << int(FtpResult::NameLookupFailed);
-        QTest::newRow("bad-port") << QStringLiteral("127.0.0.1:99999")
+        QTest::newRow("empty") << QString() << 0 << int(FtpResult::NameLookupFailed);
+        QTest::newRow("bad-port") << QStringLiteral("127.0.0.1:99999") << 0
                                   << int(FtpResult::NameLookupFailed);
         QTest::newRow("unknown-name")
-            << QStringLiteral("no-such-host.invalid") << int(FtpResult::NameLookupFailed);
+            << QStringLiteral("no-such-host.invalid") << 0 << int(FtpResult::NameLookupFailed);
         QTest::newRow("tls-not-built")
-            << QStringLiteral("ftps://127.0.0.1") << int(FtpResult::TlsFailure);
+            << QStringLiteral("ftps://127.0.0.1") << 0 << int(FtpResult::TlsFailure);
+        QTest::newRow("proxy-not-built")
+            << QStringLiteral("127.0.0.1") << 1 << int(FtpResult::ProxyFailure);
     }
     void unusableHost()
     {
         QFETCH(QString, host);
+        QFETCH(int, firewallType);
         QFETCH(int, result);
         FtpHarness h;
         h.ftp.setHost(host);
+        h.ftp.setFirewallType(firewallType);
         h.ftp.setUserName(QStringLiteral("tester"));
         h.ftp.Connect();
         QCOMPARE(h.completions.size(), 0);
