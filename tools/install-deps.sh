@@ -9,6 +9,7 @@ packages=(
   python3 python3-pyftpdlib python3-openssl vsftpd openssl
   xvfb xauth fonts-dejavu-core
   dante-server tinyproxy
+  curl
 )
 
 missing=()

@@ -41,7 +41,8 @@ private slots:
         const qint64 lastNoted = noted;
         QTRY_COMPARE_WITH_TIMEOUT(counts.last(), lastNoted, 1000);
 
-        const qint64 maximumGap = std::max<qint64>(noteEveryMs, FtpActivityMeter::IntervalMs) + 150;
+        // Generous towards a busy machine, and still well inside "at least once a second".
+        const qint64 maximumGap = std::max<qint64>(noteEveryMs, FtpActivityMeter::IntervalMs) + 400;
         for (qsizetype i = 1; i < times.size(); ++i) {
             const qint64 gap = times.at(i) - times.at(i - 1);
             QVERIFY2(gap >= FtpActivityMeter::IntervalMs - 5, QByteArray::number(gap));
