@@ -1,10 +1,32 @@
 #include "ftpcontrol.h"
 
+#include "ftpcommandoperation.h"
+#include "ftpcontrolconnection.h"
+#include "ftpdownloadfile.h"
 #include "ftperror.h"
+#include "ftploginoperation.h"
 #include "ftpresult.h"
+#include "ftpserveraddress.h"
+#include "ftptransferoperation.h"
 
+#include <QFile>
+#include <functional>
+
+// The public face of the component: properties, the one-request-at-a-time rule, and the delivery
+// of its three signals. The dialogue itself is in the operations (ftp*operation.cpp) and the
+// control connection.
+//
+// Every signal leaves through post(), a queued call on this object. So OperationComplete is never
+// emitted inside the call that started the request, the three signals keep the order in which
+// things happened, and a slot that runs a nested event loop never finds one of our sockets half
+// way through its own signal on the stack.
 struct FtpControl::Private
 {
+    explicit Private(FtpControl *owner) : q(owner) {}
+
+    FtpControl *q;
+
+    // Properties as set; Connect takes its copy of them.
     QString host;
     QString userName;
     QString password;
@@ -14,13 +36,177 @@ struct FtpControl::Private
     QString firewallPassword;
     QString firewallHost;
     quint16 firewallPort = 0;
+    FtpTimeouts timeouts;
+
+    // What the last completed request left behind.
     qint16 result = FtpResult::Success;
     QString currentDirectory;
+
+    // The connection; declared before the operation, which refers to it, so it is destroyed after.
+    std::unique_ptr<FtpControlConnection> connection;
+    // A connection saying goodbye after Disconnect or a new Connect.
+    std::unique_ptr<FtpControlConnection> leaving;
+    bool loggedIn = false;
+    bool passiveInUse = false;
+    QString passwordInUse;
+
+    std::unique_ptr<FtpOperation> operation;
+    Request request = Request::Connect;
+    bool pending = false;
+
+    void post(std::function<void()> call)
+    {
+        QMetaObject::invokeMethod(q, std::move(call), Qt::QueuedConnection);
+    }
+
+    QString masked(QString text) const
+    {
+        for (const QString *secret : {&passwordInUse, &password, &firewallPassword}) {
+            if (!secret->isEmpty())
+                text.replace(*secret, QStringLiteral("[protected]"));
+        }
+        return text;
+    }
+
+    void report(const QString &line)
+    {
+        const QString text = masked(line) + QStringLiteral("\r\n");
+        post([this, text] { emit q->DebugMessage(text); });
+    }
+
+    void refuseIfPending() const
+    {
+        if (pending) {
+            throw FtpError(FtpResult::RequestPending,
+                           QStringLiteral("Der vorige FTP-Auftrag ist noch nicht beendet."));
+        }
+    }
+
+    static void refuseLineBreaks(std::initializer_list<QString> arguments)
+    {
+        for (const QString &argument : arguments) {
+            if (argument.contains(QLatin1Char('\r')) || argument.contains(QLatin1Char('\n'))) {
+                throw FtpError(FtpResult::InvalidArgument,
+                               QStringLiteral("Ein Name enthält einen Zeilenumbruch."));
+            }
+        }
+    }
+
+    [[nodiscard]] bool isLoggedIn() const { return connection && loggedIn && connection->isOpen(); }
+
+    void startOperation(Request which, std::unique_ptr<FtpOperation> started)
+    {
+        pending = true;
+        request = which;
+        operation = std::move(started);
+        FtpOperation *op = operation.get();
+        QObject::connect(op, &FtpOperation::finished, q,
+                         [this] { post([this] { completeOperation(); }); });
+        QObject::connect(op, &FtpOperation::note, q,
+                         [this](const QString &text) { report(QStringLiteral("# ") + text); });
+        QObject::connect(op, &FtpOperation::activity, q, [this](qint64 bytes) {
+            post([this, bytes] { emit q->Activity(bytes); });
+        });
+        op->start();
+    }
+
+    // A request that ends before any dialogue (no connection, a host that cannot be parsed).
+    void completeWithout(Request which, qint16 outcome, const QString &text)
+    {
+        pending = true;
+        request = which;
+        post([this, outcome, text] { complete(FtpOperation::Outcome{outcome, text, {}}); });
+    }
+
+    void completeOperation()
+    {
+        // Destroyed here, from the event loop, where none of its sockets is emitting a signal.
+        std::unique_ptr<FtpOperation> done = std::move(operation);
+        const FtpOperation::Outcome outcome = done ? done->outcome() : FtpOperation::Outcome{};
+        done.reset();
+
+        if (request == Request::Connect) {
+            loggedIn = outcome.result == FtpResult::Success && connection && connection->isOpen();
+            if (!loggedIn)
+                dropConnection();
+        }
+        discardDeadConnection();
+        complete(outcome);
+    }
+
+    void complete(const FtpOperation::Outcome &outcome)
+    {
+        result = outcome.result;
+        if (outcome.currentDirectory)
+            currentDirectory = *outcome.currentDirectory;
+        pending = false;
+        emit q->OperationComplete(static_cast<int>(request), result, outcome.text);
+    }
+
+    void watch(FtpControlConnection &watched)
+    {
+        QObject::connect(&watched, &FtpControlConnection::dialogue, q,
+                         [this](const QString &line) { report(line); });
+        QObject::connect(&watched, &FtpControlConnection::failed, q, [this] {
+            // With a request pending, its operation reports the loss; otherwise the next
+            // request finds no connection.
+            post([this] {
+                if (!pending)
+                    discardDeadConnection();
+            });
+        });
+    }
+
+    void discardDeadConnection()
+    {
+        if (connection && !connection->isOpen()) {
+            connection.reset();
+            loggedIn = false;
+        }
+    }
+
+    // The current connection says QUIT and goes; a previous one still saying goodbye is cut off.
+    void dropConnection()
+    {
+        loggedIn = false;
+        if (!connection)
+            return;
+        leaving = std::move(connection);
+        FtpControlConnection *goingAway = leaving.get();
+        QObject::connect(goingAway, &FtpControlConnection::closed, q, [this, goingAway] {
+            post([this, goingAway] {
+                if (leaving.get() == goingAway)
+                    leaving.reset();
+            });
+        });
+        goingAway->quit();
+    }
+
+    void startCommand(Request which, const QString &command, const QString &argument,
+                      FtpCommandOperation::Expect expect)
+    {
+        refuseIfPending();
+        refuseLineBreaks({argument});
+        if (!isLoggedIn()) {
+            completeWithout(which, FtpResult::NotConnected, QStringLiteral("Not connected."));
+            return;
+        }
+        startOperation(which,
+                       std::make_unique<FtpCommandOperation>(
+                           *connection, timeouts,
+                           argument.isNull() ? command : command + QLatin1Char(' ') + argument,
+                           expect));
+    }
 };
 
-FtpControl::FtpControl(QObject *parent) : QObject(parent), d(std::make_unique<Private>()) {}
+FtpControl::FtpControl(QObject *parent) : QObject(parent), d(std::make_unique<Private>(this)) {}
 
-FtpControl::~FtpControl() = default;
+FtpControl::~FtpControl()
+{
+    d->operation.reset();
+    d->connection.reset();
+    d->leaving.reset();
+}
 
 QString FtpControl::host() const
 {
@@ -106,47 +292,133 @@ QString FtpControl::currentDirectory() const
 }
 bool FtpControl::isBusy() const
 {
-    return false;
+    return d->pending;
+}
+bool FtpControl::isConnected() const
+{
+    return d->isLoggedIn();
 }
 
-namespace {
-[[noreturn]] void notYetConnected()
+FtpTimeouts FtpControl::timeouts() const
 {
-    throw FtpError(FtpResult::NotConnected, QStringLiteral("Es besteht keine Verbindung."));
+    return d->timeouts;
 }
-} // namespace
+void FtpControl::setTimeouts(const FtpTimeouts &timeouts)
+{
+    d->timeouts = timeouts;
+}
 
 void FtpControl::Connect()
 {
-    notYetConnected();
+    d->refuseIfPending();
+    Private::refuseLineBreaks({d->userName, d->password});
+
+    // An idle earlier connection says goodbye; the new one starts from the log-in folder.
+    d->dropConnection();
+
+    const auto address = ParseFtpServerAddress(d->host);
+    if (!address) {
+        d->completeWithout(Request::Connect, FtpResult::NameLookupFailed,
+                           QStringLiteral("\"%1\" is not a host name.").arg(d->host));
+        return;
+    }
+    if (address->security != FtpServerAddress::Security::None) {
+        d->completeWithout(Request::Connect, FtpResult::TlsFailure,
+                           QStringLiteral("TLS is not available in this build."));
+        return;
+    }
+    // Going around a proxy the user set up would be a surprise at best; until proxies are
+    // supported, such a connection is refused.
+    if (d->firewallType != 0) {
+        d->completeWithout(Request::Connect, FtpResult::ProxyFailure,
+                           QStringLiteral("Proxies are not available in this build."));
+        return;
+    }
+
+    d->passiveInUse = d->passive;
+    d->passwordInUse = d->password;
+    d->connection = std::make_unique<FtpControlConnection>();
+    d->watch(*d->connection);
+    d->startOperation(Request::Connect,
+                      std::make_unique<FtpLoginOperation>(*d->connection, d->timeouts, *address,
+                                                          d->userName, d->password));
 }
+
 void FtpControl::QueryCurrentDirectory()
 {
-    notYetConnected();
+    d->startCommand(Request::QueryCurrentDirectory, QStringLiteral("PWD"), QString(),
+                    FtpCommandOperation::Expect::Directory);
 }
-void FtpControl::ChangeDirectory(const QString &)
+
+void FtpControl::ChangeDirectory(const QString &folder)
 {
-    notYetConnected();
+    d->startCommand(Request::ChangeDirectory, QStringLiteral("CWD"), folder,
+                    FtpCommandOperation::Expect::Confirmation);
 }
-void FtpControl::CreateDirectory(const QString &)
+
+void FtpControl::CreateDirectory(const QString &folder)
 {
-    notYetConnected();
+    d->startCommand(Request::CreateDirectory, QStringLiteral("MKD"), folder,
+                    FtpCommandOperation::Expect::Confirmation);
 }
-void FtpControl::DeleteFile(const QString &)
+
+void FtpControl::DeleteFile(const QString &fileName)
 {
-    notYetConnected();
+    d->startCommand(Request::DeleteFile, QStringLiteral("DELE"), fileName,
+                    FtpCommandOperation::Expect::Confirmation);
 }
-void FtpControl::RemoveDirectory(const QString &)
+
+void FtpControl::RemoveDirectory(const QString &folder)
 {
-    notYetConnected();
+    d->startCommand(Request::RemoveDirectory, QStringLiteral("RMD"), folder,
+                    FtpCommandOperation::Expect::Confirmation);
 }
-void FtpControl::GetFile(const QString &, const QString &)
+
+void FtpControl::GetFile(const QString &remoteFileName, const QString &localPath)
 {
-    notYetConnected();
+    d->refuseIfPending();
+    Private::refuseLineBreaks({remoteFileName, localPath});
+    if (!d->isLoggedIn()) {
+        d->completeWithout(Request::GetFile, FtpResult::NotConnected,
+                           QStringLiteral("Not connected."));
+        return;
+    }
+    d->startOperation(Request::GetFile,
+                      std::make_unique<FtpTransferOperation>(
+                          *d->connection, d->timeouts, d->passiveInUse, remoteFileName,
+                          std::make_unique<FtpDownloadFile>(localPath)));
 }
-void FtpControl::PutFile(const QString &, const QString &)
+
+void FtpControl::PutFile(const QString &localPath, const QString &remoteFileName)
 {
-    notYetConnected();
+    d->refuseIfPending();
+    Private::refuseLineBreaks({localPath, remoteFileName});
+    auto source = std::make_unique<QFile>(localPath);
+    if (!source->open(QIODevice::ReadOnly)) {
+        throw FtpError(FtpResult::LocalFileUnreadable,
+                       QStringLiteral("Die Datei \"%1\" kann nicht gelesen werden: %2")
+                           .arg(localPath, source->errorString()));
+    }
+    if (!d->isLoggedIn()) {
+        d->completeWithout(Request::PutFile, FtpResult::NotConnected,
+                           QStringLiteral("Not connected."));
+        return;
+    }
+    d->startOperation(Request::PutFile, std::make_unique<FtpTransferOperation>(
+                                            *d->connection, d->timeouts, d->passiveInUse,
+                                            remoteFileName, std::move(source)));
 }
-void FtpControl::Disconnect() {}
-void FtpControl::Abort() {}
+
+void FtpControl::Disconnect()
+{
+    // A request still running ends now, with its one OperationComplete still to come.
+    if (d->operation && !d->operation->hasFinished())
+        d->operation->cancel(QStringLiteral("Disconnected while the request was pending."));
+    d->dropConnection();
+}
+
+void FtpControl::Abort()
+{
+    if (d->operation && !d->operation->hasFinished())
+        d->operation->abort();
+}

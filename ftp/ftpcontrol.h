@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ftptimeouts.h"
+
 #include <QObject>
 #include <QString>
 #include <memory>
@@ -29,6 +31,19 @@ class FtpControl : public QObject
     Q_PROPERTY(QString CurrentDirectory READ currentDirectory)
 
 public:
+    // Which request an OperationComplete ends (its first argument).
+    enum class Request {
+        Connect = 1,
+        QueryCurrentDirectory,
+        ChangeDirectory,
+        CreateDirectory,
+        DeleteFile,
+        RemoveDirectory,
+        GetFile,
+        PutFile,
+    };
+    Q_ENUM(Request)
+
     explicit FtpControl(QObject *parent = nullptr);
     ~FtpControl() override;
 
@@ -63,6 +78,12 @@ public:
     // Folder reported by the last successful QueryCurrentDirectory.
     [[nodiscard]] virtual QString currentDirectory() const;
     [[nodiscard]] virtual bool isBusy() const;
+    // True between a successful Connect and Disconnect or the loss of the connection.
+    [[nodiscard]] bool isConnected() const;
+
+    [[nodiscard]] FtpTimeouts timeouts() const;
+    // Takes effect from the next request on.
+    void setTimeouts(const FtpTimeouts &timeouts);
 
     virtual void Connect();
     virtual void QueryCurrentDirectory();

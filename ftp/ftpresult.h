@@ -21,6 +21,9 @@ enum Code : qint16 {
     ProxyFailure = 10,         // the SOCKS5, HTTP or FTP proxy refused or could not be reached
     DataConnectionFailed = 11, // no data connection could be opened in either mode
     NotConnected = 12,         // a request that needs a log-in was started without one
+    // Only as FtpError numbers, never as a result: the request could not be started.
+    RequestPending = 13,  // another request has not completed yet
+    InvalidArgument = 14, // an argument holds a line break
     ReplyBase = 20000,
 };
 } // namespace FtpResult

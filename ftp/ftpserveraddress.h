@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QString>
+#include <optional>
+
+// Where Connect goes, taken from the Host property.
+struct FtpServerAddress
+{
+    // How the control connection is secured. Plain FTP is all this build speaks; the other two are
+    // recognised so that "ftpes://" and "ftps://" hosts are refused clearly instead of being taken
+    // for host names.
+    enum class Security {
+        None,        // "host", "ftp://host"
+        ExplicitTls, // "ftpes://host": AUTH TLS after the greeting
+        ImplicitTls, // "ftps://host": TLS from the first byte, port 990 by default
+    };
+
+    QString host; // a name or a literal address, IPv6 without brackets
+    quint16 port = 21;
+    Security security = Security::None;
+
+    bool operator==(const FtpServerAddress &) const = default;
+};
+
+// Accepts "host", "host:2121", "[2001:db8::1]:2121", "[::1]", a bare IPv6 address "::1" (port 21),
+// each optionally behind "ftp://", "ftpes://" or "ftps://" and followed by one "/". Surrounding
+// blanks are ignored. Returns nothing for anything else (a path, a user name, a bad port).
+[[nodiscard]] std::optional<FtpServerAddress> ParseFtpServerAddress(const QString &text);

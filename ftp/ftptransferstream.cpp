@@ -1,0 +1,120 @@
+#include "ftptransferstream.h"
+
+#include "ftpresult.h"
+
+#include <QIODevice>
+#include <QTcpSocket>
+
+FtpTransferStream::FtpTransferStream(Direction direction, QIODevice &file, QTcpSocket &socket,
+                                     QObject *parent)
+    : QObject(parent), mDirection(direction), mFile(file), mSocket(socket)
+{
+    mPiece.resize(PieceSize);
+}
+
+// The socket may already be gone when an abandoned stream is destroyed; the connections to it are
+// dropped by QObject either way.
+FtpTransferStream::~FtpTransferStream() = default;
+
+void FtpTransferStream::start()
+{
+    if (mStarted)
+        return;
+    mStarted = true;
+
+    connect(&mSocket, &QTcpSocket::disconnected, this, [this] {
+        if (mDirection == Direction::Download)
+            receive(); // whatever arrived before the close
+        // An upload is clean only if every byte read from the file was written and nothing was
+        // left unsent when the connection went.
+        const bool complete =
+            mDirection == Direction::Download || (mSourceExhausted && mBytesMoved == mBytesRead);
+        finish(complete);
+    });
+    connect(&mSocket, &QTcpSocket::errorOccurred, this, [this](QAbstractSocket::SocketError error) {
+        // The server closing the connection after the last byte is how a download ends; any
+        // other error, and any error during an upload, cuts the file short.
+        if (error == QAbstractSocket::RemoteHostClosedError && mDirection == Direction::Download)
+            return;
+        finish(false);
+    });
+
+    if (mDirection == Direction::Upload) {
+        connect(&mSocket, &QTcpSocket::bytesWritten, this, [this](qint64 written) {
+            mBytesMoved += written;
+            emit progressed(mBytesMoved);
+            sendMore();
+        });
+        sendMore();
+    } else {
+        mSocket.setReadBufferSize(SendAheadLimit);
+        connect(&mSocket, &QTcpSocket::readyRead, this, &FtpTransferStream::receive);
+        receive();
+        if (mSocket.state() != QAbstractSocket::ConnectedState)
+            finish(true); // closed before we started to listen: all data was buffered
+    }
+}
+
+void FtpTransferStream::stop()
+{
+    mFinished = true;
+    mSocket.disconnect(this);
+}
+
+void FtpTransferStream::sendMore()
+{
+    if (mFinished)
+        return;
+    while (!mSourceExhausted && mSocket.bytesToWrite() < SendAheadLimit) {
+        const qint64 read = mFile.read(mPiece.data(), PieceSize);
+        if (read < 0) {
+            stop();
+            emit localFailure(FtpResult::LocalFileUnreadable, mFile.errorString());
+            return;
+        }
+        if (read == 0) {
+            mSourceExhausted = true;
+            break;
+        }
+        mBytesRead += read;
+        if (mSocket.write(mPiece.constData(), read) != read) {
+            finish(false);
+            return;
+        }
+    }
+    if (mSourceExhausted && mSocket.bytesToWrite() == 0 &&
+        mSocket.state() == QAbstractSocket::ConnectedState) {
+        // Everything is with the kernel; the close after it marks the end of the file.
+        mSocket.disconnectFromHost();
+    }
+}
+
+void FtpTransferStream::receive()
+{
+    if (mFinished)
+        return;
+    qint64 movedNow = 0;
+    while (mSocket.bytesAvailable() > 0) {
+        const qint64 read = mSocket.read(mPiece.data(), PieceSize);
+        if (read <= 0)
+            break;
+        if (mFile.write(mPiece.constData(), read) != read) {
+            stop();
+            emit localFailure(FtpResult::LocalFileUnwritable, mFile.errorString());
+            return;
+        }
+        movedNow += read;
+    }
+    if (movedNow > 0) {
+        mBytesMoved += movedNow;
+        emit progressed(mBytesMoved);
+    }
+}
+
+void FtpTransferStream::finish(bool clean)
+{
+    if (mFinished)
+        return;
+    stop();
+    emit ended(clean);
+}

@@ -1,0 +1,346 @@
+#include "ftperror.h"
+#include "ftpharness.h"
+#include "ftpresult.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+// The single-command requests against real servers, and the rules every request follows: one at
+// a time, no line breaks, Result and CurrentDirectory unchanged until the request completes.
+class TestFtpCommands : public QObject
+{
+    Q_OBJECT
+
+    static void prepareRoot(const FtpHarness &h)
+    {
+        QDir root(h.serverRoot.path());
+        root.mkpath(QStringLiteral("docs"));
+        root.mkpath(QStringLiteral("empty"));
+        QVERIFY(WriteTestFile(h.serverPath(QStringLiteral("old.txt")), 10));
+    }
+
+private slots:
+    void command_data()
+    {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QString>("verb");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<int>("expected");
+        QTest::addColumn<bool>("existsAfter");
+        const struct
+        {
+            const char *row;
+            const char *verb;
+            const char *name;
+            int expected;
+            bool existsAfter;
+        } cases[] = {
+            {"cwd-existing", "CWD", "docs", 0, true},
+            {"cwd-missing", "CWD", "nothing", 20550, false},
+            {"mkd-new", "MKD", "fresh", 0, true},
+            {"mkd-existing", "MKD", "docs", 20550, true},
+            {"dele-existing", "DELE", "old.txt", 0, false},
+            {"dele-missing", "DELE", "nothing.txt", 20550, false},
+            {"dele-folder", "DELE", "docs", 20550, true},
+            {"rmd-empty", "RMD", "empty", 0, false},
+            {"rmd-missing", "RMD", "nothing", 20550, false},
+        };
+        for (const auto kind : TestFtpServer::kinds()) {
+            for (const auto &c : cases) {
+                QTest::addRow("%s-%s", qPrintable(TestFtpServer::kindName(kind)), c.row)
+                    << int(kind) << c.verb << c.name << c.expected << c.existsAfter;
+            }
+        }
+    }
+    void command()
+    {
+        QFETCH(int, kind);
+        QFETCH(QString, verb);
+        QFETCH(QString, name);
+        QFETCH(int, expected);
+        QFETCH(bool, existsAfter);
+
+        FtpHarness h;
+        prepareRoot(h);
+        START_FTP_SERVER(h, ServerOptions(kind));
+        QCOMPARE(h.connectAndWait(), 0);
+
+        if (verb == QLatin1String("CWD"))
+            h.ftp.ChangeDirectory(name);
+        else if (verb == QLatin1String("MKD"))
+            h.ftp.CreateDirectory(name);
+        else if (verb == QLatin1String("DELE"))
+            h.ftp.DeleteFile(name);
+        else
+            h.ftp.RemoveDirectory(name);
+        QCOMPARE(h.waitForCompletion(), expected);
+        QCOMPARE(int(h.ftp.result()), expected);
+        QCOMPARE(QFileInfo::exists(h.serverPath(name)), existsAfter);
+
+        // The folder the server now reports: the new one after a successful CWD only.
+        h.ftp.QueryCurrentDirectory();
+        QCOMPARE(h.waitForCompletion(), 0);
+        const bool changed = verb == QLatin1String("CWD") && expected == 0;
+        QCOMPARE(h.ftp.currentDirectory(),
+                 changed ? QStringLiteral("/") + name : QStringLiteral("/"));
+    }
+
+    void nestedFolders_data() { TestFtpServer::addKindRows(); }
+    void nestedFolders()
+    {
+        QFETCH(int, kind);
+        FtpHarness h;
+        START_FTP_SERVER(h, ServerOptions(kind));
+        QCOMPARE(h.connectAndWait(), 0);
+        const QString name = QStringLiteral("Ordner mit Leerzeichen und Ümlaut");
+        for (int depth = 0; depth < 2; ++depth) {
+            h.ftp.CreateDirectory(name);
+            QCOMPARE(h.waitForCompletion(), 0);
+            h.ftp.ChangeDirectory(name);
+            QCOMPARE(h.waitForCompletion(), 0);
+        }
+        h.ftp.QueryCurrentDirectory();
+        QCOMPARE(h.waitForCompletion(), 0);
+        QCOMPARE(h.ftp.currentDirectory(), QStringLiteral("/") + name + QStringLiteral("/") + name);
+        QVERIFY(QFileInfo(h.serverPath(name + QStringLiteral("/") + name)).isDir());
+
+        h.ftp.ChangeDirectory(QStringLiteral(".."));
+        QCOMPARE(h.waitForCompletion(), 0);
+        h.ftp.RemoveDirectory(name);
+        QCOMPARE(h.waitForCompletion(), 0);
+        QVERIFY(!QFileInfo::exists(h.serverPath(name + QStringLiteral("/") + name)));
+    }
+
+    void lineBreakRefused_data()
+    {
+        QTest::addColumn<QString>("request");
+        QTest::addColumn<QString>("argument");
+        for (const char *request : {"USER", "PASS", "CWD", "MKD", "DELE", "RMD", "RETR", "STOR"}) {
+            QTest::addRow("%s-cr-lf", request) << request << "a\r\nDELE b";
+            QTest::addRow("%s-lf", request) << request << "a\nb";
+            QTest::addRow("%s-cr", request) << request << "a\rb";
+        }
+    }
+    void lineBreakRefused()
+    {
+        QFETCH(QString, request);
+        QFETCH(QString, argument);
+        FtpHarness h;
+        START_FTP_SERVER(h, ServerOptions(int(TestFtpServer::Kind::Pyftpdlib)));
+        QCOMPARE(h.connectAndWait(), 0);
+        QVERIFY(WriteTestFile(h.localPath(QStringLiteral("f")), 3));
+        QTRY_VERIFY(!h.debug.isEmpty());
+        const qsizetype transcript = h.debug.size();
+
+        bool refused = false;
+        try {
+            if (request == QLatin1String("USER")) {
+                h.ftp.setUserName(argument);
+                h.ftp.Connect();
+            } else if (request == QLatin1String("PASS")) {
+                h.ftp.setPassword(argument);
+                h.ftp.Connect();
+            } else if (request == QLatin1String("CWD"))
+                h.ftp.ChangeDirectory(argument);
+            else if (request == QLatin1String("MKD"))
+                h.ftp.CreateDirectory(argument);
+            else if (request == QLatin1String("DELE"))
+                h.ftp.DeleteFile(argument);
+            else if (request == QLatin1String("RMD"))
+                h.ftp.RemoveDirectory(argument);
+            else if (request == QLatin1String("RETR"))
+                h.ftp.GetFile(argument, h.localPath(QStringLiteral("g")));
+            else
+                h.ftp.PutFile(h.localPath(QStringLiteral("f")), argument);
+        } catch (const FtpError &error) {
+            refused = true;
+            QCOMPARE(error.number(), int(FtpResult::InvalidArgument));
+        }
+        QVERIFY(refused);
+        QVERIFY(!h.ftp.isBusy());
+
+        // Nothing was sent, nothing completes, and the connection works as before.
+        h.ftp.QueryCurrentDirectory();
+        QCOMPARE(h.waitForCompletion(), 0);
+        QCOMPARE(h.completions.size(), 2);
+        QCOMPARE(h.debug.mid(transcript).first(), QStringLiteral("PWD\r\n"));
+    }
+
+    // A slow server keeps each request pending long enough to look at the component meanwhile.
+    void pendingRequest_data() { TestFtpServer::addKindRows(); }
+    void pendingRequest()
+    {
+        QFETCH(int, kind);
+        FtpHarness h;
+        QDir(h.serverRoot.path()).mkpath(QStringLiteral("docs"));
+        TestFtpServer::Options options = ServerOptions(kind);
+        if (options.kind == TestFtpServer::Kind::Pyftpdlib)
+            options.delaySeconds = 0.3;
+        START_FTP_SERVER(h, options);
+        QCOMPARE(h.connectAndWait(), 0);
+        h.ftp.QueryCurrentDirectory();
+        QCOMPARE(h.waitForCompletion(), 0);
+
+        h.ftp.ChangeDirectory(QStringLiteral("docs"));
+        QVERIFY(h.ftp.isBusy());
+        for (int i = 0; i < 2; ++i) {
+            bool refused = false;
+            try {
+                if (i == 0)
+                    h.ftp.QueryCurrentDirectory();
+                else
+                    h.ftp.Connect();
+            } catch (const FtpError &error) {
+                refused = true;
+                QCOMPARE(error.number(), int(FtpResult::RequestPending));
+            }
+            QVERIFY(refused);
+        }
+        QCOMPARE(h.waitForCompletion(), 0);
+        QCOMPARE(h.completions.size(), 3);
+
+        // While the next one is pending, Result and CurrentDirectory still describe the last.
+        h.ftp.ChangeDirectory(QStringLiteral("nothing"));
+        QCOMPARE(h.waitForCompletion(), 20550);
+        h.ftp.QueryCurrentDirectory();
+        QCOMPARE(h.ftp.result(), qint16(20550));
+        QCOMPARE(h.ftp.currentDirectory(), QStringLiteral("/"));
+        QCOMPARE(h.waitForCompletion(), 0);
+        QCOMPARE(h.ftp.currentDirectory(), QStringLiteral("/docs"));
+    }
+
+    // What the session relies on when the user cancels: Result read right after Abort still
+    // says how the previous request went; the aborted one completes once, later, non-zero.
+    void abortPendingCommand_data() { TestFtpServer::addKindRows(); }
+    void abortPendingCommand()
+    {
+        QFETCH(int, kind);
+        FtpHarness h;
+        QDir(h.serverRoot.path()).mkpath(QStringLiteral("docs"));
+        TestFtpServer::Options options = ServerOptions(kind);
+        if (options.kind == TestFtpServer::Kind::Pyftpdlib)
+            options.delaySeconds = 0.3;
+        START_FTP_SERVER(h, options);
+        QCOMPARE(h.connectAndWait(), 0);
+
+        h.ftp.CreateDirectory(QStringLiteral("made-before-abort"));
+        h.ftp.Abort();
+        QCOMPARE(h.ftp.result(), qint16(0));
+        QCOMPARE(h.completions.size(), 1);
+        QCOMPARE(h.waitForCompletion(), int(FtpResult::Aborted));
+
+        // The dialogue stayed in step: the next answers belong to the next requests.
+        h.ftp.ChangeDirectory(QStringLiteral("docs"));
+        QCOMPARE(h.waitForCompletion(), 0);
+        h.ftp.QueryCurrentDirectory();
+        QCOMPARE(h.waitForCompletion(), 0);
+        QCOMPARE(h.ftp.currentDirectory(), QStringLiteral("/docs"));
+        QCOMPARE(h.completions.size(), 4);
+    }
+
+    void abortLogin()
+    {
+        FtpHarness h;
+        TestFtpServer::Options options = ServerOptions(int(TestFtpServer::Kind::Pyftpdlib));
+        options.delaySeconds = 0.5;
+        START_FTP_SERVER(h, options);
+        h.pointAtServer(true);
+        h.ftp.Connect();
+        h.ftp.Abort();
+        QCOMPARE(h.waitForCompletion(), int(FtpResult::Aborted));
+        QVERIFY(!h.ftp.isConnected());
+        QCOMPARE(h.completions.size(), 1);
+    }
+
+    // A server that stops answering ends the request with Timeout instead of leaving it pending;
+    // an aborted request waits for it only briefly, and ends as aborted.
+    void silentServer_data()
+    {
+        QTest::addColumn<bool>("abort");
+        QTest::newRow("waiting") << false;
+        QTest::newRow("aborted") << true;
+    }
+    void silentServer()
+    {
+        QFETCH(bool, abort);
+        FtpHarness h;
+        START_FTP_SERVER(h, ServerOptions(int(TestFtpServer::Kind::Pyftpdlib)));
+        QCOMPARE(h.connectAndWait(), 0);
+        // Stopped, not killed: the connection stays open and nothing answers.
+        QVERIFY(h.server.suspend());
+        FtpTimeouts timeouts;
+        timeouts.idle = std::chrono::milliseconds(abort ? 60000 : 1500);
+        timeouts.afterAbort = std::chrono::milliseconds(1000);
+        h.ftp.setTimeouts(timeouts);
+        h.ftp.QueryCurrentDirectory();
+        if (abort)
+            h.ftp.Abort();
+        QCOMPARE(h.waitForCompletion(10000), int(abort ? FtpResult::Aborted : FtpResult::Timeout));
+        QVERIFY(!h.ftp.isConnected());
+        h.server.resume();
+    }
+
+    void withoutConnection_data()
+    {
+        QTest::addColumn<int>("request");
+        for (int request = int(FtpControl::Request::QueryCurrentDirectory);
+             request <= int(FtpControl::Request::PutFile); ++request)
+            QTest::addRow("%s", QMetaEnum::fromType<FtpControl::Request>().valueToKey(request))
+                << request;
+    }
+    void withoutConnection()
+    {
+        QFETCH(int, request);
+        FtpHarness h;
+        QVERIFY(WriteTestFile(h.localPath(QStringLiteral("f")), 3));
+        switch (FtpControl::Request(request)) {
+        case FtpControl::Request::QueryCurrentDirectory:
+            h.ftp.QueryCurrentDirectory();
+            break;
+        case FtpControl::Request::ChangeDirectory:
+            h.ftp.ChangeDirectory(QStringLiteral("x"));
+            break;
+        case FtpControl::Request::CreateDirectory:
+            h.ftp.CreateDirectory(QStringLiteral("x"));
+            break;
+        case FtpControl::Request::DeleteFile:
+            h.ftp.DeleteFile(QStringLiteral("x"));
+            break;
+        case FtpControl::Request::RemoveDirectory:
+            h.ftp.RemoveDirectory(QStringLiteral("x"));
+            break;
+        case FtpControl::Request::GetFile:
+            h.ftp.GetFile(QStringLiteral("x"), h.localPath(QStringLiteral("g")));
+            break;
+        default:
+            h.ftp.PutFile(h.localPath(QStringLiteral("f")), QStringLiteral("x"));
+            break;
+        }
+        QVERIFY(h.ftp.isBusy());
+        QCOMPARE(h.completions.size(), 0);
+        QCOMPARE(h.waitForCompletion(), int(FtpResult::NotConnected));
+        QCOMPARE(h.completions.last().at(0).toInt(), request);
+        QVERIFY(!QFileInfo::exists(h.localPath(QStringLiteral("g"))));
+    }
+
+    void unreadableLocalFile()
+    {
+        FtpHarness h;
+        bool refused = false;
+        try {
+            h.ftp.PutFile(h.localPath(QStringLiteral("missing")), QStringLiteral("x"));
+        } catch (const FtpError &error) {
+            refused = true;
+            QCOMPARE(error.number(), int(FtpResult::LocalFileUnreadable));
+        }
+        QVERIFY(refused);
+        QVERIFY(!h.ftp.isBusy());
+        // Nothing completes for it: the next request's completion is the first.
+        h.ftp.QueryCurrentDirectory();
+        QCOMPARE(h.waitForCompletion(), int(FtpResult::NotConnected));
+        QCOMPARE(h.completions.size(), 1);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestFtpCommands)
+#include "tst_ftpcommands.moc"

@@ -1,0 +1,204 @@
+#include "ftpharness.h"
+#include "ftpresult.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+
+// PutFile and GetFile against real servers: byte-exact copies in both modes, and what a download
+// does to the local file system, on success and on failure.
+class TestFtpTransfer : public QObject
+{
+    Q_OBJECT
+
+    static QStringList folderEntries(const QString &folder)
+    {
+        return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System |
+                                      QDir::NoDotAndDotDot);
+    }
+
+private slots:
+    void roundTrip_data()
+    {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<bool>("passive");
+        QTest::addColumn<qint64>("size");
+        for (const auto kind : TestFtpServer::kinds()) {
+            for (const bool passive : {true, false}) {
+                for (const qint64 size : {qint64(0), qint64(1), qint64(50'000'000)}) {
+                    QTest::addRow("%s-%s-%lld", qPrintable(TestFtpServer::kindName(kind)),
+                                  passive ? "passive" : "active", size)
+                        << int(kind) << passive << size;
+                }
+            }
+        }
+    }
+    void roundTrip()
+    {
+        QFETCH(int, kind);
+        QFETCH(bool, passive);
+        QFETCH(qint64, size);
+
+        FtpHarness h;
+        START_FTP_SERVER(h, ServerOptions(kind));
+        QCOMPARE(h.connectAndWait(passive), 0);
+        const QString original = h.localPath(QStringLiteral("original.bin"));
+        QVERIFY(WriteTestFile(original, size, 7));
+        const QByteArray expected = Sha256OfFile(original);
+
+        h.ftp.PutFile(original, QStringLiteral("stored.bin"));
+        QCOMPARE(h.waitForCompletion(), 0);
+        QCOMPARE(h.completions.last().at(0).toInt(), int(FtpControl::Request::PutFile));
+        QCOMPARE(QFileInfo(h.serverPath(QStringLiteral("stored.bin"))).size(), size);
+        QCOMPARE(Sha256OfFile(h.serverPath(QStringLiteral("stored.bin"))), expected);
+
+        const QString copy = h.localPath(QStringLiteral("copy.bin"));
+        h.ftp.GetFile(QStringLiteral("stored.bin"), copy);
+        QCOMPARE(h.waitForCompletion(), 0);
+        QCOMPARE(h.completions.last().at(0).toInt(), int(FtpControl::Request::GetFile));
+        QCOMPARE(QFileInfo(copy).size(), size);
+        QCOMPARE(Sha256OfFile(copy), expected);
+        QCOMPARE(folderEntries(h.localFolder.path()),
+                 (QStringList{QStringLiteral("copy.bin"), QStringLiteral("original.bin")}));
+
+        if (size > 0)
+            QVERIFY(!h.activity.isEmpty());
+        QCOMPARE(h.completions.size(), 3);
+    }
+
+    // The download replaces the target by renaming a new file over it: an existing file is
+    // replaced, a symbolic link planted at the target is replaced as a link and not followed.
+    void getReplacesTarget_data()
+    {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<bool>("plantLink");
+        for (const auto kind : TestFtpServer::kinds()) {
+            const QString name = TestFtpServer::kindName(kind);
+            QTest::addRow("%s-existing-file", qPrintable(name)) << int(kind) << false;
+            QTest::addRow("%s-planted-link", qPrintable(name)) << int(kind) << true;
+        }
+    }
+    void getReplacesTarget()
+    {
+        QFETCH(int, kind);
+        QFETCH(bool, plantLink);
+        FtpHarness h;
+        QVERIFY(WriteTestFile(h.serverPath(QStringLiteral("remote.log")), 5000, 3));
+        START_FTP_SERVER(h, ServerOptions(kind));
+        QCOMPARE(h.connectAndWait(), 0);
+
+        QTemporaryDir elsewhere;
+        const QString victim = elsewhere.filePath(QStringLiteral("victim"));
+        QVERIFY(WriteTestFile(victim, 123, 9));
+        const QByteArray victimHash = Sha256OfFile(victim);
+        const QString target = h.localPath(QStringLiteral("vellumixftplog.log"));
+        if (plantLink)
+            QVERIFY(QFile::link(victim, target));
+        else
+            QVERIFY(WriteTestFile(target, 77, 11));
+
+        h.ftp.GetFile(QStringLiteral("remote.log"), target);
+        QCOMPARE(h.waitForCompletion(), 0);
+        QVERIFY(!QFileInfo(target).isSymLink());
+        QCOMPARE(Sha256OfFile(target), Sha256OfFile(h.serverPath(QStringLiteral("remote.log"))));
+        QCOMPARE(Sha256OfFile(victim), victimHash);
+        QCOMPARE(folderEntries(h.localFolder.path()),
+                 QStringList{QStringLiteral("vellumixftplog.log")});
+    }
+
+    // A failed download leaves the local folder as it was: no partial file, the target untouched.
+    void getFailureLeavesNothing_data()
+    {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<bool>("targetExists");
+        for (const auto kind : TestFtpServer::kinds()) {
+            const QString name = TestFtpServer::kindName(kind);
+            QTest::addRow("%s-no-target", qPrintable(name)) << int(kind) << false;
+            QTest::addRow("%s-existing-target", qPrintable(name)) << int(kind) << true;
+        }
+    }
+    void getFailureLeavesNothing()
+    {
+        QFETCH(int, kind);
+        QFETCH(bool, targetExists);
+        FtpHarness h;
+        START_FTP_SERVER(h, ServerOptions(kind));
+        QCOMPARE(h.connectAndWait(), 0);
+        const QString target = h.localPath(QStringLiteral("target"));
+        if (targetExists)
+            QVERIFY(WriteTestFile(target, 50, 5));
+        const QByteArray before = Sha256OfFile(target);
+
+        h.ftp.GetFile(QStringLiteral("not-on-the-server"), target);
+        QCOMPARE(h.waitForCompletion(), 20550);
+        QCOMPARE(folderEntries(h.localFolder.path()),
+                 targetExists ? QStringList{QStringLiteral("target")} : QStringList{});
+        QCOMPARE(Sha256OfFile(target), before);
+
+        // The connection is still fine.
+        h.ftp.QueryCurrentDirectory();
+        QCOMPARE(h.waitForCompletion(), 0);
+    }
+
+    void getIntoMissingFolder()
+    {
+        FtpHarness h;
+        QVERIFY(WriteTestFile(h.serverPath(QStringLiteral("remote")), 10));
+        START_FTP_SERVER(h, ServerOptions(int(TestFtpServer::Kind::Pyftpdlib)));
+        QCOMPARE(h.connectAndWait(), 0);
+        h.ftp.GetFile(QStringLiteral("remote"), h.localPath(QStringLiteral("no/such/folder/file")));
+        QCOMPARE(h.waitForCompletion(), int(FtpResult::LocalFileUnwritable));
+        h.ftp.QueryCurrentDirectory();
+        QCOMPARE(h.waitForCompletion(), 0);
+    }
+
+    void putRefusedByServer_data() { TestFtpServer::addKindRows(); }
+    void putRefusedByServer()
+    {
+        QFETCH(int, kind);
+        FtpHarness h;
+        START_FTP_SERVER(h, ServerOptions(kind));
+        QCOMPARE(h.connectAndWait(false), 0);
+        QVERIFY(WriteTestFile(h.localPath(QStringLiteral("f")), 1000));
+        // A folder of that name is in the way.
+        h.ftp.CreateDirectory(QStringLiteral("taken"));
+        QCOMPARE(h.waitForCompletion(), 0);
+        h.ftp.PutFile(h.localPath(QStringLiteral("f")), QStringLiteral("taken"));
+        const int result = h.waitForCompletion();
+        QVERIFY2(result > 20000 + 399 && result < 20600, QByteArray::number(result));
+        h.ftp.QueryCurrentDirectory();
+        QCOMPARE(h.waitForCompletion(), 0);
+    }
+
+    // Activity while a throttled download runs: reports keep coming, never closer together than
+    // the meter allows, with growing counts. (The pacing itself is tested with the meter alone;
+    // here the server's own burstiness decides the gaps.)
+    void activityDuringTransfer()
+    {
+        constexpr qint64 size = 4'000'000;
+        FtpHarness h;
+        QVERIFY(WriteTestFile(h.serverPath(QStringLiteral("remote")), size));
+        TestFtpServer::Options options = ServerOptions(int(TestFtpServer::Kind::Pyftpdlib));
+        options.throttleBytesPerSecond = 1'000'000;
+        START_FTP_SERVER(h, options);
+        QCOMPARE(h.connectAndWait(), 0);
+
+        QList<qint64> times;
+        QElapsedTimer clock;
+        clock.start();
+        connect(&h.ftp, &FtpControl::Activity, this, [&] { times.append(clock.elapsed()); });
+        h.ftp.GetFile(QStringLiteral("remote"), h.localPath(QStringLiteral("copy")));
+        QCOMPARE(h.waitForCompletion(), 0);
+
+        QVERIFY2(times.size() >= 3, QByteArray::number(times.size()));
+        for (qsizetype i = 1; i < times.size(); ++i)
+            QVERIFY2(times.at(i) - times.at(i - 1) >= 200,
+                     QByteArray::number(times.at(i) - times.at(i - 1)));
+        for (qsizetype i = 1; i < h.activity.size(); ++i)
+            QVERIFY(h.activity.at(i).at(0).toLongLong() > h.activity.at(i - 1).at(0).toLongLong());
+        QVERIFY(h.activity.last().at(0).toLongLong() <= size);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestFtpTransfer)
+#include "tst_ftptransfer.moc"

@@ -1,0 +1,406 @@
+#include "testftpserver.h"
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QMultiHash>
+#include <QStandardPaths>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTest>
+#include <QThread>
+#include <csignal>
+#include <pwd.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr int StartDeadlineMs = 20000;
+// The local user vsftpd logs in; created on first use.
+const char *const VsftpdUser = "parcelup-test";
+
+QString sourceDirectory()
+{
+    const QByteArray fromEnvironment = qgetenv("PARCELUP_SOURCE_DIR");
+    if (!fromEnvironment.isEmpty())
+        return QString::fromLocal8Bit(fromEnvironment);
+    return QStringLiteral(PARCELUP_TEST_SOURCE_DIR);
+}
+
+bool run(const QString &program, const QStringList &arguments, const QByteArray &input,
+         QString *error)
+{
+    QProcess process;
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(program, arguments);
+    if (!process.waitForStarted(10000)) {
+        *error = program + QStringLiteral(": ") + process.errorString();
+        return false;
+    }
+    process.write(input);
+    process.closeWriteChannel();
+    if (!process.waitForFinished(30000) || process.exitStatus() != QProcess::NormalExit ||
+        process.exitCode() != 0) {
+        *error = program + QLatin1Char(' ') + arguments.join(QLatin1Char(' ')) +
+                 QStringLiteral(" failed: ") + QString::fromLocal8Bit(process.readAll());
+        return false;
+    }
+    return true;
+}
+
+// A port that was free a moment ago, for servers that cannot be told to pick one themselves.
+quint16 freePort(const QHostAddress &address)
+{
+    QTcpServer probe;
+    if (!probe.listen(address, 0))
+        return 0;
+    return probe.serverPort();
+}
+
+bool ensureVsftpdUser(const QString &password, QString *error)
+{
+    // A shell from /etc/shells, or PAM's pam_shells refuses the log-in; a home folder that
+    // exists, because vsftpd changes into it before it goes on to local_root.
+    const passwd *account = getpwnam(VsftpdUser);
+    if (!account) {
+        if (!run(QStringLiteral("useradd"),
+                 {QStringLiteral("--system"), QStringLiteral("--no-create-home"),
+                  QStringLiteral("--home-dir"), QStringLiteral("/"), QStringLiteral("--shell"),
+                  QStringLiteral("/bin/sh"), QString::fromLatin1(VsftpdUser)},
+                 {}, error))
+            return false;
+    } else if (!QFileInfo(QString::fromLocal8Bit(account->pw_dir)).isDir()) {
+        if (!run(QStringLiteral("usermod"),
+                 {QStringLiteral("--home"), QStringLiteral("/"), QString::fromLatin1(VsftpdUser)},
+                 {}, error))
+            return false;
+    }
+    return run(QStringLiteral("chpasswd"), {},
+               QByteArray(VsftpdUser) + ':' + password.toUtf8() + '\n', error);
+}
+
+// The processes below root, read from /proc. vsftpd runs each session in processes of their own
+// session, so neither killing the listener nor its process group ends them.
+QList<pid_t> descendantsOf(pid_t root)
+{
+    QMultiHash<pid_t, pid_t> children;
+    const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs);
+    for (const QString &entry : entries) {
+        bool isPid = false;
+        const pid_t pid = entry.toInt(&isPid);
+        if (!isPid)
+            continue;
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(entry));
+        if (!stat.open(QIODevice::ReadOnly))
+            continue;
+        // "pid (name) state ppid ...": the name may hold blanks and parentheses.
+        const QByteArray line = stat.readAll();
+        const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+        if (fields.size() > 1)
+            children.insert(fields.at(1).toInt(), pid);
+    }
+    QList<pid_t> found;
+    QList<pid_t> pending{root};
+    while (!pending.isEmpty()) {
+        const QList<pid_t> direct = children.values(pending.takeFirst());
+        found += direct;
+        pending += direct;
+    }
+    return found;
+}
+
+} // namespace
+
+TestFtpServer::TestFtpServer() = default;
+
+TestFtpServer::~TestFtpServer()
+{
+    stop();
+}
+
+bool TestFtpServer::vsftpdAvailable()
+{
+    return geteuid() == 0;
+}
+
+QString TestFtpServer::user() const
+{
+    return mOptions.kind == Kind::Vsftpd ? QString::fromLatin1(VsftpdUser) : mOptions.user;
+}
+
+QString TestFtpServer::host() const
+{
+    if (mOptions.bindAddress.contains(QLatin1Char(':')))
+        return QStringLiteral("[%1]:%2").arg(mOptions.bindAddress).arg(mPort);
+    return QStringLiteral("%1:%2").arg(mOptions.bindAddress).arg(mPort);
+}
+
+qint64 TestFtpServer::pid() const
+{
+    return mProcess ? mProcess->processId() : 0;
+}
+
+bool TestFtpServer::start(const Options &options, QString *error)
+{
+    stop();
+    mOptions = options;
+    if (mOptions.root.isEmpty() || !QFileInfo(mOptions.root).isDir()) {
+        *error = QStringLiteral("the root folder \"%1\" does not exist").arg(mOptions.root);
+        return false;
+    }
+    const bool started = mOptions.kind == Kind::Vsftpd ? startVsftpd(error) : startPyftpdlib(error);
+    if (!started || !waitUntilAccepting(error)) {
+        stop();
+        return false;
+    }
+    return true;
+}
+
+bool TestFtpServer::startPyftpdlib(QString *error)
+{
+    QStringList arguments{sourceDirectory() + QStringLiteral("/tools/ftpserver.py"),
+                          QStringLiteral("--root"),
+                          mOptions.root,
+                          QStringLiteral("--user"),
+                          mOptions.user,
+                          QStringLiteral("--password"),
+                          mOptions.password,
+                          QStringLiteral("--bind"),
+                          mOptions.bindAddress};
+    if (mOptions.throttleBytesPerSecond > 0)
+        arguments << QStringLiteral("--throttle")
+                  << QString::number(mOptions.throttleBytesPerSecond);
+    if (mOptions.delaySeconds > 0)
+        arguments << QStringLiteral("--delay") << QString::number(mOptions.delaySeconds);
+    if (mOptions.activeMode == ActiveMode::Refuse)
+        arguments << QStringLiteral("--active") << QStringLiteral("refuse");
+    if (mOptions.activeMode == ActiveMode::Ignore)
+        arguments << QStringLiteral("--active") << QStringLiteral("ignore");
+    if (mOptions.refuseExtendedPassive)
+        arguments << QStringLiteral("--refuse-epsv");
+    if (!mOptions.passiveAddress.isEmpty())
+        arguments << QStringLiteral("--pasv-address") << mOptions.passiveAddress;
+
+    mProcess = std::make_unique<QProcess>();
+    // Its own process group, so stop() reaches everything it started.
+    mProcess->setChildProcessModifier([] { ::setpgid(0, 0); });
+    mProcess->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    mProcess->start(QStringLiteral("/usr/bin/python3"), arguments);
+    if (!mProcess->waitForStarted(StartDeadlineMs)) {
+        *error = QStringLiteral("/usr/bin/python3 did not start: ") + mProcess->errorString();
+        return false;
+    }
+
+    QDeadlineTimer deadline(StartDeadlineMs);
+    while (!mProcess->canReadLine()) {
+        if (mProcess->state() != QProcess::Running || deadline.hasExpired() ||
+            !mProcess->waitForReadyRead(static_cast<int>(deadline.remainingTime()))) {
+            if (mProcess->canReadLine())
+                break;
+            *error =
+                QStringLiteral("ftpserver.py printed no port (is python3-pyftpdlib installed?)");
+            return false;
+        }
+    }
+    const QByteArray line = mProcess->readLine().trimmed();
+    if (!line.startsWith("PORT ")) {
+        *error = QStringLiteral("ftpserver.py printed \"%1\"").arg(QString::fromLocal8Bit(line));
+        return false;
+    }
+    mPort = static_cast<quint16>(line.mid(5).toUInt());
+    return mPort != 0;
+}
+
+bool TestFtpServer::startVsftpd(QString *error)
+{
+    if (!vsftpdAvailable()) {
+        *error = QStringLiteral("vsftpd needs to be started as root");
+        return false;
+    }
+    const QString program = QStandardPaths::findExecutable(
+        QStringLiteral("vsftpd"), {QStringLiteral("/usr/sbin"), QStringLiteral("/sbin")});
+    if (program.isEmpty()) {
+        *error = QStringLiteral("vsftpd is not installed (Debian package vsftpd)");
+        return false;
+    }
+    if (mOptions.delaySeconds > 0 || mOptions.activeMode == ActiveMode::Ignore ||
+        mOptions.refuseExtendedPassive) {
+        *error = QStringLiteral("vsftpd cannot delay replies, ignore PORT or refuse EPSV");
+        return false;
+    }
+    if (!ensureVsftpdUser(mOptions.password, error))
+        return false;
+    if (!handOver(mOptions.root)) {
+        *error = QStringLiteral("cannot hand \"%1\" to %2").arg(mOptions.root, user());
+        return false;
+    }
+
+    mConfigFolder = std::make_unique<QTemporaryDir>();
+    const QString emptyFolder = mConfigFolder->filePath(QStringLiteral("empty"));
+    QDir().mkpath(emptyFolder);
+    const bool ipv6 = mOptions.bindAddress.contains(QLatin1Char(':'));
+    mPort = freePort(QHostAddress(mOptions.bindAddress));
+    if (mPort == 0) {
+        *error = QStringLiteral("no free port");
+        return false;
+    }
+
+    QStringList lines{
+        QStringLiteral("listen_port=%1").arg(mPort),
+        QStringLiteral("background=NO"),
+        QStringLiteral("seccomp_sandbox=NO"),
+        // Containers often refuse new namespaces; the tests need no extra isolation.
+        QStringLiteral("isolate=NO"),
+        QStringLiteral("isolate_network=NO"),
+        QStringLiteral("anonymous_enable=NO"),
+        QStringLiteral("local_enable=YES"),
+        QStringLiteral("write_enable=YES"),
+        QStringLiteral("local_umask=022"),
+        QStringLiteral("pam_service_name=vsftpd"),
+        QStringLiteral("userlist_enable=NO"),
+        QStringLiteral("chroot_local_user=YES"),
+        QStringLiteral("allow_writeable_chroot=YES"),
+        QStringLiteral("local_root=") + mOptions.root,
+        QStringLiteral("secure_chroot_dir=") + emptyFolder,
+        QStringLiteral("pasv_enable=YES"),
+        QStringLiteral("port_enable=") +
+            QLatin1String(mOptions.activeMode == ActiveMode::Refuse ? "NO" : "YES"),
+        QStringLiteral("connect_from_port_20=NO"),
+        QStringLiteral("xferlog_enable=NO"),
+        QStringLiteral("syslog_enable=NO"),
+        QStringLiteral("dirmessage_enable=NO"),
+        QStringLiteral("delay_failed_login=0"),
+        QStringLiteral("delay_successful_login=0"),
+        QStringLiteral("ftpd_banner=Parcelup test server ready."),
+    };
+    if (ipv6) {
+        lines << QStringLiteral("listen=NO") << QStringLiteral("listen_ipv6=YES")
+              << QStringLiteral("listen_address6=") + mOptions.bindAddress;
+    } else {
+        lines << QStringLiteral("listen=YES") << QStringLiteral("listen_ipv6=NO")
+              << QStringLiteral("listen_address=") + mOptions.bindAddress
+              << QStringLiteral("pasv_address=") + (mOptions.passiveAddress.isEmpty()
+                                                        ? mOptions.bindAddress
+                                                        : mOptions.passiveAddress);
+    }
+    if (mOptions.throttleBytesPerSecond > 0)
+        lines << QStringLiteral("local_max_rate=%1").arg(mOptions.throttleBytesPerSecond);
+
+    const QString configPath = mConfigFolder->filePath(QStringLiteral("vsftpd.conf"));
+    QFile config(configPath);
+    if (!config.open(QIODevice::WriteOnly) ||
+        config.write((lines.join(QLatin1Char('\n')) + QLatin1Char('\n')).toUtf8()) < 0) {
+        *error = QStringLiteral("cannot write ") + configPath;
+        return false;
+    }
+    config.close();
+
+    mProcess = std::make_unique<QProcess>();
+    mProcess->setChildProcessModifier([] { ::setpgid(0, 0); });
+    mProcess->setProcessChannelMode(QProcess::ForwardedChannels);
+    mProcess->start(program, {configPath});
+    if (!mProcess->waitForStarted(StartDeadlineMs)) {
+        *error = QStringLiteral("vsftpd did not start: ") + mProcess->errorString();
+        return false;
+    }
+    return true;
+}
+
+bool TestFtpServer::waitUntilAccepting(QString *error)
+{
+    QDeadlineTimer deadline(StartDeadlineMs);
+    while (!deadline.hasExpired()) {
+        if (mProcess->state() != QProcess::Running) {
+            *error = QStringLiteral("the server exited at once (exit code %1)")
+                         .arg(mProcess->exitCode());
+            return false;
+        }
+        QTcpSocket probe;
+        probe.connectToHost(QHostAddress(mOptions.bindAddress), mPort);
+        if (probe.waitForConnected(1000)) {
+            probe.abort();
+            return true;
+        }
+        // Refused at once while the server is still setting up: try again shortly.
+        QThread::msleep(20);
+    }
+    *error =
+        QStringLiteral("the server did not accept connections within %1 ms").arg(StartDeadlineMs);
+    return false;
+}
+
+void TestFtpServer::stop()
+{
+    if (!mProcess)
+        return;
+    const auto processId = static_cast<pid_t>(mProcess->processId());
+    if (processId > 0) {
+        // Stopped first, so it cannot start another session while its tree is collected.
+        ::kill(processId, SIGSTOP);
+        for (const pid_t descendant : descendantsOf(processId))
+            ::kill(descendant, SIGKILL);
+        ::kill(-processId, SIGKILL);
+        ::kill(processId, SIGKILL);
+    }
+    mProcess->waitForFinished(10000);
+    mProcess.reset();
+    mConfigFolder.reset();
+}
+
+bool TestFtpServer::suspend()
+{
+    if (!mProcess)
+        return false;
+    const auto processId = static_cast<pid_t>(mProcess->processId());
+    if (::kill(processId, SIGSTOP) != 0)
+        return false;
+    for (const pid_t descendant : descendantsOf(processId))
+        ::kill(descendant, SIGSTOP);
+    return true;
+}
+
+void TestFtpServer::resume()
+{
+    if (!mProcess)
+        return;
+    const auto processId = static_cast<pid_t>(mProcess->processId());
+    for (const pid_t descendant : descendantsOf(processId))
+        ::kill(descendant, SIGCONT);
+    ::kill(processId, SIGCONT);
+}
+
+bool TestFtpServer::handOver(const QString &path) const
+{
+    if (mOptions.kind != Kind::Vsftpd)
+        return true;
+    const passwd *account = getpwnam(VsftpdUser);
+    if (!account)
+        return false;
+    QString ignored;
+    return run(QStringLiteral("chown"),
+               {QStringLiteral("-R"),
+                QStringLiteral("%1:%2").arg(account->pw_uid).arg(account->pw_gid), path},
+               {}, &ignored);
+}
+
+QList<TestFtpServer::Kind> TestFtpServer::kinds()
+{
+    QList<Kind> result{Kind::Pyftpdlib};
+    if (vsftpdAvailable())
+        result.append(Kind::Vsftpd);
+    return result;
+}
+
+QString TestFtpServer::kindName(Kind kind)
+{
+    return kind == Kind::Vsftpd ? QStringLiteral("vsftpd") : QStringLiteral("pyftpdlib");
+}
+
+void TestFtpServer::addKindRows()
+{
+    QTest::addColumn<int>("kind");
+    for (const Kind kind : kinds())
+        QTest::newRow(qPrintable(kindName(kind))) << static_cast<int>(kind);
+}

@@ -1,0 +1,84 @@
+#pragma once
+
+#include <QList>
+#include <QProcess>
+#include <QString>
+#include <QTemporaryDir>
+#include <memory>
+
+// A real FTP server for one test: pyftpdlib (tools/ftpserver.py) or, when the tests run as root,
+// vsftpd. It serves one user whose "/" is the given root folder, listens on a free port of a
+// loopback address only, and is killed by its process id (with every process below it, so vsftpd's
+// session processes go too) in stop() or the destructor.
+class TestFtpServer
+{
+public:
+    enum class Kind { Pyftpdlib, Vsftpd };
+    // How the server answers PORT and EPRT.
+    enum class ActiveMode {
+        Allow,
+        Refuse, // a negative reply to both
+        Ignore, // pyftpdlib only: agrees, but never opens the data connection
+    };
+
+    struct Options
+    {
+        Kind kind = Kind::Pyftpdlib;
+        QString root;
+        QString user = QStringLiteral("tester");
+        QString password = QStringLiteral("secret");
+        qint64 throttleBytesPerSecond = 0;
+        double delaySeconds = 0;                           // pyftpdlib only
+        QString bindAddress = QStringLiteral("127.0.0.1"); // or "::1"
+        ActiveMode activeMode = ActiveMode::Allow;
+        bool refuseExtendedPassive = false; // pyftpdlib only: EPSV is refused
+        QString passiveAddress;             // named in PASV replies instead of the real one
+    };
+
+    TestFtpServer();
+    ~TestFtpServer();
+    TestFtpServer(const TestFtpServer &) = delete;
+    TestFtpServer &operator=(const TestFtpServer &) = delete;
+
+    // vsftpd needs root: it switches to a local user after the log-in.
+    static bool vsftpdAvailable();
+
+    // Starts the server and waits, with a deadline, until it accepts connections. With vsftpd the
+    // root folder and what it holds are handed to the server's local user.
+    [[nodiscard]] bool start(const Options &options, QString *error);
+    void stop();
+    // Freezes the server with every process below it (SIGSTOP), as a server that stops answering
+    // while its connections stay open, and lets it go on (SIGCONT).
+    [[nodiscard]] bool suspend();
+    void resume();
+
+    [[nodiscard]] quint16 port() const { return mPort; }
+    // "127.0.0.1:<port>", or "[::1]:<port>" for an IPv6 server: what FtpControl's Host takes.
+    [[nodiscard]] QString host() const;
+    [[nodiscard]] qint64 pid() const;
+    [[nodiscard]] QString root() const { return mOptions.root; }
+    [[nodiscard]] Kind kind() const { return mOptions.kind; }
+    [[nodiscard]] QString user() const;
+    [[nodiscard]] QString password() const { return mOptions.password; }
+
+    // Files a test creates in the root after start() belong to root; vsftpd's user may need to
+    // change or delete them. Does nothing for pyftpdlib, which runs as the test itself.
+    [[nodiscard]] bool handOver(const QString &path) const;
+
+    // Adds a column "kind" (int, a Kind) and one row per server kind that must work on this
+    // machine: "pyftpdlib", and "vsftpd" when running as root. A missing vsftpd then fails the
+    // test instead of skipping it.
+    static void addKindRows();
+    static QList<Kind> kinds();
+    static QString kindName(Kind kind);
+
+private:
+    bool startPyftpdlib(QString *error);
+    bool startVsftpd(QString *error);
+    bool waitUntilAccepting(QString *error);
+
+    Options mOptions;
+    std::unique_ptr<QProcess> mProcess;
+    std::unique_ptr<QTemporaryDir> mConfigFolder;
+    quint16 mPort = 0;
+};

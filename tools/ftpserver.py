@@ -1,0 +1,174 @@
+#!/usr/bin/python3
+"""A small FTP server for tests and measurements.
+
+Serves one user with full rights in one folder, on a free port of a loopback address, and prints
+"PORT <n>" on one line of standard output as soon as it accepts connections. It runs until it is
+killed.
+
+    /usr/bin/python3 tools/ftpserver.py --root DIR --user U --password P
+        [--bind 127.0.0.1 | --bind ::1]
+        [--throttle BYTES_PER_SECOND]   limit the data connection in both directions
+        [--delay SECONDS]               wait before every reply and before taking each data
+                                        connection, like a server far away
+        [--active refuse|ignore]        refuse PORT and EPRT, or accept them and never connect,
+                                        like a server behind a firewall that blocks active mode
+        [--refuse-epsv]                 refuse EPSV, like a server that only knows PASV
+        [--pasv-address ADDRESS]        name this address in PASV replies, like a server behind
+                                        NAT that announces an address the client cannot reach
+
+Needs pyftpdlib (Debian: python3-pyftpdlib); run it with /usr/bin/python3.
+"""
+
+import argparse
+import logging
+import sys
+
+from pyftpdlib.authorizers import DummyAuthorizer
+from pyftpdlib.handlers import ActiveDTP, DTPHandler, FTPHandler, PassiveDTP, ThrottledDTPHandler
+from pyftpdlib.servers import FTPServer
+
+
+def parse_arguments():
+    parser = argparse.ArgumentParser(description="FTP server for Parcelup's tests")
+    parser.add_argument("--root", required=True, help="folder the user sees as /")
+    parser.add_argument("--user", required=True)
+    parser.add_argument("--password", required=True)
+    parser.add_argument("--bind", default="127.0.0.1", help="loopback address to listen on")
+    parser.add_argument("--throttle", type=int, default=0, metavar="BYTES_PER_SECOND")
+    parser.add_argument("--delay", type=float, default=0.0, metavar="SECONDS")
+    parser.add_argument("--active", choices=["allow", "refuse", "ignore"], default="allow")
+    parser.add_argument("--refuse-epsv", action="store_true")
+    parser.add_argument("--pasv-address", default=None, metavar="ADDRESS")
+    return parser.parse_args()
+
+
+def data_handler_class(options):
+    """The handler of the data connection: throttled when asked to."""
+    if options.throttle <= 0:
+        return DTPHandler
+
+    class Throttled(ThrottledDTPHandler):
+        read_limit = options.throttle
+        write_limit = options.throttle
+
+    return Throttled
+
+
+def passive_class(options):
+    if options.delay <= 0:
+        return PassiveDTP
+
+    class DelayedPassive(PassiveDTP):
+        def handle_accepted(self, sock, addr):
+            self.ioloop.call_later(options.delay, super().handle_accepted, sock, addr)
+
+    return DelayedPassive
+
+
+def active_class(options):
+    if options.delay <= 0:
+        return ActiveDTP
+
+    class DelayedActive(ActiveDTP):
+        def handle_connect(self):
+            self.ioloop.call_later(options.delay, super().handle_connect)
+
+    return DelayedActive
+
+
+def control_handler_class(options):
+    """The handler of the control connection, with the behaviour the options ask for.
+
+    Further variants (TLS, other refusals) are added here as subclasses of the class built so far.
+    """
+
+    class Handler(FTPHandler):
+        pass
+
+    Handler.dtp_handler = data_handler_class(options)
+    Handler.passive_dtp = passive_class(options)
+    Handler.active_dtp = active_class(options)
+    Handler.banner = "Parcelup test server ready."
+
+    if options.delay > 0:
+
+        class Delayed(Handler):
+            def handle(self):
+                self.ioloop.call_later(options.delay, super().handle)
+
+            # Each command is taken up after the delay, in the order received, so every reply
+            # comes that much later and pipelined commands stay in order.
+            def pre_process_command(self, line, cmd, arg):
+                self.ioloop.call_later(options.delay, super().pre_process_command, line, cmd, arg)
+
+        Handler = Delayed
+
+    if options.refuse_epsv:
+
+        class RefusesEpsv(Handler):
+            def ftp_EPSV(self, line):
+                self.respond("502 EPSV not implemented.")
+
+        Handler = RefusesEpsv
+
+    if options.active == "refuse":
+
+        class RefusesActive(Handler):
+            def ftp_PORT(self, line):
+                self.respond("502 Active mode is not available here.")
+
+            def ftp_EPRT(self, line):
+                self.respond("502 Active mode is not available here.")
+
+        Handler = RefusesActive
+    elif options.active == "ignore":
+
+        class IgnoresActive(Handler):
+            # Agrees, but the connection never comes, as behind a firewall that drops it.
+            def ftp_PORT(self, line):
+                self.respond("200 PORT command successful.")
+
+            def ftp_EPRT(self, line):
+                self.respond("200 EPRT command successful.")
+
+            # A RETR or STOR then waits for a connection that never comes. ABOR ends it the way
+            # RFC 959 describes (426 for the transfer, 226 for ABOR); the base class would keep
+            # the stale transfer queued for the next data connection.
+            def ftp_ABOR(self, line):
+                if self._out_dtp_queue is not None or self._in_dtp_queue is not None:
+                    self._out_dtp_queue = None
+                    self._in_dtp_queue = None
+                    self.respond("426 Transfer aborted.")
+                    self.respond("226 ABOR command successful.")
+                    return
+                super().ftp_ABOR(line)
+
+        Handler = IgnoresActive
+
+    return Handler
+
+
+def main():
+    options = parse_arguments()
+    logging.basicConfig(level=logging.WARNING, stream=sys.stderr)
+
+    authorizer = DummyAuthorizer()
+    authorizer.add_user(options.user, options.password, options.root, perm="elradfmwMT")
+
+    handler = control_handler_class(options)
+    handler.authorizer = authorizer
+    # The data port is a free port of the same loopback address.
+    handler.passive_ports = None
+    handler.masquerade_address = options.pasv_address
+    handler.permit_foreign_addresses = False
+    # Refused log-ins are answered at once; the tests try wrong passwords on purpose.
+    handler.auth_failed_timeout = 0.1
+
+    server = FTPServer((options.bind, 0), handler)
+    port = server.socket.getsockname()[1]
+    print("PORT %d" % port, flush=True)
+    server.serve_forever(handle_exit=True)
+
+
+if __name__ == "__main__":
+    main()
