@@ -1,0 +1,233 @@
+#include "ftpcontrol.h"
+#include "recordingview.h"
+#include "sessionaccess.h"
+#include "sitefixture.h"
+#include "testftpserver.h"
+#include "userfolders.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+using Access = classUploadTestAccess;
+
+namespace {
+
+struct Outcome
+{
+    int errorId = 0;
+    QString errorText;
+    int filesDone = 0;
+    QString resultCaption;
+    QString kbCaption;
+};
+
+} // namespace
+
+// Publications of generated sites through the whole session, against real FTP servers; the server's
+// folder is then compared with the site file by file.
+class TestPublishSession : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void firstPublicationMirrorsTheSite_data();
+    void firstPublicationMirrorsTheSite();
+    void unchangedSiteUploadsOnlyTheLog_data();
+    void unchangedSiteUploadsOnlyTheLog();
+    void deletedLocallyIsDeletedOnTheServer_data();
+    void deletedLocallyIsDeletedOnTheServer();
+    void craftedOldLogCannotLeaveTheBaseFolder_data();
+    void craftedOldLogCannotLeaveTheBaseFolder();
+    void firstRunToAFilledServerDeletesNothing_data();
+    void firstRunToAFilledServerDeletesNothing();
+
+private:
+    void startServer();
+    Outcome publish(bool deleteRemote = false, bool passive = true);
+    QString serverBase() const { return mServerRoot->path() + QStringLiteral("/htdocs"); }
+    QMap<QString, QByteArray> serverFiles() const { return SiteFixture::read(serverBase()); }
+    QMap<QString, QByteArray> expected() const
+    {
+        return SiteFixture::expectedOnServer(SiteFixture::read(mSite->path()));
+    }
+
+    std::unique_ptr<IsolatedUserFolders> mFolders;
+    std::unique_ptr<QTemporaryDir> mSite;
+    std::unique_ptr<QTemporaryDir> mServerRoot;
+    std::unique_ptr<TestFtpServer> mServer;
+};
+
+void TestPublishSession::init()
+{
+    mFolders = std::make_unique<IsolatedUserFolders>();
+    mSite = std::make_unique<QTemporaryDir>();
+    mServerRoot = std::make_unique<QTemporaryDir>();
+    SiteFixture::write(mSite->path(), SiteFixture::sampleSite());
+}
+
+void TestPublishSession::cleanup()
+{
+    mServer.reset();
+    mServerRoot.reset();
+    mSite.reset();
+    mFolders.reset();
+}
+
+void TestPublishSession::startServer()
+{
+    QFETCH(int, kind);
+    mServer = std::make_unique<TestFtpServer>();
+    TestFtpServer::Options options;
+    options.kind = TestFtpServer::Kind(kind);
+    options.root = mServerRoot->path();
+    QString error;
+    QVERIFY2(mServer->start(options, &error), qPrintable(error));
+}
+
+Outcome TestPublishSession::publish(bool deleteRemote, bool passive)
+{
+    classUpload &session = Access::fresh();
+    RecordingView view(std::make_unique<FtpControl>(), true);
+    view.install();
+    session.LocalBaseDir(mSite->path());
+    session.RemoteBaseDir(QStringLiteral("htdocs"));
+    session.RemoteURL(QStringLiteral("http://www.example.de/"));
+    session.FTPHost(mServer->host());
+    session.FTPLogonName(mServer->user());
+    session.FTPLogonPassword(mServer->password());
+    session.FTPDisablePasv(passive);
+    session.FTPDelete(deleteRemote);
+    session.FTPDifferentialMode(true);
+    session.MagicUpload();
+    Access::debugFile().close();
+    return {Access::errorId(), Access::errorText(), Access::filesDone(), view.caption(ViewLabel::lblError),
+            view.caption(ViewLabel::lblKB)};
+}
+
+void TestPublishSession::firstPublicationMirrorsTheSite_data()
+{
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<bool>("passive");
+    QTest::newRow("pyftpdlib-passive") << int(TestFtpServer::Kind::Pyftpdlib) << true;
+    QTest::newRow("pyftpdlib-active") << int(TestFtpServer::Kind::Pyftpdlib) << false;
+    if (TestFtpServer::vsftpdAvailable()) {
+        QTest::newRow("vsftpd-passive") << int(TestFtpServer::Kind::Vsftpd) << true;
+        QTest::newRow("vsftpd-active") << int(TestFtpServer::Kind::Vsftpd) << false;
+    }
+}
+
+void TestPublishSession::firstPublicationMirrorsTheSite()
+{
+    QFETCH(bool, passive);
+    startServer();
+    const Outcome outcome = publish(false, passive);
+    QCOMPARE(outcome.errorText, QString());
+    QCOMPARE(outcome.resultCaption, QStringLiteral("Übertragung fehlerfrei abgeschlossen."));
+    QCOMPARE(serverFiles(), expected());
+    // Seven site files and the upload log.
+    QCOMPARE(outcome.filesDone, 8);
+    QVERIFY(serverFiles().contains(QStringLiteral("seiten/a/b/c/tief.html")));
+    QVERIFY(serverFiles().contains(QStringLiteral("bilder/logo.png")));
+}
+
+void TestPublishSession::unchangedSiteUploadsOnlyTheLog_data()
+{
+    TestFtpServer::addKindRows();
+}
+
+void TestPublishSession::unchangedSiteUploadsOnlyTheLog()
+{
+    startServer();
+    QCOMPARE(publish().errorId, 0);
+
+    Outcome again = publish();
+    QCOMPARE(again.errorId, 0);
+    QCOMPARE(again.filesDone, 1);
+    QVERIFY2(again.kbCaption.startsWith(QStringLiteral("1 Dateien (")), qPrintable(again.kbCaption));
+
+    // A changed file goes up again, and only it (with the log).
+    QFile changed(mSite->path() + QStringLiteral("/seiten/kontakt.html"));
+    QVERIFY(changed.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    changed.write("<p>Neue Adresse</p>");
+    changed.close();
+    again = publish();
+    QCOMPARE(again.filesDone, 2);
+    QCOMPARE(serverFiles().value(QStringLiteral("seiten/kontakt.html")), QByteArray("<p>Neue Adresse</p>"));
+    QCOMPARE(serverFiles(), expected());
+}
+
+void TestPublishSession::deletedLocallyIsDeletedOnTheServer_data()
+{
+    TestFtpServer::addKindRows();
+}
+
+void TestPublishSession::deletedLocallyIsDeletedOnTheServer()
+{
+    startServer();
+    QCOMPARE(publish(true).errorId, 0);
+    // Something placed on the server by other means, in a folder that is about to disappear.
+    SiteFixture::write(serverBase(), {{QStringLiteral("fremd.txt"), "not ours"},
+                                      {QStringLiteral("seiten/a/fremd.txt"), "not ours either"}});
+    QVERIFY(mServer->handOver(serverBase()));
+
+    QVERIFY(QFile::remove(mSite->path() + QStringLiteral("/index.html")));
+    QVERIFY(QDir(mSite->path() + QStringLiteral("/Bilder")).removeRecursively());
+    QVERIFY(QDir(mSite->path() + QStringLiteral("/seiten/a")).removeRecursively());
+
+    const Outcome outcome = publish(true);
+    QCOMPARE(outcome.errorText, QString());
+    auto wanted = expected();
+    wanted.insert(QStringLiteral("fremd.txt"), "not ours");
+    wanted.insert(QStringLiteral("seiten/a/"), QByteArray());
+    wanted.insert(QStringLiteral("seiten/a/fremd.txt"), "not ours either");
+    // The emptied folders below seiten/a went inner first; seiten/a itself stays, as it is not empty.
+    QCOMPARE(serverFiles(), wanted);
+    QVERIFY(serverFiles().contains(QStringLiteral("vellumixftplog.log")));
+}
+
+void TestPublishSession::craftedOldLogCannotLeaveTheBaseFolder_data()
+{
+    TestFtpServer::addKindRows();
+}
+
+void TestPublishSession::craftedOldLogCannotLeaveTheBaseFolder()
+{
+    startServer();
+    // Files next to the base folder, and an old log that points at them.
+    SiteFixture::write(mServerRoot->path(), {{QStringLiteral("geheim.txt"), "g"},
+                                             {QStringLiteral("privat/daten.txt"), "d"},
+                                             {QStringLiteral("htdocs/vellumixftplog.log"),
+                                              "..\\\r\ngeheim.txt\r\n..\\privat\\\r\ndaten.txt\r\n\\\r\n"
+                                              "..\\geheim.txt\r\n../geheim.txt\r\nx/../../geheim.txt\r\n"}});
+    QVERIFY(mServer->handOver(mServerRoot->path()));
+    QCOMPARE(publish(true).errorId, 0);
+    const auto all = SiteFixture::read(mServerRoot->path());
+    QCOMPARE(all.value(QStringLiteral("geheim.txt")), QByteArray("g"));
+    QCOMPARE(all.value(QStringLiteral("privat/daten.txt")), QByteArray("d"));
+    QVERIFY(all.contains(QStringLiteral("privat/")));
+}
+
+void TestPublishSession::firstRunToAFilledServerDeletesNothing_data()
+{
+    TestFtpServer::addKindRows();
+}
+
+void TestPublishSession::firstRunToAFilledServerDeletesNothing()
+{
+    startServer();
+    SiteFixture::write(serverBase(), {{QStringLiteral("alt/seite.html"), "old"}, {QStringLiteral("x.html"), "x"}});
+    QVERIFY(mServer->handOver(serverBase()));
+    QCOMPARE(publish(true).errorId, 0);
+    auto wanted = expected();
+    wanted.insert(QStringLiteral("alt/"), QByteArray());
+    wanted.insert(QStringLiteral("alt/seite.html"), "old");
+    wanted.insert(QStringLiteral("x.html"), "x");
+    QCOMPARE(serverFiles(), wanted);
+}
+
+QTEST_GUILESS_MAIN(TestPublishSession)
+#include "tst_publishsession.moc"
