@@ -104,8 +104,8 @@ Outcome TestPublishSession::publish(bool deleteRemote, bool passive)
     session.FTPDifferentialMode(true);
     session.MagicUpload();
     Access::debugFile().close();
-    return {Access::errorId(), Access::errorText(), Access::filesDone(), view.caption(ViewLabel::lblError),
-            view.caption(ViewLabel::lblKB)};
+    return {Access::errorId(), Access::errorText(), Access::filesDone(),
+            view.caption(ViewLabel::lblError), view.caption(ViewLabel::lblKB)};
 }
 
 void TestPublishSession::firstPublicationMirrorsTheSite_data()
@@ -147,7 +147,8 @@ void TestPublishSession::unchangedSiteUploadsOnlyTheLog()
     Outcome again = publish();
     QCOMPARE(again.errorId, 0);
     QCOMPARE(again.filesDone, 1);
-    QVERIFY2(again.kbCaption.startsWith(QStringLiteral("1 Dateien (")), qPrintable(again.kbCaption));
+    QVERIFY2(again.kbCaption.startsWith(QStringLiteral("1 Dateien (")),
+             qPrintable(again.kbCaption));
 
     // A changed file goes up again, and only it (with the log).
     QFile changed(mSite->path() + QStringLiteral("/seiten/kontakt.html"));
@@ -156,7 +157,8 @@ void TestPublishSession::unchangedSiteUploadsOnlyTheLog()
     changed.close();
     again = publish();
     QCOMPARE(again.filesDone, 2);
-    QCOMPARE(serverFiles().value(QStringLiteral("seiten/kontakt.html")), QByteArray("<p>Neue Adresse</p>"));
+    QCOMPARE(serverFiles().value(QStringLiteral("seiten/kontakt.html")),
+             QByteArray("<p>Neue Adresse</p>"));
     QCOMPARE(serverFiles(), expected());
 }
 
@@ -184,7 +186,8 @@ void TestPublishSession::deletedLocallyIsDeletedOnTheServer()
     wanted.insert(QStringLiteral("fremd.txt"), "not ours");
     wanted.insert(QStringLiteral("seiten/a/"), QByteArray());
     wanted.insert(QStringLiteral("seiten/a/fremd.txt"), "not ours either");
-    // The emptied folders below seiten/a went inner first; seiten/a itself stays, as it is not empty.
+    // The emptied folders below seiten/a went inner first; seiten/a itself stays, as it is not
+    // empty.
     QCOMPARE(serverFiles(), wanted);
     QVERIFY(serverFiles().contains(QStringLiteral("vellumixftplog.log")));
 }
@@ -198,11 +201,12 @@ void TestPublishSession::craftedOldLogCannotLeaveTheBaseFolder()
 {
     startServer();
     // Files next to the base folder, and an old log that points at them.
-    SiteFixture::write(mServerRoot->path(), {{QStringLiteral("geheim.txt"), "g"},
-                                             {QStringLiteral("privat/daten.txt"), "d"},
-                                             {QStringLiteral("htdocs/vellumixftplog.log"),
-                                              "..\\\r\ngeheim.txt\r\n..\\privat\\\r\ndaten.txt\r\n\\\r\n"
-                                              "..\\geheim.txt\r\n../geheim.txt\r\nx/../../geheim.txt\r\n"}});
+    SiteFixture::write(mServerRoot->path(),
+                       {{QStringLiteral("geheim.txt"), "g"},
+                        {QStringLiteral("privat/daten.txt"), "d"},
+                        {QStringLiteral("htdocs/vellumixftplog.log"),
+                         "..\\\r\ngeheim.txt\r\n..\\privat\\\r\ndaten.txt\r\n\\\r\n"
+                         "..\\geheim.txt\r\n../geheim.txt\r\nx/../../geheim.txt\r\n"}});
     QVERIFY(mServer->handOver(mServerRoot->path()));
     QCOMPARE(publish(true).errorId, 0);
     const auto all = SiteFixture::read(mServerRoot->path());
@@ -219,7 +223,8 @@ void TestPublishSession::firstRunToAFilledServerDeletesNothing_data()
 void TestPublishSession::firstRunToAFilledServerDeletesNothing()
 {
     startServer();
-    SiteFixture::write(serverBase(), {{QStringLiteral("alt/seite.html"), "old"}, {QStringLiteral("x.html"), "x"}});
+    SiteFixture::write(
+        serverBase(), {{QStringLiteral("alt/seite.html"), "old"}, {QStringLiteral("x.html"), "x"}});
     QVERIFY(mServer->handOver(serverBase()));
     QCOMPARE(publish(true).errorId, 0);
     auto wanted = expected();

@@ -1,0 +1,399 @@
+#include "connectionwatch.h"
+#include "sitefixture.h"
+#include "testftpserver.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+#include <csignal>
+
+namespace {
+
+struct Run
+{
+    int status = -1;
+    QStringList lines;
+    QString errors;
+};
+
+} // namespace
+
+// The real parcelup program, started as a site builder or a build job starts it, against real FTP
+// servers: what it prints, what it leaves on the server and how it exits.
+class TestProgram : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void publishesWithoutWindow_data();
+    void publishesWithoutWindow();
+    void unchangedSiteSendsOnlyTheLog();
+    void deletesWhatWasDeletedLocally();
+    void failures_data();
+    void failures();
+    void emptySettingsInGermanLocale();
+    void interruptCancelsTheTransfer();
+    void secondInstanceIsRefused();
+    void commandLineErrors_data();
+    void commandLineErrors();
+    void windowPublishesAndClosesOnRequest();
+    void closingTheWindowDuringATransferEndsQuietly();
+
+private:
+    void startServer(int kind = int(TestFtpServer::Kind::Pyftpdlib), qint64 throttle = 0);
+    void writeSettings(QMap<QString, QString> overrides = {});
+    QProcessEnvironment environment() const;
+    Run run(const QStringList &arguments, const QProcessEnvironment &env);
+    Run runWithoutWindow()
+    {
+        return run({"--no-window", "--settings", settingsPath()}, environment());
+    }
+    QString settingsPath() const { return mWork->filePath(QStringLiteral("parcelup.ini")); }
+    QString siteFolder() const { return mWork->filePath(QStringLiteral("site")); }
+    QString serverBase() const { return mServerRoot->path() + QStringLiteral("/htdocs"); }
+    QMap<QString, QByteArray> expected() const
+    {
+        return SiteFixture::expectedOnServer(SiteFixture::read(siteFolder()));
+    }
+    bool waitForSessionEnd(int timeoutMs);
+
+    std::unique_ptr<QTemporaryDir> mWork;
+    std::unique_ptr<QTemporaryDir> mServerRoot;
+    std::unique_ptr<TestFtpServer> mServer;
+};
+
+void TestProgram::init()
+{
+    mWork = std::make_unique<QTemporaryDir>();
+    mServerRoot = std::make_unique<QTemporaryDir>();
+    SiteFixture::write(siteFolder(), SiteFixture::sampleSite());
+}
+
+void TestProgram::cleanup()
+{
+    mServer.reset();
+    mServerRoot.reset();
+    mWork.reset();
+}
+
+void TestProgram::startServer(int kind, qint64 throttle)
+{
+    mServer = std::make_unique<TestFtpServer>();
+    TestFtpServer::Options options;
+    options.kind = TestFtpServer::Kind(kind);
+    options.root = mServerRoot->path();
+    options.throttleBytesPerSecond = throttle;
+    QString error;
+    QVERIFY2(mServer->start(options, &error), qPrintable(error));
+}
+
+void TestProgram::writeSettings(QMap<QString, QString> overrides)
+{
+    QMap<QString, QString> values{{"FTPLocalBaseDir", siteFolder()},
+                                  {"FTPRemoteBaseDir", "htdocs"},
+                                  {"FTPRemoteURL", "http://www.example.de/"},
+                                  {"FTPHost", mServer ? mServer->host() : QString()},
+                                  {"FTPLogonName", mServer ? mServer->user() : QString()},
+                                  {"FTPPassword", mServer ? mServer->password() : QString()},
+                                  {"FTPPassive", "1"}};
+    for (auto it = overrides.cbegin(); it != overrides.cend(); ++it)
+        values.insert(it.key(), it.value());
+    QFile file(settingsPath());
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write("[parcelup]\n");
+    for (auto it = values.cbegin(); it != values.cend(); ++it)
+        file.write(
+            (it.key() + QStringLiteral("=\"") + it.value() + QStringLiteral("\"\n")).toUtf8());
+}
+
+QProcessEnvironment TestProgram::environment() const
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_STATE_HOME"), mWork->filePath(QStringLiteral("state")));
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), mWork->filePath(QStringLiteral("config")));
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), mWork->filePath(QStringLiteral("runtime")));
+    QDir().mkpath(mWork->filePath(QStringLiteral("runtime")));
+    QFile::setPermissions(mWork->filePath(QStringLiteral("runtime")),
+                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
+    env.remove(QStringLiteral("DISPLAY"));
+    env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    return env;
+}
+
+Run TestProgram::run(const QStringList &arguments, const QProcessEnvironment &env)
+{
+    QProcess process;
+    process.setProcessEnvironment(env);
+    process.start(QStringLiteral(PARCELUP_BINARY), arguments);
+    Run result;
+    if (!process.waitForStarted() || !process.waitForFinished(180000)) {
+        process.kill();
+        process.waitForFinished();
+        return result;
+    }
+    result.status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    const QString out = QString::fromUtf8(process.readAllStandardOutput());
+    result.lines = out.split(QLatin1Char('\n'));
+    if (!result.lines.isEmpty() && result.lines.last().isEmpty())
+        result.lines.removeLast();
+    result.errors = QString::fromUtf8(process.readAllStandardError());
+    return result;
+}
+
+bool TestProgram::waitForSessionEnd(int timeoutMs)
+{
+    // The session is over when the upload log has reached the server and the program has closed its
+    // control connection; the result is then on the screen.
+    QDeadlineTimer deadline(timeoutMs);
+    while (!deadline.hasExpired()) {
+        if (QFile::exists(serverBase() + QStringLiteral("/vellumixftplog.log")) &&
+            EstablishedConnectionsTo(mServer->port()) == 0)
+            return true;
+        QTest::qWait(50);
+    }
+    return false;
+}
+
+void TestProgram::publishesWithoutWindow_data()
+{
+    TestFtpServer::addKindRows();
+}
+
+void TestProgram::publishesWithoutWindow()
+{
+    QFETCH(int, kind);
+    startServer(kind);
+    writeSettings();
+    const Run result = runWithoutWindow();
+    QCOMPARE(result.errors, QString());
+    QCOMPARE(result.status, 0);
+    QCOMPARE(SiteFixture::read(serverBase()), expected());
+
+    // Not a terminal: plain lines only, the window's texts, no control characters.
+    for (const QString &line : result.lines) {
+        for (const QChar c : line)
+            QVERIFY2(c.category() != QChar::Other_Control, qPrintable(line));
+    }
+    const QStringList &lines = result.lines;
+    QVERIFY(lines.contains(QStringLiteral("▸ Ermittle zu übertragende Dateien")));
+    QVERIFY(lines.contains(QStringLiteral("✓ Verbinde mit Server")));
+    QVERIFY(lines.contains(QStringLiteral("Übertrage Datei: /htdocs/seiten/a/b/c/tief.html")));
+    QVERIFY(lines.contains(QStringLiteral("Übertrage Datei: /htdocs/bilder/logo.png")));
+    QVERIFY(lines.contains(QStringLiteral("100 % Restdauer: beinahe fertig")));
+    const qsizetype summary = lines.indexOf(QStringLiteral("Zusammenfassung:"));
+    QVERIFY(summary > 0);
+    QCOMPARE(lines.size(), summary + 5);
+    QVERIFY(lines.at(summary + 1).startsWith(QStringLiteral("Gesamtdauer: ")));
+    QCOMPARE(lines.at(summary + 2),
+             QStringLiteral("Übertragen: 8 Dateien (%1 KB)")
+                 .arg(SiteFixture::read(siteFolder()).values().join().size() / 1000));
+    QVERIFY(lines.at(summary + 3).startsWith(QStringLiteral("Geschwindigkeit: ")));
+    QVERIFY(lines.at(summary + 3).endsWith(QStringLiteral(" KB/Sekunde")));
+    QCOMPARE(lines.at(summary + 4), QStringLiteral("✓ Übertragung fehlerfrei abgeschlossen."));
+}
+
+void TestProgram::unchangedSiteSendsOnlyTheLog()
+{
+    startServer();
+    writeSettings();
+    QCOMPARE(runWithoutWindow().status, 0);
+    const Run again = runWithoutWindow();
+    QCOMPARE(again.status, 0);
+    QVERIFY2(again.lines.filter(QStringLiteral("Übertrage Datei:")) ==
+                 QStringList{QStringLiteral("Übertrage Datei: /htdocs/vellumixftplog.log")},
+             qPrintable(again.lines.join(QLatin1Char('\n'))));
+    QVERIFY(again.lines.filter(QStringLiteral("Übertragen: 1 Dateien (")).size() == 1);
+}
+
+void TestProgram::deletesWhatWasDeletedLocally()
+{
+    startServer();
+    writeSettings({{"FTPDelete", "1"}});
+    QCOMPARE(runWithoutWindow().status, 0);
+    QVERIFY(QDir(siteFolder() + QStringLiteral("/seiten/a")).removeRecursively());
+    QVERIFY(QFile::remove(siteFolder() + QStringLiteral("/Style.CSS")));
+    const Run result = runWithoutWindow();
+    QCOMPARE(result.status, 0);
+    QVERIFY(result.lines.contains(QStringLiteral("Lese Datei: /htdocs/vellumixftplog.log")));
+    QVERIFY(result.lines.contains(QStringLiteral("Lösche Datei: /htdocs/style.css")));
+    QVERIFY(result.lines.contains(QStringLiteral("Lösche Ordner: /htdocs/seiten/a/b/c/")));
+    QCOMPARE(SiteFixture::read(serverBase()), expected());
+}
+
+void TestProgram::failures_data()
+{
+    QTest::addColumn<QString>("what");
+    QTest::newRow("wrong-password") << "password";
+    QTest::newRow("nothing-listening") << "port";
+    QTest::newRow("missing-site-folder") << "folder";
+}
+
+void TestProgram::failures()
+{
+    QFETCH(QString, what);
+    startServer();
+    QString message;
+    QStringList steps;
+    if (what == QLatin1String("password")) {
+        writeSettings({{"FTPPassword", "falsch"}});
+        message = QStringLiteral("✗ Benutzername/Kennwort falsch.");
+        steps = {QStringLiteral("✗ Verbinde mit Server")};
+    } else if (what == QLatin1String("port")) {
+        const quint16 port = mServer->port();
+        mServer->stop();
+        writeSettings({{"FTPHost", QStringLiteral("127.0.0.1:%1").arg(port)}});
+        message = QStringLiteral(
+                      "✗ Die Verbindung zum FTP-Server \"127.0.0.1:%1\" konnte nicht hergestellt "
+                      "werden.")
+                      .arg(port);
+        steps = {QStringLiteral("✗ Verbinde mit Server")};
+    } else {
+        writeSettings({{"FTPLocalBaseDir", mWork->filePath(QStringLiteral("fehlt"))}});
+        message = QStringLiteral("✗ Keine gültigen erzeugten Seiten gefunden.");
+    }
+    const Run result = runWithoutWindow();
+    QCOMPARE(result.status, 1);
+    QCOMPARE(result.lines.last(), message);
+    for (const QString &step : steps)
+        QVERIFY2(result.lines.contains(step), qPrintable(result.lines.join(QLatin1Char('\n'))));
+    QVERIFY(result.lines.contains(QStringLiteral("Übertragen: 0 Dateien (0 KB)")));
+    QVERIFY(result.lines.filter(QStringLiteral("Übertrage Datei:")).isEmpty());
+}
+
+void TestProgram::emptySettingsInGermanLocale()
+{
+    // Host, folder and user all empty: the last failing check is reported, nothing is connected.
+    writeSettings({{"FTPHost", ""}, {"FTPLocalBaseDir", ""}, {"FTPLogonName", ""}});
+    QProcessEnvironment env = environment();
+    env.remove(QStringLiteral("LC_ALL"));
+    env.insert(QStringLiteral("LANG"), QStringLiteral("de_DE.UTF-8"));
+    const Run result = run({"--no-window", "--settings", settingsPath()}, env);
+    QCOMPARE(result.status, 1);
+    QVERIFY2(result.lines.contains(QStringLiteral("Übertragen: 0 Dateien (0 KB)")),
+             qPrintable(result.lines.join('\n')));
+    QVERIFY(result.lines.contains(QStringLiteral("Geschwindigkeit: 0,00 KB/Sekunde")));
+    QVERIFY(result.lines.contains(QStringLiteral("Gesamtdauer: unter 1 Sekunde")));
+    QVERIFY(result.lines.last().endsWith(QStringLiteral(" Kein Username angegeben.")));
+    QVERIFY(result.lines.filter(QStringLiteral("Verbinde")).isEmpty());
+}
+
+void TestProgram::interruptCancelsTheTransfer()
+{
+    // A large file through a slow server, interrupted while it is on its way.
+    SiteFixture::write(siteFolder(), {{QStringLiteral("zz-gross.bin"), QByteArray(3000000, 'g')}});
+    startServer(int(TestFtpServer::Kind::Pyftpdlib), 200000);
+    writeSettings();
+    QProcess process;
+    process.setProcessEnvironment(environment());
+    process.start(QStringLiteral(PARCELUP_BINARY), {"--no-window", "--settings", settingsPath()});
+    QVERIFY(process.waitForStarted());
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(serverBase() + QStringLiteral("/zz-gross.bin")), 60000);
+    ::kill(pid_t(process.processId()), SIGINT);
+    QVERIFY(process.waitForFinished(60000));
+    QCOMPARE(process.exitCode(), 2);
+    const QString out = QString::fromUtf8(process.readAllStandardOutput());
+    QVERIFY2(out.contains(QStringLiteral("Wird abgebrochen\n")), qPrintable(out));
+    QVERIFY(!out.contains(QStringLiteral("Zusammenfassung:")));
+
+    // The interrupted file kept its marker: the next run sends it again.
+    mServer.reset();
+    startServer();
+    writeSettings();
+    const Run again = runWithoutWindow();
+    QCOMPARE(again.status, 0);
+    QVERIFY(again.lines.contains(QStringLiteral("Übertrage Datei: /htdocs/zz-gross.bin")));
+    QCOMPARE(SiteFixture::read(serverBase()).value(QStringLiteral("zz-gross.bin")).size(), 3000000);
+}
+
+void TestProgram::secondInstanceIsRefused()
+{
+    SiteFixture::write(siteFolder(), {{QStringLiteral("zz-gross.bin"), QByteArray(2000000, 'g')}});
+    startServer(int(TestFtpServer::Kind::Pyftpdlib), 200000);
+    writeSettings();
+    QProcess first;
+    first.setProcessEnvironment(environment());
+    first.start(QStringLiteral(PARCELUP_BINARY), {"--no-window", "--settings", settingsPath()});
+    QVERIFY(first.waitForStarted());
+    QTRY_VERIFY_WITH_TIMEOUT(EstablishedConnectionsTo(mServer->port()) > 0, 60000);
+
+    const Run second = runWithoutWindow();
+    QCOMPARE(second.status, 3);
+    QCOMPARE(second.errors,
+             QStringLiteral("Es wird bereits eine Instanz dieses Programms ausgeführt.\n"));
+    QVERIFY(second.lines.isEmpty());
+
+    ::kill(pid_t(first.processId()), SIGTERM);
+    QVERIFY(first.waitForFinished(60000));
+    QCOMPARE(first.exitCode(), 2);
+}
+
+void TestProgram::commandLineErrors_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("firstErrorLine");
+    QTest::newRow("unknown") << QStringList{"--hurry"} << 64 << "Unbekannte Angabe: --hurry";
+    QTest::newRow("missing-settings-file")
+        << QStringList{"--no-window", "--settings", "/nonexistent/parcelup.ini"} << 4
+        << "Die Einstellungsdatei \"/nonexistent/parcelup.ini\" wurde nicht gefunden.";
+    QTest::newRow("settings-is-a-folder")
+        << QStringList{"--no-window", "--settings", "/"} << 4
+        << "Die Einstellungsdatei \"/\" kann nicht gelesen werden.";
+}
+
+void TestProgram::commandLineErrors()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, status);
+    QFETCH(QString, firstErrorLine);
+    const Run result = run(arguments, environment());
+    QCOMPARE(result.status, status);
+    QCOMPARE(result.errors.section(QLatin1Char('\n'), 0, 0), firstErrorLine);
+}
+
+void TestProgram::windowPublishesAndClosesOnRequest()
+{
+    startServer();
+    writeSettings();
+    QProcessEnvironment env = environment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    QProcess process;
+    process.setProcessEnvironment(env);
+    process.start(QStringLiteral(PARCELUP_BINARY), {"--settings", settingsPath()});
+    QVERIFY(process.waitForStarted());
+    QVERIFY(waitForSessionEnd(120000));
+    // The window stays open with the result until it is closed; a termination request closes it.
+    QVERIFY(process.state() == QProcess::Running);
+    ::kill(pid_t(process.processId()), SIGTERM);
+    QVERIFY(process.waitForFinished(30000));
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process.exitCode(), 0);
+    QCOMPARE(SiteFixture::read(serverBase()), expected());
+}
+
+void TestProgram::closingTheWindowDuringATransferEndsQuietly()
+{
+    SiteFixture::write(siteFolder(), {{QStringLiteral("zz-gross.bin"), QByteArray(3000000, 'g')}});
+    startServer(int(TestFtpServer::Kind::Pyftpdlib), 200000);
+    writeSettings();
+    QProcessEnvironment env = environment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    QProcess process;
+    process.setProcessEnvironment(env);
+    process.start(QStringLiteral(PARCELUP_BINARY), {"--settings", settingsPath()});
+    QVERIFY(process.waitForStarted());
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(serverBase() + QStringLiteral("/zz-gross.bin")), 60000);
+    ::kill(pid_t(process.processId()), SIGTERM);
+    QVERIFY(process.waitForFinished(60000));
+    QCOMPARE(process.exitCode(), 2);
+    QCOMPARE(QString::fromUtf8(process.readAllStandardError()), QString());
+}
+
+QTEST_GUILESS_MAIN(TestProgram)
+#include "tst_program.moc"
