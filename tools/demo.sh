@@ -71,18 +71,20 @@ elif [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
   echo "Close the window when you have seen the result."
   "$binary" || status=$?
 else
-  # No display: run the window on a virtual one. Nobody can press "Schließen" there, so the demo ends the
-  # program itself once the server has seen the session end, after taking a screenshot.
+  # No display: run the window on a virtual one. Nobody can press "Schließen" there, so once the
+  # upload log is on the server and the program has closed its FTP session, the demo takes a
+  # screenshot and closes the window with SIGTERM, which Parcelup treats like the close button.
   xvfb-run -a -s "-screen 0 800x600x24" bash -c '
     "$1" & pid=$!
-    for _ in $(seq 1 600); do
-      grep -q "disconnect" "$2" 2>/dev/null && break
+    for _ in $(seq 1 1200); do
       kill -0 "$pid" 2>/dev/null || break
+      if [ -f "$2/htdocs/vellumixftplog.log" ] &&
+         [ -z "$(ss -Htn state established "( dport = :$3 )")" ]; then break; fi
       sleep 0.1
     done
-    sleep 1
-    if command -v import >/dev/null; then import -window root "$3" && echo "Screenshot: $3"; fi
-    kill "$pid" 2>/dev/null; wait "$pid" 2>/dev/null || true' _ "$binary" "$work/server.log" "$repo/build/demo-window.png" || status=$?
+    if command -v import >/dev/null; then import -window root "$4" && echo "Screenshot: $4"; fi
+    kill -TERM "$pid" 2>/dev/null
+    wait "$pid"' _ "$binary" "$server_root" "$port" "$repo/build/demo-window.png" || status=$?
 fi
 
 echo

@@ -24,8 +24,10 @@ void SetTimeOfDaySource(std::function<double()> source)
 
 double ElapsedSince(double start, double now)
 {
+    // Only a run that crossed midnight goes back by many hours. A start time rounded to the whole
+    // second can lie up to half a second after "now"; that is no day, just a very short run.
     double elapsed = now - start;
-    if (elapsed < 0)
+    if (elapsed < -43200.0)
         elapsed += 86400.0;
     return elapsed;
 }
