@@ -6,6 +6,7 @@
 //   bench-scan clear-markers SITE   records every file as uploaded (XDG_STATE_HOME decides where)
 //   bench-scan measure SITE         prints the timings
 #include "changemarkerstore.h"
+#include "linearlog.h"
 #include "sessionaccess.h"
 
 #include <QCoreApplication>
@@ -70,18 +71,6 @@ int clearMarkers(const QString &site)
     return 0;
 }
 
-bool linearFileIsInLog(const QStringList &log, const QString &myDir, const QString &myFilename)
-{
-    bool inBlock = myDir.isEmpty();
-    for (const QString &entry : log) {
-        if (entry.endsWith(QLatin1Char('\\')))
-            inBlock = entry == myDir;
-        else if (inBlock && entry == myFilename)
-            return true;
-    }
-    return false;
-}
-
 double milliseconds(const QElapsedTimer &timer)
 {
     return static_cast<double>(timer.nsecsElapsed()) / 1e6;
@@ -122,7 +111,7 @@ int measure(const QString &site)
     timer.restart();
     qsizetype foundLinear = 0;
     for (const auto &[dir, name] : std::as_const(questions))
-        foundLinear += linearFileIsInLog(log, dir, name) ? 1 : 0;
+        foundLinear += LinearFileIsInLog(log, dir, name) ? 1 : 0;
     const double linear = milliseconds(timer);
 
     out << "log lines           " << log.size() << "\n"

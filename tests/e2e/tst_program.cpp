@@ -60,6 +60,9 @@ private:
         return SiteFixture::expectedOnServer(SiteFixture::read(siteFolder()));
     }
     bool waitForSessionEnd(int timeoutMs);
+    // Starts the program on a site with a large file, served by a slow server, and returns once the
+    // large file is on its way.
+    std::unique_ptr<QProcess> startSlowPublication(bool window);
 
     std::unique_ptr<QTemporaryDir> mWork;
     std::unique_ptr<QTemporaryDir> mServerRoot;
@@ -158,6 +161,28 @@ bool TestProgram::waitForSessionEnd(int timeoutMs)
         QTest::qWait(50);
     }
     return false;
+}
+
+std::unique_ptr<QProcess> TestProgram::startSlowPublication(bool window)
+{
+    SiteFixture::write(siteFolder(), {{QStringLiteral("zz-gross.bin"), QByteArray(3000000, 'g')}});
+    startServer(int(TestFtpServer::Kind::Pyftpdlib), 200000);
+    writeSettings();
+    QProcessEnvironment env = environment();
+    QStringList arguments{"--settings", settingsPath()};
+    if (window)
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    else
+        arguments.prepend(QStringLiteral("--no-window"));
+    auto process = std::make_unique<QProcess>();
+    process->setProcessEnvironment(env);
+    process->start(QStringLiteral(PARCELUP_BINARY), arguments);
+    if (!process->waitForStarted())
+        return nullptr;
+    QDeadlineTimer deadline(60000);
+    while (!QFile::exists(serverBase() + QStringLiteral("/zz-gross.bin")) && !deadline.hasExpired())
+        QTest::qWait(20);
+    return process;
 }
 
 void TestProgram::publishesWithoutWindow_data()
@@ -288,19 +313,13 @@ void TestProgram::emptySettingsInGermanLocale()
 
 void TestProgram::interruptCancelsTheTransfer()
 {
-    // A large file through a slow server, interrupted while it is on its way.
-    SiteFixture::write(siteFolder(), {{QStringLiteral("zz-gross.bin"), QByteArray(3000000, 'g')}});
-    startServer(int(TestFtpServer::Kind::Pyftpdlib), 200000);
-    writeSettings();
-    QProcess process;
-    process.setProcessEnvironment(environment());
-    process.start(QStringLiteral(PARCELUP_BINARY), {"--no-window", "--settings", settingsPath()});
-    QVERIFY(process.waitForStarted());
-    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(serverBase() + QStringLiteral("/zz-gross.bin")), 60000);
-    ::kill(pid_t(process.processId()), SIGINT);
-    QVERIFY(process.waitForFinished(60000));
-    QCOMPARE(process.exitCode(), 2);
-    const QString out = QString::fromUtf8(process.readAllStandardOutput());
+    const auto process = startSlowPublication(false);
+    QVERIFY(process);
+    QVERIFY(QFile::exists(serverBase() + QStringLiteral("/zz-gross.bin")));
+    ::kill(pid_t(process->processId()), SIGINT);
+    QVERIFY(process->waitForFinished(60000));
+    QCOMPARE(process->exitCode(), 2);
+    const QString out = QString::fromUtf8(process->readAllStandardOutput());
     QVERIFY2(out.contains(QStringLiteral("Wird abgebrochen\n")), qPrintable(out));
     QVERIFY(!out.contains(QStringLiteral("Zusammenfassung:")));
 
@@ -316,14 +335,8 @@ void TestProgram::interruptCancelsTheTransfer()
 
 void TestProgram::secondInstanceIsRefused()
 {
-    SiteFixture::write(siteFolder(), {{QStringLiteral("zz-gross.bin"), QByteArray(2000000, 'g')}});
-    startServer(int(TestFtpServer::Kind::Pyftpdlib), 200000);
-    writeSettings();
-    QProcess first;
-    first.setProcessEnvironment(environment());
-    first.start(QStringLiteral(PARCELUP_BINARY), {"--no-window", "--settings", settingsPath()});
-    QVERIFY(first.waitForStarted());
-    QTRY_VERIFY_WITH_TIMEOUT(EstablishedConnectionsTo(mServer->port()) > 0, 60000);
+    const auto first = startSlowPublication(false);
+    QVERIFY(first);
 
     const Run second = runWithoutWindow();
     QCOMPARE(second.status, 3);
@@ -331,9 +344,9 @@ void TestProgram::secondInstanceIsRefused()
              QStringLiteral("Es wird bereits eine Instanz dieses Programms ausgeführt.\n"));
     QVERIFY(second.lines.isEmpty());
 
-    ::kill(pid_t(first.processId()), SIGTERM);
-    QVERIFY(first.waitForFinished(60000));
-    QCOMPARE(first.exitCode(), 2);
+    ::kill(pid_t(first->processId()), SIGTERM);
+    QVERIFY(first->waitForFinished(60000));
+    QCOMPARE(first->exitCode(), 2);
 }
 
 void TestProgram::commandLineErrors_data()
@@ -382,20 +395,13 @@ void TestProgram::windowPublishesAndClosesOnRequest()
 
 void TestProgram::closingTheWindowDuringATransferEndsQuietly()
 {
-    SiteFixture::write(siteFolder(), {{QStringLiteral("zz-gross.bin"), QByteArray(3000000, 'g')}});
-    startServer(int(TestFtpServer::Kind::Pyftpdlib), 200000);
-    writeSettings();
-    QProcessEnvironment env = environment();
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    QProcess process;
-    process.setProcessEnvironment(env);
-    process.start(QStringLiteral(PARCELUP_BINARY), {"--settings", settingsPath()});
-    QVERIFY(process.waitForStarted());
-    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(serverBase() + QStringLiteral("/zz-gross.bin")), 60000);
-    ::kill(pid_t(process.processId()), SIGTERM);
-    QVERIFY(process.waitForFinished(60000));
-    QCOMPARE(process.exitCode(), 2);
-    QCOMPARE(QString::fromUtf8(process.readAllStandardError()), QString());
+    const auto process = startSlowPublication(true);
+    QVERIFY(process);
+    QVERIFY(QFile::exists(serverBase() + QStringLiteral("/zz-gross.bin")));
+    ::kill(pid_t(process->processId()), SIGTERM);
+    QVERIFY(process->waitForFinished(60000));
+    QCOMPARE(process->exitCode(), 2);
+    QCOMPARE(QString::fromUtf8(process->readAllStandardError()), QString());
 }
 
 QTEST_GUILESS_MAIN(TestProgram)

@@ -1,7 +1,4 @@
-#include "recordingview.h"
-#include "scriptedftp.h"
-#include "sessionaccess.h"
-#include "userfolders.h"
+#include "scriptedsession.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -34,19 +31,16 @@ private:
     void currentLog(const QStringList &lines);
     void oldLog(const QByteArray &text);
     QStringList deletions() const;
-    std::unique_ptr<IsolatedUserFolders> mFolders;
-    std::unique_ptr<RecordingView> mView;
+    std::unique_ptr<ScriptedSession> mSession;
+    RecordingView *mView = nullptr;
     ScriptedFtp *mFtp = nullptr;
 };
 
 void TestCleanup::init()
 {
-    mFolders = std::make_unique<IsolatedUserFolders>();
-    Access::fresh();
-    auto ftp = std::make_unique<ScriptedFtp>();
-    mFtp = ftp.get();
-    mView = std::make_unique<RecordingView>(std::move(ftp));
-    mView->install();
+    mSession = std::make_unique<ScriptedSession>();
+    mView = &mSession->view;
+    mFtp = mSession->ftp;
     Access::remoteBaseDir() = kBase;
     mFtp->folders << "/home"
                   << "/home/u" << kBase;
@@ -54,9 +48,7 @@ void TestCleanup::init()
 
 void TestCleanup::cleanup()
 {
-    Access::debugFile().close();
-    mView.reset();
-    mFolders.reset();
+    mSession.reset();
 }
 
 void TestCleanup::currentLog(const QStringList &lines)
@@ -90,7 +82,7 @@ void TestCleanup::firstRunDeletesNothing()
     QCOMPARE(mView->caption(ViewLabel::labelFile), QStringLiteral("Lese Datei:"));
     QCOMPARE(mView->fileText, kOldLog);
     QCOMPARE(mFtp->localPaths,
-             QStringList{mFolders->runtimeDir() + QStringLiteral("/vellumixftplog.log")});
+             QStringList{mSession->folders.runtimeDir() + QStringLiteral("/vellumixftplog.log")});
     QVERIFY(!Access::aborted());
     QCOMPARE(Access::errorId(), 0);
 }

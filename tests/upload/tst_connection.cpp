@@ -1,8 +1,5 @@
 #include "ftpresult.h"
-#include "recordingview.h"
-#include "scriptedftp.h"
-#include "sessionaccess.h"
-#include "userfolders.h"
+#include "scriptedsession.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -38,28 +35,23 @@ private slots:
 
 private:
     QString logPath() const;
-    std::unique_ptr<IsolatedUserFolders> mFolders;
-    std::unique_ptr<RecordingView> mView;
+    std::unique_ptr<ScriptedSession> mSession;
+    RecordingView *mView = nullptr;
     ScriptedFtp *mFtp = nullptr;
 };
 
 void TestConnection::init()
 {
-    mFolders = std::make_unique<IsolatedUserFolders>();
-    Access::fresh();
-    auto ftp = std::make_unique<ScriptedFtp>();
-    mFtp = ftp.get();
-    mView = std::make_unique<RecordingView>(std::move(ftp));
-    mView->install();
+    mSession = std::make_unique<ScriptedSession>();
+    mView = &mSession->view;
+    mFtp = mSession->ftp;
     mFtp->setHost(QStringLiteral("ftp.example.de"));
     QFile::remove(logPath());
 }
 
 void TestConnection::cleanup()
 {
-    Access::debugFile().close();
-    mView.reset();
-    mFolders.reset();
+    mSession.reset();
 }
 
 QString TestConnection::logPath() const

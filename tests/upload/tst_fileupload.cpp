@@ -1,8 +1,5 @@
-#include "recordingview.h"
-#include "scriptedftp.h"
-#include "sessionaccess.h"
+#include "scriptedsession.h"
 #include "timeofday.h"
-#include "userfolders.h"
 
 #include <QDir>
 #include <QFile>
@@ -31,22 +28,19 @@ private slots:
 
 private:
     void queue(const QString &path, qint64 size, const QString &localPath = QString());
-    std::unique_ptr<IsolatedUserFolders> mFolders;
     std::unique_ptr<QTemporaryDir> mSite;
-    std::unique_ptr<RecordingView> mView;
+    std::unique_ptr<ScriptedSession> mSession;
+    RecordingView *mView = nullptr;
     ScriptedFtp *mFtp = nullptr;
     double mClock = 0;
 };
 
 void TestFileUpload::init()
 {
-    mFolders = std::make_unique<IsolatedUserFolders>();
     mSite = std::make_unique<QTemporaryDir>();
-    Access::fresh();
-    auto ftp = std::make_unique<ScriptedFtp>();
-    mFtp = ftp.get();
-    mView = std::make_unique<RecordingView>(std::move(ftp));
-    mView->install();
+    mSession = std::make_unique<ScriptedSession>();
+    mView = &mSession->view;
+    mFtp = mSession->ftp;
     Access::localBaseDir() = mSite->path();
     Access::remoteBaseDir() = QStringLiteral("/home/u/htdocs");
     mFtp->folders << "/home"
@@ -59,9 +53,8 @@ void TestFileUpload::init()
 void TestFileUpload::cleanup()
 {
     SetTimeOfDaySource({});
-    mView.reset();
+    mSession.reset();
     mSite.reset();
-    mFolders.reset();
 }
 
 // Queues a file as the scan would, writing it into the site folder with the given size.

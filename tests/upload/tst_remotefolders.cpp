@@ -1,6 +1,4 @@
-#include "recordingview.h"
-#include "scriptedftp.h"
-#include "sessionaccess.h"
+#include "scriptedsession.h"
 
 #include <QTest>
 
@@ -28,22 +26,21 @@ private slots:
     void baseFolder();
 
 private:
-    std::unique_ptr<RecordingView> mView;
+    std::unique_ptr<ScriptedSession> mSession;
+    RecordingView *mView = nullptr;
     ScriptedFtp *mFtp = nullptr;
 };
 
 void TestRemoteFolders::init()
 {
-    Access::fresh();
-    auto ftp = std::make_unique<ScriptedFtp>();
-    mFtp = ftp.get();
-    mView = std::make_unique<RecordingView>(std::move(ftp));
-    mView->install();
+    mSession = std::make_unique<ScriptedSession>();
+    mView = &mSession->view;
+    mFtp = mSession->ftp;
 }
 
 void TestRemoteFolders::cleanup()
 {
-    mView.reset();
+    mSession.reset();
 }
 
 void TestRemoteFolders::walk_data()

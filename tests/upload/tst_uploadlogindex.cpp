@@ -1,3 +1,4 @@
+#include "linearlog.h"
 #include "sessionaccess.h"
 
 #include <QRandomGenerator>
@@ -6,29 +7,6 @@
 using Access = classUploadTestAccess;
 
 namespace {
-
-// The look-ups as they read without an index: from the top of the list on every call.
-bool linearFileIsInLog(const QStringList &log, const QString &myDir, const QString &myFilename)
-{
-    bool inBlock = myDir.isEmpty();
-    for (const QString &entry : log) {
-        if (entry.endsWith(QLatin1Char('\\')))
-            inBlock = entry == myDir;
-        else if (inBlock && entry == myFilename)
-            return true;
-    }
-    return false;
-}
-
-bool linearDirIsInLog(const QStringList &log, const QString &myDir)
-{
-    const QString wanted = myDir.toLower();
-    for (const QString &entry : log) {
-        if (entry.endsWith(QLatin1Char('\\')) && entry == wanted)
-            return true;
-    }
-    return false;
-}
 
 const QStringList kExampleLog{"bilder\\icons\\", "pfeil.gif", "bilder\\", "logo.gif", "\\",
                               "index.html",      "style.css"};
@@ -155,11 +133,11 @@ void TestUploadLogIndex::sameAnswersAsReadingTheList()
             const QString myDir = pick();
             const QString name = pick();
             QVERIFY2(Access::session().FileIsInLog(myDir, name) ==
-                         linearFileIsInLog(log, myDir, name),
+                         LinearFileIsInLog(log, myDir, name),
                      qPrintable(QStringLiteral("log %1, folder '%2', name '%3'")
                                     .arg(log.join(QLatin1Char('|')), myDir, name)));
             QVERIFY2(
-                Access::session().DirIsInLog(myDir) == linearDirIsInLog(log, myDir),
+                Access::session().DirIsInLog(myDir) == LinearDirIsInLog(log, myDir),
                 qPrintable(
                     QStringLiteral("log %1, folder '%2'").arg(log.join(QLatin1Char('|')), myDir)));
         }

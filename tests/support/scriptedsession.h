@@ -1,0 +1,30 @@
+#pragma once
+
+#include "recordingview.h"
+#include "scriptedftp.h"
+#include "sessionaccess.h"
+#include "userfolders.h"
+
+// A fresh session for one test: per-user folders in a temporary place, and a scripted FTP double
+// reached through a recording view, installed as the session's view.
+struct ScriptedSession
+{
+    ScriptedSession() : view(makeFtp(&ftp))
+    {
+        classUploadTestAccess::fresh();
+        view.install();
+    }
+    ~ScriptedSession() { classUploadTestAccess::debugFile().close(); }
+
+    IsolatedUserFolders folders;
+    ScriptedFtp *ftp = nullptr;
+    RecordingView view;
+
+private:
+    static std::unique_ptr<FtpControl> makeFtp(ScriptedFtp **handle)
+    {
+        auto ftp = std::make_unique<ScriptedFtp>();
+        *handle = ftp.get();
+        return ftp;
+    }
+};
