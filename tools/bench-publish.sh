@@ -94,8 +94,11 @@ diff -r "$small" "$work/srv-p-small" >/dev/null && echo "parcelup: server folder
 echo "time parcelup/lftp: $(ratio "$(field "$p" WALL)" "$(field "$l" WALL)")  parcelup/curl: $(ratio "$(field "$p" WALL)" "$(field "$c" WALL)")"
 echo "memory parcelup/lftp: $(ratio "$(field "$p" RSS_KB)" "$(field "$l" RSS_KB)")"
 if [ -f "$work/small-debug.log" ]; then
-  commands=$(grep -cE '^(> )?(PWD|CWD|MKD|STOR|TYPE|EPSV|PASV|EPRT|PORT|DELE|RMD|RETR)( |$|\r)' "$work/small-debug.log" || true)
-  echo "FTP commands sent by parcelup: $commands for 1,001 files ($(ratio "$commands" 1001) per file)"
+  # The debug log is the control dialogue, one command or reply per line, with CR LF line ends.
+  commands=$(tr -d '\r' < "$work/small-debug.log" | grep -E '^[A-Z]{3,4}( |$)' | grep -vcE '^[0-9]' || true)
+  echo "FTP commands sent by parcelup: $commands for 1,001 files ($(ratio "$commands" 1001) per file):"
+  tr -d '\r' < "$work/small-debug.log" | grep -oE '^[A-Z]{3,4}( |$)' | sort | uniq -c | sort -rn | tr '\n' ' '
+  echo
 fi
 
 echo "== one 200 MB file"
