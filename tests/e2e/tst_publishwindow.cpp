@@ -1,0 +1,171 @@
+#include "formftpprogress.h"
+#include "ftpcontrol.h"
+#include "sessionaccess.h"
+#include "sitefixture.h"
+#include "testftpserver.h"
+#include "userfolders.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QLocale>
+#include <QPointer>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+
+using Access = classUploadTestAccess;
+
+namespace {
+
+// The real component, counting the disconnections the run asks for.
+class CountingFtp : public FtpControl
+{
+public:
+    void Disconnect() override
+    {
+        ++disconnects;
+        FtpControl::Disconnect();
+    }
+    int disconnects = 0;
+};
+
+} // namespace
+
+// Whole runs in the real progress window against a real server, reading the result from the
+// window's controls as the user sees them.
+class TestPublishWindow : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void outcomes_data();
+    void outcomes();
+
+private:
+    std::unique_ptr<IsolatedUserFolders> mFolders;
+    std::unique_ptr<QTemporaryDir> mSite;
+    std::unique_ptr<QTemporaryDir> mServerRoot;
+    std::unique_ptr<TestFtpServer> mServer;
+    QPointer<FormFTPProgress> mWindow;
+    CountingFtp *mFtp = nullptr;
+};
+
+void TestPublishWindow::init()
+{
+    mFolders = std::make_unique<IsolatedUserFolders>();
+    mSite = std::make_unique<QTemporaryDir>();
+    mServerRoot = std::make_unique<QTemporaryDir>();
+    SiteFixture::write(mSite->path(), SiteFixture::sampleSite());
+    Access::fresh();
+    mFtp = new CountingFtp;
+    mWindow = new FormFTPProgress(mFtp, QString());
+    classUpload::setViewProvider([this]() -> UploadView & { return *mWindow; });
+}
+
+void TestPublishWindow::cleanup()
+{
+    classUpload::setViewProvider(nullptr);
+    delete mWindow;
+    mServer.reset();
+    mServerRoot.reset();
+    mSite.reset();
+    mFolders.reset();
+    QLocale::setDefault(QLocale::c());
+}
+
+void TestPublishWindow::outcomes_data()
+{
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QString>("what");
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<QString>("connectPicture");
+    QTest::addColumn<bool>("showButton");
+    QTest::addColumn<int>("disconnects");
+    for (const TestFtpServer::Kind kind : TestFtpServer::kinds()) {
+        const QByteArray name = TestFtpServer::kindName(kind).toUtf8();
+        QTest::newRow(QByteArray(name + "-success").constData())
+            << int(kind) << "success"
+            << "Übertragung fehlerfrei abgeschlossen."
+            << "Schritt erledigt" << true << 1;
+        QTest::newRow(QByteArray(name + "-wrong-password").constData())
+            << int(kind) << "password"
+            << "Benutzername/Kennwort falsch."
+            << "Schritt fehlgeschlagen" << false << 0;
+    }
+    QTest::newRow("nothing-listening")
+        << int(TestFtpServer::Kind::Pyftpdlib) << "port"
+        << "Die Verbindung zum FTP-Server \"%1\" konnte nicht hergestellt werden."
+        << "Schritt fehlgeschlagen" << false << 0;
+    QTest::newRow("all-empty") << int(TestFtpServer::Kind::Pyftpdlib) << "empty"
+                               << "Kein Username angegeben."
+                               << "Schritt ausstehend" << false << 0;
+}
+
+void TestPublishWindow::outcomes()
+{
+    QFETCH(int, kind);
+    QFETCH(QString, what);
+    QFETCH(QString, message);
+    QFETCH(QString, connectPicture);
+    QFETCH(bool, showButton);
+    QFETCH(int, disconnects);
+
+    mServer = std::make_unique<TestFtpServer>();
+    TestFtpServer::Options options;
+    options.kind = TestFtpServer::Kind(kind);
+    options.root = mServerRoot->path();
+    QString error;
+    QVERIFY2(mServer->start(options, &error), qPrintable(error));
+    QString host = mServer->host();
+    if (what == QLatin1String("port")) {
+        mServer->stop();
+        message = message.arg(host);
+    }
+    // Numbers in the summary follow the user's locale.
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+
+    classUpload &session = classUpload::instance();
+    const bool empty = what == QLatin1String("empty");
+    session.LocalBaseDir(empty ? QString() : mSite->path());
+    session.RemoteBaseDir(QStringLiteral("htdocs"));
+    session.RemoteURL(QStringLiteral("http://www.example.de/"));
+    session.FTPHost(empty ? QString() : host);
+    session.FTPLogonName(empty ? QString() : mServer->user());
+    session.FTPLogonPassword(what == QLatin1String("password") ? QStringLiteral("falsch")
+                                                               : mServer->password());
+    session.FTPDisablePasv(true);
+    session.FTPDifferentialMode(true);
+    session.MagicUpload();
+
+    const auto text = [this](const char *name) {
+        return mWindow->findChild<QLabel *>(QLatin1String(name))->text();
+    };
+    // The whole message, also where the label breaks it into lines.
+    QCOMPARE(mWindow->findChild<QLabel *>(QStringLiteral("lblError"))->accessibleName(), message);
+    QCOMPARE(mWindow->findChild<QWidget *>(QStringLiteral("imgConnect"))->accessibleName(),
+             connectPicture);
+    QCOMPARE(mWindow->findChild<QPushButton *>(QStringLiteral("cmdShow"))->isVisibleTo(mWindow),
+             showButton);
+    QVERIFY(mWindow->findChild<QWidget *>(QStringLiteral("FrameResult"))->isVisibleTo(mWindow));
+    QVERIFY(!mWindow->findChild<QWidget *>(QStringLiteral("FrameWait"))->isVisibleTo(mWindow));
+    QVERIFY(mWindow->isVisible());
+    QCOMPARE(mFtp->disconnects, disconnects);
+
+    if (what == QLatin1String("success")) {
+        const QMap<QString, QByteArray> local = SiteFixture::read(mSite->path());
+        QCOMPARE(SiteFixture::read(mServerRoot->path() + QStringLiteral("/htdocs")),
+                 SiteFixture::expectedOnServer(local));
+        qint64 bytes = 0;
+        for (const QByteArray &content : local)
+            bytes += content.size();
+        QCOMPARE(text("lblKB"), QStringLiteral("8 Dateien (%1 KB)").arg(bytes / 1000));
+    } else {
+        QCOMPARE(text("lblKB"), QStringLiteral("0 Dateien (0 KB)"));
+        QCOMPARE(text("lblSpeed"), QStringLiteral("0,00 KB/Sekunde"));
+    }
+}
+
+QTEST_MAIN(TestPublishWindow)
+#include "tst_publishwindow.moc"
