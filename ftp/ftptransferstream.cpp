@@ -1,9 +1,10 @@
 #include "ftptransferstream.h"
 
+#include "ftplingeringclose.h"
 #include "ftpresult.h"
 
 #include <QIODevice>
-#include <QTcpSocket>
+#include <QSslSocket>
 
 FtpTransferStream::FtpTransferStream(Direction direction, QIODevice &file, QTcpSocket &socket,
                                      QObject *parent)
@@ -84,7 +85,10 @@ void FtpTransferStream::sendMore()
     }
     if (mSourceExhausted && mSocket.bytesToWrite() == 0 &&
         mSocket.state() == QAbstractSocket::ConnectedState) {
-        // Everything is with the kernel; the close after it marks the end of the file.
+        // Everything is with the kernel; the close after it marks the end of the file. Over TLS
+        // the close must let the server finish reading first.
+        if (mSocket.inherits("QSslSocket") && static_cast<QSslSocket &>(mSocket).isEncrypted())
+            FtpLingeringClose::watch(mSocket);
         mSocket.disconnectFromHost();
     }
 }

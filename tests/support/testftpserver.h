@@ -21,6 +21,14 @@ public:
         Ignore, // pyftpdlib only: agrees, but never opens the data connection
     };
 
+    // How the server speaks TLS (RFC 4217).
+    enum class Tls {
+        None,     // plain FTP only; FEAT does not list AUTH TLS
+        Explicit, // AUTH TLS offered, plain FTP allowed too
+        Forced,   // AUTH TLS offered and required for log-ins and data
+        Implicit, // vsftpd only: TLS from the first byte, log-ins and data required
+    };
+
     struct Options
     {
         Kind kind = Kind::Pyftpdlib;
@@ -33,7 +41,17 @@ public:
         ActiveMode activeMode = ActiveMode::Allow;
         bool refuseExtendedPassive = false; // pyftpdlib only: EPSV is refused
         QString passiveAddress;             // named in PASV replies instead of the real one
+        quint16 port = 0; // 0: a free port; else this one, e.g. to restart a server in place
+        Tls tls = Tls::None;
+        QString certificate; // PEM files for TLS, e.g. from createSelfSignedCertificate()
+        QString privateKey;
     };
+
+    // A self-signed certificate for commonName and its key, written as cert.pem and key.pem into
+    // folder with the openssl command.
+    [[nodiscard]] static bool createSelfSignedCertificate(const QString &folder,
+                                                          const QString &commonName,
+                                                          Options *options, QString *error);
 
     TestFtpServer();
     ~TestFtpServer();
