@@ -106,6 +106,7 @@ void FtpControlConnection::open(const FtpServerAddress &address, const QNetworkP
     mSocket = createSocket();
     if (!implicitTls)
         connect(mSocket.get(), &QTcpSocket::connected, this, &FtpControlConnection::opened);
+    connect(mSocket.get(), &QTcpSocket::connected, this, [this] { mTcpConnected = true; });
     connect(mSocket.get(), &QSslSocket::sslErrors, this, &FtpControlConnection::judgeCertificate);
     connect(mSocket.get(), &QSslSocket::encrypted, this, &FtpControlConnection::handshakeDone);
     connect(mSocket.get(), &QTcpSocket::readyRead, this, &FtpControlConnection::readLines);
@@ -115,7 +116,12 @@ void FtpControlConnection::open(const FtpServerAddress &address, const QNetworkP
                     finishQuit();
                     return;
                 }
-                const int result = resultForSocketError(error);
+                int result = resultForSocketError(error);
+                // Whatever ends a handshake half-way (a server that hangs up, a proxy that cuts
+                // in) is a TLS failure: the connection was never secure.
+                if (mTcpConnected && mSocket->mode() != QSslSocket::UnencryptedMode &&
+                    !mSocket->isEncrypted())
+                    result = FtpResult::TlsFailure;
                 // A refused certificate says more than OpenSSL's "handshake failed".
                 if (mCertificate && !mCertificate->accepted())
                     fail(FtpResult::TlsFailure, mCertificate->explanation);

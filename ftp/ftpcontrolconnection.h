@@ -136,6 +136,7 @@ private:
     std::optional<FtpCertificateCheck::Decision> mCertificate;
     bool mDataProtected = false;
     bool mUpgrading = false;
+    bool mTcpConnected = false;
     FtpReplyParser mParser;
     DataModeMemory mDataModes;
     QTimer mQuitGrace;

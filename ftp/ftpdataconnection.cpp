@@ -148,15 +148,20 @@ void FtpDataConnection::acceptPending()
         // One connection per transfer: stop listening so the port is not left open.
         mServer->close();
         watchSocket();
-        if (mRoute.tls) {
-            mSocket->setProxy(QNetworkProxy::NoProxy);
-            mSocket->setSslConfiguration(mRoute.tlsConfiguration);
-            mSocket->setPeerVerifyName(mRoute.peerVerifyName);
-            // The FTP client is the TLS client on the data connection too, whoever connected.
-            mSocket->startClientEncryption();
-        }
         becomeEstablished();
     }
+}
+
+void FtpDataConnection::secureAcceptedConnection()
+{
+    if (!mRoute.tls || !mServer || !mEstablished || mHandshakeStarted || !mSocket)
+        return;
+    mHandshakeStarted = true;
+    mSocket->setProxy(QNetworkProxy::NoProxy);
+    mSocket->setSslConfiguration(mRoute.tlsConfiguration);
+    mSocket->setPeerVerifyName(mRoute.peerVerifyName);
+    // The FTP client is the TLS client on the data connection too, whoever connected.
+    mSocket->startClientEncryption();
 }
 
 void FtpDataConnection::abort()

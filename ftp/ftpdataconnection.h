@@ -44,6 +44,12 @@ public:
     // Established, and with TLS the handshake done: bytes may flow.
     [[nodiscard]] bool isReady() const { return mReady; }
 
+    // Active mode with TLS: starts the handshake on the accepted connection. Called once the
+    // server's preliminary reply to the transfer command arrived: pyftpdlib connects as soon as
+    // it gets EPRT and drops a handshake that begins before the transfer command, and servers
+    // that connect later (vsftpd) send the reply before they take the handshake.
+    void secureAcceptedConnection();
+
     // Drops the connection at once (abort, or after an error); emits nothing further.
     void abort();
 
@@ -77,4 +83,5 @@ private:
     bool mEstablished = false;
     bool mReady = false;
     bool mCertificateRefused = false;
+    bool mHandshakeStarted = false;
 };

@@ -62,6 +62,17 @@ void FtpLoginOperation::begin()
     connection().open(endpoint(), mSettings.proxy.networkProxy(), mSettings.certificateStorePath);
 }
 
+void FtpLoginOperation::handleConnectionFailure(int result, const QString &description)
+{
+    // Whatever stops the way to an FTP proxy is the proxy's failure, not the server's.
+    if (mStep == Step::Connecting && mSettings.proxy.isFtpProxy() &&
+        result != FtpResult::TlsFailure) {
+        finish(FtpResult::ProxyFailure, tr("The FTP proxy cannot be reached: %1").arg(description));
+        return;
+    }
+    FtpOperation::handleConnectionFailure(result, description);
+}
+
 void FtpLoginOperation::abort()
 {
     // Nothing worth keeping exists yet: a half-made log-in is simply dropped.

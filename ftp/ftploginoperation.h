@@ -39,6 +39,7 @@ public:
 protected:
     void begin() override;
     void handleReply(const FtpReply &reply) override;
+    void handleConnectionFailure(int result, const QString &description) override;
 
 private:
     enum class Step {

@@ -196,6 +196,8 @@ void FtpTransferOperation::dataEstablished()
     mActiveDeadline.stop();
     if (mPassiveAttempt)
         sendTransferCommand();
+    else if (mPreliminarySeen)
+        mData->secureAcceptedConnection();
     startStreamWhenReady();
 }
 
@@ -236,6 +238,8 @@ void FtpTransferOperation::handleReply(const FtpReply &reply)
     if (reply.isPreliminary()) {
         if (mAwaiting == Awaiting::Transfer) {
             mPreliminarySeen = true;
+            if (mData)
+                mData->secureAcceptedConnection();
             if (!isUpload() && !mAnnouncedSize)
                 mAnnouncedSize = announcedSize(reply);
             startStreamWhenReady();

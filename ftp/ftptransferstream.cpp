@@ -6,6 +6,14 @@
 #include <QIODevice>
 #include <QSslSocket>
 
+namespace {
+bool isEncrypted(QTcpSocket &socket)
+{
+    auto *secure = qobject_cast<QSslSocket *>(&socket);
+    return secure && secure->isEncrypted();
+}
+} // namespace
+
 FtpTransferStream::FtpTransferStream(Direction direction, QIODevice &file, QTcpSocket &socket,
                                      QObject *parent)
     : QObject(parent), mDirection(direction), mFile(file), mSocket(socket)
@@ -35,8 +43,18 @@ void FtpTransferStream::start()
     connect(&mSocket, &QTcpSocket::errorOccurred, this, [this](QAbstractSocket::SocketError error) {
         // The server closing the connection after the last byte is how a download ends; any
         // other error, and any error during an upload, cuts the file short.
-        if (error == QAbstractSocket::RemoteHostClosedError && mDirection == Direction::Download)
+        if (error == QAbstractSocket::RemoteHostClosedError && mDirection == Direction::Download) {
+            // Over TLS this is the server's close_notify: the file is complete. Qt sends no
+            // close_notify back, and vsftpd waits for one or for the connection to close, so
+            // the connection is closed here. (A connection cut without close_notify is a TLS
+            // error instead, and a broken transfer.)
+            if (isEncrypted(mSocket)) {
+                receive();
+                finish(true);
+                mSocket.disconnectFromHost();
+            }
             return;
+        }
         finish(false);
     });
 
@@ -87,7 +105,7 @@ void FtpTransferStream::sendMore()
         mSocket.state() == QAbstractSocket::ConnectedState) {
         // Everything is with the kernel; the close after it marks the end of the file. Over TLS
         // the close must let the server finish reading first.
-        if (mSocket.inherits("QSslSocket") && static_cast<QSslSocket &>(mSocket).isEncrypted())
+        if (isEncrypted(mSocket))
             FtpLingeringClose::watch(mSocket);
         mSocket.disconnectFromHost();
     }

@@ -339,15 +339,21 @@ bool TestFtpServer::startVsftpd(QString *error)
 
 bool TestFtpServer::waitUntilAccepting(QString *error)
 {
+    return WaitUntilAccepting(*mProcess, mOptions.bindAddress, mPort, error);
+}
+
+bool WaitUntilAccepting(const QProcess &process, const QString &address, quint16 port,
+                        QString *error)
+{
     QDeadlineTimer deadline(StartDeadlineMs);
     while (!deadline.hasExpired()) {
-        if (mProcess->state() != QProcess::Running) {
-            *error = QStringLiteral("the server exited at once (exit code %1)")
-                         .arg(mProcess->exitCode());
+        if (process.state() != QProcess::Running) {
+            *error =
+                QStringLiteral("the server exited at once (exit code %1)").arg(process.exitCode());
             return false;
         }
         QTcpSocket probe;
-        probe.connectToHost(QHostAddress(mOptions.bindAddress), mPort);
+        probe.connectToHost(QHostAddress(address), port);
         if (probe.waitForConnected(1000)) {
             probe.abort();
             return true;
@@ -360,19 +366,24 @@ bool TestFtpServer::waitUntilAccepting(QString *error)
     return false;
 }
 
+void StopProcessTree(qint64 processIdentifier)
+{
+    const auto processId = static_cast<pid_t>(processIdentifier);
+    if (processId <= 0)
+        return;
+    // Stopped first, so it cannot start another session while its tree is collected.
+    ::kill(processId, SIGSTOP);
+    for (const pid_t descendant : descendantsOf(processId))
+        ::kill(descendant, SIGKILL);
+    ::kill(-processId, SIGKILL);
+    ::kill(processId, SIGKILL);
+}
+
 void TestFtpServer::stop()
 {
     if (!mProcess)
         return;
-    const auto processId = static_cast<pid_t>(mProcess->processId());
-    if (processId > 0) {
-        // Stopped first, so it cannot start another session while its tree is collected.
-        ::kill(processId, SIGSTOP);
-        for (const pid_t descendant : descendantsOf(processId))
-            ::kill(descendant, SIGKILL);
-        ::kill(-processId, SIGKILL);
-        ::kill(processId, SIGKILL);
-    }
+    StopProcessTree(mProcess->processId());
     mProcess->waitForFinished(10000);
     mProcess.reset();
     mConfigFolder.reset();

@@ -6,6 +6,14 @@
 #include <QTemporaryDir>
 #include <memory>
 
+// Ends a process started for a test together with every process below it: stopped first (so it
+// cannot start more), then killed, by process id. For servers that fork per session.
+void StopProcessTree(qint64 processId);
+// Waits, with a deadline, until something accepts connections on address and port, while process
+// keeps running.
+[[nodiscard]] bool WaitUntilAccepting(const QProcess &process, const QString &address, quint16 port,
+                                      QString *error);
+
 // A real FTP server for one test: pyftpdlib (tools/ftpserver.py) or, when the tests run as root,
 // vsftpd. It serves one user whose "/" is the given root folder, listens on a free port of a
 // loopback address only, and is killed by its process id (with every process below it, so vsftpd's
