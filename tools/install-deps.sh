@@ -9,7 +9,7 @@ packages=(
   python3 python3-pyftpdlib python3-openssl vsftpd openssl
   xvfb xauth x11-xserver-utils fonts-dejavu-core
   dante-server tinyproxy
-  curl
+  curl tshark
 )
 
 missing=()
