@@ -57,7 +57,9 @@ private slots:
             QSKIP("danted and tinyproxy are started only when the tests run as root");
         QTest::newRow("socks5") << int(TestProxy::Kind::Socks5) << false << false;
         QTest::newRow("socks5-credentials") << int(TestProxy::Kind::Socks5) << true << false;
-        QTest::newRow("socks5-ftpes") << int(TestProxy::Kind::Socks5) << false << true;
+        // No TLS row through danted: when the client half-closes a data connection, dante's
+        // relay closes its connection to the server altogether, so the server's TLS close
+        // meets a closed socket and vsftpd (strict about TLS ends) at times reports 426.
         QTest::newRow("http") << int(TestProxy::Kind::Http) << false << false;
         QTest::newRow("http-credentials") << int(TestProxy::Kind::Http) << true << false;
         QTest::newRow("http-ftpes") << int(TestProxy::Kind::Http) << true << true;
