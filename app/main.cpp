@@ -100,7 +100,11 @@ int runInTerminal(int argc, char *argv[], const CommandLine &line)
     });
     const auto toStderr = [](const QString &text) { printTo(stderr, text); };
     const auto status = publish(line, toStderr, toStderr, ExitUnexpectedError);
-    return status.value_or(consoleView().exitStatus());
+    const int exitStatus = status.value_or(consoleView().exitStatus());
+    // The view and its FTP component go while the application object still exists: closing a
+    // TLS-capable socket may still need it.
+    delete &consoleView();
+    return exitStatus;
 }
 
 int runInWindow(int argc, char *argv[], const CommandLine &line)

@@ -1,10 +1,12 @@
 #include "ftpcontrol.h"
 
+#include "ftpcertificatestore.h"
 #include "ftpcommandoperation.h"
 #include "ftpcontrolconnection.h"
 #include "ftpdownloadfile.h"
 #include "ftperror.h"
 #include "ftploginoperation.h"
+#include "ftpproxy.h"
 #include "ftpresult.h"
 #include "ftpserveraddress.h"
 #include "ftptransferoperation.h"
@@ -36,6 +38,7 @@ struct FtpControl::Private
     QString firewallPassword;
     QString firewallHost;
     quint16 firewallPort = 0;
+    QString certificateStorePath;
     FtpTimeouts timeouts;
 
     // What the last completed request left behind.
@@ -49,6 +52,7 @@ struct FtpControl::Private
     bool loggedIn = false;
     bool passiveInUse = false;
     QString passwordInUse;
+    QString firewallPasswordInUse;
 
     std::unique_ptr<FtpOperation> operation;
     Request request = Request::Connect;
@@ -61,7 +65,8 @@ struct FtpControl::Private
 
     QString masked(QString text) const
     {
-        for (const QString *secret : {&passwordInUse, &password, &firewallPassword}) {
+        for (const QString *secret :
+             {&passwordInUse, &password, &firewallPasswordInUse, &firewallPassword}) {
             if (!secret->isEmpty())
                 text.replace(*secret, QStringLiteral("[protected]"));
         }
@@ -273,6 +278,16 @@ void FtpControl::setFirewallPort(quint16 port)
     d->firewallPort = port;
 }
 
+QString FtpControl::certificateStorePath() const
+{
+    return d->certificateStorePath.isEmpty() ? FtpCertificateStore::defaultPath()
+                                             : d->certificateStorePath;
+}
+void FtpControl::setCertificateStorePath(const QString &path)
+{
+    d->certificateStorePath = path;
+}
+
 bool FtpControl::hasPassword(const QString &candidate) const
 {
     return d->password == candidate;
@@ -311,7 +326,7 @@ void FtpControl::setTimeouts(const FtpTimeouts &timeouts)
 void FtpControl::Connect()
 {
     d->refuseIfPending();
-    Private::refuseLineBreaks({d->userName, d->password});
+    Private::refuseLineBreaks({d->userName, d->password, d->firewallUserName, d->firewallPassword});
 
     // An idle earlier connection says goodbye; the new one starts from the log-in folder.
     d->dropConnection();
@@ -322,26 +337,31 @@ void FtpControl::Connect()
                            QStringLiteral("\"%1\" is not a host name.").arg(d->host));
         return;
     }
-    if (address->security != FtpServerAddress::Security::None) {
-        d->completeWithout(Request::Connect, FtpResult::TlsFailure,
-                           QStringLiteral("TLS is not available in this build."));
-        return;
-    }
-    // Going around a proxy the user set up would be a surprise at best; until proxies are
-    // supported, such a connection is refused.
-    if (d->firewallType != 0) {
-        d->completeWithout(Request::Connect, FtpResult::ProxyFailure,
-                           QStringLiteral("Proxies are not available in this build."));
+    // Going around a proxy the user set up would be a surprise at best: a proxy that cannot be
+    // used ends the request.
+    QString proxyError;
+    const auto proxy = MakeFtpProxy(d->firewallType, d->firewallHost, d->firewallPort,
+                                    d->firewallUserName, d->firewallPassword, &proxyError);
+    if (!proxy) {
+        d->report(QStringLiteral("# ") + proxyError);
+        d->completeWithout(Request::Connect, FtpResult::ProxyFailure, proxyError);
         return;
     }
 
-    d->passiveInUse = d->passive;
+    // Active mode would need the proxy to carry a connection from the server back to us, which
+    // none of these proxies does for us.
+    d->passiveInUse = d->passive || proxy->kind != FtpProxy::Kind::None;
+    if (!d->passive && d->passiveInUse)
+        d->report(QStringLiteral("# Passive mode for data connections: they go through the proxy "
+                                 "too, and a proxy cannot carry active-mode connections."));
     d->passwordInUse = d->password;
+    d->firewallPasswordInUse = d->firewallPassword;
     d->connection = std::make_unique<FtpControlConnection>();
     d->watch(*d->connection);
-    d->startOperation(Request::Connect,
-                      std::make_unique<FtpLoginOperation>(*d->connection, d->timeouts, *address,
-                                                          d->userName, d->password));
+    d->startOperation(Request::Connect, std::make_unique<FtpLoginOperation>(
+                                            *d->connection, d->timeouts,
+                                            FtpLoginSettings{*address, *proxy, d->userName,
+                                                             d->password, certificateStorePath()}));
 }
 
 void FtpControl::QueryCurrentDirectory()

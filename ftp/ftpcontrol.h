@@ -6,7 +6,13 @@
 #include <QString>
 #include <memory>
 
-// An event-driven FTP client for one connection at a time (RFC 959, RFC 2428).
+// An event-driven FTP client for one connection at a time (RFC 959, RFC 2428, RFC 2389 FEAT,
+// RFC 4217 FTP over TLS).
+//
+// Security comes from the Host text: "ftpes://" requires AUTH TLS, "ftps://" is implicit TLS, and
+// a bare host uses TLS whenever the server offers it. Certificates that do not verify against the
+// system's authorities are trusted on first use (see FtpCertificateStore). The Firewall properties
+// route the connection through a SOCKS5, HTTP CONNECT or FTP proxy (see FtpProxy).
 //
 // Every request is started by its call and then runs on the event loop of the thread that owns the
 // object; it ends with exactly one OperationComplete, which is always delivered from the event loop
@@ -67,6 +73,11 @@ public:
     // 0 means the usual port of the proxy kind.
     [[nodiscard]] quint16 firewallPort() const;
     void setFirewallPort(quint16 port);
+
+    // The file of certificates trusted on first use; empty (the default) means
+    // FtpCertificateStore::defaultPath() in the per-user state folder.
+    [[nodiscard]] QString certificateStorePath() const;
+    void setCertificateStorePath(const QString &path);
 
     // Secrets are write-only for every caller that talks FTP; these two exist so that start-up
     // tests can check what reached the component. They are never logged.

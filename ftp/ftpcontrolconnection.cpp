@@ -3,7 +3,8 @@
 #include "ftpresult.h"
 
 #include <QNetworkProxy>
-#include <QTcpSocket>
+#include <QSslCipher>
+#include <QSslSocket>
 
 namespace {
 
@@ -25,12 +26,49 @@ int resultForSocketError(QAbstractSocket::SocketError error)
         return FtpResult::ConnectionRefused;
     case QAbstractSocket::SocketTimeoutError:
         return FtpResult::Timeout;
+    case QAbstractSocket::SslHandshakeFailedError:
+    case QAbstractSocket::SslInternalError:
+    case QAbstractSocket::SslInvalidUserDataError:
+        return FtpResult::TlsFailure;
+    case QAbstractSocket::ProxyAuthenticationRequiredError:
+    case QAbstractSocket::ProxyConnectionRefusedError:
+    case QAbstractSocket::ProxyConnectionClosedError:
+    case QAbstractSocket::ProxyConnectionTimeoutError:
+    case QAbstractSocket::ProxyNotFoundError:
+    case QAbstractSocket::ProxyProtocolError:
+        return FtpResult::ProxyFailure;
     default:
         return FtpResult::ConnectionLost;
     }
 }
 
+QString protocolName(QSsl::SslProtocol protocol)
+{
+    switch (protocol) {
+    case QSsl::TlsV1_2:
+        return QStringLiteral("TLSv1.2");
+    case QSsl::TlsV1_3:
+        return QStringLiteral("TLSv1.3");
+    default:
+        return QStringLiteral("TLS (protocol %1)").arg(int(protocol));
+    }
+}
+
 } // namespace
+
+// The TLS settings of control and data connections alike. Session persistence lets the data
+// connections resume the control connection's session; servers such as vsftpd with
+// require_ssl_reuse refuse a data connection that does not, because otherwise anybody who guessed
+// the data port could connect first. Qt's secure protocols are TLS 1.2 and newer.
+QSslConfiguration FtpTlsConfiguration()
+{
+    QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
+    configuration.setProtocol(QSsl::SecureProtocols);
+    configuration.setPeerVerifyMode(QSslSocket::VerifyPeer);
+    configuration.setSslOption(QSsl::SslOptionDisableSessionPersistence, false);
+    configuration.setSslOption(QSsl::SslOptionDisableSessionTickets, false);
+    return configuration;
+}
 
 FtpControlConnection::FtpControlConnection(QObject *parent) : QObject(parent)
 {
@@ -47,19 +85,30 @@ FtpControlConnection::~FtpControlConnection()
     }
 }
 
-std::unique_ptr<QTcpSocket> FtpControlConnection::createSocket()
+std::unique_ptr<QSslSocket> FtpControlConnection::createSocket()
 {
-    auto socket = std::make_unique<QTcpSocket>();
+    auto socket = std::make_unique<QSslSocket>();
     // Proxies are chosen explicitly by the component's settings, never picked up from the
     // environment behind the user's back.
-    socket->setProxy(QNetworkProxy::NoProxy);
+    socket->setProxy(mProxy);
+    socket->setSslConfiguration(FtpTlsConfiguration());
+    socket->setPeerVerifyName(mAddress.host);
     return socket;
 }
 
-void FtpControlConnection::open(const FtpServerAddress &address)
+void FtpControlConnection::open(const FtpServerAddress &address, const QNetworkProxy &proxy,
+                                const QString &certificateStorePath)
 {
+    mAddress = address;
+    mProxy = proxy;
+    mCertificateStorePath = certificateStorePath;
+    const bool implicitTls = address.security == FtpServerAddress::Security::ImplicitTls;
     mSocket = createSocket();
-    connect(mSocket.get(), &QTcpSocket::connected, this, &FtpControlConnection::opened);
+    if (!implicitTls)
+        connect(mSocket.get(), &QTcpSocket::connected, this, &FtpControlConnection::opened);
+    connect(mSocket.get(), &QTcpSocket::connected, this, [this] { mTcpConnected = true; });
+    connect(mSocket.get(), &QSslSocket::sslErrors, this, &FtpControlConnection::judgeCertificate);
+    connect(mSocket.get(), &QSslSocket::encrypted, this, &FtpControlConnection::handshakeDone);
     connect(mSocket.get(), &QTcpSocket::readyRead, this, &FtpControlConnection::readLines);
     connect(mSocket.get(), &QTcpSocket::errorOccurred, this,
             [this](QAbstractSocket::SocketError error) {
@@ -67,7 +116,21 @@ void FtpControlConnection::open(const FtpServerAddress &address)
                     finishQuit();
                     return;
                 }
-                fail(resultForSocketError(error), mSocket->errorString());
+                int result = resultForSocketError(error);
+                // Whatever ends a handshake half-way (a server that hangs up, a proxy that cuts
+                // in) is a TLS failure: the connection was never secure.
+                if (mTcpConnected && mSocket->mode() != QSslSocket::UnencryptedMode &&
+                    !mSocket->isEncrypted())
+                    result = FtpResult::TlsFailure;
+                // A refused certificate says more than OpenSSL's "handshake failed".
+                if (mCertificate && !mCertificate->accepted())
+                    fail(FtpResult::TlsFailure, mCertificate->explanation);
+                else if (result == FtpResult::TlsFailure)
+                    fail(result, tr("TLS handshake failed: %1").arg(mSocket->errorString()));
+                else if (result == FtpResult::ProxyFailure)
+                    fail(result, tr("Proxy: %1").arg(mSocket->errorString()));
+                else
+                    fail(result, mSocket->errorString());
             });
     connect(mSocket.get(), &QTcpSocket::disconnected, this, [this] {
         if (mQuitting) {
@@ -76,13 +139,106 @@ void FtpControlConnection::open(const FtpServerAddress &address)
         }
         fail(FtpResult::ConnectionLost, tr("The server closed the connection."));
     });
-    // Qt resolves the name and tries each of its addresses in turn, IPv6 and IPv4.
-    mSocket->connectToHost(address.host, address.port);
+    // Qt resolves the name and tries each of its addresses in turn, IPv6 and IPv4; through a
+    // proxy, the proxy resolves it.
+    if (implicitTls)
+        mSocket->connectToHostEncrypted(address.host, address.port, address.host);
+    else
+        mSocket->connectToHost(address.host, address.port);
 }
 
 bool FtpControlConnection::isOpen() const
 {
     return mSocket && !mFailed && !mQuitting && mSocket->state() == QAbstractSocket::ConnectedState;
+}
+
+void FtpControlConnection::startTls()
+{
+    if (!isOpen())
+        return;
+    // Whatever arrived after the server's consent was sent in clear text but would be read as if
+    // it came through TLS: someone in between may have added it (the STARTTLS injection).
+    if (mSocket->bytesAvailable() > 0) {
+        fail(FtpResult::TlsFailure, tr("The server sent more text after agreeing to TLS."));
+        return;
+    }
+    mUpgrading = true;
+    mSocket->startClientEncryption();
+}
+
+bool FtpControlConnection::isEncrypted() const
+{
+    return mSocket && mSocket->isEncrypted();
+}
+
+void FtpControlConnection::judgeCertificate(const QList<QSslError> &errors)
+{
+    // Ask once per handshake; the decision stores a first-use fingerprint.
+    mCertificate = FtpCertificateCheck(mAddress.host, mAddress.port, mCertificateStorePath)
+                       .decide(mSocket->peerCertificate(), errors);
+    emit dialogue(QStringLiteral("# ") + mCertificate->explanation);
+    if (mCertificate->accepted())
+        mSocket->ignoreSslErrors();
+}
+
+void FtpControlConnection::handshakeDone()
+{
+    if (!mCertificate) {
+        mCertificate = FtpCertificateCheck(mAddress.host, mAddress.port, mCertificateStorePath)
+                           .decide(mSocket->peerCertificate(), {});
+        emit dialogue(QStringLiteral("# ") + mCertificate->explanation);
+    }
+    if (mUpgrading) {
+        mUpgrading = false;
+        emit secured();
+    } else {
+        emit opened();
+    }
+    // Replies that came with the last handshake message are waiting already.
+    readLines();
+}
+
+QString FtpControlConnection::securityDescription() const
+{
+    if (!isEncrypted())
+        return QString();
+    QString text = protocolName(mSocket->sessionProtocol()) + QStringLiteral(", cipher ") +
+                   mSocket->sessionCipher().name();
+    if (mCertificate) {
+        text += QStringLiteral(", server certificate SHA-256 ") +
+                FtpCertificateCheck::readable(mCertificate->fingerprint);
+        switch (mCertificate->verdict) {
+        case FtpCertificateCheck::Verdict::Verified:
+            text += QStringLiteral(" (verified by the system's authorities)");
+            break;
+        case FtpCertificateCheck::Verdict::FirstUse:
+            text += QStringLiteral(" (trusted on first use, now stored)");
+            break;
+        case FtpCertificateCheck::Verdict::Known:
+            text += QStringLiteral(" (trusted on first use earlier)");
+            break;
+        case FtpCertificateCheck::Verdict::Changed:
+        case FtpCertificateCheck::Verdict::Unusable:
+            break;
+        }
+    }
+    return text;
+}
+
+FtpDataRoute FtpControlConnection::dataRoute() const
+{
+    FtpDataRoute route;
+    route.address = peerAddress();
+    route.host = mAddress.host;
+    route.proxy = mProxy;
+    route.tls = mDataProtected && isEncrypted();
+    if (route.tls) {
+        // Carries the session (ticket) the data connections resume.
+        route.tlsConfiguration = mSocket->sslConfiguration();
+        route.peerVerifyName = mAddress.host;
+        route.controlFingerprint = mCertificate ? mCertificate->fingerprint : QByteArray();
+    }
+    return route;
 }
 
 void FtpControlConnection::send(const QString &command)

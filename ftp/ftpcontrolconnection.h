@@ -1,15 +1,42 @@
 #pragma once
 
+#include "ftpcertificatecheck.h"
 #include "ftpreply.h"
 #include "ftpreplyparser.h"
 #include "ftpserveraddress.h"
 
 #include <QHostAddress>
+#include <QNetworkProxy>
 #include <QObject>
+#include <QSslConfiguration>
 #include <QTimer>
 #include <memory>
+#include <optional>
 
+class QSslSocket;
 class QTcpSocket;
+
+// What a data connection needs to know to reach the server the way the control connection does.
+struct FtpDataRoute
+{
+    // Passive connections go to this address, the control connection's peer, whatever a PASV
+    // reply named ...
+    QHostAddress address;
+    // ... or, through a SOCKS5 or HTTP proxy, to the server's name through the same proxy.
+    QString host;
+    QNetworkProxy proxy{QNetworkProxy::NoProxy};
+    // PROT P is in force: every data connection is TLS too, resuming the control connection's
+    // session and presenting the same certificate.
+    bool tls = false;
+    QSslConfiguration tlsConfiguration;
+    QString peerVerifyName;
+    QByteArray controlFingerprint;
+
+    [[nodiscard]] bool isProxied() const { return proxy.type() != QNetworkProxy::NoProxy; }
+};
+
+// TLS settings shared by the control and the data connections.
+[[nodiscard]] QSslConfiguration FtpTlsConfiguration();
 
 // The control connection: one socket that carries commands out and replies in. It knows the
 // dialogue's framing (lines, multi-line replies, UTF-8), not what the commands mean; the
@@ -17,6 +44,10 @@ class QTcpSocket;
 //
 // Every line sent and every reply line received is reported through dialogue(), so the owner can
 // keep a transcript. A command carrying a secret is reported as "<verb> [protected]".
+//
+// TLS (RFC 4217): the socket is a QSslSocket from the start, so that "AUTH TLS" can switch the
+// running connection to TLS (startTls()); "ftps://" hosts speak TLS from the first byte. The
+// server's certificate is judged by FtpCertificateCheck.
 class FtpControlConnection : public QObject
 {
     Q_OBJECT
@@ -33,9 +64,23 @@ public:
     explicit FtpControlConnection(QObject *parent = nullptr);
     ~FtpControlConnection() override;
 
-    // Resolves and connects; emits opened() or failed(). The greeting arrives as the first reply.
-    void open(const FtpServerAddress &address);
+    // Resolves and connects, through the proxy when one is given (SOCKS5 or HTTP CONNECT); emits
+    // opened() or failed(). With implicit TLS opened() comes after the handshake. The greeting
+    // arrives as the first reply. Certificates that do not verify are judged against the store at
+    // certificateStorePath.
+    void open(const FtpServerAddress &address, const QNetworkProxy &proxy,
+              const QString &certificateStorePath);
     [[nodiscard]] bool isOpen() const;
+
+    // After the server agreed to AUTH TLS: the handshake on the running connection. Emits
+    // secured() or failed() with FtpResult::TlsFailure.
+    void startTls();
+    [[nodiscard]] bool isEncrypted() const;
+    // PROT P was accepted: data connections are encrypted from now on.
+    void setDataProtected(bool isProtected) { mDataProtected = isProtected; }
+    // "TLSv1.3, cipher ..., certificate SHA-256 ... (how it was trusted)", or empty without TLS.
+    [[nodiscard]] QString securityDescription() const;
+    [[nodiscard]] FtpDataRoute dataRoute() const;
 
     void send(const QString &command);
     void sendSecret(const QString &verb, const QString &secret);
@@ -68,11 +113,15 @@ signals:
     void failed(int result, const QString &description);
     void synchronised();
     void closed();
+    // The TLS handshake that startTls() began has succeeded.
+    void secured();
 
 private:
-    // The one place that decides what kind of socket carries the dialogue; with TLS this becomes
-    // an encrypting socket.
-    [[nodiscard]] std::unique_ptr<QTcpSocket> createSocket();
+    // The one place that decides what kind of socket carries the dialogue: one that can switch to
+    // TLS, through the proxy if there is one.
+    [[nodiscard]] std::unique_ptr<QSslSocket> createSocket();
+    void judgeCertificate(const QList<QSslError> &errors);
+    void handshakeDone();
 
     void readLines();
     void handleReply(const FtpReply &reply);
@@ -80,7 +129,14 @@ private:
     void writeLine(const QString &line, const QString &shownAs);
     void finishQuit();
 
-    std::unique_ptr<QTcpSocket> mSocket;
+    std::unique_ptr<QSslSocket> mSocket;
+    FtpServerAddress mAddress;
+    QNetworkProxy mProxy{QNetworkProxy::NoProxy};
+    QString mCertificateStorePath;
+    std::optional<FtpCertificateCheck::Decision> mCertificate;
+    bool mDataProtected = false;
+    bool mUpgrading = false;
+    bool mTcpConnected = false;
     FtpReplyParser mParser;
     DataModeMemory mDataModes;
     QTimer mQuitGrace;

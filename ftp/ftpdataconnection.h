@@ -1,10 +1,13 @@
 #pragma once
 
+#include "ftpcontrolconnection.h"
+
 #include <QHostAddress>
 #include <QObject>
+#include <QTcpServer>
 #include <memory>
 
-class QTcpServer;
+class QSslSocket;
 class QTcpSocket;
 
 // The data connection of one transfer attempt. In passive mode it connects out to the port the
@@ -13,42 +16,72 @@ class QTcpSocket;
 //
 // Only a connection from the control connection's peer is accepted in active mode: anybody who
 // finds the open port first must not be able to feed or read the file.
+//
+// With PROT P the socket speaks TLS as the client in both modes (RFC 4217), resumes the control
+// connection's session and must present the control connection's certificate (or one that
+// verifies for the host). Established and ready are then two steps: the transfer command may go
+// out once TCP is connected (vsftpd starts its handshake only after it), the bytes only after the
+// handshake.
 class FtpDataConnection : public QObject
 {
     Q_OBJECT
 
 public:
-    explicit FtpDataConnection(QObject *parent = nullptr);
+    explicit FtpDataConnection(FtpDataRoute route, QObject *parent = nullptr);
     ~FtpDataConnection() override;
 
-    // Passive mode.
-    void connectTo(const QHostAddress &address, quint16 port);
+    // Passive mode: to the route's address, or through its proxy to its host.
+    void connectTo(quint16 port);
     // Active mode: listens on the given local address; returns the port, or 0 when listening
     // failed.
-    [[nodiscard]] quint16 listen(const QHostAddress &localAddress, const QHostAddress &server);
+    [[nodiscard]] quint16 listen(const QHostAddress &localAddress);
     [[nodiscard]] QHostAddress listeningAddress() const;
     [[nodiscard]] quint16 listeningPort() const;
 
     // The socket once established() was emitted, else null.
-    [[nodiscard]] QTcpSocket *socket() const { return mSocket.get(); }
+    [[nodiscard]] QTcpSocket *socket() const;
     [[nodiscard]] bool isEstablished() const { return mEstablished; }
+    // Established, and with TLS the handshake done: bytes may flow.
+    [[nodiscard]] bool isReady() const { return mReady; }
+
+    // Active mode with TLS: starts the handshake on the accepted connection. Called once the
+    // server's preliminary reply to the transfer command arrived: pyftpdlib connects as soon as
+    // it gets EPRT and drops a handshake that begins before the transfer command, and servers
+    // that connect later (vsftpd) send the reply before they take the handshake.
+    void secureAcceptedConnection();
 
     // Drops the connection at once (abort, or after an error); emits nothing further.
     void abort();
 
 signals:
     void established();
-    // The passive connection could not be made.
-    void failed(const QString &description);
+    void ready();
+    // The connection could not be made or secured; an FtpResult code.
+    void failed(int result, const QString &description);
 
 private:
-    // The one place that decides what kind of socket carries data; with TLS this becomes an
-    // encrypting socket that is shut down cleanly at the end of each transfer.
-    [[nodiscard]] std::unique_ptr<QTcpSocket> createSocket();
+    // Hands every accepted connection over as a socket that can switch to TLS.
+    class Listener : public QTcpServer
+    {
+    public:
+        using QTcpServer::QTcpServer;
+
+    protected:
+        void incomingConnection(qintptr descriptor) override;
+    };
+
+    // The one place that decides what kind of socket carries data: TLS when the route says so,
+    // through the proxy if there is one.
+    [[nodiscard]] std::unique_ptr<QSslSocket> createSocket() const;
+    void watchSocket();
+    void becomeEstablished();
     void acceptPending();
 
-    std::unique_ptr<QTcpServer> mServer;
-    std::unique_ptr<QTcpSocket> mSocket;
-    QHostAddress mExpectedPeer;
+    FtpDataRoute mRoute;
+    std::unique_ptr<Listener> mServer;
+    std::unique_ptr<QSslSocket> mSocket;
     bool mEstablished = false;
+    bool mReady = false;
+    bool mCertificateRefused = false;
+    bool mHandshakeStarted = false;
 };

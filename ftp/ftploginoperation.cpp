@@ -3,11 +3,48 @@
 #include "ftpcontrolconnection.h"
 #include "ftpresult.h"
 
+#include <QRegularExpression>
+
+namespace {
+
+// RFC 2389 feature lines start with a blank: " AUTH TLS", or one line for several mechanisms
+// (" AUTH TLS;SSL", " AUTH SSL TLS").
+bool offersAuthTls(const FtpReply &reply)
+{
+    static const QRegularExpression separators(QStringLiteral("[\\s;,]+"));
+    for (qsizetype i = 1; i < reply.lines.size(); ++i) {
+        const QStringList words =
+            reply.lines.at(i).trimmed().toUpper().split(separators, Qt::SkipEmptyParts);
+        if (words.size() >= 2 && words.first() == QLatin1String("AUTH") &&
+            words.mid(1).contains(QLatin1String("TLS")))
+            return true;
+    }
+    return false;
+}
+
+QString replyResultText(const QString &what, const FtpReply &reply)
+{
+    return what + QStringLiteral(": ") + reply.text();
+}
+
+} // namespace
+
 FtpLoginOperation::FtpLoginOperation(FtpControlConnection &connection, const FtpTimeouts &timeouts,
-                                     FtpServerAddress address, QString userName, QString password)
-    : FtpOperation(connection, timeouts), mAddress(std::move(address)),
-      mUserName(std::move(userName)), mPassword(std::move(password))
+                                     FtpLoginSettings settings)
+    : FtpOperation(connection, timeouts), mSettings(std::move(settings))
 {}
+
+FtpServerAddress FtpLoginOperation::endpoint() const
+{
+    if (!mSettings.proxy.isFtpProxy())
+        return mSettings.server;
+    // The FTP proxy is the other end of the dialogue, and of TLS when TLS is asked for.
+    FtpServerAddress proxy;
+    proxy.host = mSettings.proxy.host;
+    proxy.port = mSettings.proxy.port;
+    proxy.security = mSettings.server.security;
+    return proxy;
+}
 
 void FtpLoginOperation::begin()
 {
@@ -15,7 +52,25 @@ void FtpLoginOperation::begin()
         stillAlive();
         mStep = Step::Greeting;
     });
-    connection().open(mAddress);
+    connect(&connection(), &FtpControlConnection::secured, this, [this] {
+        stillAlive();
+        startLogIn();
+    });
+    if (mSettings.proxy.kind != FtpProxy::Kind::None)
+        emit note(QStringLiteral("Connecting through the ") + mSettings.proxy.description() +
+                  QLatin1Char('.'));
+    connection().open(endpoint(), mSettings.proxy.networkProxy(), mSettings.certificateStorePath);
+}
+
+void FtpLoginOperation::handleConnectionFailure(int result, const QString &description)
+{
+    // Whatever stops the way to an FTP proxy is the proxy's failure, not the server's.
+    if (mStep == Step::Connecting && mSettings.proxy.isFtpProxy() &&
+        result != FtpResult::TlsFailure) {
+        finish(FtpResult::ProxyFailure, tr("The FTP proxy cannot be reached: %1").arg(description));
+        return;
+    }
+    FtpOperation::handleConnectionFailure(result, description);
 }
 
 void FtpLoginOperation::abort()
@@ -38,17 +93,67 @@ void FtpLoginOperation::handleReply(const FtpReply &reply)
             finishWithReply(reply);
             return;
         }
-        mStep = Step::User;
-        connection().send(QStringLiteral("USER ") + mUserName);
+        greeted();
+        return;
+
+    case Step::Features:
+        // A server that does not know FEAT offers no TLS either.
+        mTlsOffered = reply.isPositive() && offersAuthTls(reply);
+        if (mTlsOffered) {
+            sendAuthTls();
+            return;
+        }
+        emit note(tr("The server offers no TLS (no AUTH TLS among its features): plain FTP, "
+                     "the password and the files travel unencrypted."));
+        startLogIn();
+        return;
+
+    case Step::AuthTls:
+        if (reply.code != 234) {
+            failTls(replyResultText(tr("The server refused AUTH TLS"), reply));
+            return;
+        }
+        mStep = Step::Handshake;
+        connection().startTls();
+        return;
+
+    case Step::Handshake:
+        // Nothing is outstanding during the handshake; a reply now is out of turn.
+        failTls(tr("The server answered during the TLS handshake: %1").arg(reply.text()));
+        return;
+
+    case Step::ProxyUser:
+        if (reply.isPositive()) {
+            proxyLoggedIn();
+        } else if (reply.code == 331) {
+            mStep = Step::ProxyPassword;
+            connection().sendSecret(QStringLiteral("PASS"), mSettings.proxy.password);
+        } else {
+            failProxy(reply);
+        }
+        return;
+
+    case Step::ProxyPassword:
+        if (reply.isPositive())
+            proxyLoggedIn();
+        else
+            failProxy(reply);
+        return;
+
+    case Step::ProxyTarget:
+        if (reply.isPositive())
+            sendUser(mSettings.userName);
+        else
+            failProxy(reply);
         return;
 
     case Step::User:
         // 230: some servers let a user in without a password.
         if (reply.isPositive()) {
-            sendType();
+            loggedIn();
         } else if (reply.code == 331) {
             mStep = Step::Password;
-            connection().sendSecret(QStringLiteral("PASS"), mPassword);
+            connection().sendSecret(QStringLiteral("PASS"), mSettings.password);
         } else {
             // 332 (an account is needed) included: this component has no account to give.
             finish(static_cast<qint16>(FtpResult::ReplyBase + reply.code), reply.text());
@@ -57,19 +162,153 @@ void FtpLoginOperation::handleReply(const FtpReply &reply)
 
     case Step::Password:
         if (reply.isPositive())
-            sendType();
+            loggedIn();
         else
             finish(static_cast<qint16>(FtpResult::ReplyBase + reply.code), reply.text());
         return;
 
+    case Step::ProtectionBufferSize:
+        if (!reply.isPositive()) {
+            failTls(replyResultText(tr("The server refused PBSZ 0"), reply));
+            return;
+        }
+        mStep = Step::Protection;
+        connection().send(QStringLiteral("PROT P"));
+        return;
+
+    case Step::Protection:
+        // Data in clear text after a protected log-in would hand the files to anyone listening.
+        if (!reply.isPositive()) {
+            failTls(replyResultText(tr("The server refuses to encrypt data connections (PROT P)"),
+                                    reply));
+            return;
+        }
+        connection().setDataProtected(true);
+        sendType();
+        return;
+
     case Step::Type:
-        finishWithReply(reply);
+        if (!reply.isPositive()) {
+            finishWithReply(reply);
+            return;
+        }
+        succeed(reply);
         return;
     }
+}
+
+void FtpLoginOperation::greeted()
+{
+    switch (mSettings.server.security) {
+    case FtpServerAddress::Security::Automatic:
+        mStep = Step::Features;
+        connection().send(QStringLiteral("FEAT"));
+        return;
+    case FtpServerAddress::Security::ExplicitTls:
+        sendAuthTls();
+        return;
+    case FtpServerAddress::Security::ImplicitTls:
+        startLogIn();
+        return;
+    }
+}
+
+void FtpLoginOperation::sendAuthTls()
+{
+    mStep = Step::AuthTls;
+    connection().send(QStringLiteral("AUTH TLS"));
+}
+
+void FtpLoginOperation::startLogIn()
+{
+    const FtpProxy &proxy = mSettings.proxy;
+    if (!proxy.isFtpProxy()) {
+        sendUser(mSettings.userName);
+        return;
+    }
+    if (!proxy.userName.isEmpty()) {
+        mStep = Step::ProxyUser;
+        connection().send(QStringLiteral("USER ") + proxy.userName);
+        return;
+    }
+    proxyLoggedIn();
+}
+
+void FtpLoginOperation::proxyLoggedIn()
+{
+    const QString target = FtpProxyTarget(mSettings.server);
+    switch (mSettings.proxy.kind) {
+    case FtpProxy::Kind::FtpUserAtHost:
+        sendUser(mSettings.userName + QLatin1Char('@') + target);
+        return;
+    case FtpProxy::Kind::FtpSite:
+        mStep = Step::ProxyTarget;
+        connection().send(QStringLiteral("SITE ") + target);
+        return;
+    case FtpProxy::Kind::FtpOpen:
+        mStep = Step::ProxyTarget;
+        connection().send(QStringLiteral("OPEN ") + target);
+        return;
+    default:
+        sendUser(mSettings.userName);
+        return;
+    }
+}
+
+void FtpLoginOperation::sendUser(const QString &name)
+{
+    mStep = Step::User;
+    connection().send(QStringLiteral("USER ") + name);
+}
+
+void FtpLoginOperation::loggedIn()
+{
+    if (!connection().isEncrypted()) {
+        sendType();
+        return;
+    }
+    mStep = Step::ProtectionBufferSize;
+    connection().send(QStringLiteral("PBSZ 0"));
 }
 
 void FtpLoginOperation::sendType()
 {
     mStep = Step::Type;
     connection().send(QStringLiteral("TYPE I"));
+}
+
+void FtpLoginOperation::succeed(const FtpReply &reply)
+{
+    const FtpServerAddress server = mSettings.server;
+    QString protocol;
+    if (!connection().isEncrypted()) {
+        protocol = tr("plain FTP without encryption");
+    } else if (endpoint().security == FtpServerAddress::Security::ImplicitTls) {
+        protocol = tr("FTP over implicit TLS (ftps://)");
+    } else if (mSettings.server.security == FtpServerAddress::Security::ExplicitTls) {
+        protocol = tr("FTP over explicit TLS (AUTH TLS, required by ftpes://)");
+    } else {
+        protocol = tr("FTP over explicit TLS (AUTH TLS, offered by the server)");
+    }
+    QString text = tr("Logged in to %1 with %2").arg(FtpProxyTarget(server), protocol);
+    const QString security = connection().securityDescription();
+    if (!security.isEmpty())
+        text += QStringLiteral("; ") + security + tr("; data connections encrypted (PROT P)");
+    text += QStringLiteral("; ") + (mSettings.proxy.kind == FtpProxy::Kind::None
+                                        ? tr("direct connection, no proxy")
+                                        : tr("through the %1").arg(mSettings.proxy.description()));
+    emit note(text + QLatin1Char('.'));
+    finishWithReply(reply);
+}
+
+void FtpLoginOperation::failProxy(const FtpReply &reply)
+{
+    finish(FtpResult::ProxyFailure, replyResultText(tr("The FTP proxy refused"), reply));
+}
+
+void FtpLoginOperation::failTls(const QString &why)
+{
+    // Once TLS was asked for, the connection is not used in clear text.
+    connection().close();
+    finish(FtpResult::TlsFailure, why);
 }

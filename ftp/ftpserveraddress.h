@@ -6,18 +6,18 @@
 // Where Connect goes, taken from the Host property.
 struct FtpServerAddress
 {
-    // How the control connection is secured. Plain FTP is all this build speaks; the other two are
-    // recognised so that "ftpes://" and "ftps://" hosts are refused clearly instead of being taken
-    // for host names.
+    // How the control connection is secured. Without a scheme the server decides: TLS whenever it
+    // offers it, so that publishing is safe without a new setting, and plain FTP only for servers
+    // that know nothing else.
     enum class Security {
-        None,        // "host", "ftp://host"
-        ExplicitTls, // "ftpes://host": AUTH TLS after the greeting
+        Automatic,   // "host", "ftp://host": AUTH TLS when FEAT lists it
+        ExplicitTls, // "ftpes://host": AUTH TLS after the greeting, required
         ImplicitTls, // "ftps://host": TLS from the first byte, port 990 by default
     };
 
     QString host; // a name or a literal address, IPv6 without brackets
     quint16 port = 21;
-    Security security = Security::None;
+    Security security = Security::Automatic;
 
     bool operator==(const FtpServerAddress &) const = default;
 };

@@ -110,22 +110,29 @@ void FtpTransferOperation::sendPasv()
 FtpDataConnection &FtpTransferOperation::newDataConnection()
 {
     retireDataPath();
-    mData = std::make_unique<FtpDataConnection>();
+    mData = std::make_unique<FtpDataConnection>(connection().dataRoute());
     connect(mData.get(), &FtpDataConnection::established, this,
             &FtpTransferOperation::dataEstablished);
+    connect(mData.get(), &FtpDataConnection::ready, this, [this] {
+        stillAlive();
+        startStreamWhenReady();
+    });
+    connect(mData.get(), &FtpDataConnection::failed, this,
+            [this](int result, const QString &description) {
+                abandonAttempt(std::pair{
+                    static_cast<qint16>(result),
+                    result == FtpResult::DataConnectionFailed
+                        ? tr("The data connection could not be opened: %1").arg(description)
+                        : description});
+            });
     return *mData;
 }
 
 void FtpTransferOperation::connectPassive(quint16 port)
 {
     newDataConnection();
-    connect(mData.get(), &FtpDataConnection::failed, this, [this](const QString &description) {
-        abandonAttempt(
-            std::pair{qint16{FtpResult::DataConnectionFailed},
-                      tr("The data connection could not be opened: %1").arg(description)});
-    });
     // The peer of the control connection, whatever address a PASV reply named.
-    mData->connectTo(connection().peerAddress(), port);
+    mData->connectTo(port);
 }
 
 // --- active mode
@@ -135,7 +142,7 @@ void FtpTransferOperation::startActive()
     newDataConnection();
     // The address the server already reaches us at; another local address might not be routable
     // from there.
-    const quint16 port = mData->listen(connection().localAddress(), connection().peerAddress());
+    const quint16 port = mData->listen(connection().localAddress());
     if (port == 0) {
         giveUpActiveMode(tr("no local port to listen on"));
         return;
@@ -189,6 +196,8 @@ void FtpTransferOperation::dataEstablished()
     mActiveDeadline.stop();
     if (mPassiveAttempt)
         sendTransferCommand();
+    else if (mPreliminarySeen)
+        mData->secureAcceptedConnection();
     startStreamWhenReady();
 }
 
@@ -201,7 +210,7 @@ void FtpTransferOperation::sendTransferCommand()
 
 void FtpTransferOperation::startStreamWhenReady()
 {
-    if (mStream || !mData || !mData->isEstablished())
+    if (mStream || !mData || !mData->isReady())
         return;
     // A download is read from the first byte: some servers send before their 150 reaches us. An
     // upload waits for the server's go-ahead.
@@ -229,6 +238,8 @@ void FtpTransferOperation::handleReply(const FtpReply &reply)
     if (reply.isPreliminary()) {
         if (mAwaiting == Awaiting::Transfer) {
             mPreliminarySeen = true;
+            if (mData)
+                mData->secureAcceptedConnection();
             if (!isUpload() && !mAnnouncedSize)
                 mAnnouncedSize = announcedSize(reply);
             startStreamWhenReady();

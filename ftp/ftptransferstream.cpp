@@ -1,9 +1,18 @@
 #include "ftptransferstream.h"
 
+#include "ftplingeringclose.h"
 #include "ftpresult.h"
 
 #include <QIODevice>
-#include <QTcpSocket>
+#include <QSslSocket>
+
+namespace {
+bool isEncrypted(QTcpSocket &socket)
+{
+    auto *secure = qobject_cast<QSslSocket *>(&socket);
+    return secure && secure->isEncrypted();
+}
+} // namespace
 
 FtpTransferStream::FtpTransferStream(Direction direction, QIODevice &file, QTcpSocket &socket,
                                      QObject *parent)
@@ -34,8 +43,18 @@ void FtpTransferStream::start()
     connect(&mSocket, &QTcpSocket::errorOccurred, this, [this](QAbstractSocket::SocketError error) {
         // The server closing the connection after the last byte is how a download ends; any
         // other error, and any error during an upload, cuts the file short.
-        if (error == QAbstractSocket::RemoteHostClosedError && mDirection == Direction::Download)
+        if (error == QAbstractSocket::RemoteHostClosedError && mDirection == Direction::Download) {
+            // Over TLS this is the server's close_notify: the file is complete. Qt sends no
+            // close_notify back, and vsftpd waits for one or for the connection to close, so
+            // the connection is closed here. (A connection cut without close_notify is a TLS
+            // error instead, and a broken transfer.)
+            if (isEncrypted(mSocket)) {
+                receive();
+                finish(true);
+                mSocket.disconnectFromHost();
+            }
             return;
+        }
         finish(false);
     });
 
@@ -84,7 +103,10 @@ void FtpTransferStream::sendMore()
     }
     if (mSourceExhausted && mSocket.bytesToWrite() == 0 &&
         mSocket.state() == QAbstractSocket::ConnectedState) {
-        // Everything is with the kernel; the close after it marks the end of the file.
+        // Everything is with the kernel; the close after it marks the end of the file. Over TLS
+        // the close must let the server finish reading first.
+        if (isEncrypted(mSocket))
+            FtpLingeringClose::watch(mSocket);
         mSocket.disconnectFromHost();
     }
 }

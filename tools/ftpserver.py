@@ -6,7 +6,7 @@ Serves one user with full rights in one folder, on a free port of a loopback add
 killed.
 
     /usr/bin/python3 tools/ftpserver.py --root DIR --user U --password P
-        [--bind 127.0.0.1 | --bind ::1]
+        [--bind 127.0.0.1 | --bind ::1] [--port N]   (default: a free port)
         [--throttle BYTES_PER_SECOND]   limit the data connection in both directions
         [--delay SECONDS]               wait before every reply and before taking each data
                                         connection, like a server far away
@@ -15,6 +15,9 @@ killed.
         [--refuse-epsv]                 refuse EPSV, like a server that only knows PASV
         [--pasv-address ADDRESS]        name this address in PASV replies, like a server behind
                                         NAT that announces an address the client cannot reach
+        [--tls CERT KEY]                offer explicit FTP over TLS (AUTH TLS) with this
+                                        certificate and key (PEM files); needs python3-openssl
+        [--tls-required]                with --tls: refuse log-ins and data connections without TLS
 
 Needs pyftpdlib (Debian: python3-pyftpdlib); run it with /usr/bin/python3.
 """
@@ -34,16 +37,25 @@ def parse_arguments():
     parser.add_argument("--user", required=True)
     parser.add_argument("--password", required=True)
     parser.add_argument("--bind", default="127.0.0.1", help="loopback address to listen on")
+    parser.add_argument("--port", type=int, default=0)
     parser.add_argument("--throttle", type=int, default=0, metavar="BYTES_PER_SECOND")
     parser.add_argument("--delay", type=float, default=0.0, metavar="SECONDS")
     parser.add_argument("--active", choices=["allow", "refuse", "ignore"], default="allow")
     parser.add_argument("--refuse-epsv", action="store_true")
     parser.add_argument("--pasv-address", default=None, metavar="ADDRESS")
+    parser.add_argument("--tls", nargs=2, default=None, metavar=("CERT", "KEY"))
+    parser.add_argument("--tls-required", action="store_true")
     return parser.parse_args()
 
 
 def data_handler_class(options):
     """The handler of the data connection: throttled when asked to."""
+    if options.tls:
+        from pyftpdlib.handlers import TLS_DTPHandler
+
+        if options.throttle > 0:
+            raise SystemExit("--throttle and --tls cannot be combined")
+        return TLS_DTPHandler
     if options.throttle <= 0:
         return DTPHandler
 
@@ -82,8 +94,19 @@ def control_handler_class(options):
     Further variants (TLS, other refusals) are added here as subclasses of the class built so far.
     """
 
-    class Handler(FTPHandler):
-        pass
+    if options.tls:
+        from pyftpdlib.handlers import TLS_FTPHandler
+
+        class Handler(TLS_FTPHandler):
+            certfile = options.tls[0]
+            keyfile = options.tls[1]
+            tls_control_required = options.tls_required
+            tls_data_required = options.tls_required
+
+    else:
+
+        class Handler(FTPHandler):
+            pass
 
     Handler.dtp_handler = data_handler_class(options)
     Handler.passive_dtp = passive_class(options)
@@ -164,7 +187,7 @@ def main():
     # Refused log-ins are answered at once; the tests try wrong passwords on purpose.
     handler.auth_failed_timeout = 0.1
 
-    server = FTPServer((options.bind, 0), handler)
+    server = FTPServer((options.bind, options.port), handler)
     port = server.socket.getsockname()[1]
     print("PORT %d" % port, flush=True)
     server.serve_forever(handle_exit=True)

@@ -4,6 +4,7 @@
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTemporaryDir>
 #include <QTest>
 
 namespace {
@@ -35,8 +36,23 @@ public:
 private:
     void answer()
     {
+        // "<raw>text": whatever comes next, lines or not (a TLS handshake), is answered with
+        // the text, and then the server hangs up.
+        if (!mAnswers.isEmpty() && mAnswers.first().startsWith(QLatin1String("<raw>"))) {
+            received.append(mClient->readAll());
+            mClient->write(mAnswers.takeFirst().mid(5).toUtf8());
+            mClient->disconnectFromHost();
+            return;
+        }
         while (mClient->canReadLine()) {
-            received.append(mClient->readLine().trimmed());
+            const QByteArray line = mClient->readLine().trimmed();
+            // Every log-in to a bare host asks for the features first; unless a test scripts
+            // the answer, this server offers none.
+            if (line == "FEAT" && !scriptsFeatures) {
+                mClient->write("211-Features:\r\n UTF8\r\n211 End\r\n");
+                continue;
+            }
+            received.append(line);
             const QString next =
                 mAnswers.isEmpty() ? QStringLiteral("502 Not scripted.\r\n") : mAnswers.takeFirst();
             if (next == QLatin1String("<close>")) {
@@ -44,9 +60,15 @@ private:
                 return;
             }
             mClient->write(next.toUtf8());
+            if (!mAnswers.isEmpty() && mAnswers.first().startsWith(QLatin1String("<raw>")))
+                return;
         }
     }
 
+public:
+    bool scriptsFeatures = false;
+
+private:
     QTcpServer mServer;
     QTcpSocket *mClient = nullptr;
     QByteArray mGreeting;
@@ -135,6 +157,43 @@ private slots:
         QCOMPARE(server.received.contains("PASS geheim"), logInSteps == 2);
         if (result == 0)
             QCOMPARE(server.received.last(), QByteArray("TYPE I"));
+    }
+
+    // Once the server has offered TLS, the log-in never goes on in clear text: a refusal of
+    // AUTH TLS, a handshake that fails, or clear text slipped in after the server's consent (the
+    // STARTTLS injection) end the connection with a TLS result before the user name is sent.
+    void noClearTextAfterTlsOffered_data()
+    {
+        QTest::addColumn<QStringList>("answers");
+        const QString features = "211-Features:\r\n AUTH TLS\r\n PBSZ\r\n PROT\r\n211 End\r\n";
+        QTest::newRow("auth-refused") << QStringList{features, "534 Not now.\r\n"};
+        QTest::newRow("handshake-garbage")
+            << QStringList{features, "234 Go ahead.\r\n", "<raw>this is no TLS at all\r\n"};
+        QTest::newRow("handshake-hang-up") << QStringList{features, "234 Go ahead.\r\n", "<raw>"};
+        QTest::newRow("injected-after-consent")
+            << QStringList{features, "234 Go ahead.\r\n230 Injected.\r\n"};
+    }
+    void noClearTextAfterTlsOffered()
+    {
+        QFETCH(QStringList, answers);
+        ScriptedServer server("220 Ready.\r\n", answers);
+        server.scriptsFeatures = true;
+        QVERIFY(server.isListening());
+        QTemporaryDir state;
+        FtpControl ftp;
+        ftp.setCertificateStorePath(state.filePath(QStringLiteral("known")));
+        QSignalSpy completions(&ftp, &FtpControl::OperationComplete);
+        ftp.setHost(server.host());
+        ftp.setUserName(QStringLiteral("anna"));
+        ftp.setPassword(QStringLiteral("geheim"));
+        ftp.Connect();
+        QVERIFY(completions.wait(10000));
+        QCOMPARE(completions.last().at(1).toInt(), int(FtpResult::TlsFailure));
+        QVERIFY(!ftp.isConnected());
+        QCOMPARE(server.received.first(), QByteArray("FEAT"));
+        QCOMPARE(server.received.at(1), QByteArray("AUTH TLS"));
+        for (const QByteArray &line : std::as_const(server.received))
+            QVERIFY2(!line.startsWith("USER") && !line.startsWith("PASS"), line.constData());
     }
 
     void currentDirectory_data()

@@ -90,9 +90,7 @@ private slots:
                                   << int(FtpResult::NameLookupFailed);
         QTest::newRow("unknown-name")
             << QStringLiteral("no-such-host.invalid") << 0 << int(FtpResult::NameLookupFailed);
-        QTest::newRow("tls-not-built")
-            << QStringLiteral("ftps://127.0.0.1") << 0 << int(FtpResult::TlsFailure);
-        QTest::newRow("proxy-not-built")
+        QTest::newRow("proxy-without-host")
             << QStringLiteral("127.0.0.1") << 1 << int(FtpResult::ProxyFailure);
     }
     void unusableHost()

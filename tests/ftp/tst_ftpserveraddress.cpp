@@ -19,27 +19,27 @@ private slots:
         using S = FtpServerAddress::Security;
 
         QTest::newRow("name") << "ftp.example.org"
-                              << "ftp.example.org" << 21 << S::None;
+                              << "ftp.example.org" << 21 << S::Automatic;
         QTest::newRow("name-port") << "ftp.example.org:2121"
-                                   << "ftp.example.org" << 2121 << S::None;
+                                   << "ftp.example.org" << 2121 << S::Automatic;
         QTest::newRow("ipv4") << "192.0.2.7"
-                              << "192.0.2.7" << 21 << S::None;
+                              << "192.0.2.7" << 21 << S::Automatic;
         QTest::newRow("ipv4-port") << "127.0.0.1:65535"
-                                   << "127.0.0.1" << 65535 << S::None;
+                                   << "127.0.0.1" << 65535 << S::Automatic;
         QTest::newRow("ipv6-bracketed-port") << "[::1]:2121"
-                                             << "::1" << 2121 << S::None;
+                                             << "::1" << 2121 << S::Automatic;
         QTest::newRow("ipv6-bracketed") << "[2001:db8::5]"
-                                        << "2001:db8::5" << 21 << S::None;
+                                        << "2001:db8::5" << 21 << S::Automatic;
         QTest::newRow("ipv6-bare") << "::1"
-                                   << "::1" << 21 << S::None;
+                                   << "::1" << 21 << S::Automatic;
         QTest::newRow("ipv6-bare-long") << "2001:db8:0:0:0:0:0:1"
-                                        << "2001:db8:0:0:0:0:0:1" << 21 << S::None;
+                                        << "2001:db8:0:0:0:0:0:1" << 21 << S::Automatic;
         QTest::newRow("blanks") << "  ftp.example.org  "
-                                << "ftp.example.org" << 21 << S::None;
+                                << "ftp.example.org" << 21 << S::Automatic;
         QTest::newRow("ftp-scheme") << "ftp://host.example:21/"
-                                    << "host.example" << 21 << S::None;
+                                    << "host.example" << 21 << S::Automatic;
         QTest::newRow("scheme-upper-case") << "FTP://host.example"
-                                           << "host.example" << 21 << S::None;
+                                           << "host.example" << 21 << S::Automatic;
         QTest::newRow("ftpes") << "ftpes://host.example"
                                << "host.example" << 21 << S::ExplicitTls;
         QTest::newRow("ftps-default-port") << "ftps://host.example"
@@ -47,7 +47,7 @@ private slots:
         QTest::newRow("ftps-port") << "ftps://[::1]:9990"
                                    << "::1" << 9990 << S::ImplicitTls;
         QTest::newRow("umlaut-name") << "bücher.example"
-                                     << "bücher.example" << 21 << S::None;
+                                     << "bücher.example" << 21 << S::Automatic;
     }
     void accepted()
     {

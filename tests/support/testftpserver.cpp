@@ -168,7 +168,9 @@ bool TestFtpServer::startPyftpdlib(QString *error)
                           QStringLiteral("--password"),
                           mOptions.password,
                           QStringLiteral("--bind"),
-                          mOptions.bindAddress};
+                          mOptions.bindAddress,
+                          QStringLiteral("--port"),
+                          QString::number(mOptions.port)};
     if (mOptions.throttleBytesPerSecond > 0)
         arguments << QStringLiteral("--throttle")
                   << QString::number(mOptions.throttleBytesPerSecond);
@@ -182,6 +184,14 @@ bool TestFtpServer::startPyftpdlib(QString *error)
         arguments << QStringLiteral("--refuse-epsv");
     if (!mOptions.passiveAddress.isEmpty())
         arguments << QStringLiteral("--pasv-address") << mOptions.passiveAddress;
+    if (mOptions.tls == Tls::Implicit) {
+        *error = QStringLiteral("pyftpdlib does not speak implicit TLS");
+        return false;
+    }
+    if (mOptions.tls != Tls::None)
+        arguments << QStringLiteral("--tls") << mOptions.certificate << mOptions.privateKey;
+    if (mOptions.tls == Tls::Forced)
+        arguments << QStringLiteral("--tls-required");
 
     mProcess = std::make_unique<QProcess>();
     // Its own process group, so stop() reaches everything it started.
@@ -241,7 +251,7 @@ bool TestFtpServer::startVsftpd(QString *error)
     const QString emptyFolder = mConfigFolder->filePath(QStringLiteral("empty"));
     QDir().mkpath(emptyFolder);
     const bool ipv6 = mOptions.bindAddress.contains(QLatin1Char(':'));
-    mPort = freePort(QHostAddress(mOptions.bindAddress));
+    mPort = mOptions.port != 0 ? mOptions.port : freePort(QHostAddress(mOptions.bindAddress));
     if (mPort == 0) {
         *error = QStringLiteral("no free port");
         return false;
@@ -287,6 +297,25 @@ bool TestFtpServer::startVsftpd(QString *error)
     }
     if (mOptions.throttleBytesPerSecond > 0)
         lines << QStringLiteral("local_max_rate=%1").arg(mOptions.throttleBytesPerSecond);
+    if (mOptions.tls != Tls::None) {
+        const bool forced = mOptions.tls != Tls::Explicit;
+        const QString yesOrNo = forced ? QStringLiteral("YES") : QStringLiteral("NO");
+        lines << QStringLiteral("ssl_enable=YES")
+              << QStringLiteral("rsa_cert_file=") + mOptions.certificate
+              << QStringLiteral("rsa_private_key_file=") + mOptions.privateKey
+              << QStringLiteral("implicit_ssl=") +
+                     QLatin1String(mOptions.tls == Tls::Implicit ? "YES" : "NO")
+              << QStringLiteral("force_local_logins_ssl=") + yesOrNo
+              << QStringLiteral("force_local_data_ssl=") + yesOrNo
+              // Data connections must resume the control connection's session, and uploads
+              // must end with a TLS close: a client that only closes TCP fails here. (Downloads
+              // cannot be held to the same: Qt answers no close_notify with its own.)
+              << QStringLiteral("require_ssl_reuse=YES")
+              << QStringLiteral("strict_ssl_read_eof=YES")
+              << QStringLiteral("ssl_request_cert=NO")
+              // The built-in default names a cipher that current OpenSSL no longer offers.
+              << QStringLiteral("ssl_ciphers=HIGH");
+    }
 
     const QString configPath = mConfigFolder->filePath(QStringLiteral("vsftpd.conf"));
     QFile config(configPath);
@@ -310,15 +339,21 @@ bool TestFtpServer::startVsftpd(QString *error)
 
 bool TestFtpServer::waitUntilAccepting(QString *error)
 {
+    return WaitUntilAccepting(*mProcess, mOptions.bindAddress, mPort, error);
+}
+
+bool WaitUntilAccepting(const QProcess &process, const QString &address, quint16 port,
+                        QString *error)
+{
     QDeadlineTimer deadline(StartDeadlineMs);
     while (!deadline.hasExpired()) {
-        if (mProcess->state() != QProcess::Running) {
-            *error = QStringLiteral("the server exited at once (exit code %1)")
-                         .arg(mProcess->exitCode());
+        if (process.state() != QProcess::Running) {
+            *error =
+                QStringLiteral("the server exited at once (exit code %1)").arg(process.exitCode());
             return false;
         }
         QTcpSocket probe;
-        probe.connectToHost(QHostAddress(mOptions.bindAddress), mPort);
+        probe.connectToHost(QHostAddress(address), port);
         if (probe.waitForConnected(1000)) {
             probe.abort();
             return true;
@@ -331,19 +366,24 @@ bool TestFtpServer::waitUntilAccepting(QString *error)
     return false;
 }
 
+void StopProcessTree(qint64 processIdentifier)
+{
+    const auto processId = static_cast<pid_t>(processIdentifier);
+    if (processId <= 0)
+        return;
+    // Stopped first, so it cannot start another session while its tree is collected.
+    ::kill(processId, SIGSTOP);
+    for (const pid_t descendant : descendantsOf(processId))
+        ::kill(descendant, SIGKILL);
+    ::kill(-processId, SIGKILL);
+    ::kill(processId, SIGKILL);
+}
+
 void TestFtpServer::stop()
 {
     if (!mProcess)
         return;
-    const auto processId = static_cast<pid_t>(mProcess->processId());
-    if (processId > 0) {
-        // Stopped first, so it cannot start another session while its tree is collected.
-        ::kill(processId, SIGSTOP);
-        for (const pid_t descendant : descendantsOf(processId))
-            ::kill(descendant, SIGKILL);
-        ::kill(-processId, SIGKILL);
-        ::kill(processId, SIGKILL);
-    }
+    StopProcessTree(mProcess->processId());
     mProcess->waitForFinished(10000);
     mProcess.reset();
     mConfigFolder.reset();
@@ -383,6 +423,26 @@ bool TestFtpServer::handOver(const QString &path) const
                {QStringLiteral("-R"),
                 QStringLiteral("%1:%2").arg(account->pw_uid).arg(account->pw_gid), path},
                {}, &ignored);
+}
+
+bool TestFtpServer::createSelfSignedCertificate(const QString &folder, const QString &commonName,
+                                                Options *options, QString *error)
+{
+    const QString program = QStandardPaths::findExecutable(QStringLiteral("openssl"));
+    if (program.isEmpty()) {
+        *error = QStringLiteral("openssl is not installed (Debian package openssl)");
+        return false;
+    }
+    options->certificate = folder + QStringLiteral("/cert.pem");
+    options->privateKey = folder + QStringLiteral("/key.pem");
+    return run(program,
+               {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"),
+                QStringLiteral("ec"), QStringLiteral("-pkeyopt"),
+                QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes"),
+                QStringLiteral("-days"), QStringLiteral("2"), QStringLiteral("-subj"),
+                QStringLiteral("/CN=") + commonName, QStringLiteral("-keyout"), options->privateKey,
+                QStringLiteral("-out"), options->certificate},
+               {}, error);
 }
 
 QList<TestFtpServer::Kind> TestFtpServer::kinds()

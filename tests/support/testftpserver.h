@@ -6,6 +6,14 @@
 #include <QTemporaryDir>
 #include <memory>
 
+// Ends a process started for a test together with every process below it: stopped first (so it
+// cannot start more), then killed, by process id. For servers that fork per session.
+void StopProcessTree(qint64 processId);
+// Waits, with a deadline, until something accepts connections on address and port, while process
+// keeps running.
+[[nodiscard]] bool WaitUntilAccepting(const QProcess &process, const QString &address, quint16 port,
+                                      QString *error);
+
 // A real FTP server for one test: pyftpdlib (tools/ftpserver.py) or, when the tests run as root,
 // vsftpd. It serves one user whose "/" is the given root folder, listens on a free port of a
 // loopback address only, and is killed by its process id (with every process below it, so vsftpd's
@@ -21,6 +29,14 @@ public:
         Ignore, // pyftpdlib only: agrees, but never opens the data connection
     };
 
+    // How the server speaks TLS (RFC 4217).
+    enum class Tls {
+        None,     // plain FTP only; FEAT does not list AUTH TLS
+        Explicit, // AUTH TLS offered, plain FTP allowed too
+        Forced,   // AUTH TLS offered and required for log-ins and data
+        Implicit, // vsftpd only: TLS from the first byte, log-ins and data required
+    };
+
     struct Options
     {
         Kind kind = Kind::Pyftpdlib;
@@ -33,7 +49,17 @@ public:
         ActiveMode activeMode = ActiveMode::Allow;
         bool refuseExtendedPassive = false; // pyftpdlib only: EPSV is refused
         QString passiveAddress;             // named in PASV replies instead of the real one
+        quint16 port = 0; // 0: a free port; else this one, e.g. to restart a server in place
+        Tls tls = Tls::None;
+        QString certificate; // PEM files for TLS, e.g. from createSelfSignedCertificate()
+        QString privateKey;
     };
+
+    // A self-signed certificate for commonName and its key, written as cert.pem and key.pem into
+    // folder with the openssl command.
+    [[nodiscard]] static bool createSelfSignedCertificate(const QString &folder,
+                                                          const QString &commonName,
+                                                          Options *options, QString *error);
 
     TestFtpServer();
     ~TestFtpServer();

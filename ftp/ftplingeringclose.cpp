@@ -1,0 +1,78 @@
+#include "ftplingeringclose.h"
+
+#include <QAbstractSocket>
+#include <QCoreApplication>
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+// A server that neither closes nor sends is given this long before the duplicate goes.
+constexpr int LingerLimitMs = 30'000;
+} // namespace
+
+void FtpLingeringClose::watch(QAbstractSocket &socket)
+{
+    const qintptr descriptor = socket.socketDescriptor();
+    if (descriptor < 0)
+        return;
+    const int copy = ::fcntl(int(descriptor), F_DUPFD_CLOEXEC, 0);
+    if (copy < 0)
+        return;
+    // Owned by the application, not by the socket or the transfer, which both go before the
+    // server has closed its side.
+    auto *closer = new FtpLingeringClose(copy);
+    QObject::connect(&socket, &QAbstractSocket::disconnected, closer, &FtpLingeringClose::begin);
+    // An aborted socket may never say disconnected().
+    QObject::connect(&socket, &QObject::destroyed, closer, &FtpLingeringClose::begin);
+}
+
+FtpLingeringClose::FtpLingeringClose(int descriptor)
+    : QObject(QCoreApplication::instance()), mDescriptor(descriptor)
+{
+    mLimit.setSingleShot(true);
+    mLimit.setInterval(LingerLimitMs);
+    connect(&mLimit, &QTimer::timeout, this, &FtpLingeringClose::end);
+}
+
+FtpLingeringClose::~FtpLingeringClose()
+{
+    mNotifier.reset();
+    if (mDescriptor >= 0)
+        ::close(mDescriptor);
+}
+
+void FtpLingeringClose::begin()
+{
+    if (mBegun || mDescriptor < 0)
+        return;
+    mBegun = true;
+    ::shutdown(mDescriptor, SHUT_WR);
+    mNotifier = std::make_unique<QSocketNotifier>(mDescriptor, QSocketNotifier::Read);
+    connect(mNotifier.get(), &QSocketNotifier::activated, this, &FtpLingeringClose::drain);
+    mLimit.start();
+    drain();
+}
+
+void FtpLingeringClose::drain()
+{
+    char discard[16 * 1024];
+    for (;;) {
+        const ssize_t got = ::recv(mDescriptor, discard, sizeof discard, MSG_DONTWAIT);
+        if (got > 0)
+            continue;
+        if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
+            return;
+        end(); // the server closed its side, or the connection is gone
+        return;
+    }
+}
+
+void FtpLingeringClose::end()
+{
+    mLimit.stop();
+    if (mNotifier)
+        mNotifier->setEnabled(false);
+    deleteLater();
+}

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QProcess>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <memory>
+
+// A real proxy for one test, on a free port of 127.0.0.1, stopped by its process id: dante's
+// danted (SOCKS5), tinyproxy (HTTP CONNECT) or tools/ftpproxyrelay.py (the three FTP-proxy
+// kinds). SOCKS5 and HTTP need root (danted checks user names against the system's accounts and
+// both are system daemons); a missing package then fails the test.
+class TestProxy
+{
+public:
+    enum class Kind { Socks5, Http, FtpUserAtHost, FtpSite, FtpOpen };
+
+    TestProxy() = default;
+    ~TestProxy();
+    TestProxy(const TestProxy &) = delete;
+    TestProxy &operator=(const TestProxy &) = delete;
+
+    // Whether this machine can run the daemons (root).
+    static bool daemonsAvailable();
+
+    // With a user name the proxy requires that user and password (for SOCKS5 a system account
+    // of that name is created or given that password).
+    [[nodiscard]] bool start(Kind kind, const QString &userName, const QString &password,
+                             QString *error);
+    void stop();
+
+    [[nodiscard]] quint16 port() const { return mPort; }
+    // The FTP relay's record of the commands it received, one per line; empty for the others.
+    [[nodiscard]] QStringList receivedCommands() const;
+
+private:
+    bool startDante(const QString &userName, const QString &password, QString *error);
+    bool startTinyproxy(const QString &userName, const QString &password, QString *error);
+    bool startRelay(Kind kind, const QString &userName, const QString &password, QString *error);
+    bool writeConfig(const QString &name, const QStringList &lines, QString *path, QString *error);
+
+    std::unique_ptr<QProcess> mProcess;
+    std::unique_ptr<QTemporaryDir> mFolder;
+    quint16 mPort = 0;
+};

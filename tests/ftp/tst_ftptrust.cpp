@@ -1,0 +1,217 @@
+#include "ftpcertificatecheck.h"
+#include "ftpcertificatestore.h"
+#include "ftpproxy.h"
+#include "testftpserver.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+#include <sys/stat.h>
+
+namespace {
+
+int modeOf(const QString &path)
+{
+    struct stat info
+    {
+    };
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0)
+        return -1;
+    return int(info.st_mode & 07777);
+}
+
+QSslCertificate MakeCertificate(const QString &folder, const QString &name)
+{
+    TestFtpServer::Options files;
+    QString error;
+    QDir().mkpath(folder);
+    if (!TestFtpServer::createSelfSignedCertificate(folder, name, &files, &error))
+        qFatal("%s", qPrintable(error));
+    QFile pem(files.certificate);
+    if (!pem.open(QIODevice::ReadOnly))
+        return QSslCertificate();
+    return QSslCertificate(&pem, QSsl::Pem);
+}
+
+} // namespace
+
+// The pieces that decide whom the component trusts and which way it goes: the store of
+// certificates trusted on first use, the decision about a presented certificate, and the reading
+// of the Firewall properties.
+class TestFtpTrust : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void defaultPath_data()
+    {
+        QTest::addColumn<QByteArray>("stateHome");
+        QTest::addColumn<QString>("expected");
+        const QString home = QDir::homePath();
+        QTest::newRow("xdg-set") << QByteArray("/srv/state")
+                                 << "/srv/state/vellumix/parcelup/known-certificates";
+        QTest::newRow("xdg-empty")
+            << QByteArray() << home + "/.local/state/vellumix/parcelup/known-certificates";
+        QTest::newRow("xdg-relative-ignored")
+            << QByteArray("relative/state")
+            << home + "/.local/state/vellumix/parcelup/known-certificates";
+    }
+    void defaultPath()
+    {
+        QFETCH(QByteArray, stateHome);
+        QFETCH(QString, expected);
+        const QByteArray saved = qgetenv("XDG_STATE_HOME");
+        qputenv("XDG_STATE_HOME", stateHome);
+        const QString path = FtpCertificateStore::defaultPath();
+        qputenv("XDG_STATE_HOME", saved);
+        QCOMPARE(path, expected);
+    }
+
+    // Entries per host (any case) and port; replacing one keeps the others and the comments; the
+    // folder the store creates, or finds, ends up private, and so does the file.
+    void storeKeepsEntries()
+    {
+        QTemporaryDir state;
+        const QString folder = state.filePath(QStringLiteral("vellumix/parcelup"));
+        QVERIFY(QDir().mkpath(folder));
+        QVERIFY(QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                  QFileDevice::ExeOwner | QFileDevice::ReadOther |
+                                                  QFileDevice::ExeOther));
+        FtpCertificateStore store(folder + QStringLiteral("/known-certificates"));
+        QString error;
+        QVERIFY(!store.fingerprint(QStringLiteral("ftp.example"), 21).has_value());
+        QVERIFY2(store.remember(QStringLiteral("FTP.Example"), 21, "aa11", &error),
+                 qPrintable(error));
+        QVERIFY(store.remember(QStringLiteral("ftp.example"), 990, "bb22", &error));
+        QVERIFY(store.remember(QStringLiteral("::1"), 21, "cc33", &error));
+        QVERIFY(store.remember(QStringLiteral("ftp.example"), 21, "DD44", &error));
+
+        QCOMPARE(store.fingerprint(QStringLiteral("ftp.EXAMPLE"), 21), QByteArray("dd44"));
+        QCOMPARE(store.fingerprint(QStringLiteral("ftp.example"), 990), QByteArray("bb22"));
+        QCOMPARE(store.fingerprint(QStringLiteral("::1"), 21), QByteArray("cc33"));
+        QVERIFY(!store.fingerprint(QStringLiteral("ftp.example"), 2121).has_value());
+
+        QFile file(store.path());
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QStringList lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'));
+        QVERIFY(lines.first().startsWith(QLatin1Char('#')));
+        QCOMPARE(lines.mid(1),
+                 (QStringList{"ftp.example 990 bb22", "::1 21 cc33", "ftp.example 21 dd44", ""}));
+        QCOMPARE(modeOf(store.path()), 0600);
+        QCOMPARE(modeOf(folder), 0700);
+    }
+
+    void decisions()
+    {
+        QTemporaryDir state;
+        const QSslCertificate first = MakeCertificate(state.filePath("a"), "a.test");
+        const QSslCertificate second = MakeCertificate(state.filePath("b"), "b.test");
+        QVERIFY(!first.isNull() && !second.isNull());
+        const QString storePath = state.filePath(QStringLiteral("known"));
+        const FtpCertificateCheck check(QStringLiteral("ftp.test"), 21, storePath);
+        const QList<QSslError> selfSigned{QSslError(QSslError::SelfSignedCertificate, first)};
+        using V = FtpCertificateCheck::Verdict;
+
+        // Verified certificates are not stored.
+        QCOMPARE(check.decide(first, {}).verdict, V::Verified);
+        QVERIFY(!QFile::exists(storePath));
+
+        const auto firstUse = check.decide(first, selfSigned);
+        QCOMPARE(firstUse.verdict, V::FirstUse);
+        QVERIFY(firstUse.accepted());
+        QCOMPARE(firstUse.fingerprint, FtpCertificateCheck::fingerprintOf(first));
+        QCOMPARE(check.decide(first, selfSigned).verdict, V::Known);
+
+        const auto changed = check.decide(second, selfSigned);
+        QCOMPARE(changed.verdict, V::Changed);
+        QVERIFY(!changed.accepted());
+        QVERIFY(changed.explanation.contains(QStringLiteral("ftp.test 21")));
+        // A certificate that verifies is taken even where another one was pinned.
+        QCOMPARE(check.decide(second, {}).verdict, V::Verified);
+        // The same certificate on another port is a server of its own.
+        QCOMPARE(FtpCertificateCheck(QStringLiteral("ftp.test"), 2121, storePath)
+                     .decide(second, selfSigned)
+                     .verdict,
+                 V::FirstUse);
+
+        QCOMPARE(check.decide(QSslCertificate(), selfSigned).verdict, V::Unusable);
+        // A store that cannot be read refuses rather than trusting blindly.
+        const FtpCertificateCheck unreadable(QStringLiteral("ftp.test"), 21, state.path());
+        QCOMPARE(unreadable.decide(first, selfSigned).verdict, V::Unusable);
+        QCOMPARE(FtpCertificateCheck::readable("ab01ff"), QStringLiteral("AB:01:FF"));
+    }
+
+    void proxySettings_data()
+    {
+        QTest::addColumn<int>("type");
+        QTest::addColumn<QString>("host");
+        QTest::addColumn<int>("port");
+        QTest::addColumn<bool>("usable");
+        QTest::addColumn<QString>("expectedHost");
+        QTest::addColumn<int>("expectedPort");
+        QTest::newRow("none-ignores-host") << 0 << QString() << 0 << true << QString() << 0;
+        QTest::newRow("socks5-usual-port")
+            << 1 << "proxy.example" << 0 << true << "proxy.example" << 1080;
+        QTest::newRow("http-usual-port")
+            << 2 << "proxy.example" << 0 << true << "proxy.example" << 8080;
+        QTest::newRow("ftp-user-usual-port")
+            << 3 << "fw.example" << 0 << true << "fw.example" << 21;
+        QTest::newRow("ftp-site-own-port")
+            << 4 << " fw.example " << 2100 << true << "fw.example" << 2100;
+        QTest::newRow("ftp-open-ipv6") << 5 << "[::1]" << 0 << true << "::1" << 21;
+        QTest::newRow("ipv6-bare") << 1 << "::1" << 1081 << true << "::1" << 1081;
+        QTest::newRow("no-host") << 1 << QString() << 0 << false << QString() << 0;
+        QTest::newRow("host-with-port")
+            << 2 << "proxy.example:3128" << 0 << false << QString() << 0;
+        QTest::newRow("host-with-path") << 2 << "proxy.example/x" << 0 << false << QString() << 0;
+        QTest::newRow("type-too-big") << 6 << "proxy.example" << 0 << false << QString() << 0;
+    }
+    void proxySettings()
+    {
+        QFETCH(int, type);
+        QFETCH(QString, host);
+        QFETCH(int, port);
+        QFETCH(bool, usable);
+        QFETCH(QString, expectedHost);
+        QFETCH(int, expectedPort);
+        QString error;
+        const auto proxy = MakeFtpProxy(type, host, quint16(port), QStringLiteral("anna"),
+                                        QStringLiteral("pw"), &error);
+        QCOMPARE(proxy.has_value(), usable);
+        QCOMPARE(error.isEmpty(), usable);
+        if (!proxy || type == 0)
+            return;
+        QCOMPARE(proxy->host, expectedHost);
+        QCOMPARE(int(proxy->port), expectedPort);
+        QVERIFY(!proxy->description().contains(QStringLiteral("pw")));
+        QCOMPARE(proxy->networkProxy().type() != QNetworkProxy::NoProxy, type <= 2);
+    }
+
+    void proxyTarget_data()
+    {
+        QTest::addColumn<QString>("host");
+        QTest::addColumn<QString>("target");
+        QTest::newRow("usual-port") << "ftp.example"
+                                    << "ftp.example";
+        QTest::newRow("other-port") << "ftp.example:2121"
+                                    << "ftp.example:2121";
+        QTest::newRow("ftps-port-990") << "ftps://ftp.example"
+                                       << "ftp.example:990";
+        QTest::newRow("ipv6") << "[2001:db8::1]:21"
+                              << "[2001:db8::1]";
+        QTest::newRow("ipv6-port") << "[::1]:2121"
+                                   << "[::1]:2121";
+    }
+    void proxyTarget()
+    {
+        QFETCH(QString, host);
+        QFETCH(QString, target);
+        const auto address = ParseFtpServerAddress(host);
+        QVERIFY(address);
+        QCOMPARE(FtpProxyTarget(*address), target);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestFtpTrust)
+#include "tst_ftptrust.moc"
