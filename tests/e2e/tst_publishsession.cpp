@@ -46,7 +46,7 @@ private slots:
     void firstRunToAFilledServerDeletesNothing();
 
 private:
-    void startServer();
+    void startServer(TestFtpServer::Tls tls = TestFtpServer::Tls::None);
     Outcome publish(bool deleteRemote = false, bool passive = true);
     QString serverBase() const { return mServerRoot->path() + QStringLiteral("/htdocs"); }
     QMap<QString, QByteArray> serverFiles() const { return SiteFixture::read(serverBase()); }
@@ -59,6 +59,7 @@ private:
     std::unique_ptr<QTemporaryDir> mSite;
     std::unique_ptr<QTemporaryDir> mServerRoot;
     std::unique_ptr<TestFtpServer> mServer;
+    QTemporaryDir mCertificates;
 };
 
 void TestPublishSession::init()
@@ -77,14 +78,19 @@ void TestPublishSession::cleanup()
     mFolders.reset();
 }
 
-void TestPublishSession::startServer()
+void TestPublishSession::startServer(TestFtpServer::Tls tls)
 {
     QFETCH(int, kind);
     mServer = std::make_unique<TestFtpServer>();
     TestFtpServer::Options options;
     options.kind = TestFtpServer::Kind(kind);
     options.root = mServerRoot->path();
+    options.tls = tls;
     QString error;
+    if (tls != TestFtpServer::Tls::None)
+        QVERIFY2(TestFtpServer::createSelfSignedCertificate(
+                     mCertificates.path(), QStringLiteral("localhost"), &options, &error),
+                 qPrintable(error));
     QVERIFY2(mServer->start(options, &error), qPrintable(error));
 }
 
@@ -112,18 +118,26 @@ void TestPublishSession::firstPublicationMirrorsTheSite_data()
 {
     QTest::addColumn<int>("kind");
     QTest::addColumn<bool>("passive");
-    QTest::newRow("pyftpdlib-passive") << int(TestFtpServer::Kind::Pyftpdlib) << true;
-    QTest::newRow("pyftpdlib-active") << int(TestFtpServer::Kind::Pyftpdlib) << false;
+    QTest::addColumn<int>("tls");
+    const int plain = int(TestFtpServer::Tls::None);
+    // A bare host name: the TLS rows upgrade on their own because the server offers TLS.
+    const int forced = int(TestFtpServer::Tls::Forced);
+    QTest::newRow("pyftpdlib-passive") << int(TestFtpServer::Kind::Pyftpdlib) << true << plain;
+    QTest::newRow("pyftpdlib-active") << int(TestFtpServer::Kind::Pyftpdlib) << false << plain;
+    QTest::newRow("pyftpdlib-tls-passive") << int(TestFtpServer::Kind::Pyftpdlib) << true << forced;
     if (TestFtpServer::vsftpdAvailable()) {
-        QTest::newRow("vsftpd-passive") << int(TestFtpServer::Kind::Vsftpd) << true;
-        QTest::newRow("vsftpd-active") << int(TestFtpServer::Kind::Vsftpd) << false;
+        QTest::newRow("vsftpd-passive") << int(TestFtpServer::Kind::Vsftpd) << true << plain;
+        QTest::newRow("vsftpd-active") << int(TestFtpServer::Kind::Vsftpd) << false << plain;
+        QTest::newRow("vsftpd-tls-passive") << int(TestFtpServer::Kind::Vsftpd) << true << forced;
+        QTest::newRow("vsftpd-tls-active") << int(TestFtpServer::Kind::Vsftpd) << false << forced;
     }
 }
 
 void TestPublishSession::firstPublicationMirrorsTheSite()
 {
     QFETCH(bool, passive);
-    startServer();
+    QFETCH(int, tls);
+    startServer(TestFtpServer::Tls(tls));
     const Outcome outcome = publish(false, passive);
     QCOMPARE(outcome.errorText, QString());
     QCOMPARE(outcome.resultCaption, QStringLiteral("Übertragung fehlerfrei abgeschlossen."));
