@@ -13,6 +13,7 @@
 
 #include <QFile>
 #include <functional>
+#include <utility>
 
 // The public face of the component: properties, the one-request-at-a-time rule, and the delivery
 // of its three signals. The dialogue itself is in the operations (ftp*operation.cpp) and the
@@ -53,6 +54,8 @@ struct FtpControl::Private
     bool passiveInUse = false;
     QString passwordInUse;
     QString firewallPasswordInUse;
+    // What the last log-in established, said before the next request (see startOperation).
+    QString connectionSummary;
 
     std::unique_ptr<FtpOperation> operation;
     Request request = Request::Connect;
@@ -101,6 +104,10 @@ struct FtpControl::Private
 
     void startOperation(Request which, std::unique_ptr<FtpOperation> started)
     {
+        // A debug log is usually opened only once the log-in has succeeded, so what the log-in
+        // established is said with the first request after it, where such a log sees it.
+        if (!connectionSummary.isEmpty())
+            report(QStringLiteral("# ") + std::exchange(connectionSummary, QString()));
         pending = true;
         request = which;
         operation = std::move(started);
@@ -358,10 +365,13 @@ void FtpControl::Connect()
     d->firewallPasswordInUse = d->firewallPassword;
     d->connection = std::make_unique<FtpControlConnection>();
     d->watch(*d->connection);
-    d->startOperation(Request::Connect, std::make_unique<FtpLoginOperation>(
-                                            *d->connection, d->timeouts,
-                                            FtpLoginSettings{*address, *proxy, d->userName,
-                                                             d->password, certificateStorePath()}));
+    d->connectionSummary.clear();
+    auto login = std::make_unique<FtpLoginOperation>(
+        *d->connection, d->timeouts,
+        FtpLoginSettings{*address, *proxy, d->userName, d->password, certificateStorePath()});
+    QObject::connect(login.get(), &FtpLoginOperation::established, this,
+                     [this](const QString &summary) { d->connectionSummary = summary; });
+    d->startOperation(Request::Connect, std::move(login));
 }
 
 void FtpControl::QueryCurrentDirectory()

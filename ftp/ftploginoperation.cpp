@@ -297,7 +297,7 @@ void FtpLoginOperation::succeed(const FtpReply &reply)
     text += QStringLiteral("; ") + (mSettings.proxy.kind == FtpProxy::Kind::None
                                         ? tr("direct connection, no proxy")
                                         : tr("through the %1").arg(mSettings.proxy.description()));
-    emit note(text + QLatin1Char('.'));
+    emit established(text + QLatin1Char('.'));
     finishWithReply(reply);
 }
 

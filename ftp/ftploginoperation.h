@@ -36,6 +36,10 @@ public:
 
     void abort() override;
 
+signals:
+    // After a successful log-in: the protocol, TLS version, cipher, certificate and route in use.
+    void established(const QString &summary);
+
 protected:
     void begin() override;
     void handleReply(const FtpReply &reply) override;

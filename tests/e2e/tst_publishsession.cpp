@@ -5,6 +5,7 @@
 #include "testftpserver.h"
 #include "userfolders.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -145,6 +146,20 @@ void TestPublishSession::firstPublicationMirrorsTheSite()
     // Seven site files and the upload log.
     QCOMPARE(outcome.filesDone, 8);
     QVERIFY(serverFiles().contains(QStringLiteral("seiten/a/b/c/tief.html")));
+
+    // The debug log says how the connection was protected, and never holds the password.
+    QFile log(QCoreApplication::applicationDirPath() + QStringLiteral("/parcelup.log"));
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    const QString transcript = QString::fromUtf8(log.readAll());
+    if (tls == int(TestFtpServer::Tls::None)) {
+        QVERIFY2(transcript.startsWith(QStringLiteral("# Logged in to ")),
+                 qPrintable(transcript.left(300)));
+        QVERIFY(transcript.contains(QStringLiteral("plain FTP without encryption")));
+    } else {
+        QVERIFY2(transcript.contains(QStringLiteral("TLSv1.")), qPrintable(transcript.left(300)));
+        QVERIFY(transcript.contains(QStringLiteral("certificate SHA-256 ")));
+    }
+    QVERIFY(!transcript.contains(mServer->password()));
     QVERIFY(serverFiles().contains(QStringLiteral("bilder/logo.png")));
 }
 

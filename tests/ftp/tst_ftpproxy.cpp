@@ -101,12 +101,12 @@ private slots:
         }
         h.ftp.Connect();
         QCOMPARE(h.waitForCompletion(), 0);
+        TransferBothWays(h);
         const QString transcript = h.debug.join(QString());
         QVERIFY2(transcript.contains(QStringLiteral(" proxy 127.0.0.1:%1").arg(proxy.port())),
                  qPrintable(transcript));
         QVERIFY(transcript.contains(QStringLiteral("# Passive mode for data connections")));
         QCOMPARE(transcript.contains(QStringLiteral("TLSv1.")), tls);
-        TransferBothWays(h);
         VerifyNoSecrets(h);
 
         // The proxy really is on the way: stopped, it takes the next log-in with it.
