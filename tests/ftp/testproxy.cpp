@@ -1,52 +1,17 @@
 #include "testproxy.h"
 
 #include "testftpserver.h"
+#include "testprocess.h"
 
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QStandardPaths>
-#include <QTcpServer>
 #include <pwd.h>
 #include <unistd.h>
 
 namespace {
 
 constexpr int StartDeadlineMs = 20000;
-
-QString sourceDirectory()
-{
-    const QByteArray fromEnvironment = qgetenv("PARCELUP_SOURCE_DIR");
-    return fromEnvironment.isEmpty() ? QStringLiteral(PARCELUP_TEST_SOURCE_DIR)
-                                     : QString::fromLocal8Bit(fromEnvironment);
-}
-
-bool run(const QString &program, const QStringList &arguments, const QByteArray &input,
-         QString *error)
-{
-    QProcess process;
-    process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(program, arguments);
-    if (!process.waitForStarted(10000)) {
-        *error = program + QStringLiteral(": ") + process.errorString();
-        return false;
-    }
-    process.write(input);
-    process.closeWriteChannel();
-    if (!process.waitForFinished(30000) || process.exitStatus() != QProcess::NormalExit ||
-        process.exitCode() != 0) {
-        *error = program + QStringLiteral(" failed: ") + QString::fromLocal8Bit(process.readAll());
-        return false;
-    }
-    return true;
-}
-
-quint16 freePort()
-{
-    QTcpServer probe;
-    if (!probe.listen(QHostAddress::LocalHost, 0))
-        return 0;
-    return probe.serverPort();
-}
 
 QString findDaemon(const QString &name)
 {
@@ -58,13 +23,13 @@ QString findDaemon(const QString &name)
 bool ensureSystemUser(const QString &name, const QString &password, QString *error)
 {
     if (!getpwnam(name.toLocal8Bit().constData()) &&
-        !run(QStringLiteral("useradd"),
-             {QStringLiteral("--system"), QStringLiteral("--no-create-home"),
-              QStringLiteral("--shell"), QStringLiteral("/usr/sbin/nologin"), name},
-             {}, error))
+        !RunToCompletion(QStringLiteral("useradd"),
+                         {QStringLiteral("--system"), QStringLiteral("--no-create-home"),
+                          QStringLiteral("--shell"), QStringLiteral("/usr/sbin/nologin"), name},
+                         {}, error))
         return false;
-    return run(QStringLiteral("chpasswd"), {}, (name + QLatin1Char(':') + password).toUtf8() + '\n',
-               error);
+    return RunToCompletion(QStringLiteral("chpasswd"), {},
+                           (name + QLatin1Char(':') + password).toUtf8() + '\n', error);
 }
 
 } // namespace
@@ -129,7 +94,7 @@ bool TestProxy::startDante(const QString &userName, const QString &password, QSt
     }
     if (!userName.isEmpty() && !ensureSystemUser(userName, password, error))
         return false;
-    mPort = freePort();
+    mPort = FreePort();
     QString config;
     if (!writeConfig(
             QStringLiteral("danted.conf"),
@@ -171,7 +136,7 @@ bool TestProxy::startTinyproxy(const QString &userName, const QString &password,
         *error = QStringLiteral("tinyproxy is started as root by the tests");
         return false;
     }
-    mPort = freePort();
+    mPort = FreePort();
     QStringList lines{QStringLiteral("Port %1").arg(mPort), QStringLiteral("Listen 127.0.0.1"),
                       QStringLiteral("User nobody"), QStringLiteral("Group nogroup"),
                       QStringLiteral("Timeout 600"), QStringLiteral("MaxClients 50"),
@@ -202,7 +167,7 @@ bool TestProxy::startRelay(Kind kind, const QString &userName, const QString &pa
     const QString kindName = kind == Kind::FtpUserAtHost ? QStringLiteral("user")
                              : kind == Kind::FtpSite     ? QStringLiteral("site")
                                                          : QStringLiteral("open");
-    QStringList arguments{sourceDirectory() + QStringLiteral("/tools/ftpproxyrelay.py"),
+    QStringList arguments{TestSourceDirectory() + QStringLiteral("/tools/ftpproxyrelay.py"),
                           QStringLiteral("--kind"), kindName, QStringLiteral("--log"),
                           mFolder->filePath(QStringLiteral("commands.log"))};
     if (!userName.isEmpty())

@@ -1,5 +1,7 @@
 #include "testftpserver.h"
 
+#include "testprocess.h"
+
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
@@ -21,64 +23,28 @@ constexpr int StartDeadlineMs = 20000;
 // The local user vsftpd logs in; created on first use.
 const char *const VsftpdUser = "parcelup-test";
 
-QString sourceDirectory()
-{
-    const QByteArray fromEnvironment = qgetenv("PARCELUP_SOURCE_DIR");
-    if (!fromEnvironment.isEmpty())
-        return QString::fromLocal8Bit(fromEnvironment);
-    return QStringLiteral(PARCELUP_TEST_SOURCE_DIR);
-}
-
-bool run(const QString &program, const QStringList &arguments, const QByteArray &input,
-         QString *error)
-{
-    QProcess process;
-    process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(program, arguments);
-    if (!process.waitForStarted(10000)) {
-        *error = program + QStringLiteral(": ") + process.errorString();
-        return false;
-    }
-    process.write(input);
-    process.closeWriteChannel();
-    if (!process.waitForFinished(30000) || process.exitStatus() != QProcess::NormalExit ||
-        process.exitCode() != 0) {
-        *error = program + QLatin1Char(' ') + arguments.join(QLatin1Char(' ')) +
-                 QStringLiteral(" failed: ") + QString::fromLocal8Bit(process.readAll());
-        return false;
-    }
-    return true;
-}
-
-// A port that was free a moment ago, for servers that cannot be told to pick one themselves.
-quint16 freePort(const QHostAddress &address)
-{
-    QTcpServer probe;
-    if (!probe.listen(address, 0))
-        return 0;
-    return probe.serverPort();
-}
-
 bool ensureVsftpdUser(const QString &password, QString *error)
 {
     // A shell from /etc/shells, or PAM's pam_shells refuses the log-in; a home folder that
     // exists, because vsftpd changes into it before it goes on to local_root.
     const passwd *account = getpwnam(VsftpdUser);
     if (!account) {
-        if (!run(QStringLiteral("useradd"),
-                 {QStringLiteral("--system"), QStringLiteral("--no-create-home"),
-                  QStringLiteral("--home-dir"), QStringLiteral("/"), QStringLiteral("--shell"),
-                  QStringLiteral("/bin/sh"), QString::fromLatin1(VsftpdUser)},
-                 {}, error))
+        if (!RunToCompletion(QStringLiteral("useradd"),
+                             {QStringLiteral("--system"), QStringLiteral("--no-create-home"),
+                              QStringLiteral("--home-dir"), QStringLiteral("/"),
+                              QStringLiteral("--shell"), QStringLiteral("/bin/sh"),
+                              QString::fromLatin1(VsftpdUser)},
+                             {}, error))
             return false;
     } else if (!QFileInfo(QString::fromLocal8Bit(account->pw_dir)).isDir()) {
-        if (!run(QStringLiteral("usermod"),
-                 {QStringLiteral("--home"), QStringLiteral("/"), QString::fromLatin1(VsftpdUser)},
-                 {}, error))
+        if (!RunToCompletion(
+                QStringLiteral("usermod"),
+                {QStringLiteral("--home"), QStringLiteral("/"), QString::fromLatin1(VsftpdUser)},
+                {}, error))
             return false;
     }
-    return run(QStringLiteral("chpasswd"), {},
-               QByteArray(VsftpdUser) + ':' + password.toUtf8() + '\n', error);
+    return RunToCompletion(QStringLiteral("chpasswd"), {},
+                           QByteArray(VsftpdUser) + ':' + password.toUtf8() + '\n', error);
 }
 
 // The processes below root, read from /proc. vsftpd runs each session in processes of their own
@@ -160,7 +126,7 @@ bool TestFtpServer::start(const Options &options, QString *error)
 
 bool TestFtpServer::startPyftpdlib(QString *error)
 {
-    QStringList arguments{sourceDirectory() + QStringLiteral("/tools/ftpserver.py"),
+    QStringList arguments{TestSourceDirectory() + QStringLiteral("/tools/ftpserver.py"),
                           QStringLiteral("--root"),
                           mOptions.root,
                           QStringLiteral("--user"),
@@ -251,7 +217,7 @@ bool TestFtpServer::startVsftpd(QString *error)
     const QString emptyFolder = mConfigFolder->filePath(QStringLiteral("empty"));
     QDir().mkpath(emptyFolder);
     const bool ipv6 = mOptions.bindAddress.contains(QLatin1Char(':'));
-    mPort = mOptions.port != 0 ? mOptions.port : freePort(QHostAddress(mOptions.bindAddress));
+    mPort = mOptions.port != 0 ? mOptions.port : FreePort(QHostAddress(mOptions.bindAddress));
     if (mPort == 0) {
         *error = QStringLiteral("no free port");
         return false;
@@ -419,10 +385,11 @@ bool TestFtpServer::handOver(const QString &path) const
     if (!account)
         return false;
     QString ignored;
-    return run(QStringLiteral("chown"),
-               {QStringLiteral("-R"),
-                QStringLiteral("%1:%2").arg(account->pw_uid).arg(account->pw_gid), path},
-               {}, &ignored);
+    return RunToCompletion(QStringLiteral("chown"),
+                           {QStringLiteral("-R"),
+                            QStringLiteral("%1:%2").arg(account->pw_uid).arg(account->pw_gid),
+                            path},
+                           {}, &ignored);
 }
 
 bool TestFtpServer::createSelfSignedCertificate(const QString &folder, const QString &commonName,
@@ -435,14 +402,15 @@ bool TestFtpServer::createSelfSignedCertificate(const QString &folder, const QSt
     }
     options->certificate = folder + QStringLiteral("/cert.pem");
     options->privateKey = folder + QStringLiteral("/key.pem");
-    return run(program,
-               {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"),
-                QStringLiteral("ec"), QStringLiteral("-pkeyopt"),
-                QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes"),
-                QStringLiteral("-days"), QStringLiteral("2"), QStringLiteral("-subj"),
-                QStringLiteral("/CN=") + commonName, QStringLiteral("-keyout"), options->privateKey,
-                QStringLiteral("-out"), options->certificate},
-               {}, error);
+    return RunToCompletion(
+        program,
+        {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"),
+         QStringLiteral("ec"), QStringLiteral("-pkeyopt"),
+         QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes"),
+         QStringLiteral("-days"), QStringLiteral("2"), QStringLiteral("-subj"),
+         QStringLiteral("/CN=") + commonName, QStringLiteral("-keyout"), options->privateKey,
+         QStringLiteral("-out"), options->certificate},
+        {}, error);
 }
 
 QList<TestFtpServer::Kind> TestFtpServer::kinds()
