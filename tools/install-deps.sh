@@ -24,6 +24,18 @@ echo "Installing: ${missing[*]}"
 sudo=()
 [ "$(id -u)" -ne 0 ] && sudo=(sudo)
 export DEBIAN_FRONTEND=noninteractive
-# Some packages start their service on installation; the tests start their own copies on free ports.
-"${sudo[@]}" apt-get update -qq
-"${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+# The server packages would start their services on installation (danted fails to without a
+# configuration, which fails the installation). The tests start their own copies on free ports, so
+# service starts are refused for the time of the installation unless the machine already does that.
+policy=/usr/sbin/policy-rc.d
+added_policy=
+if [ ! -e "$policy" ]; then
+  printf '#!/bin/sh\nexit 101\n' | "${sudo[@]}" tee "$policy" >/dev/null
+  "${sudo[@]}" chmod 755 "$policy"
+  added_policy=1
+fi
+status=0
+"${sudo[@]}" apt-get update -qq || status=$?
+[ "$status" -eq 0 ] && { "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" || status=$?; }
+[ -n "$added_policy" ] && "${sudo[@]}" rm -f "$policy"
+exit "$status"
