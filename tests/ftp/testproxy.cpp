@@ -173,28 +173,7 @@ bool TestProxy::startRelay(Kind kind, const QString &userName, const QString &pa
     if (!userName.isEmpty())
         arguments << QStringLiteral("--proxy-user") << userName
                   << QStringLiteral("--proxy-password") << password;
-    mProcess = std::make_unique<QProcess>();
-    mProcess->setChildProcessModifier([] { ::setpgid(0, 0); });
-    mProcess->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    mProcess->start(QStringLiteral("/usr/bin/python3"), arguments);
-    if (!mProcess->waitForStarted(StartDeadlineMs)) {
-        *error = QStringLiteral("ftpproxyrelay.py did not start: ") + mProcess->errorString();
-        return false;
-    }
-    QDeadlineTimer deadline(StartDeadlineMs);
-    while (!mProcess->canReadLine()) {
-        if (mProcess->state() != QProcess::Running || deadline.hasExpired() ||
-            !mProcess->waitForReadyRead(int(deadline.remainingTime()))) {
-            if (mProcess->canReadLine())
-                break;
-            *error = QStringLiteral("ftpproxyrelay.py printed no port");
-            return false;
-        }
-    }
-    const QByteArray line = mProcess->readLine().trimmed();
-    mPort = line.startsWith("PORT ") ? quint16(line.mid(5).toUInt()) : 0;
-    if (mPort == 0)
-        *error = QStringLiteral("ftpproxyrelay.py printed \"%1\"").arg(QString::fromUtf8(line));
+    mProcess = StartPortReportingHelper(arguments, &mPort, error);
     return mPort != 0;
 }
 

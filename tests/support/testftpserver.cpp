@@ -159,33 +159,7 @@ bool TestFtpServer::startPyftpdlib(QString *error)
     if (mOptions.tls == Tls::Forced)
         arguments << QStringLiteral("--tls-required");
 
-    mProcess = std::make_unique<QProcess>();
-    // Its own process group, so stop() reaches everything it started.
-    mProcess->setChildProcessModifier([] { ::setpgid(0, 0); });
-    mProcess->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    mProcess->start(QStringLiteral("/usr/bin/python3"), arguments);
-    if (!mProcess->waitForStarted(StartDeadlineMs)) {
-        *error = QStringLiteral("/usr/bin/python3 did not start: ") + mProcess->errorString();
-        return false;
-    }
-
-    QDeadlineTimer deadline(StartDeadlineMs);
-    while (!mProcess->canReadLine()) {
-        if (mProcess->state() != QProcess::Running || deadline.hasExpired() ||
-            !mProcess->waitForReadyRead(static_cast<int>(deadline.remainingTime()))) {
-            if (mProcess->canReadLine())
-                break;
-            *error =
-                QStringLiteral("ftpserver.py printed no port (is python3-pyftpdlib installed?)");
-            return false;
-        }
-    }
-    const QByteArray line = mProcess->readLine().trimmed();
-    if (!line.startsWith("PORT ")) {
-        *error = QStringLiteral("ftpserver.py printed \"%1\"").arg(QString::fromLocal8Bit(line));
-        return false;
-    }
-    mPort = static_cast<quint16>(line.mid(5).toUInt());
+    mProcess = StartPortReportingHelper(arguments, &mPort, error);
     return mPort != 0;
 }
 

@@ -1,7 +1,10 @@
 #include "testprocess.h"
 
+#include <QDeadlineTimer>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTcpServer>
+#include <unistd.h>
 
 QString TestSourceDirectory()
 {
@@ -38,4 +41,37 @@ quint16 FreePort(const QHostAddress &address)
     if (!probe.listen(address, 0))
         return 0;
     return probe.serverPort();
+}
+
+std::unique_ptr<QProcess> StartPortReportingHelper(const QStringList &arguments, quint16 *port,
+                                                   QString *error)
+{
+    constexpr int startDeadlineMs = 20000;
+    *port = 0;
+    const QString name = arguments.isEmpty() ? QString() : QFileInfo(arguments.first()).fileName();
+    auto process = std::make_unique<QProcess>();
+    process->setChildProcessModifier([] { ::setpgid(0, 0); });
+    process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    process->start(QStringLiteral("/usr/bin/python3"), arguments);
+    if (!process->waitForStarted(startDeadlineMs)) {
+        *error = QStringLiteral("/usr/bin/python3 did not start: ") + process->errorString();
+        return nullptr;
+    }
+    QDeadlineTimer deadline(startDeadlineMs);
+    while (!process->canReadLine()) {
+        if (process->state() != QProcess::Running || deadline.hasExpired() ||
+            !process->waitForReadyRead(static_cast<int>(deadline.remainingTime()))) {
+            if (process->canReadLine())
+                break;
+            *error = name + QStringLiteral(" printed no port (are its Python packages installed?)");
+            return nullptr;
+        }
+    }
+    const QByteArray line = process->readLine().trimmed();
+    *port = line.startsWith("PORT ") ? static_cast<quint16>(line.mid(5).toUInt()) : 0;
+    if (*port == 0) {
+        *error = name + QStringLiteral(" printed \"%1\"").arg(QString::fromLocal8Bit(line));
+        return process; // running: the caller stops it as any other
+    }
+    return process;
 }

@@ -4,6 +4,7 @@
 #include <QHostAddress>
 #include <QString>
 #include <QStringList>
+#include <memory>
 
 // Small pieces the server fixtures share.
 
@@ -17,3 +18,12 @@
 
 // A port that was free a moment ago, for servers that cannot be told to pick one themselves.
 [[nodiscard]] quint16 FreePort(const QHostAddress &address = QHostAddress(QHostAddress::LocalHost));
+
+class QProcess;
+
+// Starts one of the Python helpers in tools/ (with /usr/bin/python3, in a process group of its own
+// so that stopping it reaches everything it started) and waits, with a deadline, for the "PORT <n>"
+// line it prints once it accepts connections. Returns the process, or nothing with a message in
+// error.
+[[nodiscard]] std::unique_ptr<QProcess> StartPortReportingHelper(const QStringList &arguments,
+                                                                 quint16 *port, QString *error);
