@@ -1,5 +1,6 @@
 #include "ftpcontrol.h"
 
+#include "ftpactivitymeter.h"
 #include "ftpcertificatestore.h"
 #include "ftpcommandoperation.h"
 #include "ftpcontrolconnection.h"
@@ -11,8 +12,14 @@
 #include "ftpserveraddress.h"
 #include "ftptransferoperation.h"
 
+#include <QElapsedTimer>
 #include <QFile>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
 #include <functional>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <utility>
 
 // The public face of the component: properties, the one-request-at-a-time rule, and the delivery
@@ -60,6 +67,9 @@ struct FtpControl::Private
     std::unique_ptr<FtpOperation> operation;
     Request request = Request::Connect;
     bool pending = false;
+
+    // When a line from the server was last reported as a sign of life.
+    QElapsedTimer sinceLineReported;
 
     void post(std::function<void()> call)
     {
@@ -155,10 +165,24 @@ struct FtpControl::Private
         emit q->OperationComplete(static_cast<int>(request), result, outcome.text);
     }
 
+    // Every line the server sends is a sign of life, not only bytes on a data connection: a
+    // clean-up of many files on a far server moves no data for minutes while the server answers
+    // all the time. Reported at most a few times a second, like the data connection's progress.
+    void noteLineReceived()
+    {
+        if (sinceLineReported.isValid() &&
+            sinceLineReported.elapsed() < FtpActivityMeter::IntervalMs)
+            return;
+        sinceLineReported.start();
+        post([this] { emit q->Activity(-1); });
+    }
+
     void watch(FtpControlConnection &watched)
     {
         QObject::connect(&watched, &FtpControlConnection::dialogue, q,
                          [this](const QString &line) { report(line); });
+        QObject::connect(&watched, &FtpControlConnection::lineReceived, q,
+                         [this] { noteLineReceived(); });
         QObject::connect(&watched, &FtpControlConnection::failed, q, [this] {
             // With a request pending, its operation reports the loss; otherwise the next
             // request finds no connection.
@@ -210,6 +234,40 @@ struct FtpControl::Private
                            expect));
     }
 };
+
+namespace {
+
+// Opens a file to upload. Without O_NONBLOCK, opening a named pipe put in the file's place would
+// wait for a writer and freeze the program; a pipe, a device or a folder is refused instead.
+std::unique_ptr<QFile> OpenRegularFileForReading(const QString &localPath)
+{
+    const auto refuse = [&localPath](const QString &why) {
+        return FtpError(
+            FtpResult::LocalFileUnreadable,
+            QStringLiteral("Die Datei \"%1\" kann nicht gelesen werden: %2").arg(localPath, why));
+    };
+    const int fd = ::open(QFile::encodeName(localPath).constData(),
+                          O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        throw refuse(QString::fromLocal8Bit(std::strerror(errno)));
+    struct stat info
+    {
+    };
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        throw refuse(QStringLiteral("Sie ist keine gewöhnliche Datei."));
+    }
+    // Reads from a regular file never block; the flag is dropped all the same.
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    auto file = std::make_unique<QFile>(localPath);
+    if (!file->open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        throw refuse(file->errorString());
+    }
+    return file;
+}
+
+} // namespace
 
 FtpControl::FtpControl(QObject *parent) : QObject(parent), d(std::make_unique<Private>(this)) {}
 
@@ -423,12 +481,7 @@ void FtpControl::PutFile(const QString &localPath, const QString &remoteFileName
 {
     d->refuseIfPending();
     Private::refuseLineBreaks({localPath, remoteFileName});
-    auto source = std::make_unique<QFile>(localPath);
-    if (!source->open(QIODevice::ReadOnly)) {
-        throw FtpError(FtpResult::LocalFileUnreadable,
-                       QStringLiteral("Die Datei \"%1\" kann nicht gelesen werden: %2")
-                           .arg(localPath, source->errorString()));
-    }
+    std::unique_ptr<QFile> source = OpenRegularFileForReading(localPath);
     if (!d->isLoggedIn()) {
         d->completeWithout(Request::PutFile, FtpResult::NotConnected,
                            QStringLiteral("Not connected."));

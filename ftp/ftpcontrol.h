@@ -114,7 +114,9 @@ signals:
     void OperationComplete(int request, int result, const QString &replyText);
     // One line of the control dialogue, ending with CR LF. The password is never part of it.
     void DebugMessage(const QString &text);
-    // Bytes moved on the data connection so far in this transfer; at most a few times a second.
+    // A sign of life from the server, at most a few times a second: bytes moved on the data
+    // connection (bytesSoFar in this transfer), or a line received on the control connection
+    // (bytesSoFar -1).
     void Activity(qint64 bytesSoFar);
 
 private:

@@ -329,6 +329,7 @@ void FtpControlConnection::readLines()
             raw.chop(1);
         const QString line = QString::fromUtf8(raw);
         emit dialogue(line);
+        emit lineReceived();
 
         switch (mParser.addLine(line)) {
         case FtpReplyParser::Outcome::NeedMoreLines:

@@ -108,6 +108,8 @@ signals:
     void replyReceived(const FtpReply &reply);
     // One line of the dialogue, without line end.
     void dialogue(const QString &line);
+    // The server sent a line: a sign of life, whatever it says and whoever waits for it.
+    void lineReceived();
     // The connection broke or could not be made; an FtpResult code. Emitted once; the connection
     // is closed afterwards.
     void failed(int result, const QString &description);

@@ -1,9 +1,11 @@
+#include "ftperror.h"
 #include "ftpharness.h"
 #include "ftpresult.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <sys/stat.h>
 
 // PutFile and GetFile against real servers: byte-exact copies in both modes, and what a download
 // does to the local file system, on success and on failure.
@@ -170,9 +172,33 @@ private slots:
         QCOMPARE(h.waitForCompletion(), 0);
     }
 
-    // Activity while a throttled download runs: reports keep coming, never closer together than
-    // the meter allows, with growing counts. (The pacing itself is tested with the meter alone;
-    // here the server's own burstiness decides the gaps.)
+    // A named pipe put in the place of a file to upload: opening it for reading would wait for a
+    // writer forever, so PutFile refuses it at once.
+    void putFileRefusesWhatIsNotAFile()
+    {
+        FtpHarness h;
+        START_FTP_SERVER(h, ServerOptions(int(TestFtpServer::Kind::Pyftpdlib)));
+        QCOMPARE(h.connectAndWait(), 0);
+        const QString pipe = h.localPath(QStringLiteral("pipe.html"));
+        QVERIFY(::mkfifo(QFile::encodeName(pipe).constData(), 0600) == 0);
+        QElapsedTimer clock;
+        clock.start();
+        int refusal = 0;
+        try {
+            h.ftp.PutFile(pipe, QStringLiteral("pipe.html"));
+        } catch (const FtpError &error) {
+            refusal = error.number();
+        }
+        QCOMPARE(refusal, int(FtpResult::LocalFileUnreadable));
+        QVERIFY(clock.elapsed() < 5000);
+        QVERIFY(!h.ftp.isBusy());
+        QVERIFY(!QFile::exists(h.serverPath(QStringLiteral("pipe.html"))));
+    }
+
+    // Activity while a throttled download runs: reports of the data connection keep coming, never
+    // closer together than the meter allows, with growing counts. (The pacing itself is tested
+    // with the meter alone; here the server's own burstiness decides the gaps.) The server's
+    // replies are signs of life of their own, reported with -1.
     void activityDuringTransfer()
     {
         constexpr qint64 size = 4'000'000;
@@ -186,7 +212,13 @@ private slots:
         QList<qint64> times;
         QElapsedTimer clock;
         clock.start();
-        connect(&h.ftp, &FtpControl::Activity, this, [&] { times.append(clock.elapsed()); });
+        QList<qint64> counts;
+        connect(&h.ftp, &FtpControl::Activity, this, [&](qint64 bytes) {
+            if (bytes < 0)
+                return;
+            times.append(clock.elapsed());
+            counts.append(bytes);
+        });
         h.ftp.GetFile(QStringLiteral("remote"), h.localPath(QStringLiteral("copy")));
         QCOMPARE(h.waitForCompletion(), 0);
 
@@ -194,9 +226,11 @@ private slots:
         for (qsizetype i = 1; i < times.size(); ++i)
             QVERIFY2(times.at(i) - times.at(i - 1) >= 200,
                      QByteArray::number(times.at(i) - times.at(i - 1)));
-        for (qsizetype i = 1; i < h.activity.size(); ++i)
-            QVERIFY(h.activity.at(i).at(0).toLongLong() > h.activity.at(i - 1).at(0).toLongLong());
-        QVERIFY(h.activity.last().at(0).toLongLong() <= size);
+        for (qsizetype i = 1; i < counts.size(); ++i)
+            QVERIFY(counts.at(i) > counts.at(i - 1));
+        QVERIFY(counts.last() <= size);
+        // The 150 and 226 replies were reported too.
+        QVERIFY(h.activity.contains(QVariantList{qint64(-1)}));
     }
 };
 
