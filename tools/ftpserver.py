@@ -18,6 +18,12 @@ killed.
         [--tls CERT KEY]                offer explicit FTP over TLS (AUTH TLS) with this
                                         certificate and key (PEM files); needs python3-openssl
         [--tls-required]                with --tls: refuse log-ins and data connections without TLS
+        [--fault 'COMMAND[#N]=ACTION' ...]
+                                        misbehave at a chosen command: COMMAND is a verb ("RETR")
+                                        or a verb with its argument ("CWD .."), #N its N-th
+                                        occurrence on the server (every one without #N); ACTION is
+                                        "stall" (never answer, the connection stays open) or
+                                        "reply CODE TEXT" (answer this instead of acting)
 
 Needs pyftpdlib (Debian: python3-pyftpdlib); run it with /usr/bin/python3.
 """
@@ -45,7 +51,27 @@ def parse_arguments():
     parser.add_argument("--pasv-address", default=None, metavar="ADDRESS")
     parser.add_argument("--tls", nargs=2, default=None, metavar=("CERT", "KEY"))
     parser.add_argument("--tls-required", action="store_true")
+    parser.add_argument("--fault", action="append", default=[], metavar="COMMAND[#N]=ACTION")
     return parser.parse_args()
+
+
+def parse_faults(texts):
+    """[(verb, argument or None, occurrence or None, action, reply text)] from --fault options."""
+    faults = []
+    for text in texts:
+        command, _, action = text.partition("=")
+        command, _, occurrence = command.partition("#")
+        verb, _, argument = command.strip().partition(" ")
+        action = action.strip()
+        if action == "stall":
+            reply = None
+        elif action.startswith("reply "):
+            reply = action[len("reply "):]
+        else:
+            raise SystemExit("--fault %r: the action is 'stall' or 'reply CODE TEXT'" % text)
+        faults.append((verb.upper(), argument or None, int(occurrence) if occurrence else None,
+                       action.split()[0], reply))
+    return faults
 
 
 def data_handler_class(options):
@@ -167,6 +193,28 @@ def control_handler_class(options):
                 super().ftp_ABOR(line)
 
         Handler = IgnoresActive
+
+    if options.fault:
+        faults = parse_faults(options.fault)
+        # Occurrences are counted over the whole server, whichever connection sends the command.
+        seen = {}
+
+        class Misbehaves(Handler):
+            def pre_process_command(self, line, cmd, arg):
+                for verb, argument, occurrence, action, reply in faults:
+                    if cmd != verb or (argument is not None and arg != argument):
+                        continue
+                    key = (verb, argument)
+                    seen[key] = seen.get(key, 0) + 1
+                    if occurrence is not None and seen[key] != occurrence:
+                        continue
+                    if action == "stall":
+                        return
+                    self.respond(reply)
+                    return
+                super().pre_process_command(line, cmd, arg)
+
+        Handler = Misbehaves
 
     return Handler
 

@@ -305,3 +305,61 @@ void ChangeMarkerStore::markChanged(const QString &absolutePath)
     if (result != SQLITE_DONE)
         recoverFrom(result);
 }
+
+void ChangeMarkerStore::forgetAllBut(const QString &folder, const QStringList &present)
+{
+    endReading();
+    if (!mConnection)
+        return;
+    // Paths below the folder lie between "folder/" and "folder0" ('0' follows '/'), compared byte
+    // by byte as SQLite compares text.
+    QByteArray from = storeKey(folder);
+    if (!from.endsWith('/'))
+        from += '/';
+    QByteArray to = from;
+    to.back() = '0';
+
+    Connection &c = *mConnection;
+    int result =
+        c.execute("CREATE TEMP TABLE IF NOT EXISTS present (path TEXT PRIMARY KEY NOT NULL) "
+                  "WITHOUT ROWID");
+    if (result == SQLITE_OK)
+        result = c.execute("BEGIN");
+    if (result != SQLITE_OK) {
+        recoverFrom(result);
+        return;
+    }
+    result = c.execute("DELETE FROM present");
+    Statement insert;
+    if (result == SQLITE_OK)
+        result = c.prepare("INSERT OR IGNORE INTO present (path) VALUES (?1)", insert);
+    for (qsizetype i = 0; result == SQLITE_OK && i < present.size(); ++i) {
+        const QByteArray key = storeKey(present.at(i));
+        sqlite3_bind_text(insert.get(), 1, key.constData(), static_cast<int>(key.size()),
+                          SQLITE_STATIC);
+        result = sqlite3_step(insert.get()) == SQLITE_DONE ? SQLITE_OK
+                                                           : sqlite3_errcode(c.database.get());
+        sqlite3_reset(insert.get());
+    }
+    Statement remove;
+    if (result == SQLITE_OK)
+        result = c.prepare("DELETE FROM markers WHERE path >= ?1 AND path < ?2 AND path NOT IN "
+                           "(SELECT path FROM present)",
+                           remove);
+    if (result == SQLITE_OK) {
+        sqlite3_bind_text(remove.get(), 1, from.constData(), static_cast<int>(from.size()),
+                          SQLITE_STATIC);
+        sqlite3_bind_text(remove.get(), 2, to.constData(), static_cast<int>(to.size()),
+                          SQLITE_STATIC);
+        result = sqlite3_step(remove.get()) == SQLITE_DONE ? SQLITE_OK
+                                                           : sqlite3_errcode(c.database.get());
+    }
+    remove.reset();
+    insert.reset();
+    if (result == SQLITE_OK)
+        result = c.execute("COMMIT");
+    if (result != SQLITE_OK) {
+        (void)c.execute("ROLLBACK");
+        recoverFrom(result);
+    }
+}

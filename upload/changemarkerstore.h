@@ -64,6 +64,13 @@ public:
     // Forgets the file's last upload, so it counts as changed.
     void markChanged(const QString &absolutePath);
 
+    // Forgets every file below folder that is not among present (absolute paths). A file the scan
+    // no longer sees is deleted on the server by the clean-up, or was never there; were its row
+    // kept, the same file put back unchanged (restored from the trash, moved out and back) would
+    // count as published and never reach the server again. Committed durably, before anything is
+    // sent to the server.
+    void forgetAllBut(const QString &folder, const QStringList &present);
+
     // Where a damaged store was moved when this one was opened; empty when none was.
     [[nodiscard]] QString setAsidePath() const { return mSetAsidePath; }
     // False when the store could not be kept on disk and lives in memory for this run.

@@ -112,6 +112,16 @@ private:
 
     // Records a failure: mAborted, mErrorId and mErrorText, with "%1" replaced by what it concerns.
     void RecordFailure(int id, const QString &concerned = QString());
+    // The component's Result for the request just waited for, or nothing when that request did not
+    // complete: it could not be started (started is false), or the wait ended by the user's
+    // cancellation or the watchdog while it was still under way. Result then still describes an
+    // earlier request, and acting on it would read a file that was never downloaded or open a log
+    // for a log-in that never happened.
+    [[nodiscard]] std::optional<qint16> CompletedResult(bool started);
+    // Whether the server's current folder is myDesiredDir, asked anew right before a deletion.
+    [[nodiscard]] bool IsCurrentDirectory(const QString &myDesiredDir);
+    // A remark of the session for the debug log, as one line.
+    void DebugNote(const QString &text);
     [[nodiscard]] UploadView &view();
     [[nodiscard]] FtpControl &ftp();
     void FillSummary(bool runStarted);

@@ -8,11 +8,15 @@
 #include "uploadview.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <cerrno>
 
 namespace {
 
 const QString kUploadLogName = QStringLiteral("vellumixftplog.log");
+
+// A site of a million files writes a log of some tens of megabytes; a larger one is not ours.
+constexpr qint64 kLargestOldLog = 64 * 1024 * 1024;
 
 // The old log comes from the server, and anyone with access to the account can change it. Only
 // names the local scan could have written are acted on: no empty name, no "." or "..", no "/" and
@@ -29,31 +33,50 @@ bool isSafeName(const QString &name)
     return true;
 }
 
+// Many servers take "~" and "~name" in CWD as a home folder, which would lead the walk, and the
+// deletions after it, out of the site; a folder name the log names like that is not followed.
+bool isSafeFolderName(const QString &name)
+{
+    return isSafeName(name) && !name.startsWith(QLatin1Char('~'));
+}
+
 // A folder line is "\" for the site folder, or names joined by "\" with one "\" at the end.
 bool isSafeFolderLine(const QString &line)
 {
     if (line == QLatin1String("\\"))
         return true;
     const QStringList names = line.left(line.size() - 1).split(QLatin1Char('\\'));
-    return std::all_of(names.cbegin(), names.cend(), isSafeName);
+    return std::all_of(names.cbegin(), names.cend(), isSafeFolderName);
 }
 
-QStringList readLogLines(const QString &path)
+// Reads the downloaded log one line at a time, without its line end (LF or CR LF), so that even a
+// large log never needs more memory than its longest line.
+class OldLogReader
 {
-    QFile file(path);
-    errno = 0;
-    if (!file.open(QIODevice::ReadOnly))
-        ThrowFileReadError(path, errno != 0 ? errno : EIO);
-    QStringList lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'));
-    // The log ends with a line end, which leaves one empty piece that is not an entry.
-    if (!lines.isEmpty() && lines.last().isEmpty())
-        lines.removeLast();
-    for (QString &line : lines) {
-        if (line.endsWith(QLatin1Char('\r')))
-            line.chop(1);
+public:
+    explicit OldLogReader(const QString &path) : mFile(path)
+    {
+        errno = 0;
+        if (!mFile.open(QIODevice::ReadOnly))
+            ThrowFileReadError(path, errno != 0 ? errno : EIO);
     }
-    return lines;
-}
+
+    [[nodiscard]] bool next(QString &line)
+    {
+        if (mFile.atEnd())
+            return false;
+        QByteArray raw = mFile.readLine();
+        if (raw.endsWith('\n'))
+            raw.chop(1);
+        if (raw.endsWith('\r'))
+            raw.chop(1);
+        line = QString::fromUtf8(raw);
+        return true;
+    }
+
+private:
+    QFile mFile;
+};
 
 } // namespace
 
@@ -75,40 +98,51 @@ void classUpload::FTPDeleteFiles()
         return;
     }
     WaitForCompletion();
-    // No old log is the ordinary first run to a server: nothing to clean up.
-    if (ftp().result() != 0)
+    // No old log is the ordinary first run to a server: nothing to clean up. A download that a
+    // cancellation or the watchdog cut short left no complete copy to read.
+    const std::optional<qint16> result = CompletedResult(true);
+    if (!result || *result != 0 || mAborted)
         return;
 
-    const QStringList lines = readLogLines(copyPath);
+    const qint64 size = QFileInfo(copyPath).size();
+    if (size > kLargestOldLog) {
+        DebugNote(ReplaceAll(ResourceString(4021), QStringLiteral("%1"), QString::number(size)));
+        return;
+    }
     const auto skip = [this](const QString &entry) {
-        FTPDebug(ReplaceAll(ResourceString(4020), QStringLiteral("%1"), entry) +
-                 QStringLiteral("\r\n"));
+        DebugNote(ReplaceAll(ResourceString(4020), QStringLiteral("%1"), entry));
     };
 
     // Files first: a folder can only be removed once it is empty.
-    QString folderLine;
-    bool folderIsSafe = true;
-    for (const QString &entry : lines) {
-        if (entry.endsWith(QLatin1Char('\\'))) {
-            folderLine = entry;
-            folderIsSafe = isSafeFolderLine(entry);
-            continue;
+    {
+        OldLogReader log(copyPath);
+        QString entry;
+        QString folderLine;
+        bool folderIsSafe = true;
+        while (log.next(entry)) {
+            if (entry.endsWith(QLatin1Char('\\'))) {
+                folderLine = entry;
+                folderIsSafe = isSafeFolderLine(entry);
+                continue;
+            }
+            if (FileIsInLog(folderLine, entry))
+                continue;
+            if (entry.toLower() == kUploadLogName)
+                continue;
+            if (!folderIsSafe || !isSafeName(entry)) {
+                skip(JoinLocalPath(folderLine, entry));
+                continue;
+            }
+            FTPDeleteFileEx(JoinLocalPath(folderLine, entry));
+            if (mAborted)
+                return;
         }
-        if (FileIsInLog(folderLine, entry))
-            continue;
-        if (entry.toLower() == kUploadLogName)
-            continue;
-        if (!folderIsSafe || !isSafeName(entry)) {
-            skip(JoinLocalPath(folderLine, entry));
-            continue;
-        }
-        FTPDeleteFileEx(JoinLocalPath(folderLine, entry));
-        if (mAborted)
-            return;
     }
 
     // Then folders; the log lists inner folders before the folders that hold them.
-    for (const QString &entry : lines) {
+    OldLogReader log(copyPath);
+    QString entry;
+    while (log.next(entry)) {
         if (!entry.endsWith(QLatin1Char('\\')) || DirIsInLog(entry))
             continue;
         if (!isSafeFolderLine(entry)) {
@@ -121,6 +155,19 @@ void classUpload::FTPDeleteFiles()
     }
 }
 
+bool classUpload::IsCurrentDirectory(const QString &myDesiredDir)
+{
+    // A server that refused a ".." on the way leaves the walk one level too deep, where a folder of
+    // the same name may well exist; a deletion must not land there.
+    const QString current = FTPGetCurrentDir();
+    if (mAborted)
+        return false;
+    if (SameRemotePath(current, myDesiredDir))
+        return true;
+    DebugNote(ResourceString(4022).arg(current, myDesiredDir));
+    return false;
+}
+
 void classUpload::FTPDeleteFileEx(const QString &myPathAndFileName)
 {
     const PathAndFileName parts = SplitPathAndFileName(myPathAndFileName);
@@ -129,7 +176,7 @@ void classUpload::FTPDeleteFileEx(const QString &myPathAndFileName)
     view().setCaption(ViewLabel::labelFile, ResourceString(3020));
     view().setFileText(JoinRemotePath(remoteFolder, parts.FileName));
 
-    if (FTPSetCurrentDir(remoteFolder, false) && !mAborted)
+    if (FTPSetCurrentDir(remoteFolder, false) && !mAborted && IsCurrentDirectory(remoteFolder))
         FTPDeleteFile(parts.FileName);
 }
 
@@ -153,7 +200,7 @@ void classUpload::FTPDeleteDirEx(const QString &myDir)
     view().setCaption(ViewLabel::labelFile, ResourceString(3025));
     view().setFileText(ToRemoteSlashes(JoinRemotePath(mRemoteBaseDir, myDir)));
 
-    if (FTPSetCurrentDir(parentRemote, false) && !mAborted)
+    if (FTPSetCurrentDir(parentRemote, false) && !mAborted && IsCurrentDirectory(parentRemote))
         FTPDeleteDir(name);
 }
 
@@ -161,18 +208,24 @@ void classUpload::FTPDeleteDirEx(const QString &myDir)
 // stop the publication; the request is waited for and its result left alone.
 void classUpload::FTPDeleteFile(const QString &myFileName)
 {
+    bool started = true;
     try {
         ftp().DeleteFile(myFileName);
     } catch (const FtpError &) {
+        started = false;
     }
     WaitForCompletion();
+    (void)CompletedResult(started);
 }
 
 void classUpload::FTPDeleteDir(const QString &myDirName)
 {
+    bool started = true;
     try {
         ftp().RemoveDirectory(myDirName);
     } catch (const FtpError &) {
+        started = false;
     }
     WaitForCompletion();
+    (void)CompletedResult(started);
 }

@@ -1,6 +1,7 @@
 #include "classupload.h"
 #include "ftpcontrol.h"
 #include "ftperror.h"
+#include "ftpresult.h"
 #include "stringtable.h"
 
 #include <QCoreApplication>
@@ -19,25 +20,51 @@ void classUpload::WaitForCompletion()
     mDone = false;
 }
 
+std::optional<qint16> classUpload::CompletedResult(bool started)
+{
+    if (!started)
+        return std::nullopt;
+    FtpControl &component = ftp();
+    // A completion left over from an earlier request can end a wait early; the request's own
+    // completion is still to come then.
+    while (component.isBusy() && !mAborted)
+        WaitForCompletion();
+    if (component.isBusy())
+        return std::nullopt; // FTPCancel or the watchdog has asked the component to give it up
+
+    const qint16 result = component.result();
+    // The component's answer to our own Abort is the cancellation or the time-out, not a refusal
+    // by the server; their message stands.
+    if (mAborted && result == FtpResult::Aborted)
+        return std::nullopt;
+    return result;
+}
+
 void classUpload::FTPConnect()
 {
     mDebugFile.close();
     mDone = false;
     mAborted = false;
 
+    bool started = true;
     try {
         ftp().Connect();
     } catch (const FtpError &) {
-        // Not reported here: the wait ends through the user's cancellation or the watchdog, and the
-        // result read below then says what went wrong.
+        // Not reported here: the wait ends through the user's cancellation or the watchdog.
+        started = false;
     }
     WaitForCompletion();
 
-    const qint16 result = ftp().result();
-    if (result == 0) {
+    const std::optional<qint16> result = CompletedResult(started);
+    if (!result) {
+        // The log-in never ended: the cancellation's or the time-out's message stands, and the
+        // log of the last connection that did succeed stays as it was.
+        if (!mAborted)
+            RecordFailure(2000, ftp().host());
+    } else if (*result == 0) {
         // A cancellation during the log-in stays recorded: the log is opened, the run still stops.
         mDebugFile.open(DebugLog::defaultFolders());
-    } else if (result == 20530) {
+    } else if (*result == 20530) {
         RecordFailure(2005);
     } else {
         RecordFailure(2000, ftp().host());
@@ -54,6 +81,11 @@ void classUpload::FTPDebug(const QString &Message)
 {
     if (mDebugFile.isOpen())
         mDebugFile.write(Message);
+}
+
+void classUpload::DebugNote(const QString &text)
+{
+    FTPDebug(text + QStringLiteral("\r\n"));
 }
 
 void classUpload::FTPCancel()
@@ -89,8 +121,18 @@ void classUpload::ResetWatchDog()
 void classUpload::TriggerWatchDog()
 {
     ++mWatchDogTicks;
-    if (mWatchDogTicks > mTimeout)
-        RecordFailure(2006);
+    if (mWatchDogTicks <= mTimeout)
+        return;
+    RecordFailure(2006);
+    // The request that went silent is given up, as a cancellation gives it up: the run stops here,
+    // and nothing may go on happening on the server behind its back.
+    if (mWatchDogTicks == mTimeout + 1) {
+        try {
+            if (ftp().isBusy())
+                ftp().Abort();
+        } catch (...) {
+        }
+    }
 }
 
 void classUpload::FTPTimeout(qint32 myTimeout)

@@ -91,7 +91,10 @@ void classUpload::FTPPutFile(const QString &myLocalFile, const QString &myRemote
         return;
     }
     WaitForCompletion();
-    if (ftp().result() != 0)
+    const std::optional<qint16> result = CompletedResult(true);
+    if (!result)
+        return; // the cancellation's or the time-out's message stands; the file stays marked
+    if (*result != 0)
         RecordFailure(2001, myRemoteName);
     else if (!mAborted && sentIdentity)
         markers().clearMarker(myLocalFile, *sentIdentity);

@@ -44,9 +44,11 @@ qint64 readableFileSize(const QString &nativePath)
 
 void classUpload::ScanLocalSubDir(const QString &mySubDir)
 {
+    QStringList seen;
     WalkSiteFolder(mLocalBaseDir, mySubDir,
                    {[](const QString &) {},
-                    [this](const SiteFile &file) {
+                    [this, &seen](const SiteFile &file) {
+                        seen.append(file.nativePath);
                         if (mDifferentialMode) {
                             const std::optional<FileIdentity> identity =
                                 ChangeMarkerStore::readIdentity(file.nativePath);
@@ -58,6 +60,9 @@ void classUpload::ScanLocalSubDir(const QString &mySubDir)
                         }
                         AddUploadFile(file.path, file.localPath);
                     }});
+    // What the whole site no longer holds is no longer published as far as the markers know.
+    if (mySubDir.isEmpty() || mySubDir == QLatin1String("\\"))
+        markers().forgetAllBut(NativeLocalPath(mLocalBaseDir, QString()), seen);
 }
 
 void classUpload::AddUploadFile(const QString &myPath, const QString &myLocalPath)

@@ -78,6 +78,11 @@ QStringList SplitRemotePath(const QString &path)
     return names;
 }
 
+bool SameRemotePath(const QString &first, const QString &second)
+{
+    return SplitRemotePath(first) == SplitRemotePath(second);
+}
+
 QString NativeLocalPath(const QString &siteFolder, const QString &relativePath)
 {
     QString relative = relativePath;

@@ -38,6 +38,9 @@ struct PathAndFileName
 // depth.
 [[nodiscard]] QStringList SplitRemotePath(const QString &path);
 
+// Whether two remote paths name the same folder, name by name (case included).
+[[nodiscard]] bool SameRemotePath(const QString &first, const QString &second);
+
 // The local file-system path of a path relative to the site folder: the site folder, "/", and the
 // relative path with its "\" separators turned into "/". Only here does a relative path become
 // native.

@@ -10,24 +10,35 @@
 
 QString classUpload::FTPGetCurrentDir()
 {
-    // An error raised here is unexpected and passes to the caller.
-    ftp().QueryCurrentDirectory();
+    try {
+        ftp().QueryCurrentDirectory();
+    } catch (const FtpError &) {
+        // Only a component still busy with a request that a cancellation or the watchdog gave up
+        // refuses the query; the run is stopping then, and an empty folder makes every walk end.
+        if (!mAborted)
+            RecordFailure(2000, ftp().host());
+        return QString();
+    }
     WaitForCompletion();
-    if (mAborted)
+    const std::optional<qint16> result = CompletedResult(true);
+    if (mAborted || !result)
         return QString();
     return ftp().currentDirectory();
 }
 
 bool classUpload::FTPChangeDir(const QString &myDirName)
 {
+    bool started = true;
     try {
         ftp().ChangeDirectory(myDirName);
     } catch (const FtpError &) {
         // Not reported: the callers decide what a failed change means, and the wait below still
         // ends through cancellation or the watchdog.
+        started = false;
     }
     WaitForCompletion();
-    return ftp().result() == 0;
+    const std::optional<qint16> result = CompletedResult(started);
+    return result && *result == 0;
 }
 
 void classUpload::FTPCreateDir(const QString &myDirName)
@@ -41,7 +52,8 @@ void classUpload::FTPCreateDir(const QString &myDirName)
     WaitForCompletion();
     // Checked however the wait ended: a refused creation is the more useful message than a
     // time-out.
-    if (ftp().result() != 0)
+    const std::optional<qint16> result = CompletedResult(true);
+    if (result && *result != 0)
         RecordFailure(2002, myDirName);
 }
 
@@ -65,9 +77,10 @@ bool classUpload::FTPSetCurrentDir(const QString &myDesiredDir, bool CreateNew)
         return !mAborted;
 
     // Up: one ".." for every current name from the first difference on, whatever those names are.
-    // A failed ".." cannot be told from the server's answer alone and is not checked.
+    bool climbRefused = false;
     for (qsizetype i = current.size() - 1; i >= first; --i) {
-        FTPChangeDir(QStringLiteral(".."));
+        if (!FTPChangeDir(QStringLiteral("..")))
+            climbRefused = true;
         if (mAborted)
             return false;
     }
@@ -90,6 +103,14 @@ bool classUpload::FTPSetCurrentDir(const QString &myDesiredDir, bool CreateNew)
             RecordFailure(2003, name);
             return false;
         }
+    }
+    // A server that refused a ".." left the walk deeper than it thinks, and the names after it may
+    // well exist there too: a file would then be stored, and reported as published, in another
+    // folder. Where the walk really ended is asked once more.
+    if (climbRefused && !mAborted && !SameRemotePath(FTPGetCurrentDir(), myDesiredDir)) {
+        if (CreateNew && !mAborted)
+            RecordFailure(2003, QStringLiteral(".."));
+        return false;
     }
     return !mAborted;
 }

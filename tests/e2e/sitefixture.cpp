@@ -12,6 +12,11 @@ void write(const QString &root, const QMap<QString, QByteArray> &files)
 {
     for (auto it = files.cbegin(); it != files.cend(); ++it) {
         const QString path = root + QLatin1Char('/') + it.key();
+        // A path ending with "/" is a folder, as read() lists them.
+        if (it.key().endsWith(QLatin1Char('/'))) {
+            QDir().mkpath(path);
+            continue;
+        }
         QDir().mkpath(QFileInfo(path).path());
         QFile file(path);
         if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))

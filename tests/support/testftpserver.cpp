@@ -158,6 +158,8 @@ bool TestFtpServer::startPyftpdlib(QString *error)
         arguments << QStringLiteral("--tls") << mOptions.certificate << mOptions.privateKey;
     if (mOptions.tls == Tls::Forced)
         arguments << QStringLiteral("--tls-required");
+    for (const QString &fault : std::as_const(mOptions.faults))
+        arguments << QStringLiteral("--fault") << fault;
 
     mProcess = StartPortReportingHelper(arguments, &mPort, error);
     return mPort != 0;

@@ -53,6 +53,9 @@ public:
         Tls tls = Tls::None;
         QString certificate; // PEM files for TLS, e.g. from createSelfSignedCertificate()
         QString privateKey;
+        // pyftpdlib only: misbehaviour at chosen commands, "COMMAND[#N]=stall" or
+        // "COMMAND[#N]=reply CODE TEXT" (see tools/ftpserver.py --fault).
+        QStringList faults;
     };
 
     // A self-signed certificate for commonName and its key, written as cert.pem and key.pem into

@@ -1,0 +1,335 @@
+#include "ftpcontrol.h"
+#include "recordingview.h"
+#include "sessionaccess.h"
+#include "sitefixture.h"
+#include "systemhelpers.h"
+#include "testftpserver.h"
+#include "userfolders.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+using Access = classUploadTestAccess;
+
+namespace {
+
+const QString kTimeoutText = QStringLiteral("Das Zeitlimit für einen Vorgang wurde überschritten.");
+
+// The server's folder before a run: an old upload log that lists a file and a folder which the
+// site no longer has, and both of them, so that the run reads, deletes and removes before it
+// uploads.
+const QMap<QString, QByteArray> kServerBefore{
+    {QStringLiteral("htdocs/vellumixftplog.log"), "altordner\\\r\n\\\r\nalt.html\r\n"},
+    {QStringLiteral("htdocs/alt.html"), "alt"},
+    {QStringLiteral("htdocs/altordner/"), QByteArray()},
+};
+
+} // namespace
+
+// Publications through the whole session against real servers that are slow, silent, or stop
+// answering at a chosen command, while the user cancels or the watchdog runs out; and old logs
+// and servers that try to lead the clean-up astray.
+class TestSessionFaults : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void watchdogCountsEveryReply_data();
+    void watchdogCountsEveryReply();
+    void interruptedWaitEndsTheRunCleanly_data();
+    void interruptedWaitEndsTheRunCleanly();
+    void climbThatFailsCannotMisplaceADeletion_data();
+    void climbThatFailsCannotMisplaceADeletion();
+    void homeFolderEntriesAreNotFollowed();
+    void oversizedOldLogIsNotRead();
+
+private:
+    void startServer(const TestFtpServer::Options &options);
+    TestFtpServer::Options serverOptions() const;
+    // A session on a real component, with the watchdog ticking every tickMs and tripping after
+    // timeout silent ticks.
+    classUpload &prepare(int tickMs = 1000, int timeout = 60, bool deleteRemote = true);
+    QString debugLog() const;
+    QMap<QString, QByteArray> serverFiles() const { return SiteFixture::read(mServerRoot->path()); }
+
+    std::unique_ptr<IsolatedUserFolders> mFolders;
+    std::unique_ptr<QTemporaryDir> mSite;
+    std::unique_ptr<QTemporaryDir> mServerRoot;
+    std::unique_ptr<TestFtpServer> mServer;
+    std::unique_ptr<RecordingView> mView;
+};
+
+void TestSessionFaults::init()
+{
+    mFolders = std::make_unique<IsolatedUserFolders>();
+    mSite = std::make_unique<QTemporaryDir>();
+    mServerRoot = std::make_unique<QTemporaryDir>();
+    SiteFixture::write(mSite->path(), SiteFixture::sampleSite());
+}
+
+void TestSessionFaults::cleanup()
+{
+    Access::debugFile().close();
+    mView.reset();
+    mServer.reset();
+    mServerRoot.reset();
+    mSite.reset();
+    mFolders.reset();
+}
+
+TestFtpServer::Options TestSessionFaults::serverOptions() const
+{
+    TestFtpServer::Options options;
+    options.root = mServerRoot->path();
+    return options;
+}
+
+void TestSessionFaults::startServer(const TestFtpServer::Options &options)
+{
+    mServer = std::make_unique<TestFtpServer>();
+    QString error;
+    QVERIFY2(mServer->start(options, &error), qPrintable(error));
+}
+
+classUpload &TestSessionFaults::prepare(int tickMs, int timeout, bool deleteRemote)
+{
+    classUpload &session = Access::fresh();
+    mView = std::make_unique<RecordingView>(std::make_unique<FtpControl>(), true);
+    mView->watchDogTimer.setInterval(tickMs);
+    mView->install();
+    // A request given up while the server stays silent is dropped after a second, not ten.
+    FtpTimeouts timeouts = mView->ftpcontrol().timeouts();
+    timeouts.afterAbort = std::chrono::milliseconds(1000);
+    mView->ftpcontrol().setTimeouts(timeouts);
+    session.FTPTimeout(timeout);
+    session.LocalBaseDir(mSite->path());
+    session.RemoteBaseDir(QStringLiteral("htdocs"));
+    session.FTPHost(mServer->host());
+    session.FTPLogonName(mServer->user());
+    session.FTPLogonPassword(mServer->password());
+    session.FTPDisablePasv(true);
+    session.FTPDelete(deleteRemote);
+    session.FTPDifferentialMode(true);
+    return session;
+}
+
+QString TestSessionFaults::debugLog() const
+{
+    QFile log(QCoreApplication::applicationDirPath() + QStringLiteral("/parcelup.log"));
+    return log.open(QIODevice::ReadOnly) ? QString::fromUtf8(log.readAll()) : QString();
+}
+
+void TestSessionFaults::watchdogCountsEveryReply_data()
+{
+    QTest::addColumn<bool>("silent");
+    // Every reply comes a moment late, as from a server far away: the clean-up and the upload move
+    // no data for much longer than the limit, but the server keeps answering.
+    QTest::newRow("far-server-finishes") << false;
+    // The server stops answering in the middle of the upload: the run ends with the time-out.
+    QTest::newRow("silent-server-times-out") << true;
+}
+
+void TestSessionFaults::watchdogCountsEveryReply()
+{
+    QFETCH(bool, silent);
+    TestFtpServer::Options options = serverOptions();
+    if (silent)
+        options.faults << QStringLiteral("STOR#3=stall");
+    else
+        options.delaySeconds = 0.1;
+    startServer(options);
+
+    // Ticks of 100 ms, and 5 of them without a sign of life end the run: 0.6 s of silence.
+    prepare(100, 5).MagicUpload();
+    if (silent) {
+        QCOMPARE(Access::errorText(), kTimeoutText);
+        QCOMPARE(mView->caption(ViewLabel::lblError), kTimeoutText);
+        return;
+    }
+    QCOMPARE(Access::errorText(), QString());
+    QCOMPARE(SiteFixture::read(mServerRoot->path() + QStringLiteral("/htdocs")),
+             SiteFixture::expectedOnServer(SiteFixture::read(mSite->path())));
+
+    // The second run deletes a whole folder, then uploads only the log.
+    QVERIFY(QDir(mSite->path() + QStringLiteral("/seiten")).removeRecursively());
+    prepare(100, 5).MagicUpload();
+    QCOMPARE(Access::errorText(), QString());
+    QCOMPARE(SiteFixture::read(mServerRoot->path() + QStringLiteral("/htdocs")),
+             SiteFixture::expectedOnServer(SiteFixture::read(mSite->path())));
+}
+
+void TestSessionFaults::interruptedWaitEndsTheRunCleanly_data()
+{
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<QString>("sent");
+    QTest::addColumn<bool>("cancel");
+    // The request that never gets an answer, and the command that shows it has gone out.
+    const QList<std::pair<QString, QString>> waits{
+        {"connect", ""},          {"PWD#1=stall", "PWD"},   {"CWD#1=stall", "CWD"},
+        {"RETR#1=stall", "RETR"}, {"DELE#1=stall", "DELE"}, {"RMD#1=stall", "RMD"},
+        {"MKD#1=stall", "MKD"},   {"STOR#1=stall", "STOR"},
+    };
+    for (const auto &[fault, sent] : waits) {
+        const QString name = sent.isEmpty() ? fault : sent.toLower();
+        QTest::newRow(qPrintable(name + QStringLiteral("-cancelled"))) << fault << sent << true;
+        QTest::newRow(qPrintable(name + QStringLiteral("-timed-out"))) << fault << sent << false;
+    }
+}
+
+void TestSessionFaults::interruptedWaitEndsTheRunCleanly()
+{
+    QFETCH(QString, fault);
+    QFETCH(QString, sent);
+    QFETCH(bool, cancel);
+    SiteFixture::write(mServerRoot->path(), kServerBefore);
+    TestFtpServer::Options options = serverOptions();
+    if (fault != QLatin1String("connect"))
+        options.faults << fault;
+    startServer(options);
+    if (fault == QLatin1String("connect"))
+        QVERIFY(mServer->suspend()); // connections are accepted, but no greeting ever comes
+
+    // What an earlier run left behind: the log of its connection, and a copy of an old log that
+    // names a file the server still has.
+    const QString logPath =
+        QCoreApplication::applicationDirPath() + QStringLiteral("/parcelup.log");
+    {
+        QFile earlier(logPath);
+        QVERIFY(earlier.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        earlier.write("# the log of an earlier connection\r\n");
+    }
+    SiteFixture::write(GetTempFolder(), {{QStringLiteral("vellumixftplog.log"),
+                                          "\\\r\nalt.html\r\nindex.html\r\n"}});
+
+    classUpload &session = prepare(50, 8);
+    FtpControl &ftp = mView->ftpcontrol();
+    QString lastSent;
+    connect(&ftp, &FtpControl::DebugMessage, this, [&](const QString &line) {
+        if (!line.isEmpty() && !line.at(0).isDigit())
+            lastSent = line;
+    });
+    // The user cancels once the request is under way: for the log-in as soon as it is pending,
+    // otherwise once the command has gone out.
+    QTimer canceller;
+    if (cancel) {
+        connect(&canceller, &QTimer::timeout, this, [&] {
+            if (ftp.isBusy() && (sent.isEmpty() || lastSent.startsWith(sent))) {
+                canceller.stop();
+                session.FTPCancel();
+            }
+        });
+        canceller.start(5);
+    }
+    session.MagicUpload();
+    if (fault == QLatin1String("connect"))
+        mServer->resume();
+
+    QCOMPARE(Access::errorId(), cancel ? 2004 : 2006);
+    QCOMPARE(mView->programEnded, cancel);
+    if (!cancel)
+        QCOMPARE(mView->caption(ViewLabel::lblError), kTimeoutText);
+    // Before the clean-up got to it, nothing was deleted: neither a stale copy of an old log nor
+    // the result of an earlier request was taken for the download's.
+    const bool deletionReached = sent == QLatin1String("RMD") || sent == QLatin1String("MKD") ||
+                                 sent == QLatin1String("STOR");
+    QCOMPARE(serverFiles().contains(QStringLiteral("htdocs/alt.html")), !deletionReached);
+    if (fault == QLatin1String("connect")) {
+        Access::debugFile().close();
+        QCOMPARE(debugLog(), QStringLiteral("# the log of an earlier connection\r\n"));
+    }
+    // The request that was given up does not keep the component busy.
+    QTRY_VERIFY_WITH_TIMEOUT(!ftp.isBusy(), 30000);
+}
+
+void TestSessionFaults::climbThatFailsCannotMisplaceADeletion_data()
+{
+    QTest::addColumn<QString>("reply");
+    // The server says no to "CWD ..".
+    QTest::newRow("refused") << "550 Not allowed.";
+    // The server says yes to "CWD .." and stays where it is.
+    QTest::newRow("pretended") << "250 OK.";
+}
+
+void TestSessionFaults::climbThatFailsCannotMisplaceADeletion()
+{
+    QFETCH(QString, reply);
+    // After a deletion in b, the walk to a would end in b/a, which exists, and the deletion meant
+    // for a/x.html would hit b/a/x.html.
+    SiteFixture::write(mServerRoot->path(),
+                       {{QStringLiteral("htdocs/vellumixftplog.log"),
+                         "b\\\r\ny.html\r\na\\\r\nx.html\r\nb\\a\\\r\nx.html\r\n\\\r\n"},
+                        {QStringLiteral("htdocs/a/x.html"), "a/x"},
+                        {QStringLiteral("htdocs/b/y.html"), "b/y"},
+                        {QStringLiteral("htdocs/b/a/x.html"), "b/a/x"}});
+    QVERIFY(QDir(mSite->path()).removeRecursively());
+    SiteFixture::write(mSite->path(), {{QStringLiteral("b/a/x.html"), "b/a/x"},
+                                       {QStringLiteral("index.html"), "start"}});
+    TestFtpServer::Options options = serverOptions();
+    options.faults << QStringLiteral("CWD ..=reply ") + reply;
+    startServer(options);
+
+    prepare().MagicUpload();
+    const auto files = serverFiles();
+    QCOMPARE(files.value(QStringLiteral("htdocs/b/a/x.html")), QByteArray("b/a/x"));
+    QVERIFY(!files.contains(QStringLiteral("htdocs/b/y.html")));
+    Access::debugFile().close();
+    if (reply.startsWith(QLatin1String("250"))) {
+        // Only asking the server where the walk ended shows it.
+        QVERIFY2(debugLog().contains(QStringLiteral("Löschen übersprungen: Der Server meldet den "
+                                                    "Ordner /htdocs/b/a statt /htdocs/a.")),
+                 qPrintable(debugLog()));
+        return;
+    }
+    // The upload cannot get back up either: it says so instead of storing the site's own files
+    // in b/a and calling that a success.
+    QCOMPARE(Access::errorId(), 2003);
+    QCOMPARE(Access::errorText(),
+             QStringLiteral("Es konnte nicht in den Ordner \"..\" gewechselt werden."));
+    QVERIFY(!files.contains(QStringLiteral("htdocs/b/a/index.html")));
+    QVERIFY(!files.contains(QStringLiteral("htdocs/b/a/vellumixftplog.log")));
+}
+
+void TestSessionFaults::homeFolderEntriesAreNotFollowed()
+{
+    // Many servers read "~" and "~name" in CWD as a home folder; such folders of an old log are not
+    // entered, whatever they hold.
+    SiteFixture::write(mServerRoot->path(), {{QStringLiteral("htdocs/vellumixftplog.log"),
+                                              "~\\\r\nx.html\r\n~tester\\\r\ny.html\r\n\\\r\n"},
+                                             {QStringLiteral("htdocs/~/x.html"), "x"},
+                                             {QStringLiteral("htdocs/~tester/y.html"), "y"}});
+    startServer(serverOptions());
+    prepare().MagicUpload();
+    QCOMPARE(Access::errorText(), QString());
+    const auto files = serverFiles();
+    QCOMPARE(files.value(QStringLiteral("htdocs/~/x.html")), QByteArray("x"));
+    QCOMPARE(files.value(QStringLiteral("htdocs/~tester/y.html")), QByteArray("y"));
+    Access::debugFile().close();
+    QVERIFY(debugLog().contains(QStringLiteral("unzulässiger Name: ~\\x.html")));
+}
+
+void TestSessionFaults::oversizedOldLogIsNotRead()
+{
+    // An old log of more than 64 MiB is no log of ours: nothing is deleted, and the run goes on.
+    QByteArray log = "\\\r\nalt.html\r\n";
+    log += QByteArray(64 * 1024 * 1024, 'x');
+    SiteFixture::write(mServerRoot->path(), {{QStringLiteral("htdocs/vellumixftplog.log"), log},
+                                             {QStringLiteral("htdocs/alt.html"), "alt"}});
+    log.clear();
+    startServer(serverOptions());
+    prepare().MagicUpload();
+    QCOMPARE(Access::errorText(), QString());
+    QCOMPARE(serverFiles().value(QStringLiteral("htdocs/alt.html")), QByteArray("alt"));
+    QCOMPARE(serverFiles().value(QStringLiteral("htdocs/index.html")),
+             SiteFixture::sampleSite().value(QStringLiteral("index.html")));
+    Access::debugFile().close();
+    QVERIFY(debugLog().contains(QStringLiteral("mehr als 64 MiB")));
+}
+
+QTEST_GUILESS_MAIN(TestSessionFaults)
+#include "tst_sessionfaults.moc"
