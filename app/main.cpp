@@ -17,6 +17,7 @@
 #include <QPointer>
 #include <cstdio>
 #include <memory>
+#include <optional>
 
 namespace {
 
@@ -58,9 +59,12 @@ QString errorMessage(int number, const QString &description)
 
 // Runs start-up and the run; returns the exit status, or nothing when the program should go on
 // processing window events (the window stays open with the result).
+//
+// The guard belongs to the caller, because the one publication of this process stays the only one
+// until the process ends: while the window still shows its result, a second copy must not start.
 template <typename ShowWarning, typename ShowError>
-std::optional<int> publish(const CommandLine &line, ShowWarning showWarning, ShowError showError,
-                           int unexpectedErrorStatus)
+std::optional<int> publish(const CommandLine &line, std::optional<InstanceGuard> &guard,
+                           ShowWarning showWarning, ShowError showError, int unexpectedErrorStatus)
 {
     try {
         const QString settingsPath =
@@ -72,9 +76,9 @@ std::optional<int> publish(const CommandLine &line, ShowWarning showWarning, Sho
                 return ExitUnexpectedError;
             }
         }
-        InstanceGuard guard;
         IniSettingsStore settings(settingsPath);
-        const StartOutcome outcome = Main(guard, settings, showWarning);
+        guard.emplace();
+        const StartOutcome outcome = Main(*guard, settings, showWarning);
         if (outcome == StartOutcome::AnotherInstanceRunning)
             return ExitAnotherInstance;
         if (const auto status = RequestedProgramExit())
@@ -99,7 +103,8 @@ int runInTerminal(int argc, char *argv[], const CommandLine &line)
         classUpload::instance().FTPCancel();
     });
     const auto toStderr = [](const QString &text) { printTo(stderr, text); };
-    const auto status = publish(line, toStderr, toStderr, ExitUnexpectedError);
+    std::optional<InstanceGuard> guard;
+    const auto status = publish(line, guard, toStderr, toStderr, ExitUnexpectedError);
     const int exitStatus = status.value_or(consoleView().exitStatus());
     // The view and its FTP component go while the application object still exists: closing a
     // TLS-capable socket may still need it.
@@ -119,7 +124,8 @@ int runInWindow(int argc, char *argv[], const CommandLine &line)
     const auto critical = [](const QString &text) {
         QMessageBox::critical(nullptr, QStringLiteral("Parcelup"), text);
     };
-    const auto status = publish(line, warning, critical, ExitFailed);
+    std::optional<InstanceGuard> guard;
+    const auto status = publish(line, guard, warning, critical, ExitFailed);
     if (status)
         return *status;
     return QApplication::exec();

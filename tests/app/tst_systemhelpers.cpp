@@ -9,6 +9,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -78,7 +79,31 @@ void TestSystemHelpers::folderExists_data()
     QTest::newRow("missing") << "nothing" << false;
     QTest::newRow("file-is-no-folder") << "file.txt" << false;
     QTest::newRow("link-to-folder") << "link" << true;
+    // It exists, but the run could not list it: no valid pages to publish there.
+    QTest::newRow("not-listable") << "locked" << false;
 }
+
+namespace {
+
+// FolderExists as an ordinary user sees it: root lists any folder, so as root the answer is asked
+// in a child process that has become "nobody".
+bool folderExistsWithoutPrivileges(const QString &path)
+{
+    if (::getuid() != 0)
+        return FolderExists(path);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        if (::setgid(65534) != 0 || ::setuid(65534) != 0)
+            ::_exit(2);
+        ::_exit(FolderExists(path) ? 1 : 0);
+    }
+    int status = 0;
+    if (child < 0 || ::waitpid(child, &status, 0) != child || !WIFEXITED(status))
+        return false;
+    return WEXITSTATUS(status) == 1;
+}
+
+} // namespace
 
 void TestSystemHelpers::folderExists()
 {
@@ -90,7 +115,10 @@ void TestSystemHelpers::folderExists()
     QVERIFY(file.open(QIODevice::WriteOnly));
     QVERIFY(
         QFile::link(dir.filePath(QStringLiteral("site")), dir.filePath(QStringLiteral("link"))));
-    QCOMPARE(FolderExists(dir.path() + QLatin1Char('/') + relative), expected);
+    QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("locked")));
+    QVERIFY(::chmod(QFile::encodeName(dir.filePath(QStringLiteral("locked"))).constData(), 0) == 0);
+    QVERIFY(::chmod(QFile::encodeName(dir.path()).constData(), 0755) == 0);
+    QCOMPARE(folderExistsWithoutPrivileges(dir.path() + QLatin1Char('/') + relative), expected);
     QVERIFY(!FolderExists(QString()));
 }
 

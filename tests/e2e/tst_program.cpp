@@ -42,9 +42,14 @@ private slots:
     void commandLineErrors();
     void windowPublishesAndClosesOnRequest();
     void closingTheWindowDuringATransferEndsQuietly();
+    void secondCopyIsRefusedWhileTheResultIsShown();
+    void restoredFilesArePublishedAgain_data();
+    void restoredFilesArePublishedAgain();
+    void interruptWhileReadingTheOldLogEndsQuietly();
 
 private:
-    void startServer(int kind = int(TestFtpServer::Kind::Pyftpdlib), qint64 throttle = 0);
+    void startServer(int kind = int(TestFtpServer::Kind::Pyftpdlib), qint64 throttle = 0,
+                     const QStringList &faults = {});
     void writeSettings(QMap<QString, QString> overrides = {});
     QProcessEnvironment environment() const;
     Run run(const QStringList &arguments, const QProcessEnvironment &env);
@@ -83,13 +88,14 @@ void TestProgram::cleanup()
     mWork.reset();
 }
 
-void TestProgram::startServer(int kind, qint64 throttle)
+void TestProgram::startServer(int kind, qint64 throttle, const QStringList &faults)
 {
     mServer = std::make_unique<TestFtpServer>();
     TestFtpServer::Options options;
     options.kind = TestFtpServer::Kind(kind);
     options.root = mServerRoot->path();
     options.throttleBytesPerSecond = throttle;
+    options.faults = faults;
     QString error;
     QVERIFY2(mServer->start(options, &error), qPrintable(error));
 }
@@ -402,6 +408,93 @@ void TestProgram::closingTheWindowDuringATransferEndsQuietly()
     QVERIFY(process->waitForFinished(60000));
     QCOMPARE(process->exitCode(), 2);
     QCOMPARE(QString::fromUtf8(process->readAllStandardError()), QString());
+}
+
+void TestProgram::secondCopyIsRefusedWhileTheResultIsShown()
+{
+    startServer();
+    writeSettings();
+    QProcessEnvironment env = environment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    QProcess first;
+    first.setProcessEnvironment(env);
+    first.start(QStringLiteral(PARCELUP_BINARY), {"--settings", settingsPath()});
+    QVERIFY(first.waitForStarted());
+    QVERIFY(waitForSessionEnd(120000));
+    QVERIFY(first.state() == QProcess::Running);
+
+    // The first copy's window shows its result: the publication of this process is not over, and
+    // a second copy must not publish beside it.
+    const Run second = runWithoutWindow();
+    QCOMPARE(second.status, 3);
+    QCOMPARE(second.errors,
+             QStringLiteral("Es wird bereits eine Instanz dieses Programms ausgeführt.\n"));
+
+    ::kill(pid_t(first.processId()), SIGTERM);
+    QVERIFY(first.waitForFinished(30000));
+    QCOMPARE(first.exitCode(), 0);
+    // Once the window is closed, the next copy may publish.
+    QCOMPARE(runWithoutWindow().status, 0);
+}
+
+void TestProgram::restoredFilesArePublishedAgain_data()
+{
+    QTest::addColumn<QString>("moved");
+    QTest::newRow("folder") << "Bilder";
+    QTest::newRow("single-file") << "index.html";
+}
+
+void TestProgram::restoredFilesArePublishedAgain()
+{
+    QFETCH(QString, moved);
+    startServer();
+    writeSettings({{"FTPDelete", "1"}});
+    QCOMPARE(runWithoutWindow().status, 0);
+
+    // To the trash: a rename keeps sizes, times and inodes of what was moved.
+    const QString inSite = siteFolder() + QLatin1Char('/') + moved;
+    const QString inTrash = mWork->filePath(QStringLiteral("trash-") + moved);
+    QVERIFY(QFile::rename(inSite, inTrash));
+    QCOMPARE(runWithoutWindow().status, 0);
+    QCOMPARE(SiteFixture::read(serverBase()), expected());
+    QVERIFY(!SiteFixture::read(serverBase()).contains(moved.toLower()) &&
+            !SiteFixture::read(serverBase()).contains(moved.toLower() + QLatin1Char('/')));
+
+    // Restored unchanged: the next run publishes it again.
+    QVERIFY(QFile::rename(inTrash, inSite));
+    const Run restored = runWithoutWindow();
+    QCOMPARE(restored.status, 0);
+    QCOMPARE(SiteFixture::read(serverBase()), expected());
+}
+
+void TestProgram::interruptWhileReadingTheOldLogEndsQuietly()
+{
+    // The server never answers the download of the old log; a copy of an old log from an earlier
+    // run is still in the temporary folder.
+    startServer(int(TestFtpServer::Kind::Pyftpdlib), 0, {QStringLiteral("RETR#1=stall")});
+    writeSettings({{"FTPDelete", "1"}});
+    const QProcessEnvironment env = environment();
+    SiteFixture::write(env.value(QStringLiteral("XDG_RUNTIME_DIR")),
+                       {{QStringLiteral("vellumixftplog.log"), "\\\r\nalt.html\r\n"}});
+    QProcess process;
+    process.setProcessEnvironment(env);
+    process.start(QStringLiteral(PARCELUP_BINARY), {"--no-window", "--settings", settingsPath()});
+    QVERIFY(process.waitForStarted());
+    QByteArray out;
+    QDeadlineTimer deadline(60000);
+    while (!out.contains("Lese Datei: /htdocs/vellumixftplog.log\n") && !deadline.hasExpired()) {
+        if (process.waitForReadyRead(int(deadline.remainingTime())))
+            out += process.readAllStandardOutput();
+    }
+    QVERIFY2(out.contains("Lese Datei:"), out.constData());
+
+    ::kill(pid_t(process.processId()), SIGINT);
+    QVERIFY(process.waitForFinished(60000));
+    out += process.readAllStandardOutput();
+    QCOMPARE(QString::fromUtf8(process.readAllStandardError()), QString());
+    QCOMPARE(process.exitCode(), 2);
+    QVERIFY2(!out.contains("Fehler"), out.constData());
+    QVERIFY(!out.contains("Lösche Datei:"));
 }
 
 QTEST_GUILESS_MAIN(TestProgram)
