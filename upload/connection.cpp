@@ -1,6 +1,7 @@
 #include "classupload.h"
 #include "ftpcontrol.h"
 #include "ftperror.h"
+#include "ftpresult.h"
 #include "stringtable.h"
 
 #include <QCoreApplication>
@@ -22,6 +23,7 @@ void classUpload::WaitForCompletion()
 void classUpload::FTPConnect()
 {
     mDebugFile.close();
+    mDebugFile.holdWhileClosed(); // the log-in's transcript, for a refusal over TLS (see below)
     mDone = false;
     mAborted = false;
 
@@ -34,6 +36,12 @@ void classUpload::FTPConnect()
     WaitForCompletion();
 
     const qint16 result = ftp().result();
+    // Refused because TLS was missing or failed: the message names only the host, so the log-in's
+    // transcript and the component's explanation become the debug log. Any other failure leaves
+    // an earlier log as it was.
+    if (result == FtpResult::TlsFailure)
+        mDebugFile.writeHeld(DebugLog::defaultFolders());
+    mDebugFile.close();
     if (result == 0) {
         // A cancellation during the log-in stays recorded: the log is opened, the run still stops.
         mDebugFile.open(DebugLog::defaultFolders());
@@ -52,8 +60,7 @@ void classUpload::FTPDisconnect()
 
 void classUpload::FTPDebug(const QString &Message)
 {
-    if (mDebugFile.isOpen())
-        mDebugFile.write(Message);
+    mDebugFile.write(Message);
 }
 
 void classUpload::FTPCancel()
