@@ -7,6 +7,8 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QScopeGuard>
+#include <QSslConfiguration>
 #include <sys/stat.h>
 
 namespace {
@@ -163,6 +165,44 @@ struct TlsHarness : FtpHarness
 
     [[nodiscard]] QString transcript() const { return debug.join(QString()); }
 };
+
+// A certificate authority of the test's own and a server certificate it issued for 127.0.0.1, as
+// cert.pem and key.pem in folder (with ca.pem). Returns the authority's certificate.
+QSslCertificate IssueVerifiableCertificate(const QString &folder, TestFtpServer::Options *options,
+                                           QString *error)
+{
+    const auto file = [&folder](const char *name) -> QString {
+        return folder + QLatin1Char('/') + QLatin1String(name);
+    };
+    QFile extensions(file("san.cnf"));
+    if (!extensions.open(QIODevice::WriteOnly) ||
+        extensions.write("subjectAltName=IP:127.0.0.1\n") < 0)
+        return QSslCertificate();
+    extensions.close();
+    const QStringList ecKey{"-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes"};
+    if (!RunToCompletion("openssl",
+                         QStringList{"req", "-x509"} + ecKey +
+                             QStringList{"-days", "2", "-subj", "/CN=Parcelup Test Authority",
+                                         "-addext", "basicConstraints=critical,CA:TRUE", "-addext",
+                                         "keyUsage=critical,keyCertSign", "-keyout",
+                                         file("ca-key.pem"), "-out", file("ca.pem")},
+                         {}, error) ||
+        !RunToCompletion("openssl",
+                         QStringList{"req"} + ecKey +
+                             QStringList{"-subj", "/CN=127.0.0.1", "-keyout", file("key.pem"),
+                                         "-out", file("request.pem")},
+                         {}, error) ||
+        !RunToCompletion("openssl",
+                         {"x509", "-req", "-in", file("request.pem"), "-CA", file("ca.pem"),
+                          "-CAkey", file("ca-key.pem"), "-CAcreateserial", "-days", "2", "-extfile",
+                          file("san.cnf"), "-out", file("cert.pem")},
+                         {}, error))
+        return QSslCertificate();
+    options->certificate = file("cert.pem");
+    options->privateKey = file("key.pem");
+    const auto authority = QSslCertificate::fromPath(file("ca.pem"));
+    return authority.isEmpty() ? QSslCertificate() : authority.first();
+}
 
 #define LEARN_TLS(harness, kind)                                                                   \
     do {                                                                                           \
@@ -486,6 +526,45 @@ private slots:
                  qPrintable(commands.join('|')));
         QVERIFY(!QFileInfo::exists(h.tlsHostsPath()));
         QVERIFY(!QFileInfo::exists(h.storePath()));
+    }
+
+    // A certificate that verifies against the system's authorities needs no entry among the
+    // certificates trusted on first use; the host is remembered as having spoken TLS all the
+    // same, and refused in plain FTP afterwards.
+    void verifiedHostIsRememberedToo_data() { TestFtpServer::addKindRows(); }
+    void verifiedHostIsRememberedToo()
+    {
+        QFETCH(int, kind);
+        TlsHarness h;
+        TestFtpServer::Options options = ServerOptions(kind);
+        options.tls = Tls::Explicit;
+        QString error;
+        const QSslCertificate authority =
+            IssueVerifiableCertificate(h.certificates.path(), &options, &error);
+        QVERIFY2(!authority.isNull(), qPrintable(error));
+        // The system's authorities as Qt sees them, for this test only.
+        const QSslConfiguration systemDefault = QSslConfiguration::defaultConfiguration();
+        QSslConfiguration trusting = systemDefault;
+        trusting.addCaCertificate(authority);
+        QSslConfiguration::setDefaultConfiguration(trusting);
+        const auto restore =
+            qScopeGuard([&] { QSslConfiguration::setDefaultConfiguration(systemDefault); });
+        START_FTP_SERVER(h, options);
+
+        QCOMPARE(h.connectWith(HostStyle::Bare), 0);
+        h.ftp.QueryCurrentDirectory();
+        QCOMPARE(h.waitForCompletion(), 0);
+        QVERIFY2(h.transcript().contains(QStringLiteral("(verified by the system's authorities)")),
+                 qPrintable(h.transcript()));
+        QVERIFY(!QFileInfo::exists(h.storePath()));
+        QCOMPARE(h.remembered(h.server.port()), true);
+        h.ftp.Disconnect();
+
+        RESTART_ON_SAME_PORT(h, ServerOptions(kind));
+        h.debug.clear();
+        QCOMPARE(h.connectWith(HostStyle::Bare), int(FtpResult::TlsFailure));
+        QVERIFY2(!sentUserName(h.debug), qPrintable(h.transcript()));
+        QVERIFY(!receivedLogIn(h.serverCommands()));
     }
 
     // Through an FTP proxy the dialogue, and TLS with it, is the proxy's: the memory is kept for
