@@ -10,6 +10,7 @@
 #include "ftpproxy.h"
 #include "ftpresult.h"
 #include "ftpserveraddress.h"
+#include "ftptlshoststore.h"
 #include "ftptransferoperation.h"
 
 #include <QElapsedTimer>
@@ -47,6 +48,7 @@ struct FtpControl::Private
     QString firewallHost;
     quint16 firewallPort = 0;
     QString certificateStorePath;
+    QString tlsHostStorePath;
     FtpTimeouts timeouts;
 
     // What the last completed request left behind.
@@ -352,6 +354,15 @@ void FtpControl::setCertificateStorePath(const QString &path)
 {
     d->certificateStorePath = path;
 }
+QString FtpControl::tlsHostStorePath() const
+{
+    return d->tlsHostStorePath.isEmpty() ? FtpTlsHostStore::pathBeside(certificateStorePath())
+                                         : d->tlsHostStorePath;
+}
+void FtpControl::setTlsHostStorePath(const QString &path)
+{
+    d->tlsHostStorePath = path;
+}
 
 bool FtpControl::hasPassword(const QString &candidate) const
 {
@@ -426,7 +437,8 @@ void FtpControl::Connect()
     d->connectionSummary.clear();
     auto login = std::make_unique<FtpLoginOperation>(
         *d->connection, d->timeouts,
-        FtpLoginSettings{*address, *proxy, d->userName, d->password, certificateStorePath()});
+        FtpLoginSettings{*address, *proxy, d->userName, d->password, certificateStorePath(),
+                         tlsHostStorePath()});
     QObject::connect(login.get(), &FtpLoginOperation::established, this,
                      [this](const QString &summary) { d->connectionSummary = summary; });
     d->startOperation(Request::Connect, std::move(login));

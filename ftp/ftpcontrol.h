@@ -9,8 +9,9 @@
 // An event-driven FTP client for one connection at a time (RFC 959, RFC 2428, RFC 2389 FEAT,
 // RFC 4217 FTP over TLS).
 //
-// Security comes from the Host text: "ftpes://" requires AUTH TLS, "ftps://" is implicit TLS, and
-// a bare host uses TLS whenever the server offers it. Certificates that do not verify against the
+// Security comes from the Host text: "ftpes://" requires AUTH TLS, "ftps://" is implicit TLS,
+// "ftp://" is plain FTP, and a bare host uses TLS whenever the server offers it, and always once
+// it completed a TLS log-in (see FtpTlsHostStore). Certificates that do not verify against the
 // system's authorities are trusted on first use (see FtpCertificateStore). The Firewall properties
 // route the connection through a SOCKS5, HTTP CONNECT or FTP proxy (see FtpProxy).
 //
@@ -53,7 +54,8 @@ public:
     explicit FtpControl(QObject *parent = nullptr);
     ~FtpControl() override;
 
-    // "host", "host:2121", "[::1]:2121"; with TLS also "ftpes://host" and "ftps://host".
+    // "host", "host:2121", "[::1]:2121", each also as "ftpes://host", "ftps://host" (TLS) or
+    // "ftp://host" (plain FTP).
     [[nodiscard]] QString host() const;
     void setHost(const QString &host);
     [[nodiscard]] QString userName() const;
@@ -78,6 +80,10 @@ public:
     // FtpCertificateStore::defaultPath() in the per-user state folder.
     [[nodiscard]] QString certificateStorePath() const;
     void setCertificateStorePath(const QString &path);
+    // The file of hosts that completed a TLS log-in (FtpTlsHostStore); empty (the default) means
+    // "tls-hosts" in the folder of certificateStorePath().
+    [[nodiscard]] QString tlsHostStorePath() const;
+    void setTlsHostStorePath(const QString &path);
 
     // Secrets are write-only for every caller that talks FTP; these two exist so that start-up
     // tests can check what reached the component. They are never logged.

@@ -2,6 +2,7 @@
 
 #include "ftpcontrolconnection.h"
 #include "ftpresult.h"
+#include "ftptlshoststore.h"
 
 #include <QRegularExpression>
 
@@ -20,6 +21,14 @@ bool offersAuthTls(const FtpReply &reply)
             return true;
     }
     return false;
+}
+
+// For a clause that begins a sentence in the transcript.
+QString capitalised(QString text)
+{
+    if (!text.isEmpty())
+        text[0] = text.at(0).toUpper();
+    return text;
 }
 
 QString replyResultText(const QString &what, const FtpReply &reply)
@@ -64,6 +73,19 @@ void FtpLoginOperation::begin()
 
 void FtpLoginOperation::handleConnectionFailure(int result, const QString &description)
 {
+    // A bare host whose handshake fails ends here like any other; if it spoke TLS before, the
+    // transcript says so, because that is where a user would look for how to go on.
+    if (mStep == Step::Handshake && result == FtpResult::TlsFailure &&
+        mSettings.server.security == FtpServerAddress::Security::Automatic) {
+        const QString before = tlsHistory();
+        if (!before.isEmpty()) {
+            const QString end =
+                description.endsWith(QLatin1Char('.')) ? QStringLiteral(" ") : QStringLiteral(". ");
+            finish(FtpResult::TlsFailure, description + end + capitalised(before) +
+                                              QStringLiteral(". ") + forgettingHint());
+            return;
+        }
+    }
     // Whatever stops the way to an FTP proxy is the proxy's failure, not the server's.
     if (mStep == Step::Connecting && mSettings.proxy.isFtpProxy() &&
         result != FtpResult::TlsFailure) {
@@ -103,18 +125,28 @@ void FtpLoginOperation::handleReply(const FtpReply &reply)
             sendAuthTls();
             return;
         }
-        emit note(tr("The server offers no TLS (no AUTH TLS among its features): plain FTP, "
-                     "the password and the files travel unencrypted."));
-        startLogIn();
+        continueInPlain(PlainReason::NotOffered,
+                        tr("the server offers no TLS (no AUTH TLS among its features)"));
         return;
 
     case Step::AuthTls:
-        if (reply.code != 234) {
-            failTls(replyResultText(tr("The server refused AUTH TLS"), reply));
+        if (reply.code == 234) {
+            mStep = Step::Handshake;
+            connection().startTls();
             return;
         }
-        mStep = Step::Handshake;
-        connection().startTls();
+        // A 4xx or 5xx is the server's own refusal: a server built with TLS but running without
+        // a certificate lists AUTH TLS and answers "500 This security scheme is not implemented".
+        // For a bare host everyday clients go on in plain FTP, and so does this one. Any other
+        // answer is none that RFC 4217 allows, and "ftpes://" insists on TLS.
+        if (mSettings.server.security == FtpServerAddress::Security::Automatic &&
+            reply.isNegative()) {
+            mAuthRefusal = reply.lines.join(QLatin1Char(' '));
+            continueInPlain(PlainReason::Refused,
+                            tr("the server refused AUTH TLS (%1)").arg(mAuthRefusal));
+            return;
+        }
+        failTls(replyResultText(tr("The server refused AUTH TLS"), reply));
         return;
 
     case Step::Handshake:
@@ -210,6 +242,12 @@ void FtpLoginOperation::greeted()
     case FtpServerAddress::Security::ImplicitTls:
         startLogIn();
         return;
+    case FtpServerAddress::Security::Plain:
+        // The user chose it, typically for a server whose TLS is broken beyond repair: no FEAT,
+        // no AUTH TLS, and no look at what this host did before.
+        mPlainReason = PlainReason::Chosen;
+        startLogIn();
+        return;
     }
 }
 
@@ -217,6 +255,55 @@ void FtpLoginOperation::sendAuthTls()
 {
     mStep = Step::AuthTls;
     connection().send(QStringLiteral("AUTH TLS"));
+}
+
+void FtpLoginOperation::continueInPlain(PlainReason reason, const QString &why)
+{
+    const QString before = tlsHistory();
+    if (!before.isEmpty()) {
+        failTls(tr("Plain FTP refused: %1, but %2. Someone on the way may be removing TLS from "
+                   "the dialogue to read the password; the user name and password were not "
+                   "sent. %3")
+                    .arg(why, before, forgettingHint()));
+        return;
+    }
+    mPlainReason = reason;
+    // Said before USER goes out, so the transcript shows the decision ahead of the log-in.
+    emit note(tr("%1: plain FTP, the password and the files travel unencrypted (%2 never "
+                 "completed a log-in over TLS).")
+                  .arg(capitalised(why), endpointName()));
+    startLogIn();
+}
+
+QString FtpLoginOperation::endpointName() const
+{
+    const FtpServerAddress where = endpoint();
+    return tr("%1 port %2").arg(where.host).arg(where.port);
+}
+
+QString FtpLoginOperation::tlsHistory() const
+{
+    const FtpServerAddress where = endpoint();
+    QString error;
+    const auto known =
+        FtpTlsHostStore(mSettings.tlsHostStorePath).contains(where.host, where.port, &error);
+    // Assume the worst: a list that cannot be read may well hold this host.
+    if (!known)
+        return tr("the list of servers that completed a log-in over TLS cannot be read (%1), so "
+                  "%2 may have done so")
+            .arg(error, endpointName());
+    if (!*known)
+        return QString();
+    return tr("%1 completed a log-in over TLS before").arg(endpointName());
+}
+
+QString FtpLoginOperation::forgettingHint() const
+{
+    const FtpServerAddress where = endpoint();
+    return tr("If the server really no longer speaks TLS, forget it by deleting the line \"%1\" "
+              "from %2, or write ftp://%3 as the host to choose plain FTP.")
+        .arg(FtpTlsHostStore::key(where.host, where.port), mSettings.tlsHostStorePath,
+             FtpProxyTarget(mSettings.server));
 }
 
 void FtpLoginOperation::startLogIn()
@@ -282,7 +369,7 @@ void FtpLoginOperation::succeed(const FtpReply &reply)
     const FtpServerAddress server = mSettings.server;
     QString protocol;
     if (!connection().isEncrypted()) {
-        protocol = tr("plain FTP without encryption");
+        protocol = plainSummary();
     } else if (endpoint().security == FtpServerAddress::Security::ImplicitTls) {
         protocol = tr("FTP over implicit TLS (ftps://)");
     } else if (mSettings.server.security == FtpServerAddress::Security::ExplicitTls) {
@@ -297,8 +384,43 @@ void FtpLoginOperation::succeed(const FtpReply &reply)
     text += QStringLiteral("; ") + (mSettings.proxy.kind == FtpProxy::Kind::None
                                         ? tr("direct connection, no proxy")
                                         : tr("through the %1").arg(mSettings.proxy.description()));
-    emit established(text + QLatin1Char('.'));
+    text += QLatin1Char('.');
+    if (connection().isEncrypted())
+        text += rememberTls();
+    emit established(text);
     finishWithReply(reply);
+}
+
+QString FtpLoginOperation::plainSummary() const
+{
+    switch (mPlainReason) {
+    case PlainReason::Chosen:
+        return tr("plain FTP without encryption, chosen by the host setting (ftp://), AUTH TLS "
+                  "not tried");
+    case PlainReason::Refused:
+        return tr("plain FTP without encryption, because the server refused AUTH TLS (%1)")
+            .arg(mAuthRefusal);
+    case PlainReason::NotOffered:
+        break;
+    }
+    return tr("plain FTP without encryption, because the server offers no TLS (no AUTH TLS among "
+              "its features)");
+}
+
+QString FtpLoginOperation::rememberTls()
+{
+    const FtpServerAddress where = endpoint();
+    FtpTlsHostStore store(mSettings.tlsHostStorePath);
+    QString error;
+    const auto known = store.contains(where.host, where.port, &error);
+    if (known && *known)
+        return QString();
+    // The log-in went through; a list that cannot be written only weakens the next connection.
+    if (!known || !store.remember(where.host, where.port, &error))
+        return tr(" Cannot remember that %1 completed a log-in over TLS: %2")
+            .arg(endpointName(), error);
+    return tr(" From now on plain FTP to %1 is refused (remembered in %2).")
+        .arg(endpointName(), store.path());
 }
 
 void FtpLoginOperation::failProxy(const FtpReply &reply)

@@ -12,15 +12,20 @@ struct FtpLoginSettings
     QString userName;
     QString password;
     QString certificateStorePath;
+    QString tlsHostStorePath; // FtpTlsHostStore: the hosts that completed a TLS log-in
 };
 
 // Connect: opens the control connection, reads the greeting, secures the connection, logs in and
 // switches to binary transfers (TYPE I) once, so every later transfer copies bytes unchanged.
 //
 // The steps, each taken only where it applies:
-//   FEAT                      a bare host: is "AUTH TLS" offered? Then TLS is used, and a failure
-//                             from here on ends the connection; it never falls back to clear text.
+//   FEAT                      a bare host: is "AUTH TLS" offered?
 //   AUTH TLS, handshake       RFC 4217; "ftps://" hosts have spoken TLS from the first byte.
+//                             A bare host whose server offers no TLS or refuses AUTH TLS (4xx,
+//                             5xx: the server's own refusal) goes on in plain FTP, unless it
+//                             completed a TLS log-in before (FtpTlsHostStore): then, as after a
+//                             failed handshake, the connection ends before USER. "ftp://" hosts
+//                             skip both steps: plain FTP is the user's choice.
 //   USER/PASS at the proxy    an FTP proxy with a user name of its own;
 //   SITE host / OPEN host     an FTP proxy of that kind, told where to continue;
 //   USER, PASS                the server's log-in ("USER user@host" through the USER-kind proxy);
@@ -64,8 +69,27 @@ private:
 
     // Where the control connection goes: the server, or an FTP proxy.
     [[nodiscard]] FtpServerAddress endpoint() const;
+    // How the log-in came to be in plain FTP, for the summary.
+    enum class PlainReason {
+        NotOffered, // no AUTH TLS in FEAT
+        Refused,    // AUTH TLS answered 4xx or 5xx
+        Chosen,     // "ftp://"
+    };
+
     void greeted();
     void sendAuthTls();
+    // A bare host without TLS: on in plain FTP, or ended when this endpoint spoke TLS before.
+    void continueInPlain(PlainReason reason, const QString &why);
+    // "host port N" of the endpoint, for the transcript.
+    [[nodiscard]] QString endpointName() const;
+    // Empty when the endpoint never completed a TLS log-in; otherwise that it did (or may have,
+    // when the list cannot be read), for the transcript.
+    [[nodiscard]] QString tlsHistory() const;
+    // How the user forgets the endpoint, or chooses plain FTP on purpose.
+    [[nodiscard]] QString forgettingHint() const;
+    [[nodiscard]] QString plainSummary() const;
+    // After a log-in over TLS: the endpoint is remembered; says so when it is new.
+    [[nodiscard]] QString rememberTls();
     void startLogIn();
     void proxyLoggedIn();
     void sendUser(const QString &name);
@@ -78,4 +102,6 @@ private:
     FtpLoginSettings mSettings;
     Step mStep = Step::Connecting;
     bool mTlsOffered = false;
+    PlainReason mPlainReason = PlainReason::NotOffered;
+    QString mAuthRefusal; // the server's reply to AUTH TLS when it refused
 };

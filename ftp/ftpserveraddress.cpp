@@ -52,7 +52,7 @@ std::optional<FtpServerAddress> ParseFtpServerAddress(const QString &text)
         FtpServerAddress::Security security;
         quint16 defaultPort;
     } schemes[] = {
-        {QLatin1StringView("ftp://"), FtpServerAddress::Security::Automatic, 21},
+        {QLatin1StringView("ftp://"), FtpServerAddress::Security::Plain, 21},
         {QLatin1StringView("ftpes://"), FtpServerAddress::Security::ExplicitTls, 21},
         {QLatin1StringView("ftps://"), FtpServerAddress::Security::ImplicitTls, 990},
     };

@@ -8,11 +8,13 @@ struct FtpServerAddress
 {
     // How the control connection is secured. Without a scheme the server decides: TLS whenever it
     // offers it, so that publishing is safe without a new setting, and plain FTP only for servers
-    // that know nothing else.
+    // that know nothing else or refuse AUTH TLS (and never for one that spoke TLS before). A scheme
+    // is the user's explicit choice.
     enum class Security {
-        Automatic,   // "host", "ftp://host": AUTH TLS when FEAT lists it
+        Automatic,   // "host": AUTH TLS when FEAT lists it
         ExplicitTls, // "ftpes://host": AUTH TLS after the greeting, required
         ImplicitTls, // "ftps://host": TLS from the first byte, port 990 by default
+        Plain,       // "ftp://host": plain FTP, no AUTH TLS, for a server whose TLS is broken
     };
 
     QString host; // a name or a literal address, IPv6 without brackets

@@ -24,6 +24,14 @@ killed.
                                         occurrence on the server (every one without #N); ACTION is
                                         "stall" (never answer, the connection stays open) or
                                         "reply CODE TEXT" (answer this instead of acting)
+        [--fake-auth refuse|hang-up]    list AUTH TLS in FEAT without having a certificate, and
+                                        answer AUTH TLS with "500 This security scheme is not
+                                        implemented" (like a server built with TLS but run
+                                        without a certificate), or with 234 and then hang up
+                                        instead of the handshake (a broken or attacked server)
+        [--command-log FILE]            append every command received to FILE, one a line (the
+                                        password as "PASS ******"), and "# closed" when a session
+                                        ends, so a test can see what crossed the wire
 
 Needs pyftpdlib (Debian: python3-pyftpdlib); run it with /usr/bin/python3.
 """
@@ -52,7 +60,12 @@ def parse_arguments():
     parser.add_argument("--tls", nargs=2, default=None, metavar=("CERT", "KEY"))
     parser.add_argument("--tls-required", action="store_true")
     parser.add_argument("--fault", action="append", default=[], metavar="COMMAND[#N]=ACTION")
-    return parser.parse_args()
+    parser.add_argument("--fake-auth", choices=["refuse", "hang-up"], default=None)
+    parser.add_argument("--command-log", default=None, metavar="FILE")
+    options = parser.parse_args()
+    if options.fake_auth and options.tls:
+        parser.error("--fake-auth stands for a server without a certificate: not with --tls")
+    return options
 
 
 def parse_faults(texts):
@@ -160,6 +173,29 @@ def control_handler_class(options):
 
         Handler = RefusesEpsv
 
+    if options.fake_auth:
+        fake_auth = options.fake_auth
+
+        class FakeAuth(Handler):
+            # Known to the command table, so that AUTH reaches ftp_AUTH instead of the generic
+            # "500 Command not understood".
+            proto_cmds = dict(Handler.proto_cmds)
+            proto_cmds["AUTH"] = dict(perm=None, auth=False, arg=True,
+                                      help="Syntax: AUTH <SP> TLS (set up secure control channel).")
+
+            def __init__(self, conn, server, ioloop=None):
+                super().__init__(conn, server, ioloop)
+                self._extra_feats = list(self._extra_feats) + ["AUTH TLS", "PBSZ", "PROT"]
+
+            def ftp_AUTH(self, line):
+                if fake_auth == "refuse":
+                    self.respond("500 This security scheme is not implemented")
+                    return
+                self.respond("234 AUTH TLS successful.")
+                self.close_when_done()
+
+        Handler = FakeAuth
+
     if options.active == "refuse":
 
         class RefusesActive(Handler):
@@ -215,6 +251,22 @@ def control_handler_class(options):
                 super().pre_process_command(line, cmd, arg)
 
         Handler = Misbehaves
+
+    if options.command_log:
+        command_log = open(options.command_log, "a", buffering=1, encoding="utf-8")
+
+        class LogsCommands(Handler):
+            # Outermost, so that a command is written when it arrives, before any delay.
+            def pre_process_command(self, line, cmd, arg):
+                shown = "PASS ******" if cmd == "PASS" else line
+                command_log.write(shown + "\n")
+                super().pre_process_command(line, cmd, arg)
+
+            def on_disconnect(self):
+                command_log.write("# closed\n")
+                super().on_disconnect()
+
+        Handler = LogsCommands
 
     return Handler
 

@@ -43,6 +43,7 @@ std::optional<qint16> classUpload::CompletedResult(bool started)
 void classUpload::FTPConnect()
 {
     mDebugFile.close();
+    mDebugFile.holdWhileClosed(); // the log-in's transcript, for a refusal over TLS (see below)
     mDone = false;
     mAborted = false;
 
@@ -56,6 +57,12 @@ void classUpload::FTPConnect()
     WaitForCompletion();
 
     const std::optional<qint16> result = CompletedResult(started);
+    // Refused because TLS was missing or failed: the message names only the host, so the log-in's
+    // transcript and the component's explanation become the debug log. Any other failure leaves
+    // an earlier log as it was.
+    if (result && *result == FtpResult::TlsFailure)
+        mDebugFile.writeHeld(DebugLog::defaultFolders());
+    mDebugFile.close();
     if (!result) {
         // The log-in never ended: the cancellation's or the time-out's message stands, and the
         // log of the last connection that did succeed stays as it was.
@@ -79,8 +86,7 @@ void classUpload::FTPDisconnect()
 
 void classUpload::FTPDebug(const QString &Message)
 {
-    if (mDebugFile.isOpen())
-        mDebugFile.write(Message);
+    mDebugFile.write(Message);
 }
 
 void classUpload::DebugNote(const QString &text)

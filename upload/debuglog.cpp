@@ -9,6 +9,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+namespace {
+
+// A log-in transcript is a few kilobytes; a server that sends megabytes of greeting must not fill
+// the memory with it.
+constexpr qsizetype MaximumHeldCharacters = 1 << 20;
+
+} // namespace
+
 DebugLog::~DebugLog()
 {
     close();
@@ -50,7 +58,41 @@ bool DebugLog::open(const QStringList &candidateFolders)
     return false;
 }
 
+void DebugLog::holdWhileClosed()
+{
+    close();
+    mHolding = true;
+}
+
+bool DebugLog::writeHeld(const QStringList &candidateFolders)
+{
+    QString held = mHeld.join(QString());
+    if (mHeldCut)
+        held.prepend(QStringLiteral("# [the start of the log-in is left out]\r\n"));
+    if (!open(candidateFolders))
+        return false;
+    writeToFile(held);
+    close();
+    return true;
+}
+
 void DebugLog::write(const QString &message)
+{
+    if (mFd >= 0) {
+        writeToFile(message);
+        return;
+    }
+    if (!mHolding)
+        return;
+    mHeld.append(message);
+    mHeldCharacters += message.size();
+    while (mHeldCharacters > MaximumHeldCharacters && mHeld.size() > 1) {
+        mHeldCharacters -= mHeld.takeFirst().size();
+        mHeldCut = true;
+    }
+}
+
+void DebugLog::writeToFile(const QString &message)
 {
     if (mFd < 0)
         return;
@@ -74,4 +116,8 @@ void DebugLog::close()
     if (mFd >= 0)
         ::close(mFd);
     mFd = -1;
+    mHolding = false;
+    mHeld.clear();
+    mHeldCharacters = 0;
+    mHeldCut = false;
 }

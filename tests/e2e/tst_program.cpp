@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
@@ -35,6 +36,9 @@ private slots:
     void deletesWhatWasDeletedLocally();
     void failures_data();
     void failures();
+    void serverThatRefusesAuthTlsGetsPlainFtp();
+    void hostThatSpokeTlsRefusesPlainText_data();
+    void hostThatSpokeTlsRefusesPlainText();
     void emptySettingsInGermanLocale();
     void interruptCancelsTheTransfer();
     void secondInstanceIsRefused();
@@ -50,6 +54,15 @@ private slots:
 private:
     void startServer(int kind = int(TestFtpServer::Kind::Pyftpdlib), qint64 throttle = 0,
                      const QStringList &faults = {});
+    void startServer(TestFtpServer::Options options);
+    // The debug log the program writes beside itself (its folder is writable here).
+    static QString debugLogPath()
+    {
+        return QFileInfo(QStringLiteral(PARCELUP_BINARY)).absolutePath() +
+               QStringLiteral("/parcelup.log");
+    }
+    static QString debugLog();
+    static void writeOldDebugLog();
     void writeSettings(QMap<QString, QString> overrides = {});
     QProcessEnvironment environment() const;
     Run run(const QStringList &arguments, const QProcessEnvironment &env);
@@ -90,14 +103,37 @@ void TestProgram::cleanup()
 
 void TestProgram::startServer(int kind, qint64 throttle, const QStringList &faults)
 {
-    mServer = std::make_unique<TestFtpServer>();
     TestFtpServer::Options options;
     options.kind = TestFtpServer::Kind(kind);
-    options.root = mServerRoot->path();
     options.throttleBytesPerSecond = throttle;
     options.faults = faults;
+    startServer(options);
+}
+
+void TestProgram::startServer(TestFtpServer::Options options)
+{
+    if (!mServer)
+        mServer = std::make_unique<TestFtpServer>();
+    options.root = mServerRoot->path();
     QString error;
+    if (options.tls == TestFtpServer::Tls::Explicit || options.tls == TestFtpServer::Tls::Forced)
+        QVERIFY2(TestFtpServer::createSelfSignedCertificate(
+                     mWork->path(), QStringLiteral("ftp.test"), &options, &error),
+                 qPrintable(error));
     QVERIFY2(mServer->start(options, &error), qPrintable(error));
+}
+
+QString TestProgram::debugLog()
+{
+    QFile log(debugLogPath());
+    return log.open(QIODevice::ReadOnly) ? QString::fromUtf8(log.readAll()) : QString();
+}
+
+void TestProgram::writeOldDebugLog()
+{
+    QFile log(debugLogPath());
+    QVERIFY(log.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    log.write("# an earlier run\r\n");
 }
 
 void TestProgram::writeSettings(QMap<QString, QString> overrides)
@@ -291,6 +327,7 @@ void TestProgram::failures()
         writeSettings({{"FTPLocalBaseDir", mWork->filePath(QStringLiteral("fehlt"))}});
         message = QStringLiteral("✗ Keine gültigen erzeugten Seiten gefunden.");
     }
+    writeOldDebugLog();
     const Run result = runWithoutWindow();
     QCOMPARE(result.status, 1);
     QCOMPARE(result.lines.last(), message);
@@ -298,6 +335,107 @@ void TestProgram::failures()
         QVERIFY2(result.lines.contains(step), qPrintable(result.lines.join(QLatin1Char('\n'))));
     QVERIFY(result.lines.contains(QStringLiteral("Übertragen: 0 Dateien (0 KB)")));
     QVERIFY(result.lines.filter(QStringLiteral("Übertrage Datei:")).isEmpty());
+    // Only a connection refused over TLS replaces the debug log; these leave it as it was.
+    QCOMPARE(debugLog(), QStringLiteral("# an earlier run\r\n"));
+}
+
+void TestProgram::serverThatRefusesAuthTlsGetsPlainFtp()
+{
+    // Lists AUTH TLS in FEAT and answers it with 500, as a widely used server does when it was
+    // built with TLS but runs without a certificate. Everyday clients publish there in plain FTP.
+    TestFtpServer::Options options;
+    options.tls = TestFtpServer::Tls::Refused;
+    startServer(options);
+    writeSettings();
+    const Run result = runWithoutWindow();
+    QCOMPARE(result.errors, QString());
+    QCOMPARE(result.status, 0);
+    QCOMPARE(SiteFixture::read(serverBase()), expected());
+    const QString log = debugLog();
+    QVERIFY2(log.startsWith(QStringLiteral("# Logged in to %1 with plain FTP without encryption, "
+                                           "because the server refused AUTH TLS (500 This "
+                                           "security scheme is not implemented); ")
+                                .arg(mServer->host())),
+             qPrintable(log.left(400)));
+    QVERIFY(!log.contains(mServer->password()));
+    QVERIFY(!QFile::exists(mWork->filePath(QStringLiteral("state/vellumix/parcelup/tls-hosts"))));
+}
+
+void TestProgram::hostThatSpokeTlsRefusesPlainText_data()
+{
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<int>("degradedTls");
+    for (const auto kind : TestFtpServer::kinds()) {
+        QTest::addRow("%s-feat-stripped", qPrintable(TestFtpServer::kindName(kind)))
+            << int(kind) << int(TestFtpServer::Tls::None);
+    }
+    QTest::newRow("pyftpdlib-auth-refused")
+        << int(TestFtpServer::Kind::Pyftpdlib) << int(TestFtpServer::Tls::Refused);
+    QTest::newRow("pyftpdlib-handshake-fails")
+        << int(TestFtpServer::Kind::Pyftpdlib) << int(TestFtpServer::Tls::HangsUp);
+}
+
+void TestProgram::hostThatSpokeTlsRefusesPlainText()
+{
+    QFETCH(int, kind);
+    QFETCH(int, degradedTls);
+    // Yesterday: published over TLS with a bare host, the certificate trusted on first use.
+    TestFtpServer::Options options;
+    options.kind = TestFtpServer::Kind(kind);
+    options.tls = TestFtpServer::Tls::Explicit;
+    startServer(options);
+    writeSettings();
+    QCOMPARE(runWithoutWindow().status, 0);
+    const quint16 port = mServer->port();
+    QVERIFY2(debugLog().contains(QStringLiteral("From now on plain FTP to 127.0.0.1 port %1 is "
+                                                "refused")
+                                     .arg(port)),
+             qPrintable(debugLog().left(600)));
+    const QString tlsHosts = mWork->filePath(QStringLiteral("state/vellumix/parcelup/tls-hosts"));
+    QFile remembered(tlsHosts);
+    QVERIFY(remembered.open(QIODevice::ReadOnly));
+    QVERIFY(QString::fromUtf8(remembered.readAll())
+                .split(QLatin1Char('\n'))
+                .contains(QStringLiteral("127.0.0.1 %1").arg(port)));
+
+    // Today: the same host and port without TLS, as someone on the way who strips it shows it.
+    const auto published = SiteFixture::read(serverBase());
+    SiteFixture::write(siteFolder(), {{QStringLiteral("neu.html"), "<p>neu</p>"}});
+    TestFtpServer::Options degraded;
+    degraded.kind = TestFtpServer::Kind(kind);
+    degraded.tls = TestFtpServer::Tls(degradedTls);
+    degraded.port = port;
+    degraded.commandLog = mWork->filePath(QStringLiteral("commands.log"));
+    mServer->stop();
+    startServer(degraded);
+    const Run result = runWithoutWindow();
+    QCOMPARE(result.status, 1);
+    QCOMPARE(result.lines.last(),
+             QStringLiteral("✗ Die Verbindung zum FTP-Server \"127.0.0.1:%1\" konnte nicht "
+                            "hergestellt werden.")
+                 .arg(port));
+    QVERIFY(result.lines.filter(QStringLiteral("Übertrage Datei:")).isEmpty());
+    QCOMPARE(SiteFixture::read(serverBase()), published);
+
+    QString error;
+    const auto commands = mServer->receivedCommands(&error);
+    QVERIFY2(commands, qPrintable(error));
+    QVERIFY2(commands->contains(QStringLiteral("FEAT")), qPrintable(commands->join('|')));
+    for (const QString &command : *commands)
+        QVERIFY2(!command.startsWith(QStringLiteral("USER")) &&
+                     !command.startsWith(QStringLiteral("PASS")),
+                 qPrintable(command));
+
+    // The debug log holds the log-in and why it was ended, and how to forget the host.
+    const QString log = debugLog();
+    QVERIFY2(log.startsWith(QStringLiteral("220 ")), qPrintable(log));
+    QVERIFY2(log.contains(
+                 QStringLiteral("127.0.0.1 port %1 completed a log-in over TLS before").arg(port)),
+             qPrintable(log));
+    QVERIFY(log.contains(
+        QStringLiteral("deleting the line \"127.0.0.1 %1\" from %2").arg(port).arg(tlsHosts)));
+    QVERIFY(!log.contains(QStringLiteral("USER ")));
+    QVERIFY(!log.contains(mServer->password()));
 }
 
 void TestProgram::emptySettingsInGermanLocale()

@@ -17,6 +17,9 @@ struct FtpHarness
 {
     QTemporaryDir serverRoot;
     QTemporaryDir localFolder;
+    // The component's per-user files (certificates, hosts that spoke TLS), away from the user's
+    // own: a server on a reused port must not meet what an earlier run remembered.
+    QTemporaryDir userState;
     TestFtpServer server;
     FtpControl ftp;
     QSignalSpy completions{&ftp, &FtpControl::OperationComplete};
@@ -25,6 +28,7 @@ struct FtpHarness
 
     FtpHarness()
     {
+        ftp.setCertificateStorePath(userState.filePath(QStringLiteral("known-certificates")));
         QObject::connect(&ftp, &FtpControl::DebugMessage, &ftp,
                          [this](const QString &text) { debug.append(text); });
     }

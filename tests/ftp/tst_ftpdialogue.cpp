@@ -1,5 +1,6 @@
 #include "ftpcontrol.h"
 #include "ftpresult.h"
+#include "ftptlshoststore.h"
 
 #include <QSignalSpy>
 #include <QTcpServer>
@@ -30,6 +31,7 @@ public:
     {
         return QStringLiteral("127.0.0.1:%1").arg(mServer.serverPort());
     }
+    [[nodiscard]] quint16 port() const { return mServer.serverPort(); }
 
     QList<QByteArray> received;
 
@@ -159,29 +161,42 @@ private slots:
             QCOMPARE(server.received.last(), QByteArray("TYPE I"));
     }
 
-    // Once the server has offered TLS, the log-in never goes on in clear text: a refusal of
-    // AUTH TLS, a handshake that fails, or clear text slipped in after the server's consent (the
-    // STARTTLS injection) end the connection with a TLS result before the user name is sent.
+    // Once the server has agreed to TLS, the log-in never goes on in clear text: a handshake that
+    // fails, or clear text slipped in after the server's consent (the STARTTLS injection), end the
+    // connection with a TLS result before the user name is sent; so does an answer to AUTH TLS
+    // that is neither consent nor refusal. A refusal of AUTH TLS ends it too where the host
+    // completed a TLS log-in before.
     void noClearTextAfterTlsOffered_data()
     {
         QTest::addColumn<QStringList>("answers");
+        QTest::addColumn<bool>("remembered");
         const QString features = "211-Features:\r\n AUTH TLS\r\n PBSZ\r\n PROT\r\n211 End\r\n";
-        QTest::newRow("auth-refused") << QStringList{features, "534 Not now.\r\n"};
+        QTest::newRow("auth-refused-by-remembered-host")
+            << QStringList{features, "534 Not now.\r\n"} << true;
+        QTest::newRow("auth-answered-neither-yes-nor-no")
+            << QStringList{features, "200 Fine, whatever.\r\n"} << false;
         QTest::newRow("handshake-garbage")
-            << QStringList{features, "234 Go ahead.\r\n", "<raw>this is no TLS at all\r\n"};
-        QTest::newRow("handshake-hang-up") << QStringList{features, "234 Go ahead.\r\n", "<raw>"};
+            << QStringList{features, "234 Go ahead.\r\n", "<raw>this is no TLS at all\r\n"}
+            << false;
+        QTest::newRow("handshake-hang-up")
+            << QStringList{features, "234 Go ahead.\r\n", "<raw>"} << false;
         QTest::newRow("injected-after-consent")
-            << QStringList{features, "234 Go ahead.\r\n230 Injected.\r\n"};
+            << QStringList{features, "234 Go ahead.\r\n230 Injected.\r\n"} << false;
     }
     void noClearTextAfterTlsOffered()
     {
         QFETCH(QStringList, answers);
+        QFETCH(bool, remembered);
         ScriptedServer server("220 Ready.\r\n", answers);
         server.scriptsFeatures = true;
         QVERIFY(server.isListening());
         QTemporaryDir state;
         FtpControl ftp;
         ftp.setCertificateStorePath(state.filePath(QStringLiteral("known")));
+        QString error;
+        if (remembered)
+            QVERIFY(FtpTlsHostStore(ftp.tlsHostStorePath())
+                        .remember(QStringLiteral("127.0.0.1"), server.port(), &error));
         QSignalSpy completions(&ftp, &FtpControl::OperationComplete);
         ftp.setHost(server.host());
         ftp.setUserName(QStringLiteral("anna"));
@@ -194,6 +209,38 @@ private slots:
         QCOMPARE(server.received.at(1), QByteArray("AUTH TLS"));
         for (const QByteArray &line : std::as_const(server.received))
             QVERIFY2(!line.startsWith("USER") && !line.startsWith("PASS"), line.constData());
+    }
+
+    // A host that never completed a TLS log-in goes on in plain FTP when the server refuses
+    // AUTH TLS, whether for now (4xx) or for good (5xx), and whatever the reply's form.
+    void authTlsRefusalGoesPlain_data()
+    {
+        QTest::addColumn<QString>("refusal");
+        QTest::newRow("431-transient") << "431 Not available now.\r\n";
+        QTest::newRow("534-policy") << "534 Policy forbids it.\r\n";
+        QTest::newRow("502-multiline") << "502-AUTH is not known\r\n502 here.\r\n";
+    }
+    void authTlsRefusalGoesPlain()
+    {
+        QFETCH(QString, refusal);
+        ScriptedServer server("220 Ready.\r\n",
+                              QStringList{"211-Features:\r\n AUTH TLS\r\n211 End\r\n", refusal} +
+                                  LogIn);
+        server.scriptsFeatures = true;
+        QVERIFY(server.isListening());
+        QTemporaryDir state;
+        FtpControl ftp;
+        ftp.setCertificateStorePath(state.filePath(QStringLiteral("known")));
+        QSignalSpy completions(&ftp, &FtpControl::OperationComplete);
+        ftp.setHost(server.host());
+        ftp.setUserName(QStringLiteral("anna"));
+        ftp.setPassword(QStringLiteral("geheim"));
+        ftp.Connect();
+        QVERIFY(completions.wait(10000));
+        QCOMPARE(completions.last().at(1).toInt(), 0);
+        QCOMPARE(server.received,
+                 (QList<QByteArray>{"FEAT", "AUTH TLS", "USER anna", "PASS geheim", "TYPE I"}));
+        QVERIFY(!QFile::exists(ftp.tlsHostStorePath()));
     }
 
     void currentDirectory_data()

@@ -36,10 +36,19 @@ private slots:
                                         << "2001:db8:0:0:0:0:0:1" << 21 << S::Automatic;
         QTest::newRow("blanks") << "  ftp.example.org  "
                                 << "ftp.example.org" << 21 << S::Automatic;
+        // "ftp://" is the user's explicit choice of plain FTP, with no AUTH TLS attempt.
         QTest::newRow("ftp-scheme") << "ftp://host.example:21/"
-                                    << "host.example" << 21 << S::Automatic;
+                                    << "host.example" << 21 << S::Plain;
+        QTest::newRow("ftp-scheme-default-port") << "ftp://host.example"
+                                                 << "host.example" << 21 << S::Plain;
+        QTest::newRow("ftp-scheme-port") << "ftp://host.example:2121"
+                                         << "host.example" << 2121 << S::Plain;
+        QTest::newRow("ftp-scheme-ipv6") << "ftp://[::1]:2121/"
+                                         << "::1" << 2121 << S::Plain;
         QTest::newRow("scheme-upper-case") << "FTP://host.example"
-                                           << "host.example" << 21 << S::Automatic;
+                                           << "host.example" << 21 << S::Plain;
+        QTest::newRow("ftpes-port") << "FTPES://host.example:2121"
+                                    << "host.example" << 2121 << S::ExplicitTls;
         QTest::newRow("ftpes") << "ftpes://host.example"
                                << "host.example" << 21 << S::ExplicitTls;
         QTest::newRow("ftps-default-port") << "ftps://host.example"
@@ -80,6 +89,10 @@ private slots:
         QTest::newRow("bracket-garbage-after") << "[::1]x";
         QTest::newRow("bare-colons-not-ipv6") << "a:b:c";
         QTest::newRow("other-scheme") << "http://host";
+        QTest::newRow("ftp-scheme-without-host") << "ftp://";
+        QTest::newRow("ftp-scheme-with-path") << "ftp://host/htdocs";
+        QTest::newRow("ftp-scheme-with-user") << "ftp://anna@host";
+        QTest::newRow("two-schemes") << "ftp://ftps://host";
     }
     void refused()
     {

@@ -1,9 +1,14 @@
 #include "ftpcertificatestore.h"
 #include "ftpharness.h"
 #include "ftpresult.h"
+#include "ftptlshoststore.h"
+#include "testprocess.h"
+#include "testproxy.h"
 
 #include <QDir>
 #include <QFileInfo>
+#include <QScopeGuard>
+#include <QSslConfiguration>
 #include <sys/stat.h>
 
 namespace {
@@ -11,7 +16,7 @@ namespace {
 using Tls = TestFtpServer::Tls;
 
 // How the test writes the host: the scheme decides how the component secures the connection.
-enum class HostStyle { Bare, Explicit, Implicit };
+enum class HostStyle { Bare, Explicit, Implicit, Plain };
 
 QString hostText(HostStyle style, const QString &host)
 {
@@ -20,6 +25,8 @@ QString hostText(HostStyle style, const QString &host)
         return QStringLiteral("ftpes://") + host;
     case HostStyle::Implicit:
         return QStringLiteral("ftps://") + host;
+    case HostStyle::Plain:
+        return QStringLiteral("ftp://") + host;
     case HostStyle::Bare:
         break;
     }
@@ -30,6 +37,25 @@ bool sentUserName(const QStringList &transcript)
 {
     return std::any_of(transcript.begin(), transcript.end(), [](const QString &line) {
         return line.startsWith(QStringLiteral("USER "));
+    });
+}
+
+// Where in the transcript a line starting with text is, or -1.
+qsizetype lineStartingWith(const QStringList &transcript, const QString &text)
+{
+    for (qsizetype i = 0; i < transcript.size(); ++i) {
+        if (transcript.at(i).startsWith(text))
+            return i;
+    }
+    return -1;
+}
+
+// Whether the server's own log shows a user name or password.
+bool receivedLogIn(const QStringList &commands)
+{
+    return std::any_of(commands.begin(), commands.end(), [](const QString &command) {
+        return command.startsWith(QStringLiteral("USER"), Qt::CaseInsensitive) ||
+               command.startsWith(QStringLiteral("PASS"), Qt::CaseInsensitive);
     });
 }
 
@@ -56,6 +82,68 @@ struct TlsHarness : FtpHarness
     {
         return state.filePath(QStringLiteral("vellumix/parcelup/known-certificates"));
     }
+    // Beside the certificate store, where the component keeps it unless told otherwise.
+    [[nodiscard]] QString tlsHostsPath() const
+    {
+        return state.filePath(QStringLiteral("vellumix/parcelup/tls-hosts"));
+    }
+    [[nodiscard]] std::optional<bool> remembered(quint16 port) const
+    {
+        QString error;
+        return FtpTlsHostStore(tlsHostsPath()).contains(QStringLiteral("127.0.0.1"), port, &error);
+    }
+    // A fresh file for the server's record of the commands it receives.
+    [[nodiscard]] QString newCommandLog()
+    {
+        return certificates.filePath(QStringLiteral("commands-%1.log").arg(++commandLogs));
+    }
+    int commandLogs = 0;
+    [[nodiscard]] QStringList serverCommands() const
+    {
+        QString error;
+        const auto commands = server.receivedCommands(&error);
+        if (!commands)
+            qWarning("%s", qPrintable(error));
+        return commands.value_or(QStringList{QStringLiteral("(unreadable)")});
+    }
+
+    // Publishes once over TLS with a bare host, so that the host is remembered; then stops the
+    // server, keeping its port for the one that follows.
+    [[nodiscard]] bool learnTls(int kind, QString *error)
+    {
+        TestFtpServer::Options options = ServerOptions(kind);
+        options.tls = Tls::Explicit;
+        if (!startTlsServer(options, error))
+            return false;
+        if (connectWith(HostStyle::Bare) != 0) {
+            *error = QStringLiteral("the log-in over TLS failed");
+            return false;
+        }
+        ftp.QueryCurrentDirectory();
+        if (waitForCompletion() != 0 ||
+            !transcript().contains(
+                QStringLiteral("From now on plain FTP to 127.0.0.1 port %1 is refused")
+                    .arg(server.port()))) {
+            *error = QStringLiteral("the log-in's summary does not say the host is remembered");
+            return false;
+        }
+        if (remembered(server.port()) != true) {
+            *error =
+                QStringLiteral("127.0.0.1 %1 is not in %2").arg(server.port()).arg(tlsHostsPath());
+            return false;
+        }
+        ftp.Disconnect();
+        server.stop();
+        debug.clear();
+        return true;
+    }
+    // The same host and port again, served as options say.
+    [[nodiscard]] bool restartOnSamePort(TestFtpServer::Options options, QString *error)
+    {
+        options.port = server.port();
+        options.commandLog = newCommandLog();
+        return startServer(options, error);
+    }
 
     [[nodiscard]] bool startTlsServer(TestFtpServer::Options options, QString *error,
                                       const QString &certificateName = QStringLiteral("ftp.test"))
@@ -77,6 +165,56 @@ struct TlsHarness : FtpHarness
 
     [[nodiscard]] QString transcript() const { return debug.join(QString()); }
 };
+
+// A certificate authority of the test's own and a server certificate it issued for 127.0.0.1, as
+// cert.pem and key.pem in folder (with ca.pem). Returns the authority's certificate.
+QSslCertificate IssueVerifiableCertificate(const QString &folder, TestFtpServer::Options *options,
+                                           QString *error)
+{
+    const auto file = [&folder](const char *name) -> QString {
+        return folder + QLatin1Char('/') + QLatin1String(name);
+    };
+    QFile extensions(file("san.cnf"));
+    if (!extensions.open(QIODevice::WriteOnly) ||
+        extensions.write("subjectAltName=IP:127.0.0.1\n") < 0)
+        return QSslCertificate();
+    extensions.close();
+    const QStringList ecKey{"-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes"};
+    if (!RunToCompletion("openssl",
+                         QStringList{"req", "-x509"} + ecKey +
+                             QStringList{"-days", "2", "-subj", "/CN=Parcelup Test Authority",
+                                         "-addext", "basicConstraints=critical,CA:TRUE", "-addext",
+                                         "keyUsage=critical,keyCertSign", "-keyout",
+                                         file("ca-key.pem"), "-out", file("ca.pem")},
+                         {}, error) ||
+        !RunToCompletion("openssl",
+                         QStringList{"req"} + ecKey +
+                             QStringList{"-subj", "/CN=127.0.0.1", "-keyout", file("key.pem"),
+                                         "-out", file("request.pem")},
+                         {}, error) ||
+        !RunToCompletion("openssl",
+                         {"x509", "-req", "-in", file("request.pem"), "-CA", file("ca.pem"),
+                          "-CAkey", file("ca-key.pem"), "-CAcreateserial", "-days", "2", "-extfile",
+                          file("san.cnf"), "-out", file("cert.pem")},
+                         {}, error))
+        return QSslCertificate();
+    options->certificate = file("cert.pem");
+    options->privateKey = file("key.pem");
+    const auto authority = QSslCertificate::fromPath(file("ca.pem"));
+    return authority.isEmpty() ? QSslCertificate() : authority.first();
+}
+
+#define LEARN_TLS(harness, kind)                                                                   \
+    do {                                                                                           \
+        QString learnError;                                                                        \
+        QVERIFY2((harness).learnTls((kind), &learnError), qPrintable(learnError));                 \
+    } while (false)
+
+#define RESTART_ON_SAME_PORT(harness, options)                                                     \
+    do {                                                                                           \
+        QString restartError;                                                                      \
+        QVERIFY2((harness).restartOnSamePort((options), &restartError), qPrintable(restartError)); \
+    } while (false)
 
 #define START_TLS_SERVER(harness, options, ...)                                                    \
     do {                                                                                           \
@@ -147,6 +285,8 @@ private slots:
         QVERIFY2(transcript.contains(QStringLiteral("with FTP over ")), qPrintable(transcript));
         QVERIFY(transcript.contains(QStringLiteral("PROT P\r\n")));
         QVERIFY(transcript.contains(QStringLiteral("certificate SHA-256 ")));
+        // Every completed log-in over TLS is remembered, whatever the host setting asked for.
+        QCOMPARE(h.remembered(h.server.port()), true);
 
         // Small files are where an unclean TLS close would cut data short: the server's session
         // tickets arrive just when such a file is done.
@@ -204,6 +344,265 @@ private slots:
             QVERIFY2(!sentUserName(h.debug), qPrintable(transcript));
         }
         QVERIFY(!QFileInfo::exists(h.storePath()));
+        QVERIFY(!QFileInfo::exists(h.tlsHostsPath()));
+    }
+
+    // A server that lists AUTH TLS but refuses it (built with TLS, run without a certificate):
+    // a bare host goes on in plain FTP, as everyday clients do, and the decision is in the
+    // transcript before the user name goes out; "ftpes://" stays strict. A server that agrees and
+    // then hangs up instead of the handshake ends the connection either way. None of it is
+    // remembered as TLS.
+    void authTlsNotCompleted_data()
+    {
+        QTest::addColumn<int>("serverTls");
+        QTest::addColumn<int>("hostStyle");
+        QTest::addColumn<int>("result");
+        // pyftpdlib only: no packaged server can be told to answer AUTH TLS like this.
+        QTest::newRow("refused-bare-goes-plain") << int(Tls::Refused) << int(HostStyle::Bare) << 0;
+        QTest::newRow("refused-ftpes-ends")
+            << int(Tls::Refused) << int(HostStyle::Explicit) << int(FtpResult::TlsFailure);
+        QTest::newRow("hang-up-bare-ends")
+            << int(Tls::HangsUp) << int(HostStyle::Bare) << int(FtpResult::TlsFailure);
+        QTest::newRow("hang-up-ftpes-ends")
+            << int(Tls::HangsUp) << int(HostStyle::Explicit) << int(FtpResult::TlsFailure);
+    }
+    void authTlsNotCompleted()
+    {
+        QFETCH(int, serverTls);
+        QFETCH(int, hostStyle);
+        QFETCH(int, result);
+        TlsHarness h;
+        TestFtpServer::Options options;
+        options.tls = Tls(serverTls);
+        options.commandLog = h.newCommandLog();
+        START_FTP_SERVER(h, options);
+        QCOMPARE(h.connectWith(HostStyle(hostStyle)), result);
+
+        if (result == 0) {
+            const qsizetype decision = lineStartingWith(
+                h.debug, QStringLiteral("# The server refused AUTH TLS (500 This security scheme "
+                                        "is not implemented): plain FTP"));
+            const qsizetype user = lineStartingWith(h.debug, QStringLiteral("USER "));
+            QVERIFY2(decision >= 0 && user > decision, qPrintable(h.transcript()));
+            QVERIFY(WriteTestFile(h.localPath(QStringLiteral("p")), 70'000));
+            h.ftp.PutFile(h.localPath(QStringLiteral("p")), QStringLiteral("p"));
+            QCOMPARE(h.waitForCompletion(), 0);
+            QCOMPARE(Sha256OfFile(h.serverPath(QStringLiteral("p"))),
+                     Sha256OfFile(h.localPath(QStringLiteral("p"))));
+            QVERIFY2(h.transcript().contains(
+                         QStringLiteral("with plain FTP without encryption, because the server "
+                                        "refused AUTH TLS (500 This security scheme is not "
+                                        "implemented)")),
+                     qPrintable(h.transcript()));
+            h.ftp.Disconnect();
+            QCOMPARE(h.serverCommands().mid(0, 3),
+                     (QStringList{"FEAT", "AUTH TLS", "USER " + h.server.user()}));
+        } else {
+            QVERIFY2(!sentUserName(h.debug), qPrintable(h.transcript()));
+            QVERIFY(!h.ftp.isConnected());
+            const QStringList commands = h.serverCommands();
+            QVERIFY2(commands.contains(QStringLiteral("AUTH TLS")), qPrintable(commands.join('|')));
+            QVERIFY2(!receivedLogIn(commands), qPrintable(commands.join('|')));
+        }
+        QVERIFY(!QFileInfo::exists(h.tlsHostsPath()));
+    }
+
+    // A host that completed a TLS log-in must speak TLS again. When the same host and port come
+    // back without it (AUTH TLS gone from FEAT, as someone who strips it would show; AUTH TLS
+    // refused; a handshake that fails) the connection ends before the user name: the server never
+    // sees USER, and the transcript says that the host used TLS before and how to forget it.
+    // "ftp://" still goes plain, because the user chose it, and forgets nothing.
+    void rememberedHostRefusesPlainText_data()
+    {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<int>("degradedTls");
+        QTest::addColumn<QString>("why");
+        for (const auto kind : TestFtpServer::kinds()) {
+            QTest::addRow("%s-feat-stripped", qPrintable(TestFtpServer::kindName(kind)))
+                << int(kind) << int(Tls::None) << "the server offers no TLS";
+        }
+        QTest::newRow("pyftpdlib-auth-refused")
+            << int(TestFtpServer::Kind::Pyftpdlib) << int(Tls::Refused)
+            << "the server refused AUTH TLS (500 This security scheme is not implemented)";
+        QTest::newRow("pyftpdlib-handshake-fails")
+            << int(TestFtpServer::Kind::Pyftpdlib) << int(Tls::HangsUp) << "TLS handshake failed";
+    }
+    void rememberedHostRefusesPlainText()
+    {
+        QFETCH(int, kind);
+        QFETCH(int, degradedTls);
+        QFETCH(QString, why);
+        TlsHarness h;
+        LEARN_TLS(h, kind);
+        TestFtpServer::Options degraded = ServerOptions(kind);
+        degraded.tls = Tls(degradedTls);
+        RESTART_ON_SAME_PORT(h, degraded);
+        const quint16 port = h.server.port();
+
+        QCOMPARE(h.connectWith(HostStyle::Bare), int(FtpResult::TlsFailure));
+        const QString transcript = h.transcript();
+        QVERIFY2(transcript.contains(why), qPrintable(transcript));
+        QVERIFY2(
+            transcript.contains(
+                QStringLiteral("127.0.0.1 port %1 completed a log-in over TLS before").arg(port)),
+            qPrintable(transcript));
+        QVERIFY(transcript.contains(QStringLiteral("deleting the line \"127.0.0.1 %1\" from %2")
+                                        .arg(port)
+                                        .arg(h.tlsHostsPath())));
+        QVERIFY(transcript.contains(QStringLiteral("ftp://127.0.0.1:%1 as the host").arg(port)));
+        QVERIFY2(!sentUserName(h.debug), qPrintable(transcript));
+        QVERIFY(!h.ftp.isConnected());
+        const QStringList commands = h.serverCommands();
+        QVERIFY2(commands.contains(QStringLiteral("FEAT")), qPrintable(commands.join('|')));
+        QVERIFY2(!receivedLogIn(commands), qPrintable(commands.join('|')));
+
+        // The user's explicit choice: plain FTP without asking what the host did before.
+        h.debug.clear();
+        QCOMPARE(h.connectWith(HostStyle::Plain), 0);
+        QVERIFY(WriteTestFile(h.localPath(QStringLiteral("chosen")), 1000));
+        h.ftp.PutFile(h.localPath(QStringLiteral("chosen")), QStringLiteral("chosen"));
+        QCOMPARE(h.waitForCompletion(), 0);
+        QCOMPARE(QFileInfo(h.serverPath(QStringLiteral("chosen"))).size(), 1000);
+        QCOMPARE(h.remembered(port), true);
+    }
+
+    // Forgetting a host is deleting its line, exactly as the README shows; then a bare host goes
+    // plain again on a server without TLS, and is not remembered by that.
+    void forgettingAHost_data() { TestFtpServer::addKindRows(); }
+    void forgettingAHost()
+    {
+        QFETCH(int, kind);
+        TlsHarness h;
+        LEARN_TLS(h, kind);
+        RESTART_ON_SAME_PORT(h, ServerOptions(kind));
+        const quint16 port = h.server.port();
+        QCOMPARE(h.connectWith(HostStyle::Bare), int(FtpResult::TlsFailure));
+
+        QString error;
+        QVERIFY2(
+            RunToCompletion(QStringLiteral("sed"),
+                            {QStringLiteral("-i"),
+                             QStringLiteral("/^127\\.0\\.0\\.1 %1$/d").arg(port), h.tlsHostsPath()},
+                            {}, &error),
+            qPrintable(error));
+        QCOMPARE(h.remembered(port), false);
+        h.debug.clear();
+        QCOMPARE(h.connectWith(HostStyle::Bare), 0);
+        h.ftp.QueryCurrentDirectory();
+        QCOMPARE(h.waitForCompletion(), 0);
+        QVERIFY2(h.transcript().contains(QStringLiteral(
+                     "with plain FTP without encryption, because the server offers no TLS")),
+                 qPrintable(h.transcript()));
+        QCOMPARE(h.remembered(port), false);
+    }
+
+    // "ftp://" on a server that offers TLS: plain FTP, no FEAT, no AUTH TLS, and the summary
+    // says the host setting chose it.
+    void plainSchemeOnTlsServer_data() { TestFtpServer::addKindRows(); }
+    void plainSchemeOnTlsServer()
+    {
+        QFETCH(int, kind);
+        TlsHarness h;
+        TestFtpServer::Options options = ServerOptions(kind);
+        options.tls = Tls::Explicit;
+        options.commandLog = h.newCommandLog();
+        START_TLS_SERVER(h, options);
+        QCOMPARE(h.connectWith(HostStyle::Plain), 0);
+        QVERIFY(WriteTestFile(h.localPath(QStringLiteral("plain.bin")), 70'000, 5));
+        h.ftp.PutFile(h.localPath(QStringLiteral("plain.bin")), QStringLiteral("plain.bin"));
+        QCOMPARE(h.waitForCompletion(), 0);
+        QCOMPARE(Sha256OfFile(h.serverPath(QStringLiteral("plain.bin"))),
+                 Sha256OfFile(h.localPath(QStringLiteral("plain.bin"))));
+        const QString transcript = h.transcript();
+        QVERIFY2(transcript.contains(QStringLiteral("with plain FTP without encryption, chosen by "
+                                                    "the host setting (ftp://)")),
+                 qPrintable(transcript));
+        QVERIFY(!transcript.contains(QStringLiteral("AUTH TLS\r\n")));
+        h.ftp.Disconnect();
+        const QStringList commands = h.serverCommands();
+        QVERIFY2(commands.contains("USER " + h.server.user()), qPrintable(commands.join('|')));
+        QVERIFY2(!commands.contains(QStringLiteral("FEAT")) &&
+                     !commands.contains(QStringLiteral("AUTH TLS")),
+                 qPrintable(commands.join('|')));
+        QVERIFY(!QFileInfo::exists(h.tlsHostsPath()));
+        QVERIFY(!QFileInfo::exists(h.storePath()));
+    }
+
+    // A certificate that verifies against the system's authorities needs no entry among the
+    // certificates trusted on first use; the host is remembered as having spoken TLS all the
+    // same, and refused in plain FTP afterwards.
+    void verifiedHostIsRememberedToo_data() { TestFtpServer::addKindRows(); }
+    void verifiedHostIsRememberedToo()
+    {
+        QFETCH(int, kind);
+        TlsHarness h;
+        TestFtpServer::Options options = ServerOptions(kind);
+        options.tls = Tls::Explicit;
+        QString error;
+        const QSslCertificate authority =
+            IssueVerifiableCertificate(h.certificates.path(), &options, &error);
+        QVERIFY2(!authority.isNull(), qPrintable(error));
+        // The system's authorities as Qt sees them, for this test only.
+        const QSslConfiguration systemDefault = QSslConfiguration::defaultConfiguration();
+        QSslConfiguration trusting = systemDefault;
+        trusting.addCaCertificate(authority);
+        QSslConfiguration::setDefaultConfiguration(trusting);
+        const auto restore =
+            qScopeGuard([&] { QSslConfiguration::setDefaultConfiguration(systemDefault); });
+        START_FTP_SERVER(h, options);
+
+        QCOMPARE(h.connectWith(HostStyle::Bare), 0);
+        h.ftp.QueryCurrentDirectory();
+        QCOMPARE(h.waitForCompletion(), 0);
+        QVERIFY2(h.transcript().contains(QStringLiteral("(verified by the system's authorities)")),
+                 qPrintable(h.transcript()));
+        QVERIFY(!QFileInfo::exists(h.storePath()));
+        QCOMPARE(h.remembered(h.server.port()), true);
+        h.ftp.Disconnect();
+
+        RESTART_ON_SAME_PORT(h, ServerOptions(kind));
+        h.debug.clear();
+        QCOMPARE(h.connectWith(HostStyle::Bare), int(FtpResult::TlsFailure));
+        QVERIFY2(!sentUserName(h.debug), qPrintable(h.transcript()));
+        QVERIFY(!receivedLogIn(h.serverCommands()));
+    }
+
+    // Through an FTP proxy the dialogue, and TLS with it, is the proxy's: the memory is kept for
+    // the proxy's host and port, as the certificate store is, not for the server behind it.
+    void ftpProxyIsTheRememberedEndpoint_data()
+    {
+        QTest::addColumn<bool>("proxyRemembered");
+        QTest::newRow("proxy-remembered-refuses") << true;
+        QTest::newRow("only-server-remembered-goes-plain") << false;
+    }
+    void ftpProxyIsTheRememberedEndpoint()
+    {
+        QFETCH(bool, proxyRemembered);
+        TlsHarness h;
+        START_FTP_SERVER(h, TestFtpServer::Options());
+        TestProxy proxy;
+        QString error;
+        QVERIFY2(proxy.start(TestProxy::Kind::FtpSite, QString(), QString(), &error),
+                 qPrintable(error));
+        FtpTlsHostStore store(h.tlsHostsPath());
+        QVERIFY(store.remember(QStringLiteral("127.0.0.1"),
+                               proxyRemembered ? proxy.port() : h.server.port(), &error));
+        h.pointAtServer(true);
+        h.ftp.setFirewallType(4);
+        h.ftp.setFirewallHost(QStringLiteral("127.0.0.1"));
+        h.ftp.setFirewallPort(proxy.port());
+        h.ftp.Connect();
+        if (proxyRemembered) {
+            QCOMPARE(h.waitForCompletion(), int(FtpResult::TlsFailure));
+            QVERIFY2(h.transcript().contains(
+                         QStringLiteral("127.0.0.1 port %1 completed a log-in over TLS before")
+                             .arg(proxy.port())),
+                     qPrintable(h.transcript()));
+            QVERIFY(!sentUserName(h.debug));
+            QCOMPARE(proxy.receivedCommands(), QStringList{QStringLiteral("FEAT")});
+        } else {
+            QCOMPARE(h.waitForCompletion(), 0);
+        }
     }
 
     // The first connection stores the fingerprint (private file in a private folder); the same

@@ -1,10 +1,12 @@
 #include "ftpcertificatecheck.h"
 #include "ftpcertificatestore.h"
 #include "ftpproxy.h"
+#include "ftptlshoststore.h"
 #include "testftpserver.h"
 
 #include <QDir>
 #include <QFile>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 #include <sys/stat.h>
@@ -47,25 +49,80 @@ private slots:
     void defaultPath_data()
     {
         QTest::addColumn<QByteArray>("stateHome");
-        QTest::addColumn<QString>("expected");
+        QTest::addColumn<QString>("expectedFolder");
         const QString home = QDir::homePath();
-        QTest::newRow("xdg-set") << QByteArray("/srv/state")
-                                 << "/srv/state/vellumix/parcelup/known-certificates";
-        QTest::newRow("xdg-empty")
-            << QByteArray() << home + "/.local/state/vellumix/parcelup/known-certificates";
+        QTest::newRow("xdg-set") << QByteArray("/srv/state") << "/srv/state/vellumix/parcelup/";
+        QTest::newRow("xdg-empty") << QByteArray() << home + "/.local/state/vellumix/parcelup/";
         QTest::newRow("xdg-relative-ignored")
-            << QByteArray("relative/state")
-            << home + "/.local/state/vellumix/parcelup/known-certificates";
+            << QByteArray("relative/state") << home + "/.local/state/vellumix/parcelup/";
     }
     void defaultPath()
     {
         QFETCH(QByteArray, stateHome);
-        QFETCH(QString, expected);
+        QFETCH(QString, expectedFolder);
         const QByteArray saved = qgetenv("XDG_STATE_HOME");
         qputenv("XDG_STATE_HOME", stateHome);
-        const QString path = FtpCertificateStore::defaultPath();
+        const QString certificates = FtpCertificateStore::defaultPath();
+        const QString tlsHosts = FtpTlsHostStore::defaultPath();
         qputenv("XDG_STATE_HOME", saved);
-        QCOMPARE(path, expected);
+        QCOMPARE(certificates, expectedFolder + "known-certificates");
+        QCOMPARE(tlsHosts, expectedFolder + "tls-hosts");
+        // Whoever moves the certificate store (a test, another profile) moves the hosts too.
+        QCOMPARE(FtpTlsHostStore::pathBeside(certificates), tlsHosts);
+    }
+
+    // Hosts (any case) per port; a file edited by hand with tabs and comments is read as meant;
+    // remembering a known host leaves the file alone; the file and its folder are private.
+    void tlsHostStore()
+    {
+        QTemporaryDir state;
+        const QString folder = state.filePath(QStringLiteral("vellumix/parcelup"));
+        FtpTlsHostStore store(folder + QStringLiteral("/tls-hosts"));
+        QString error;
+        QCOMPARE(store.contains(QStringLiteral("ftp.example"), 21, &error), false);
+        QVERIFY2(store.remember(QStringLiteral("FTP.Example"), 21, &error), qPrintable(error));
+        QVERIFY(store.remember(QStringLiteral("::1"), 2121, &error));
+        QCOMPARE(modeOf(store.path()), 0600);
+        QCOMPARE(modeOf(folder), 0700);
+
+        QCOMPARE(store.contains(QStringLiteral("ftp.EXAMPLE"), 21, &error), true);
+        QCOMPARE(store.contains(QStringLiteral("ftp.example"), 990, &error), false);
+        QCOMPARE(store.contains(QStringLiteral("::1"), 2121, &error), true);
+        QCOMPARE(store.contains(QStringLiteral("::1"), 21, &error), false);
+
+        QFile file(store.path());
+        QVERIFY(file.open(QIODevice::Append));
+        file.write("# other.example 21 was here once\n  other.example\t 2121  \n");
+        file.close();
+        QCOMPARE(store.contains(QStringLiteral("other.example"), 21, &error), false);
+        QCOMPARE(store.contains(QStringLiteral("other.example"), 2121, &error), true);
+
+        const QByteArray before = [&] {
+            QFile f(store.path());
+            return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+        }();
+        QVERIFY(store.remember(QStringLiteral("other.EXAMPLE"), 2121, &error));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), before);
+        file.close();
+
+        // Forgetting is deleting the line, as the README shows with sed.
+        const QStringList kept =
+            QString::fromUtf8(before)
+                .split(QLatin1Char('\n'))
+                .filter(QRegularExpression(QStringLiteral("^(?!ftp\\.example 21$)")));
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(kept.join(QLatin1Char('\n')).toUtf8());
+        file.close();
+        QCOMPARE(store.contains(QStringLiteral("ftp.example"), 21, &error), false);
+        QCOMPARE(store.contains(QStringLiteral("::1"), 2121, &error), true);
+
+        // A list that cannot be read says so instead of claiming the host is unknown.
+        FtpTlsHostStore unreadable(state.path());
+        error.clear();
+        QVERIFY(!unreadable.contains(QStringLiteral("ftp.example"), 21, &error).has_value());
+        QVERIFY(!error.isEmpty());
+        QVERIFY(!unreadable.remember(QStringLiteral("ftp.example"), 21, &error));
     }
 
     // Entries per host (any case) and port; replacing one keeps the others and the comments; the

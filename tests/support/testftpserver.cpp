@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QMultiHash>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -150,14 +151,27 @@ bool TestFtpServer::startPyftpdlib(QString *error)
         arguments << QStringLiteral("--refuse-epsv");
     if (!mOptions.passiveAddress.isEmpty())
         arguments << QStringLiteral("--pasv-address") << mOptions.passiveAddress;
-    if (mOptions.tls == Tls::Implicit) {
+    switch (mOptions.tls) {
+    case Tls::None:
+        break;
+    case Tls::Implicit:
         *error = QStringLiteral("pyftpdlib does not speak implicit TLS");
         return false;
-    }
-    if (mOptions.tls != Tls::None)
+    case Tls::Explicit:
+    case Tls::Forced:
         arguments << QStringLiteral("--tls") << mOptions.certificate << mOptions.privateKey;
-    if (mOptions.tls == Tls::Forced)
-        arguments << QStringLiteral("--tls-required");
+        if (mOptions.tls == Tls::Forced)
+            arguments << QStringLiteral("--tls-required");
+        break;
+    case Tls::Refused:
+        arguments << QStringLiteral("--fake-auth") << QStringLiteral("refuse");
+        break;
+    case Tls::HangsUp:
+        arguments << QStringLiteral("--fake-auth") << QStringLiteral("hang-up");
+        break;
+    }
+    if (!mOptions.commandLog.isEmpty())
+        arguments << QStringLiteral("--command-log") << mOptions.commandLog;
     for (const QString &fault : std::as_const(mOptions.faults))
         arguments << QStringLiteral("--fault") << fault;
 
@@ -178,8 +192,10 @@ bool TestFtpServer::startVsftpd(QString *error)
         return false;
     }
     if (mOptions.delaySeconds > 0 || mOptions.activeMode == ActiveMode::Ignore ||
-        mOptions.refuseExtendedPassive) {
-        *error = QStringLiteral("vsftpd cannot delay replies, ignore PORT or refuse EPSV");
+        mOptions.refuseExtendedPassive || mOptions.tls == Tls::Refused ||
+        mOptions.tls == Tls::HangsUp) {
+        *error = QStringLiteral("vsftpd cannot delay replies, ignore PORT, refuse EPSV or fake "
+                                "AUTH TLS");
         return false;
     }
     if (!ensureVsftpdUser(mOptions.password, error))
@@ -220,7 +236,6 @@ bool TestFtpServer::startVsftpd(QString *error)
         QStringLiteral("port_enable=") +
             QLatin1String(mOptions.activeMode == ActiveMode::Refuse ? "NO" : "YES"),
         QStringLiteral("connect_from_port_20=NO"),
-        QStringLiteral("xferlog_enable=NO"),
         QStringLiteral("syslog_enable=NO"),
         QStringLiteral("dirmessage_enable=NO"),
         QStringLiteral("delay_failed_login=0"),
@@ -239,6 +254,13 @@ bool TestFtpServer::startVsftpd(QString *error)
     }
     if (mOptions.throttleBytesPerSecond > 0)
         lines << QStringLiteral("local_max_rate=%1").arg(mOptions.throttleBytesPerSecond);
+    // vsftpd's own log in its own format, with the protocol: 'FTP command: Client "...", "USER x"'.
+    if (mOptions.commandLog.isEmpty())
+        lines << QStringLiteral("xferlog_enable=NO");
+    else
+        lines << QStringLiteral("xferlog_enable=YES") << QStringLiteral("xferlog_std_format=NO")
+              << QStringLiteral("log_ftp_protocol=YES")
+              << QStringLiteral("vsftpd_log_file=") + mOptions.commandLog;
     if (mOptions.tls != Tls::None) {
         const bool forced = mOptions.tls != Tls::Explicit;
         const QString yesOrNo = forced ? QStringLiteral("YES") : QStringLiteral("NO");
@@ -366,6 +388,67 @@ bool TestFtpServer::handOver(const QString &path) const
                             QStringLiteral("%1:%2").arg(account->pw_uid).arg(account->pw_gid),
                             path},
                            {}, &ignored);
+}
+
+namespace {
+
+// Control connections the server still holds open: sockets on its port, seen from its side, that
+// are established or that the client has closed and the server has not yet read to the end.
+int openSessionsOn(quint16 port)
+{
+    int count = 0;
+    for (const char *table : {"/proc/net/tcp", "/proc/net/tcp6"}) {
+        QFile file(QString::fromLatin1(table));
+        if (!file.open(QIODevice::ReadOnly))
+            continue;
+        // "  0: 0100007F:0015 0100007F:D431 01 ...": local address, remote address, state.
+        const QList<QByteArray> lines = file.readAll().split('\n');
+        for (const QByteArray &line : lines) {
+            const QList<QByteArray> fields = line.simplified().split(' ');
+            if (fields.size() < 4 || (fields.at(3) != "01" && fields.at(3) != "08"))
+                continue;
+            const QByteArray local = fields.at(1);
+            bool ok = false;
+            if (local.mid(local.lastIndexOf(':') + 1).toUInt(&ok, 16) == port && ok)
+                ++count;
+        }
+    }
+    return count;
+}
+
+} // namespace
+
+std::optional<QStringList> TestFtpServer::receivedCommands(QString *error) const
+{
+    QDeadlineTimer deadline(StartDeadlineMs);
+    while (openSessionsOn(mPort) > 0) {
+        if (deadline.hasExpired()) {
+            *error = QStringLiteral("a control connection to the server stays open");
+            return std::nullopt;
+        }
+        // The client of the test may be saying goodbye in this very thread.
+        QTest::qWait(20);
+    }
+    QFile log(mOptions.commandLog);
+    if (!log.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        *error = QStringLiteral("cannot read the command log \"%1\"").arg(mOptions.commandLog);
+        return std::nullopt;
+    }
+    // vsftpd: '... [pid 7] FTP command: Client "127.0.0.1", "USER parcelup-test"'.
+    static const QRegularExpression vsftpdCommand(
+        QStringLiteral("FTP command: Client \"[^\"]*\", \"(.*)\"$"));
+    QStringList commands;
+    while (!log.atEnd()) {
+        const QString line = QString::fromUtf8(log.readLine()).trimmed();
+        if (mOptions.kind == Kind::Vsftpd) {
+            const QRegularExpressionMatch match = vsftpdCommand.match(line);
+            if (match.hasMatch())
+                commands.append(match.captured(1));
+        } else if (!line.isEmpty() && !line.startsWith(QLatin1Char('#'))) {
+            commands.append(line);
+        }
+    }
+    return commands;
 }
 
 bool TestFtpServer::createSelfSignedCertificate(const QString &folder, const QString &commonName,

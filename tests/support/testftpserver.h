@@ -5,6 +5,7 @@
 #include <QString>
 #include <QTemporaryDir>
 #include <memory>
+#include <optional>
 
 // Ends a process started for a test together with every process below it: stopped first (so it
 // cannot start more), then killed, by process id. For servers that fork per session.
@@ -35,6 +36,13 @@ public:
         Explicit, // AUTH TLS offered, plain FTP allowed too
         Forced,   // AUTH TLS offered and required for log-ins and data
         Implicit, // vsftpd only: TLS from the first byte, log-ins and data required
+        // pyftpdlib only, without a certificate: FEAT lists AUTH TLS, but AUTH TLS is answered
+        // "500 This security scheme is not implemented", as by a server built with TLS support
+        // that runs without a certificate.
+        Refused,
+        // pyftpdlib only: FEAT lists AUTH TLS, AUTH TLS is answered 234, and then the server
+        // hangs up instead of the handshake.
+        HangsUp,
     };
 
     struct Options
@@ -56,6 +64,10 @@ public:
         // pyftpdlib only: misbehaviour at chosen commands, "COMMAND[#N]=stall" or
         // "COMMAND[#N]=reply CODE TEXT" (see tools/ftpserver.py --fault).
         QStringList faults;
+        // The server writes every command it receives to this file (its own protocol log), so
+        // that a test can tell from the server's side what crossed the wire; see
+        // receivedCommands().
+        QString commandLog;
     };
 
     // A self-signed certificate for commonName and its key, written as cert.pem and key.pem into
@@ -93,6 +105,12 @@ public:
     // Files a test creates in the root after start() belong to root; vsftpd's user may need to
     // change or delete them. Does nothing for pyftpdlib, which runs as the test itself.
     [[nodiscard]] bool handOver(const QString &path) const;
+
+    // The commands the server received, in order, read from Options::commandLog ("USER tester",
+    // "AUTH TLS"; the password may be masked). Waits first, with a deadline, until the server has
+    // closed every control connection, so that nothing a client sent is still unread. Nothing, and
+    // error set, when the log cannot be read or a connection stays open.
+    [[nodiscard]] std::optional<QStringList> receivedCommands(QString *error) const;
 
     // Adds a column "kind" (int, a Kind) and one row per server kind that must work on this
     // machine: "pyftpdlib", and "vsftpd" when running as root. A missing vsftpd then fails the

@@ -31,6 +31,8 @@ private slots:
     void secondConnectStartsAnEmptyLog();
     void disconnectClosesTheLog();
     void failedConnectOpensNoLog();
+    void logInTranscriptOnlyForTlsRefusal_data();
+    void logInTranscriptOnlyForTlsRefusal();
     void waitingUsesNoProcessor();
 
 private:
@@ -107,6 +109,9 @@ void TestConnection::connectResult_data()
         << "Die Verbindung zum FTP-Server \"ftp.example.de\" konnte nicht hergestellt werden.";
     QTest::newRow("refused")
         << int(FtpResult::ConnectionRefused) << true << 2000
+        << "Die Verbindung zum FTP-Server \"ftp.example.de\" konnte nicht hergestellt werden.";
+    QTest::newRow("tls-missing-or-failed")
+        << int(FtpResult::TlsFailure) << true << 2000
         << "Die Verbindung zum FTP-Server \"ftp.example.de\" konnte nicht hergestellt werden.";
 }
 
@@ -259,6 +264,63 @@ void TestConnection::failedConnectOpensNoLog()
     QVERIFY(!Access::debugFile().isOpen());
     QVERIFY(old.open(QIODevice::ReadOnly));
     QCOMPARE(old.readAll(), QByteArray("earlier process\r\n"));
+}
+
+void TestConnection::logInTranscriptOnlyForTlsRefusal_data()
+{
+    QTest::addColumn<int>("result");
+    QTest::addColumn<QByteArray>("expectedLog");
+    const QByteArray old("earlier process\r\n");
+    // Refused for missing or failed TLS: the message names only the host, so the log-in's
+    // transcript with the component's explanation is what tells the user why.
+    QTest::newRow("tls-failure-writes-the-log-in")
+        << int(FtpResult::TlsFailure)
+        << QByteArray("220 ready\r\nFEAT\r\n211 End\r\n# Plain FTP refused: ...\r\n");
+    // Every other failure leaves the earlier log as it was.
+    QTest::newRow("wrong-password-keeps-old-log") << 20530 << old;
+    QTest::newRow("refused-connection-keeps-old-log") << int(FtpResult::ConnectionRefused) << old;
+    QTest::newRow("lost-connection-keeps-old-log") << int(FtpResult::ConnectionLost) << old;
+    QTest::newRow("proxy-failure-keeps-old-log") << int(FtpResult::ProxyFailure) << old;
+    // A successful log-in starts the log empty, as before: the transcript begins with the first
+    // request after it.
+    QTest::newRow("success-starts-empty") << 0 << QByteArray();
+}
+
+void TestConnection::logInTranscriptOnlyForTlsRefusal()
+{
+    QFETCH(int, result);
+    QFETCH(QByteArray, expectedLog);
+    QFile old(logPath());
+    QVERIFY(old.open(QIODevice::WriteOnly));
+    old.write("earlier process\r\n");
+    old.close();
+
+    mFtp->connectResult = qint16(result);
+    // What the component says while it logs in, delivered before the completion.
+    mFtp->onStarted = [this](const QString &request) {
+        if (request != QLatin1String("CONNECT"))
+            return;
+        for (const char *line :
+             {"220 ready\r\n", "FEAT\r\n", "211 End\r\n", "# Plain FTP refused: ...\r\n"})
+            emit mFtp->DebugMessage(QString::fromLatin1(line));
+    };
+    Access::session().FTPConnect();
+    QCOMPARE(Access::debugFile().isOpen(), result == 0);
+    QVERIFY(old.open(QIODevice::ReadOnly));
+    QCOMPARE(old.readAll(), expectedLog);
+    old.close();
+    // A log the session wrote is its owner's only, whichever way it came to be.
+    if (result == 0 || result == FtpResult::TlsFailure)
+        QCOMPARE(QFileInfo(logPath()).permissions() &
+                     (QFile::ReadGroup | QFile::ReadOther | QFile::WriteOther),
+                 QFile::Permissions());
+
+    // Nothing of this log-in is kept for the next one.
+    mFtp->onStarted = {};
+    mFtp->connectResult = FtpResult::TlsFailure;
+    Access::session().FTPConnect();
+    QVERIFY(old.open(QIODevice::ReadOnly));
+    QCOMPARE(old.readAll(), QByteArray());
 }
 
 void TestConnection::waitingUsesNoProcessor()
