@@ -9,6 +9,8 @@ CommandLine ParseCommandLine(const QStringList &arguments)
         const QString &argument = arguments.at(i);
         if (argument == QLatin1String("--no-window")) {
             line.noWindow = true;
+        } else if (argument == QLatin1String("--all")) {
+            line.all = true;
         } else if (argument == QLatin1String("--help")) {
             line.help = true;
         } else if (argument == QLatin1String("--version")) {
@@ -37,7 +39,8 @@ QString UsageText(const QString &programName)
 {
     QString text =
         ResourceString(4100).replace(QLatin1String("%1"), programName) + QLatin1Char('\n');
-    for (int id = 4101; id <= 4105; ++id)
+    // The description, then one line per option.
+    for (const int id : {4101, 4102, 4103, 4111, 4104, 4105})
         text += ResourceString(id) + QLatin1Char('\n');
     return text;
 }

@@ -9,6 +9,9 @@ struct CommandLine
 {
     bool noWindow = false;
     QString settingsFile; // empty: the per-user settings file
+    // Upload every file this once, changed or not (the server lost files: a restored backup,
+    // files deleted by hand in a hosting panel).
+    bool all = false;
     bool help = false;
     bool version = false;
     QString error; // a German message when the arguments cannot be used

@@ -78,7 +78,7 @@ std::optional<int> publish(const CommandLine &line, std::optional<InstanceGuard>
         }
         IniSettingsStore settings(settingsPath);
         guard.emplace();
-        const StartOutcome outcome = Main(*guard, settings, showWarning);
+        const StartOutcome outcome = Main(*guard, settings, showWarning, line.all);
         if (outcome == StartOutcome::AnotherInstanceRunning)
             return ExitAnotherInstance;
         if (const auto status = RequestedProgramExit())

@@ -65,7 +65,7 @@ void ApplySettings(SettingsSource &settings, classUpload &session)
 }
 
 StartOutcome Main(InstanceGuard &guard, SettingsSource &settings,
-                  const std::function<void(const QString &)> &showWarning)
+                  const std::function<void(const QString &)> &showWarning, bool publishEverything)
 {
     if (!guard.tryAcquire()) {
         showWarning(ResourceString(2012));
@@ -74,7 +74,7 @@ StartOutcome Main(InstanceGuard &guard, SettingsSource &settings,
 
     classUpload &session = classUpload::instance();
     ApplySettings(settings, session);
-    session.FTPDifferentialMode(true);
+    session.FTPDifferentialMode(!publishEverything);
     session.MagicUpload();
     return StartOutcome::RunFinished;
 }

@@ -10,6 +10,7 @@
 #include <ctime>
 #include <sqlite3.h>
 #include <sys/stat.h>
+#include <vector>
 
 namespace {
 
@@ -54,6 +55,13 @@ QByteArray storeKey(const QString &path)
     return QDir::cleanPath(QFileInfo(path).absoluteFilePath()).toUtf8();
 }
 
+void bindText(sqlite3_stmt *statement, int index, const QByteArray &text)
+{
+    // The bytes stay alive until the statement is reset.
+    sqlite3_bind_text(statement, index, text.constData(), static_cast<int>(text.size()),
+                      SQLITE_STATIC);
+}
+
 bool isDamage(int result)
 {
     return result == SQLITE_CORRUPT || result == SQLITE_NOTADB;
@@ -73,11 +81,16 @@ struct ChangeMarkerStore::Connection
     Statement select;
     Statement upsert;
     Statement remove;
+    // The rows of a store from a version without destinations are still in their own table.
+    bool hasUnassigned = false;
 
     // Opens and checks a store; returns the SQLite result that made it unusable, or SQLITE_OK.
     int open(const QByteArray &path, int flags);
     [[nodiscard]] int execute(const char *sql) const;
     [[nodiscard]] int prepare(const char *sql, Statement &statement) const;
+    // Steps a statement to its end and resets it; SQLITE_OK when it ran through.
+    [[nodiscard]] int run(sqlite3_stmt *statement) const;
+    [[nodiscard]] bool tableExists(const char *name) const;
 };
 
 int ChangeMarkerStore::Connection::execute(const char *sql) const
@@ -92,6 +105,26 @@ int ChangeMarkerStore::Connection::prepare(const char *sql, Statement &statement
         sqlite3_prepare_v3(database.get(), sql, -1, SQLITE_PREPARE_PERSISTENT, &raw, nullptr);
     statement.reset(raw);
     return result;
+}
+
+int ChangeMarkerStore::Connection::run(sqlite3_stmt *statement) const
+{
+    int result = SQLITE_ROW;
+    while (result == SQLITE_ROW)
+        result = sqlite3_step(statement);
+    sqlite3_reset(statement);
+    sqlite3_clear_bindings(statement);
+    return result == SQLITE_DONE ? SQLITE_OK : result;
+}
+
+bool ChangeMarkerStore::Connection::tableExists(const char *name) const
+{
+    Statement query;
+    if (prepare("SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = ?1", query) !=
+        SQLITE_OK)
+        return false;
+    sqlite3_bind_text(query.get(), 1, name, -1, SQLITE_STATIC);
+    return sqlite3_step(query.get()) == SQLITE_ROW;
 }
 
 int ChangeMarkerStore::Connection::open(const QByteArray &path, int flags)
@@ -116,27 +149,39 @@ int ChangeMarkerStore::Connection::open(const QByteArray &path, int flags)
     check.reset();
 
     // WAL: every commit is one append, and a crash cannot leave a half-written store behind.
-    // FULL: each commit is on disk before the next file is transferred.
+    // NORMAL: a commit is not flushed on its own (see the class comment).
     if ((result = execute("PRAGMA journal_mode=WAL")) != SQLITE_OK ||
-        (result = execute("PRAGMA synchronous=FULL")) != SQLITE_OK)
+        (result = execute("PRAGMA synchronous=NORMAL")) != SQLITE_OK)
         return result;
-    result = execute("CREATE TABLE IF NOT EXISTS markers ("
-                     " path TEXT PRIMARY KEY NOT NULL,"
+    result = execute("CREATE TABLE IF NOT EXISTS published ("
+                     " destination TEXT NOT NULL,"
+                     " path TEXT NOT NULL,"
                      " size INTEGER NOT NULL,"
                      " modified_ns INTEGER NOT NULL,"
                      " changed_ns INTEGER NOT NULL,"
-                     " inode INTEGER NOT NULL) WITHOUT ROWID");
+                     " inode INTEGER NOT NULL,"
+                     " PRIMARY KEY (destination, path)) WITHOUT ROWID");
     if (result != SQLITE_OK)
         return result;
 
-    // A table of another shape (a store from something else) fails here and counts as damaged.
-    if ((result =
-             prepare("SELECT size, modified_ns, changed_ns, inode FROM markers WHERE path = ?1",
-                     select)) != SQLITE_OK ||
-        (result = prepare("INSERT OR REPLACE INTO markers (path, size, modified_ns, changed_ns, "
-                          "inode) VALUES (?1, ?2, ?3, ?4, ?5)",
+    // The table of a store from a version without destinations. One of another shape (a store from
+    // something else) fails here and counts as damaged.
+    hasUnassigned = tableExists("markers");
+    if (hasUnassigned) {
+        Statement legacy;
+        if ((result = prepare("SELECT path, size, modified_ns, changed_ns, inode FROM markers",
+                              legacy)) != SQLITE_OK)
+            return result;
+    }
+
+    if ((result = prepare("SELECT size, modified_ns, changed_ns, inode FROM published"
+                          " WHERE destination = ?1 AND path = ?2",
+                          select)) != SQLITE_OK ||
+        (result = prepare("INSERT OR REPLACE INTO published (destination, path, size, "
+                          "modified_ns, changed_ns, inode) VALUES (?1, ?2, ?3, ?4, ?5, ?6)",
                           upsert)) != SQLITE_OK ||
-        (result = prepare("DELETE FROM markers WHERE path = ?1", remove)) != SQLITE_OK)
+        (result = prepare("DELETE FROM published WHERE destination = ?1 AND path = ?2", remove)) !=
+            SQLITE_OK)
         return result;
     return SQLITE_OK;
 }
@@ -240,6 +285,11 @@ std::optional<FileIdentity> ChangeMarkerStore::readIdentity(const QString &absol
     return identity;
 }
 
+void ChangeMarkerStore::setDestination(const QString &destination)
+{
+    mDestination = destination;
+}
+
 bool ChangeMarkerStore::isMarked(const QString &absolutePath, const FileIdentity &current)
 {
     if (current.changedNs == kUnsettledChangeTime || !mConnection)
@@ -248,8 +298,10 @@ bool ChangeMarkerStore::isMarked(const QString &absolutePath, const FileIdentity
         mReading = mConnection->execute("BEGIN") == SQLITE_OK;
 
     sqlite3_stmt *select = mConnection->select.get();
+    const QByteArray destination = mDestination.toUtf8();
     const QByteArray key = storeKey(absolutePath);
-    sqlite3_bind_text(select, 1, key.constData(), static_cast<int>(key.size()), SQLITE_STATIC);
+    bindText(select, 1, destination);
+    bindText(select, 2, key);
     const int result = sqlite3_step(select);
     bool marked = true;
     if (result == SQLITE_ROW) {
@@ -275,17 +327,17 @@ void ChangeMarkerStore::clearMarker(const QString &absolutePath,
     endReading();
     for (int attempt = 0; attempt < 2 && mConnection; ++attempt) {
         sqlite3_stmt *upsert = mConnection->upsert.get();
+        const QByteArray destination = mDestination.toUtf8();
         const QByteArray key = storeKey(absolutePath);
-        sqlite3_bind_text(upsert, 1, key.constData(), static_cast<int>(key.size()), SQLITE_STATIC);
-        sqlite3_bind_int64(upsert, 2, identityReadBeforeTransfer.size);
-        sqlite3_bind_int64(upsert, 3, identityReadBeforeTransfer.modifiedNs);
-        sqlite3_bind_int64(upsert, 4, identityReadBeforeTransfer.changedNs);
-        sqlite3_bind_int64(upsert, 5, static_cast<sqlite3_int64>(identityReadBeforeTransfer.inode));
-        const int result = sqlite3_step(upsert);
-        sqlite3_reset(upsert);
-        sqlite3_clear_bindings(upsert);
+        bindText(upsert, 1, destination);
+        bindText(upsert, 2, key);
+        sqlite3_bind_int64(upsert, 3, identityReadBeforeTransfer.size);
+        sqlite3_bind_int64(upsert, 4, identityReadBeforeTransfer.modifiedNs);
+        sqlite3_bind_int64(upsert, 5, identityReadBeforeTransfer.changedNs);
+        sqlite3_bind_int64(upsert, 6, static_cast<sqlite3_int64>(identityReadBeforeTransfer.inode));
+        const int result = mConnection->run(upsert);
         // A store that cannot be written leaves the file marked: it is uploaded again next time.
-        if (result == SQLITE_DONE || !isDamage(result))
+        if (result == SQLITE_OK || !isDamage(result))
             return;
         recoverFrom(result);
     }
@@ -296,19 +348,43 @@ void ChangeMarkerStore::markChanged(const QString &absolutePath)
     endReading();
     if (!mConnection)
         return;
+    // Not flushed on its own: should a power cut undo it, the row left is that of an earlier state
+    // of the file, which does not match the file now either.
     sqlite3_stmt *remove = mConnection->remove.get();
+    const QByteArray destination = mDestination.toUtf8();
     const QByteArray key = storeKey(absolutePath);
-    sqlite3_bind_text(remove, 1, key.constData(), static_cast<int>(key.size()), SQLITE_STATIC);
-    const int result = sqlite3_step(remove);
-    sqlite3_reset(remove);
-    sqlite3_clear_bindings(remove);
-    if (result != SQLITE_DONE)
+    bindText(remove, 1, destination);
+    bindText(remove, 2, key);
+    const int result = mConnection->run(remove);
+    if (result != SQLITE_OK)
         recoverFrom(result);
+}
+
+int ChangeMarkerStore::commitDurably(const std::function<int()> &statements)
+{
+    endReading();
+    if (!mConnection)
+        return SQLITE_MISUSE;
+    Connection &c = *mConnection;
+    // FULL for this one commit: it is on the disk, together with every commit before it, before
+    // the run goes on.
+    int result = c.execute("PRAGMA synchronous=FULL");
+    if (result == SQLITE_OK)
+        result = c.execute("BEGIN IMMEDIATE");
+    if (result == SQLITE_OK) {
+        result = statements();
+        result = result == SQLITE_OK ? c.execute("COMMIT") : result;
+        if (result != SQLITE_OK)
+            (void)c.execute("ROLLBACK");
+    }
+    (void)c.execute("PRAGMA synchronous=NORMAL");
+    if (result != SQLITE_OK)
+        recoverFrom(result);
+    return result;
 }
 
 void ChangeMarkerStore::forgetAllBut(const QString &folder, const QStringList &present)
 {
-    endReading();
     if (!mConnection)
         return;
     // Paths below the folder lie between "folder/" and "folder0" ('0' follows '/'), compared byte
@@ -320,46 +396,71 @@ void ChangeMarkerStore::forgetAllBut(const QString &folder, const QStringList &p
     to.back() = '0';
 
     Connection &c = *mConnection;
-    int result =
-        c.execute("CREATE TEMP TABLE IF NOT EXISTS present (path TEXT PRIMARY KEY NOT NULL) "
-                  "WITHOUT ROWID");
-    if (result == SQLITE_OK)
-        result = c.execute("BEGIN");
-    if (result != SQLITE_OK) {
-        recoverFrom(result);
+    (void)commitDurably([&]() -> int {
+        int result = c.execute("CREATE TEMP TABLE IF NOT EXISTS present"
+                               " (path TEXT PRIMARY KEY NOT NULL) WITHOUT ROWID");
+        if (result == SQLITE_OK)
+            result = c.execute("DELETE FROM present");
+        Statement insert;
+        if (result == SQLITE_OK)
+            result = c.prepare("INSERT OR IGNORE INTO present (path) VALUES (?1)", insert);
+        for (qsizetype i = 0; result == SQLITE_OK && i < present.size(); ++i) {
+            const QByteArray key = storeKey(present.at(i));
+            bindText(insert.get(), 1, key);
+            result = c.run(insert.get());
+        }
+        // Every destination's rows go, and unassigned ones too: the file is gone from the site.
+        std::vector<const char *> removals{"DELETE FROM published WHERE path >= ?1 AND path < ?2 "
+                                           "AND path NOT IN (SELECT path FROM present)"};
+        if (c.hasUnassigned)
+            removals.push_back("DELETE FROM markers WHERE path >= ?1 AND path < ?2 AND path NOT IN "
+                               "(SELECT path FROM present)");
+        for (const char *sql : removals) {
+            if (result != SQLITE_OK)
+                break;
+            Statement remove;
+            result = c.prepare(sql, remove);
+            if (result == SQLITE_OK) {
+                bindText(remove.get(), 1, from);
+                bindText(remove.get(), 2, to);
+                result = c.run(remove.get());
+            }
+        }
+        return result;
+    });
+}
+
+bool ChangeMarkerStore::hasUnassigned()
+{
+    return mConnection && mConnection->hasUnassigned;
+}
+
+void ChangeMarkerStore::adoptUnassigned()
+{
+    if (!hasUnassigned())
         return;
-    }
-    result = c.execute("DELETE FROM present");
-    Statement insert;
-    if (result == SQLITE_OK)
-        result = c.prepare("INSERT OR IGNORE INTO present (path) VALUES (?1)", insert);
-    for (qsizetype i = 0; result == SQLITE_OK && i < present.size(); ++i) {
-        const QByteArray key = storeKey(present.at(i));
-        sqlite3_bind_text(insert.get(), 1, key.constData(), static_cast<int>(key.size()),
-                          SQLITE_STATIC);
-        result = sqlite3_step(insert.get()) == SQLITE_DONE ? SQLITE_OK
-                                                           : sqlite3_errcode(c.database.get());
-        sqlite3_reset(insert.get());
-    }
-    Statement remove;
-    if (result == SQLITE_OK)
-        result = c.prepare("DELETE FROM markers WHERE path >= ?1 AND path < ?2 AND path NOT IN "
-                           "(SELECT path FROM present)",
-                           remove);
-    if (result == SQLITE_OK) {
-        sqlite3_bind_text(remove.get(), 1, from.constData(), static_cast<int>(from.size()),
-                          SQLITE_STATIC);
-        sqlite3_bind_text(remove.get(), 2, to.constData(), static_cast<int>(to.size()),
-                          SQLITE_STATIC);
-        result = sqlite3_step(remove.get()) == SQLITE_DONE ? SQLITE_OK
-                                                           : sqlite3_errcode(c.database.get());
-    }
-    remove.reset();
-    insert.reset();
-    if (result == SQLITE_OK)
-        result = c.execute("COMMIT");
-    if (result != SQLITE_OK) {
-        (void)c.execute("ROLLBACK");
-        recoverFrom(result);
-    }
+    Connection &c = *mConnection;
+    const QByteArray destination = mDestination.toUtf8();
+    if (commitDurably([&]() -> int {
+            Statement adopt;
+            int result = c.prepare("INSERT OR IGNORE INTO published (destination, path, size, "
+                                   "modified_ns, changed_ns, inode) SELECT ?1, path, size, "
+                                   "modified_ns, changed_ns, inode FROM markers",
+                                   adopt);
+            if (result == SQLITE_OK) {
+                bindText(adopt.get(), 1, destination);
+                result = c.run(adopt.get());
+            }
+            return result == SQLITE_OK ? c.execute("DROP TABLE markers") : result;
+        }) == SQLITE_OK)
+        c.hasUnassigned = false;
+}
+
+void ChangeMarkerStore::discardUnassigned()
+{
+    if (!hasUnassigned())
+        return;
+    Connection &c = *mConnection;
+    if (commitDurably([&c] { return c.execute("DROP TABLE markers"); }) == SQLITE_OK)
+        c.hasUnassigned = false;
 }

@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <QtGlobal>
+#include <functional>
 #include <limits>
 #include <memory>
 #include <optional>
@@ -24,11 +25,22 @@ struct FileIdentity
 // replacement and a restored time all mark it without the program that writes the site doing
 // anything.
 //
-// The store is an SQLite database in WAL mode with one commit per cleared file, so a crash loses at
-// most the marker of the file in flight, which is then simply uploaded again. A store that cannot
-// be opened or is damaged is moved aside and started afresh; every file then counts as changed,
-// which costs one full upload and is otherwise safe. When even a fresh file cannot be created (no
-// space, no permission), the store lives in memory for this run only.
+// A marker says "this state of the file is on this destination": the identities are kept per
+// destination (where the files land: the host as written in the settings, the user and the remote
+// base folder), so a run to a server or folder that has not seen the site uploads all of it, and
+// switching back to an earlier destination uses that destination's markers.
+//
+// The store is an SQLite database in WAL mode with one commit per cleared file. Those commits are
+// not flushed to the disk one by one (a slow disk would otherwise slow the run by one sync per
+// file): a crash of the program loses nothing, and a power cut can only forget the newest "is on
+// the server" rows, which makes those files go up again. Forgetting files is the other direction
+// and is always flushed before the run goes on. A store that cannot be opened or is damaged is
+// moved aside and started afresh; every file then counts as changed, which costs one full upload
+// and is otherwise safe. When even a fresh file cannot be created (no space, no permission), the
+// store lives in memory for this run only.
+//
+// Stores of earlier versions knew no destinations. Their rows are kept apart as "unassigned" until
+// a run finds out where they belong (adoptUnassigned) or that it cannot (discardUnassigned).
 class ChangeMarkerStore
 {
 public:
@@ -51,6 +63,11 @@ public:
     [[nodiscard]] static std::optional<FileIdentity> readIdentity(const QString &absolutePath);
     static constexpr qint64 kUnsettledChangeTime = std::numeric_limits<qint64>::min();
 
+    // The destination that isMarked, clearMarker and markChanged refer to from now on; the store
+    // starts with the empty one.
+    void setDestination(const QString &destination);
+    [[nodiscard]] QString destination() const { return mDestination; }
+
     // Whether the file has changed since its last upload: no stored identity equals current. When
     // the store cannot answer, the file counts as changed. Consecutive look-ups share one read
     // transaction (a scan asks once per file, and each transaction of its own costs file locks),
@@ -71,6 +88,13 @@ public:
     // sent to the server.
     void forgetAllBut(const QString &folder, const QStringList &present);
 
+    // Rows of a store from a version without destinations, not yet given to one.
+    [[nodiscard]] bool hasUnassigned();
+    // They become the current destination's (where they do not contradict its own rows), or are
+    // dropped; either way for good.
+    void adoptUnassigned();
+    void discardUnassigned();
+
     // Where a damaged store was moved when this one was opened; empty when none was.
     [[nodiscard]] QString setAsidePath() const { return mSetAsidePath; }
     // False when the store could not be kept on disk and lives in memory for this run.
@@ -84,8 +108,11 @@ private:
     // A store found damaged while in use is replaced by a fresh one.
     void recoverFrom(int sqliteResult);
     void endReading();
+    // Runs the statements as one transaction that is on the disk when this returns.
+    [[nodiscard]] int commitDurably(const std::function<int()> &statements);
 
     QString mPath;
+    QString mDestination;
     QString mSetAsidePath;
     bool mPersistent = false;
     bool mReading = false;

@@ -128,6 +128,15 @@ private:
     void ShowResult();
     // The change-marker store, opened on first use (differential scan, clearing after an upload).
     [[nodiscard]] ChangeMarkerStore &markers();
+    // Queues the files below mySubDir; only those with a set marker when consultMarkers is true.
+    void ScanSite(const QString &mySubDir, bool consultMarkers);
+    // The destination of this run as the markers know it: host, user and remote base folder.
+    [[nodiscard]] QString MarkerDestination();
+    // Makes the markers refer to this run's destination (once the log-in resolved the base folder).
+    void ChooseMarkerDestination();
+    void ClaimUnassignedMarkers();
+    // Differential mode: drops the queued files whose marker is clear for this destination.
+    void KeepChangedFiles();
     // The look-up index of the complete log list, built on the first look-up after it changed.
     [[nodiscard]] const UploadLogIndex &logIndex();
 
@@ -164,5 +173,7 @@ private:
     } mProgress;
 
     std::unique_ptr<ChangeMarkerStore> mMarkers;
+    // The local upload log as the previous run left it, before this run wrote it anew.
+    std::optional<QByteArray> mPreviousLocalLog;
     std::optional<UploadLogIndex> mLogIndex;
 };

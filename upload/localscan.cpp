@@ -44,12 +44,17 @@ qint64 readableFileSize(const QString &nativePath)
 
 void classUpload::ScanLocalSubDir(const QString &mySubDir)
 {
+    ScanSite(mySubDir, mDifferentialMode);
+}
+
+void classUpload::ScanSite(const QString &mySubDir, bool consultMarkers)
+{
     QStringList seen;
     WalkSiteFolder(mLocalBaseDir, mySubDir,
                    {[](const QString &) {},
-                    [this, &seen](const SiteFile &file) {
+                    [this, &seen, consultMarkers](const SiteFile &file) {
                         seen.append(file.nativePath);
-                        if (mDifferentialMode) {
+                        if (consultMarkers) {
                             const std::optional<FileIdentity> identity =
                                 ChangeMarkerStore::readIdentity(file.nativePath);
                             // Gone or unreadable since the folder was listed; errno is stat's.

@@ -45,7 +45,9 @@ void classUpload::MagicUpload()
         // The scan does not process events: clicks made meanwhile wait in the queue.
         BuildFileLog(QStringLiteral("\\"));
         WriteFileLog();
-        ScanLocalSubDir(QStringLiteral("\\"));
+        // Which files changed depends on the destination, which is known after the log-in; until
+        // then every file is queued (KeepChangedFiles below).
+        ScanSite(QStringLiteral("\\"), false);
         view().setBold(ViewLabel::labelprepare, false);
         view().setPicture(ViewPicture::imgPrepare, PictureDone);
 
@@ -70,6 +72,10 @@ void classUpload::MagicUpload()
 
             // D. Transfer.
             SetRemoteBaseDir();
+            if (!mAborted)
+                ChooseMarkerDestination();
+            if (!mAborted && mDifferentialMode)
+                KeepChangedFiles();
             if (mDeleteRemote && !mAborted)
                 FTPDeleteFiles();
             if (!mAborted)

@@ -5,6 +5,7 @@
 #include "sitewalk.h"
 #include "stringtable.h"
 
+#include <QFile>
 #include <limits>
 
 // The upload log describes the whole local site, one block per folder: the folder line (its
@@ -38,6 +39,11 @@ void classUpload::BuildFileLog(const QString &mySubDir)
 
 void classUpload::WriteFileLog()
 {
+    // What the previous run wrote tells, once, where the markers of an older store belong.
+    QFile previous(NativeLocalPath(mLocalBaseDir, kUploadLogName));
+    if (previous.size() <= 64 * 1024 * 1024 && previous.open(QIODevice::ReadOnly))
+        mPreviousLocalLog = previous.readAll();
+
     QByteArray content;
     for (const QString &entry : std::as_const(mLogList)) {
         content += entry.toUtf8();

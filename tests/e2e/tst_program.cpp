@@ -1,11 +1,13 @@
 #include "connectionwatch.h"
 #include "sitefixture.h"
 #include "testftpserver.h"
+#include "testprocess.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 #include <csignal>
@@ -50,6 +52,10 @@ private slots:
     void restoredFilesArePublishedAgain_data();
     void restoredFilesArePublishedAgain();
     void interruptWhileReadingTheOldLogEndsQuietly();
+    void eachDestinationGetsTheWholeSite();
+    void allPublishesEveryFileAgain();
+    void storeOfTheEarlierVersionKeepsItsDestination_data();
+    void storeOfTheEarlierVersionKeepsItsDestination();
 
 private:
     void startServer(int kind = int(TestFtpServer::Kind::Pyftpdlib), qint64 throttle = 0,
@@ -633,6 +639,144 @@ void TestProgram::interruptWhileReadingTheOldLogEndsQuietly()
     QCOMPARE(process.exitCode(), 2);
     QVERIFY2(!out.contains("Fehler"), out.constData());
     QVERIFY(!out.contains("Lösche Datei:"));
+}
+
+namespace {
+
+// The number of files a run reports as transferred.
+int filesTransferred(const Run &run)
+{
+    static const QRegularExpression summary(QStringLiteral("^Übertragen: (\\d+) Dateien"));
+    for (const QString &line : run.lines) {
+        const QRegularExpressionMatch match = summary.match(line);
+        if (match.hasMatch())
+            return match.captured(1).toInt();
+    }
+    return -1;
+}
+
+// The files the server holds once the site is published, the upload log among them.
+int filesOf(const QMap<QString, QByteArray> &tree)
+{
+    const QStringList paths = tree.keys();
+    return int(std::count_if(paths.cbegin(), paths.cend(),
+                             [](const QString &path) { return !path.endsWith(QLatin1Char('/')); }));
+}
+
+} // namespace
+
+void TestProgram::eachDestinationGetsTheWholeSite()
+{
+    startServer();
+    TestFtpServer other;
+    QTemporaryDir otherRoot;
+    TestFtpServer::Options options;
+    options.root = otherRoot.path();
+    QString error;
+    QVERIFY2(other.start(options, &error), qPrintable(error));
+    const QMap<QString, QString> toOther{{"FTPHost", other.host()}};
+    writeSettings();
+    const Run first = runWithoutWindow();
+    const int siteFiles = filesOf(expected());
+    QCOMPARE(filesTransferred(first), siteFiles);
+
+    // Moving to another hosting company: the new server gets the whole site, not only the log.
+    writeSettings(toOther);
+    Run run = runWithoutWindow();
+    QCOMPARE(run.status, 0);
+    QCOMPARE(filesTransferred(run), siteFiles);
+    QCOMPARE(SiteFixture::read(otherRoot.path() + QStringLiteral("/htdocs")), expected());
+
+    // Back to the first server after a change: only what changed since it was last published there.
+    SiteFixture::write(siteFolder(), {{QStringLiteral("index.html"), "<p>neu</p>"}});
+    writeSettings();
+    run = runWithoutWindow();
+    QCOMPARE(filesTransferred(run), 2);
+    QCOMPARE(SiteFixture::read(serverBase()), expected());
+
+    // A new folder on the same server is a new destination too.
+    writeSettings({{"FTPRemoteBaseDir", "neu/htdocs"}});
+    run = runWithoutWindow();
+    QCOMPARE(filesTransferred(run), siteFiles);
+    QCOMPARE(SiteFixture::read(mServerRoot->path() + QStringLiteral("/neu/htdocs")), expected());
+
+    // The same destination again, written another way: only the log.
+    writeSettings({{"FTPRemoteBaseDir", "/neu/htdocs/"}});
+    QCOMPARE(filesTransferred(runWithoutWindow()), 1);
+    // The other server has not seen the change yet.
+    writeSettings(toOther);
+    QCOMPARE(filesTransferred(runWithoutWindow()), 2);
+    QCOMPARE(SiteFixture::read(otherRoot.path() + QStringLiteral("/htdocs")), expected());
+}
+
+void TestProgram::allPublishesEveryFileAgain()
+{
+    startServer();
+    writeSettings();
+    QCOMPARE(runWithoutWindow().status, 0);
+    // Files lost on the server: one deleted by hand in the hosting panel, one damaged.
+    QVERIFY(QFile::remove(serverBase() + QStringLiteral("/style.css")));
+    SiteFixture::write(serverBase(), {{QStringLiteral("index.html"), "kaputt"}});
+
+    const Run all = run({"--no-window", "--all", "--settings", settingsPath()}, environment());
+    QCOMPARE(all.status, 0);
+    QCOMPARE(filesTransferred(all), filesOf(expected()));
+    QCOMPARE(SiteFixture::read(serverBase()), expected());
+    // Afterwards the markers are as after any run: the next ordinary run sends only the log.
+    QCOMPARE(filesTransferred(runWithoutWindow()), 1);
+}
+
+void TestProgram::storeOfTheEarlierVersionKeepsItsDestination_data()
+{
+    QTest::addColumn<bool>("sameDestination");
+    QTest::newRow("same-destination") << true;
+    QTest::newRow("new-destination") << false;
+}
+
+void TestProgram::storeOfTheEarlierVersionKeepsItsDestination()
+{
+    QFETCH(bool, sameDestination);
+    startServer();
+    writeSettings();
+    QCOMPARE(runWithoutWindow().status, 0);
+
+    // The store as the version without destinations kept it: the same rows, without destination.
+    const QString store = mWork->filePath(QStringLiteral("state/vellumix/parcelup/markers.sqlite"));
+    QString error;
+    QVERIFY2(
+        RunToCompletion(
+            QStringLiteral("/usr/bin/python3"),
+            {QStringLiteral("-c"),
+             QStringLiteral(
+                 "import sqlite3, sys\n"
+                 "c = sqlite3.connect(sys.argv[1])\n"
+                 "c.executescript('CREATE TABLE markers (path TEXT PRIMARY KEY NOT NULL, size "
+                 "INTEGER NOT NULL, modified_ns INTEGER NOT NULL, changed_ns INTEGER NOT NULL, "
+                 "inode INTEGER NOT NULL) WITHOUT ROWID; INSERT INTO markers SELECT path, "
+                 "size, modified_ns, changed_ns, inode FROM published; DROP TABLE "
+                 "published;')\n"
+                 "c.commit()\n"),
+             store},
+            QByteArray(), &error),
+        qPrintable(error));
+
+    TestFtpServer other;
+    QTemporaryDir otherRoot;
+    if (!sameDestination) {
+        TestFtpServer::Options options;
+        options.root = otherRoot.path();
+        QVERIFY2(other.start(options, &error), qPrintable(error));
+        writeSettings({{"FTPHost", other.host()}});
+    }
+    const Run run = runWithoutWindow();
+    QCOMPARE(run.status, 0);
+    if (sameDestination) {
+        // Where the last upload log went, the markers go: nothing but the log is sent again.
+        QCOMPARE(filesTransferred(run), 1);
+        return;
+    }
+    QCOMPARE(filesTransferred(run), filesOf(expected()));
+    QCOMPARE(SiteFixture::read(otherRoot.path() + QStringLiteral("/htdocs")), expected());
 }
 
 QTEST_GUILESS_MAIN(TestProgram)

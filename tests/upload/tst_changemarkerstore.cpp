@@ -9,6 +9,7 @@
 #include <QTest>
 #include <fcntl.h>
 #include <memory>
+#include <sqlite3.h>
 #include <sys/stat.h>
 
 namespace {
@@ -49,6 +50,10 @@ private slots:
     void unusableFolderFallsBackToMemory();
     void defaultPathIsInStateFolder();
     void missingFileHasNoIdentity();
+    void destinationsAreKeptApart();
+    void forgettingReachesEveryDestination();
+    void unassignedRowsOfAnEarlierStore_data();
+    void unassignedRowsOfAnEarlierStore();
 
 private:
     [[nodiscard]] QString file(const QString &name) const { return mFolder->filePath(name); }
@@ -313,6 +318,118 @@ void TestChangeMarkerStore::defaultPathIsInStateFolder()
 void TestChangeMarkerStore::missingFileHasNoIdentity()
 {
     QVERIFY(!ChangeMarkerStore::readIdentity(file(QStringLiteral("nothing.html"))));
+}
+
+void TestChangeMarkerStore::destinationsAreKeptApart()
+{
+    const QString path = file(QStringLiteral("a.html"));
+    WriteSiteFile(mFolder->path(), QStringLiteral("a.html"), "abc");
+    const auto identity = SettledIdentity(path);
+    QVERIFY(identity);
+    const QString serverA = QStringLiteral("ftp.a.example\nweb1\n/htdocs");
+    const QString serverB = QStringLiteral("ftp.b.example\nweb1\n/htdocs");
+    const QString otherFolder = QStringLiteral("ftp.a.example\nweb1\n/neu");
+    {
+        ChangeMarkerStore store(storePath());
+        store.setDestination(serverA);
+        store.clearMarker(path, *identity);
+        QVERIFY(!store.isMarked(path, *identity));
+        // A server or a folder that has not seen the file gets it.
+        store.setDestination(serverB);
+        QVERIFY(store.isMarked(path, *identity));
+        store.setDestination(otherFolder);
+        QVERIFY(store.isMarked(path, *identity));
+        store.clearMarker(path, *identity);
+        // Marking the file changed for one destination leaves the other's knowledge alone.
+        store.markChanged(path);
+        store.setDestination(serverA);
+        QVERIFY(!store.isMarked(path, *identity));
+    }
+    // Back to the first destination in a later run: its markers are still there.
+    ChangeMarkerStore reopened(storePath());
+    reopened.setDestination(serverA);
+    QVERIFY(!reopened.isMarked(path, *identity));
+    reopened.setDestination(serverB);
+    QVERIFY(reopened.isMarked(path, *identity));
+}
+
+void TestChangeMarkerStore::forgettingReachesEveryDestination()
+{
+    WriteSiteFile(mFolder->path(), QStringLiteral("site/a.html"), "abc");
+    WriteSiteFile(mFolder->path(), QStringLiteral("site/b.html"), "abc");
+    WriteSiteFile(mFolder->path(), QStringLiteral("site-alt/a.html"), "abc");
+    const QStringList paths{file(QStringLiteral("site/a.html")),
+                            file(QStringLiteral("site/b.html")),
+                            file(QStringLiteral("site-alt/a.html"))};
+    ChangeMarkerStore store(storePath());
+    for (const QString &destination : {QStringLiteral("a"), QStringLiteral("b")}) {
+        store.setDestination(destination);
+        for (const QString &path : paths)
+            clearNow(store, path);
+    }
+    // b.html left the site: it is forgotten everywhere; a.html is still there, and a folder whose
+    // name only begins like the site's is not the site.
+    store.forgetAllBut(file(QStringLiteral("site")), {paths.at(0)});
+    ChangeMarkerStore reopened(storePath());
+    for (const QString &destination : {QStringLiteral("a"), QStringLiteral("b")}) {
+        reopened.setDestination(destination);
+        QVERIFY(!reopened.isMarked(paths.at(0), *ChangeMarkerStore::readIdentity(paths.at(0))));
+        QVERIFY(reopened.isMarked(paths.at(1), *ChangeMarkerStore::readIdentity(paths.at(1))));
+        QVERIFY(!reopened.isMarked(paths.at(2), *ChangeMarkerStore::readIdentity(paths.at(2))));
+    }
+}
+
+void TestChangeMarkerStore::unassignedRowsOfAnEarlierStore_data()
+{
+    QTest::addColumn<bool>("adopt");
+    QTest::newRow("adopted-by-their-destination") << true;
+    QTest::newRow("discarded") << false;
+}
+
+void TestChangeMarkerStore::unassignedRowsOfAnEarlierStore()
+{
+    QFETCH(bool, adopt);
+    const QString path = file(QStringLiteral("a.html"));
+    WriteSiteFile(mFolder->path(), QStringLiteral("a.html"), "abc");
+    const auto identity = SettledIdentity(path);
+    QVERIFY(identity);
+    {
+        // A store as the version without destinations wrote it.
+        sqlite3 *raw = nullptr;
+        QCOMPARE(sqlite3_open(QFile::encodeName(storePath()).constData(), &raw), SQLITE_OK);
+        const QByteArray sql =
+            QStringLiteral("PRAGMA journal_mode=WAL; CREATE TABLE markers (path TEXT PRIMARY KEY "
+                           "NOT NULL, size INTEGER NOT NULL, modified_ns INTEGER NOT NULL, "
+                           "changed_ns INTEGER NOT NULL, inode INTEGER NOT NULL) WITHOUT ROWID; "
+                           "INSERT INTO markers VALUES ('%1', %2, %3, %4, %5);")
+                .arg(QDir::cleanPath(path))
+                .arg(identity->size)
+                .arg(identity->modifiedNs)
+                .arg(identity->changedNs)
+                .arg(qint64(identity->inode))
+                .toUtf8();
+        QCOMPARE(sqlite3_exec(raw, sql.constData(), nullptr, nullptr, nullptr), SQLITE_OK);
+        sqlite3_close(raw);
+    }
+    {
+        ChangeMarkerStore store(storePath());
+        QVERIFY(store.setAsidePath().isEmpty());
+        QVERIFY(store.hasUnassigned());
+        store.setDestination(QStringLiteral("here"));
+        // Until a run decides, the rows belong to no destination.
+        QVERIFY(store.isMarked(path, *identity));
+        if (adopt)
+            store.adoptUnassigned();
+        else
+            store.discardUnassigned();
+        QVERIFY(!store.hasUnassigned());
+    }
+    ChangeMarkerStore reopened(storePath());
+    QVERIFY(!reopened.hasUnassigned());
+    reopened.setDestination(QStringLiteral("here"));
+    QCOMPARE(reopened.isMarked(path, *identity), !adopt);
+    reopened.setDestination(QStringLiteral("elsewhere"));
+    QVERIFY(reopened.isMarked(path, *identity));
 }
 
 QTEST_GUILESS_MAIN(TestChangeMarkerStore)

@@ -1,0 +1,90 @@
+#include "classupload.h"
+#include "ftpcontrol.h"
+#include "ftperror.h"
+#include "pathhelpers.h"
+#include "stringtable.h"
+#include "systemhelpers.h"
+#include "uploadview.h"
+
+#include <QFile>
+
+// Where the files of this run land, and which of them have to go there. A change marker says "this
+// state of the file is on this destination"; the destination is what decides where files land: the
+// host as written in the settings (scheme and port included), the user name, and the remote base
+// folder as the log-in resolved it. It is known only after the log-in, so the differential choice
+// of files is made here, right after SetRemoteBaseDir, and not during the scan before connecting.
+
+namespace {
+
+const QString kUploadLogName = QStringLiteral("vellumixftplog.log");
+
+// A log larger than this is no log of ours; it cannot equal the local one.
+constexpr qint64 kLargestLog = 64 * 1024 * 1024;
+
+} // namespace
+
+QString classUpload::MarkerDestination()
+{
+    return ftp().host() + QLatin1Char('\n') + ftp().userName() + QLatin1Char('\n') +
+           QLatin1Char('/') + SplitRemotePath(mRemoteBaseDir).join(QLatin1Char('/'));
+}
+
+void classUpload::ChooseMarkerDestination()
+{
+    markers().setDestination(MarkerDestination());
+    if (markers().hasUnassigned())
+        ClaimUnassignedMarkers();
+}
+
+void classUpload::ClaimUnassignedMarkers()
+{
+    // A store of an earlier version knew no destinations; its rows belong to the destination the
+    // local upload log was last published to. That destination holds the very same log, and any
+    // other one (a new server, another folder) does not, or holds an older state of the site.
+    bool belongsHere = false;
+    if (mPreviousLocalLog && FTPSetCurrentDir(mRemoteBaseDir, false) && !mAborted) {
+        const QString copyPath = GetTempFolder() + kUploadLogName;
+        view().setCaption(ViewLabel::labelFile, ResourceString(3010));
+        view().setFileText(JoinRemotePath(mRemoteBaseDir, kUploadLogName));
+        bool started = true;
+        try {
+            ftp().GetFile(kUploadLogName, copyPath);
+        } catch (const FtpError &) {
+            started = false;
+        }
+        WaitForCompletion();
+        const std::optional<qint16> result = CompletedResult(started);
+        QFile copy(copyPath);
+        if (result && *result == 0 && !mAborted && copy.size() <= kLargestLog &&
+            copy.open(QIODevice::ReadOnly))
+            belongsHere = copy.readAll() == *mPreviousLocalLog;
+    }
+    // Cancelled or timed out: the question stays open for the next run.
+    if (mAborted)
+        return;
+    if (belongsHere) {
+        markers().adoptUnassigned();
+        DebugNote(ResourceString(4023));
+    } else {
+        markers().discardUnassigned();
+        DebugNote(ResourceString(4024));
+    }
+}
+
+void classUpload::KeepChangedFiles()
+{
+    QList<UploadItem> changed;
+    double totalBytes = 0;
+    for (const UploadItem &item : std::as_const(mUploadList)) {
+        const QString nativePath = NativeLocalPath(mLocalBaseDir, item.LocalPath);
+        const std::optional<FileIdentity> identity = ChangeMarkerStore::readIdentity(nativePath);
+        // A file gone since the scan stays on the list; its upload then says what became of it.
+        if (identity && !markers().isMarked(nativePath, *identity))
+            continue;
+        changed.append(item);
+        totalBytes += static_cast<double>(item.Size);
+    }
+    mUploadList = changed;
+    mUploadCount = static_cast<qint32>(changed.size());
+    mTotalBytes = totalBytes;
+}
