@@ -145,8 +145,9 @@ void TestSessionFaults::watchdogCountsEveryReply()
         options.delaySeconds = 0.1;
     startServer(options);
 
-    // Ticks of 100 ms, and 5 of them without a sign of life end the run: 0.6 s of silence.
-    prepare(100, 5).MagicUpload();
+    // Ticks of 100 ms, and 10 of them without a sign of life end the run: 1.1 s of silence, far
+    // less than the clean-up and the upload take without moving data.
+    prepare(100, 10).MagicUpload();
     if (silent) {
         QCOMPARE(Access::errorText(), kTimeoutText);
         QCOMPARE(mView->caption(ViewLabel::lblError), kTimeoutText);
@@ -158,7 +159,7 @@ void TestSessionFaults::watchdogCountsEveryReply()
 
     // The second run deletes a whole folder, then uploads only the log.
     QVERIFY(QDir(mSite->path() + QStringLiteral("/seiten")).removeRecursively());
-    prepare(100, 5).MagicUpload();
+    prepare(100, 10).MagicUpload();
     QCOMPARE(Access::errorText(), QString());
     QCOMPARE(SiteFixture::read(mServerRoot->path() + QStringLiteral("/htdocs")),
              SiteFixture::expectedOnServer(SiteFixture::read(mSite->path())));
@@ -207,7 +208,9 @@ void TestSessionFaults::interruptedWaitEndsTheRunCleanly()
     SiteFixture::write(GetTempFolder(), {{QStringLiteral("vellumixftplog.log"),
                                           "\\\r\nalt.html\r\nindex.html\r\n"}});
 
-    classUpload &session = prepare(50, 8);
+    // The watchdog, ticking every 50 ms, ends a wait after a second of silence; when the user
+    // cancels, it keeps its usual minute so that it cannot come first.
+    classUpload &session = cancel ? prepare() : prepare(50, 20);
     FtpControl &ftp = mView->ftpcontrol();
     QString lastSent;
     connect(&ftp, &FtpControl::DebugMessage, this, [&](const QString &line) {
