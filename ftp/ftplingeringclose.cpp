@@ -1,5 +1,7 @@
 #include "ftplingeringclose.h"
 
+#include "ftpconnectiondescriptor.h"
+
 #include <QAbstractSocket>
 #include <QCoreApplication>
 #include <cerrno>
@@ -14,10 +16,12 @@ constexpr int LingerLimitMs = 30'000;
 
 void FtpLingeringClose::watch(QAbstractSocket &socket)
 {
-    const qintptr descriptor = socket.socketDescriptor();
+    // Not socketDescriptor(): through a SOCKS5 proxy that is no descriptor of this connection,
+    // and a duplicate of it would half-close and read some other socket.
+    const int descriptor = FtpConnectionDescriptor(socket);
     if (descriptor < 0)
         return;
-    const int copy = ::fcntl(int(descriptor), F_DUPFD_CLOEXEC, 0);
+    const int copy = ::fcntl(descriptor, F_DUPFD_CLOEXEC, 0);
     if (copy < 0)
         return;
     // Owned by the application, not by the socket or the transfer, which both go before the

@@ -25,8 +25,8 @@ class FtpLingeringClose : public QObject
     Q_OBJECT
 
 public:
-    // Call right before socket.disconnectFromHost(). Does nothing when the socket has no
-    // descriptor.
+    // Call right before socket.disconnectFromHost(). Does nothing when the socket's connection
+    // has no descriptor that can be found.
     static void watch(QAbstractSocket &socket);
 
     ~FtpLingeringClose() override;

@@ -1,8 +1,13 @@
+#include "ftpconnectiondescriptor.h"
 #include "ftpharness.h"
+#include "ftpproxy.h"
 #include "ftpresult.h"
 #include "testproxy.h"
 
+#include <QSslSocket>
 #include <QTcpServer>
+#include <memory>
+#include <sys/socket.h>
 
 namespace {
 
@@ -102,6 +107,8 @@ private slots:
         h.ftp.Connect();
         QCOMPARE(h.waitForCompletion(), 0);
         TransferBothWays(h);
+        if (QTest::currentTestFailed())
+            return;
         const QString transcript = h.debug.join(QString());
         QVERIFY2(transcript.contains(QStringLiteral(" proxy 127.0.0.1:%1").arg(proxy.port())),
                  qPrintable(transcript));
@@ -114,6 +121,53 @@ private slots:
         h.ftp.Disconnect();
         h.ftp.Connect();
         QCOMPARE(h.waitForCompletion(), int(FtpResult::ProxyFailure));
+    }
+
+    // Ending a TLS upload in order needs the descriptor of the connection that carries the data
+    // socket's bytes. Through SOCKS5, Qt's socketDescriptor() is a number of its own that may name
+    // any other descriptor of the process; what FtpConnectionDescriptor() finds must be the real
+    // connection: bytes sent on it arrive at the far end.
+    void connectionDescriptor_data()
+    {
+        QTest::addColumn<int>("firewallType");
+        QTest::addColumn<int>("proxyKind");
+        QTest::newRow("direct") << 0 << -1;
+        QTest::newRow("socks5-relay") << 1 << int(TestProxy::Kind::RelaySocks5);
+        QTest::newRow("http-relay") << 2 << int(TestProxy::Kind::RelayHttp);
+        if (TestProxy::daemonsAvailable()) {
+            QTest::newRow("socks5-dante") << 1 << int(TestProxy::Kind::Socks5);
+            QTest::newRow("http-tinyproxy") << 2 << int(TestProxy::Kind::Http);
+        }
+    }
+    void connectionDescriptor()
+    {
+        QFETCH(int, firewallType);
+        QFETCH(int, proxyKind);
+        QTcpServer farEnd;
+        QVERIFY(farEnd.listen(QHostAddress::LocalHost, 0));
+        TestProxy proxy;
+        QSslSocket socket;
+        socket.setProxy(QNetworkProxy::NoProxy);
+        if (proxyKind >= 0) {
+            START_PROXY(proxy, TestProxy::Kind(proxyKind), QString(), QString());
+            QString error;
+            const auto route = MakeFtpProxy(firewallType, QStringLiteral("127.0.0.1"), proxy.port(),
+                                            QString(), QString(), &error);
+            QVERIFY2(route, qPrintable(error));
+            socket.setProxy(route->networkProxy());
+        }
+        socket.connectToHost(QStringLiteral("127.0.0.1"), farEnd.serverPort());
+        QTRY_COMPARE_WITH_TIMEOUT(socket.state(), QAbstractSocket::ConnectedState, 10'000);
+        QTRY_VERIFY_WITH_TIMEOUT(farEnd.hasPendingConnections(), 10'000);
+        const std::unique_ptr<QTcpSocket> accepted(farEnd.nextPendingConnection());
+
+        const int descriptor = FtpConnectionDescriptor(socket);
+        QVERIFY(descriptor >= 0);
+        const QByteArray probe("sent on the descriptor");
+        QCOMPARE(::send(descriptor, probe.constData(), size_t(probe.size()), MSG_NOSIGNAL),
+                 ssize_t(probe.size()));
+        QTRY_COMPARE_WITH_TIMEOUT(accepted->bytesAvailable(), qint64(probe.size()), 10'000);
+        QCOMPARE(accepted->readAll(), probe);
     }
 
     // A proxy that wants credentials refuses wrong ones; the log-in then fails as the proxy's,
@@ -203,6 +257,8 @@ private slots:
         }
         QCOMPARE(proxy.receivedCommands(), expected);
         TransferBothWays(h);
+        if (QTest::currentTestFailed())
+            return;
         VerifyNoSecrets(h);
         QVERIFY(h.debug.contains(QStringLiteral("PASS [protected]\r\n")));
     }
