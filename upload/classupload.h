@@ -96,6 +96,11 @@ public:
     void TriggerWatchDog();
     void FTPTimeout(qint32 myTimeout);
 
+    // A preview: the run goes as far as reading the server's old upload log, then lists what it
+    // would upload and delete through the view, and changes nothing on the server, in the change
+    // markers, in the local upload log or in the debug log.
+    void setPreviewOnly(bool previewOnly);
+
 private:
     friend struct classUploadTestAccess;
 
@@ -112,6 +117,8 @@ private:
 
     // Records a failure: mAborted, mErrorId and mErrorText, with "%1" replaced by what it concerns.
     void RecordFailure(int id, const QString &concerned = QString());
+    // The same with a message already composed (one that names more than one thing).
+    void RecordFailureMessage(int id, const QString &message);
     // The component's Result for the request just waited for, or nothing when that request did not
     // complete: it could not be started (started is false), or the wait ended by the user's
     // cancellation or the watchdog while it was still under way. Result then still describes an
@@ -137,6 +144,25 @@ private:
     void ClaimUnassignedMarkers();
     // Differential mode: drops the queued files whose marker is clear for this destination.
     void KeepChangedFiles();
+    // What the clean-up would delete, read from the server's old log at copyPath.
+    struct CleanUpPlan
+    {
+        qint64 listedFiles = 0; // file lines of the old log
+        QStringList files;      // relative paths, in the order of the log
+        QStringList folders;    // folder lines, inner folders first
+    };
+    [[nodiscard]] CleanUpPlan PlanCleanUp(const QString &copyPath);
+    // Whether a clean-up may go ahead: one that would delete most of the site asks first.
+    [[nodiscard]] bool MayCleanUp(const CleanUpPlan &plan);
+    // Keeps the local upload log of the previous run before this run replaces it.
+    void ReadPreviousLocalLog();
+    // The contents of the upload log for the current log list.
+    [[nodiscard]] QByteArray UploadLogContent() const;
+    // The preview's list of uploads, and its result message.
+    void PreviewUploads();
+    [[nodiscard]] QString PreviewSummary() const;
+    // The full remote path of a file given relative to the site, as the window shows it.
+    [[nodiscard]] QString RemoteFilePath(const QString &myPathAndFileName) const;
     // The look-up index of the complete log list, built on the first look-up after it changed.
     [[nodiscard]] const UploadLogIndex &logIndex();
 
@@ -175,5 +201,13 @@ private:
     std::unique_ptr<ChangeMarkerStore> mMarkers;
     // The local upload log as the previous run left it, before this run wrote it anew.
     std::optional<QByteArray> mPreviousLocalLog;
+
+    bool mPreviewOnly = false;
+    // What the preview found the clean-up would delete.
+    qint64 mPreviewFilesDeleted = 0;
+    qint64 mPreviewFoldersDeleted = 0;
+    // A clean-up skipped because it would have deleted most of the site, and nobody could be
+    // asked: the files it would have deleted, and those the old log listed.
+    std::optional<std::pair<qint64, qint64>> mCleanUpRefused;
     std::optional<UploadLogIndex> mLogIndex;
 };

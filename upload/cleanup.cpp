@@ -9,6 +9,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <algorithm>
 #include <cerrno>
 
 namespace {
@@ -109,11 +110,41 @@ void classUpload::FTPDeleteFiles()
         DebugNote(ReplaceAll(ResourceString(4021), QStringLiteral("%1"), QString::number(size)));
         return;
     }
+    const CleanUpPlan plan = PlanCleanUp(copyPath);
+
+    if (mPreviewOnly) {
+        for (const QString &file : plan.files)
+            view().addPreviewLine(ResourceString(4051).arg(RemoteFilePath(file)));
+        for (const QString &folder : plan.folders)
+            view().addPreviewLine(
+                ResourceString(4052).arg(ToRemoteSlashes(JoinRemotePath(mRemoteBaseDir, folder))));
+        mPreviewFilesDeleted = plan.files.size();
+        mPreviewFoldersDeleted = plan.folders.size();
+        return;
+    }
+    if (!MayCleanUp(plan))
+        return;
+
+    // Files first: a folder can only be removed once it is empty.
+    for (const QString &file : plan.files) {
+        FTPDeleteFileEx(file);
+        if (mAborted)
+            return;
+    }
+    // Then folders; the log lists inner folders before the folders that hold them.
+    for (const QString &folder : plan.folders) {
+        FTPDeleteDirEx(folder);
+        if (mAborted)
+            return;
+    }
+}
+
+classUpload::CleanUpPlan classUpload::PlanCleanUp(const QString &copyPath)
+{
     const auto skip = [this](const QString &entry) {
         DebugNote(ReplaceAll(ResourceString(4020), QStringLiteral("%1"), entry));
     };
-
-    // Files first: a folder can only be removed once it is empty.
+    CleanUpPlan plan;
     {
         OldLogReader log(copyPath);
         QString entry;
@@ -125,6 +156,7 @@ void classUpload::FTPDeleteFiles()
                 folderIsSafe = isSafeFolderLine(entry);
                 continue;
             }
+            ++plan.listedFiles;
             if (FileIsInLog(folderLine, entry))
                 continue;
             if (entry.toLower() == kUploadLogName)
@@ -133,13 +165,9 @@ void classUpload::FTPDeleteFiles()
                 skip(JoinLocalPath(folderLine, entry));
                 continue;
             }
-            FTPDeleteFileEx(JoinLocalPath(folderLine, entry));
-            if (mAborted)
-                return;
+            plan.files.append(JoinLocalPath(folderLine, entry));
         }
     }
-
-    // Then folders; the log lists inner folders before the folders that hold them.
     OldLogReader log(copyPath);
     QString entry;
     while (log.next(entry)) {
@@ -149,10 +177,46 @@ void classUpload::FTPDeleteFiles()
             skip(entry);
             continue;
         }
-        FTPDeleteDirEx(entry);
-        if (mAborted)
-            return;
+        plan.folders.append(entry);
     }
+    return plan;
+}
+
+bool classUpload::MayCleanUp(const CleanUpPlan &plan)
+{
+    // A site builder that produced an empty or half-empty folder, or a site folder setting that
+    // points at another folder, would otherwise take the live site down with this run: more than
+    // half of the files the server's log lists, and more than a handful, are not deleted without
+    // asking. A site folder without any file always asks.
+    const qint64 deletions = plan.files.size();
+    const bool siteHasFiles =
+        std::any_of(mLogList.cbegin(), mLogList.cend(),
+                    [](const QString &line) { return !line.endsWith(QLatin1Char('\\')); });
+    const bool mostOfTheSite = deletions * 2 > plan.listedFiles && deletions > 20;
+    if (!mostOfTheSite && (siteHasFiles || deletions == 0))
+        return true;
+
+    const QString question = ResourceString(4060).arg(deletions).arg(plan.listedFiles);
+    // The user may take a while to answer; that is no silence of the server.
+    view().setWatchDogEnabled(false);
+    const MassDeletion answer = view().confirmMassDeletion(question);
+    view().setWatchDogEnabled(true);
+    ResetWatchDog();
+    const bool go = answer == MassDeletion::Delete;
+    DebugNote(ResourceString(4062)
+                  .arg(deletions)
+                  .arg(plan.listedFiles)
+                  .arg(ResourceString(go ? 4063 : 4064)));
+    if (answer == MassDeletion::SkipAndReport)
+        mCleanUpRefused = std::pair{deletions, plan.listedFiles};
+    return go;
+}
+
+QString classUpload::RemoteFilePath(const QString &myPathAndFileName) const
+{
+    const PathAndFileName parts = SplitPathAndFileName(myPathAndFileName);
+    return JoinRemotePath(ToRemoteSlashes(JoinRemotePath(mRemoteBaseDir, parts.DirName)),
+                          parts.FileName);
 }
 
 bool classUpload::IsCurrentDirectory(const QString &myDesiredDir)

@@ -37,19 +37,27 @@ void classUpload::BuildFileLog(const QString &mySubDir)
                     }});
 }
 
-void classUpload::WriteFileLog()
+void classUpload::ReadPreviousLocalLog()
 {
     // What the previous run wrote tells, once, where the markers of an older store belong.
     QFile previous(NativeLocalPath(mLocalBaseDir, kUploadLogName));
     if (previous.size() <= 64 * 1024 * 1024 && previous.open(QIODevice::ReadOnly))
         mPreviousLocalLog = previous.readAll();
+}
 
+QByteArray classUpload::UploadLogContent() const
+{
     QByteArray content;
     for (const QString &entry : std::as_const(mLogList)) {
         content += entry.toUtf8();
         content += "\r\n";
     }
-    ReplaceFileContents(NativeLocalPath(mLocalBaseDir, kUploadLogName), content);
+    return content;
+}
+
+void classUpload::WriteFileLog()
+{
+    ReplaceFileContents(NativeLocalPath(mLocalBaseDir, kUploadLogName), UploadLogContent());
 }
 
 void classUpload::AddLogEntry(const QString &myEntry)

@@ -194,7 +194,7 @@ void TestCleanup::entriesThatCouldLeaveTheBaseFolderAreSkipped()
 
 void TestCleanup::cancelDuringADeletionEndsThePass()
 {
-    currentLog({"\\"});
+    currentLog({"\\", "index.html"});
     mFtp->files.insert(kBase + "/a.html", "a");
     mFtp->files.insert(kBase + "/b.html", "b");
     mFtp->folders << kBase + "/alt";

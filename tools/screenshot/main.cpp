@@ -113,6 +113,37 @@ int main(int argc, char *argv[])
                                      "namen-der-nirgends-hinpasst")));
     ok &= snap(*window, prefix + QStringLiteral("-result-overflow.png"));
 
+    // A preview: its list where the summary was, and its figures as the result.
+    for (int i = 1; i <= 6; ++i)
+        window->addPreviewLine(ResourceString(4050)
+                                   .arg(QStringLiteral("/kunden/webseiten/mein-verein/aktuelles/"
+                                                       "bilder/sommerfest-%1.jpg")
+                                            .arg(i))
+                                   .arg(1234567));
+    window->addPreviewLine(
+        ResourceString(4052).arg(QStringLiteral("/kunden/webseiten/mein-verein/archiv/2019/")));
+    window->setCaption(ViewLabel::lblError,
+                       ResourceString(4053).arg(german.toString(12345), german.toString(1234567),
+                                                german.toString(1234), german.toString(123)));
+    window->setPicture(ViewPicture::imgError, PictureDone);
+    window->setShowButtonVisible(false);
+    ok &= snap(*window, prefix + QStringLiteral("-result-preview.png"));
+
+    // The question before a clean-up that would delete most of the site, as the window asks it.
+    QTimer::singleShot(0, [&] {
+        auto *box = qobject_cast<QWidget *>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        settle(600);
+        const QPixmap picture = box->screen()->grabWindow(box->winId());
+        const QString path = prefix + QStringLiteral("-question-mass-deletion.png");
+        ok &= !picture.isNull() && picture.save(path, "PNG");
+        std::printf("%s: %dx%d pixels\n", qPrintable(path), picture.width(), picture.height());
+        box->close();
+    });
+    (void)window->confirmMassDeletion(
+        ResourceString(4060).arg(german.toString(4123)).arg(german.toString(4500)));
+
     classUpload::setViewProvider(nullptr);
     delete window;
     return ok ? 0 : 1;
