@@ -5,7 +5,9 @@
 #include "uploadlogindex.h"
 
 #include <QList>
+#include <QSet>
 #include <QString>
+#include <QStringList>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -130,6 +132,13 @@ private:
     [[nodiscard]] ChangeMarkerStore &markers();
     // The look-up index of the complete log list, built on the first look-up after it changed.
     [[nodiscard]] const UploadLogIndex &logIndex();
+    // A file or folder of the site whose name cannot be published, as the user is shown it; each
+    // is kept once, in the order found.
+    void NoteUnpublishable(const QString &shownPath);
+    // Writes every such path to the debug log, one line each.
+    void LogUnpublishable();
+    // Records the failure that names them, when there are any.
+    void RecordUnpublishable();
 
     // Member variables in declaration order.
     DebugLog mDebugFile;
@@ -165,4 +174,7 @@ private:
 
     std::unique_ptr<ChangeMarkerStore> mMarkers;
     std::optional<UploadLogIndex> mLogIndex;
+    // What the upload list's walk found but could not queue for its name (NoteUnpublishable).
+    QStringList mUnpublishable;
+    QSet<QString> mUnpublishableSeen;
 };

@@ -59,7 +59,8 @@ void classUpload::ScanLocalSubDir(const QString &mySubDir)
                                 return;
                         }
                         AddUploadFile(file.path, file.localPath);
-                    }});
+                    },
+                    [this](const QString &shownPath) { NoteUnpublishable(shownPath); }});
     // What the whole site no longer holds is no longer published as far as the markers know.
     if (mySubDir.isEmpty() || mySubDir == QLatin1String("\\"))
         markers().forgetAllBut(NativeLocalPath(mLocalBaseDir, QString()), seen);
