@@ -74,8 +74,13 @@ void classUpload::MagicUpload()
                 FTPDeleteFiles();
             if (!mAborted)
                 FTPUploadFiles();
-            if (!mAborted)
+            if (!mAborted) {
+                // Everything else is on the server; what could not be sent for its name makes
+                // the run fail, named in the debug log (still open here) and in the result.
+                LogUnpublishable();
                 FTPDisconnect();
+                RecordUnpublishable();
+            }
         }
     }
 
