@@ -5,7 +5,9 @@
 #include "uploadlogindex.h"
 
 #include <QList>
+#include <QSet>
 #include <QString>
+#include <QStringList>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -165,6 +167,13 @@ private:
     [[nodiscard]] QString RemoteFilePath(const QString &myPathAndFileName) const;
     // The look-up index of the complete log list, built on the first look-up after it changed.
     [[nodiscard]] const UploadLogIndex &logIndex();
+    // A file or folder of the site whose name cannot be published, as the user is shown it; each
+    // is kept once, in the order found.
+    void NoteUnpublishable(const QString &shownPath);
+    // Writes every such path to the debug log, one line each.
+    void LogUnpublishable();
+    // Records the failure that names them, when there are any.
+    void RecordUnpublishable();
 
     // Member variables in declaration order.
     DebugLog mDebugFile;
@@ -210,4 +219,7 @@ private:
     // asked: the files it would have deleted, and those the old log listed.
     std::optional<std::pair<qint64, qint64>> mCleanUpRefused;
     std::optional<UploadLogIndex> mLogIndex;
+    // What the upload list's walk found but could not queue for its name (NoteUnpublishable).
+    QStringList mUnpublishable;
+    QSet<QString> mUnpublishableSeen;
 };

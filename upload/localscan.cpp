@@ -64,7 +64,8 @@ void classUpload::ScanSite(const QString &mySubDir, bool consultMarkers)
                                 return;
                         }
                         AddUploadFile(file.path, file.localPath);
-                    }});
+                    },
+                    [this](const QString &shownPath) { NoteUnpublishable(shownPath); }});
     // What the whole site no longer holds is no longer published as far as the markers know.
     if (!mPreviewOnly && (mySubDir.isEmpty() || mySubDir == QLatin1String("\\")))
         markers().forgetAllBut(NativeLocalPath(mLocalBaseDir, QString()), seen);

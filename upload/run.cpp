@@ -85,13 +85,20 @@ void classUpload::MagicUpload()
                 PreviewUploads();
             else if (!mAborted)
                 FTPUploadFiles();
-            if (!mAborted)
+            if (!mAborted) {
+                // Everything else is on the server; what could not be sent for its name makes
+                // the run fail, named in the debug log (still open here) and in the result.
+                LogUnpublishable();
                 FTPDisconnect();
-            // Uploaded, but the clean-up that would have taken most of the site down was skipped.
-            if (!mAborted && mCleanUpRefused)
-                RecordFailureMessage(
-                    4061,
-                    ResourceString(4061).arg(mCleanUpRefused->first).arg(mCleanUpRefused->second));
+                // Uploaded, but the clean-up that would have taken most of the site down was
+                // skipped: that is what the user must act on first.
+                if (mCleanUpRefused)
+                    RecordFailureMessage(4061, ResourceString(4061)
+                                                   .arg(mCleanUpRefused->first)
+                                                   .arg(mCleanUpRefused->second));
+                else
+                    RecordUnpublishable();
+            }
         }
     }
 

@@ -1,5 +1,6 @@
 #include "connectionwatch.h"
 #include "sitefixture.h"
+#include "sitetree.h"
 #include "testftpserver.h"
 #include "testprocess.h"
 
@@ -11,6 +12,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <csignal>
+#include <cstdio>
+#include <filesystem>
 
 namespace {
 
@@ -60,6 +63,8 @@ private slots:
     void previewChangesNothing();
     void massDeletionIsNotSilent_data();
     void massDeletionIsNotSilent();
+    void unpublishableNamesAreNamed_data();
+    void unpublishableNamesAreNamed();
 
 private:
     void startServer(int kind = int(TestFtpServer::Kind::Pyftpdlib), qint64 throttle = 0,
@@ -108,6 +113,9 @@ void TestProgram::cleanup()
 {
     mServer.reset();
     mServerRoot.reset();
+    // By their bytes: QTemporaryDir cannot remove names that are not UTF-8.
+    std::error_code ignored;
+    std::filesystem::remove_all(QFile::encodeName(mWork->path()).toStdString(), ignored);
     mWork.reset();
 }
 
@@ -933,6 +941,108 @@ void TestProgram::massDeletionIsNotSilent()
     QVERIFY(linesStartingWith(run, QStringLiteral("Lösche Datei: ")).isEmpty());
     QVERIFY2(debugLog().contains(QStringLiteral("Abgleich: %1 von 30 Dateien").arg(deleted)),
              qPrintable(debugLog()));
+}
+
+void TestProgram::unpublishableNamesAreNamed_data()
+{
+    QTest::addColumn<bool>("sampleSite");
+    QTest::addColumn<QList<QByteArray>>("unpublishable"); // as MakeRawSiteTree takes them
+    QTest::addColumn<QList<QByteArray>>("renameFrom");
+    QTest::addColumn<QList<QByteArray>>("renameTo");
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<QStringList>("logged");
+
+    // "café.html" as Latin-1 writes it, next to index.html: the run sends index.html and the log.
+    QTest::newRow("name-not-utf8")
+        << false << QList<QByteArray>{"caf\xE9.html=<p>Caf\xE9</p>"}
+        << QList<QByteArray>{"caf\xE9.html"} << QList<QByteArray>{"caf\xC3\xA9.html"}
+        << "✗ 1 Datei wurde nicht veröffentlicht, weil ihr Name nicht übertragen werden kann: "
+           "„caf\\xE9.html“."
+        << QStringList{"caf\\xE9.html"};
+    QTest::newRow("backslash-in-name")
+        << false << QList<QByteArray>{"preise\\2024.html=<p>Preise</p>"}
+        << QList<QByteArray>{"preise\\2024.html"} << QList<QByteArray>{"preise-2024.html"}
+        << "✗ 1 Datei wurde nicht veröffentlicht, weil ihr Name nicht übertragen werden kann: "
+           "„preise\\2024.html“."
+        << QStringList{"preise\\2024.html"};
+    QTest::newRow("both-next-to-ordinary-files")
+        << true
+        << QList<QByteArray>{"Bilder/gr\xFC\xDF"
+                             "e.jpg=jpeg",
+                             "a\\b.html=ab", "alt\xE9/seite.html=alt"}
+        << QList<QByteArray>{"Bilder/gr\xFC\xDF"
+                             "e.jpg",
+                             "a\\b.html", "alt\xE9"}
+        << QList<QByteArray>{"Bilder/gr\xC3\xBC\xC3\x9F"
+                             "e.jpg",
+                             "a-b.html", "alt"}
+        << "✗ 3 Dateien wurden nicht veröffentlicht, weil ihre Namen nicht übertragen werden "
+           "können: „Bilder/gr\\xFC\\xDFe.jpg“, „a\\b.html“, …"
+        << QStringList{"Bilder/gr\\xFC\\xDFe.jpg", "a\\b.html", "alt\\xE9/"};
+}
+
+void TestProgram::unpublishableNamesAreNamed()
+{
+    QFETCH(bool, sampleSite);
+    QFETCH(QList<QByteArray>, unpublishable);
+    QFETCH(QList<QByteArray>, renameFrom);
+    QFETCH(QList<QByteArray>, renameTo);
+    QFETCH(QString, message);
+    QFETCH(QStringList, logged);
+
+    if (!sampleSite) {
+        QVERIFY(QDir(siteFolder()).removeRecursively());
+        SiteFixture::write(siteFolder(), {{QStringLiteral("index.html"), "<p>Start</p>"}});
+    }
+    const QMap<QString, QByteArray> ordinary = SiteFixture::read(siteFolder());
+    MakeRawSiteTree(siteFolder(), unpublishable);
+    startServer();
+    writeSettings();
+
+    const Run result = runWithoutWindow();
+    QCOMPARE(result.errors, QString());
+    QCOMPARE(result.status, 1);
+    QCOMPARE(result.lines.last(), message);
+    // Everything else is on the server, the upload log included.
+    auto wanted = SiteFixture::expectedOnServer(ordinary);
+    wanted.insert(QStringLiteral("vellumixftplog.log"),
+                  SiteFixture::read(siteFolder()).value(QStringLiteral("vellumixftplog.log")));
+    QCOMPARE(SiteFixture::read(serverBase()), wanted);
+    qsizetype files = 0;
+    qsizetype bytes = 0;
+    for (auto it = wanted.cbegin(); it != wanted.cend(); ++it) {
+        if (!it.key().endsWith(QLatin1Char('/'))) {
+            ++files;
+            bytes += it.value().size();
+        }
+    }
+    QVERIFY2(result.lines.contains(
+                 QStringLiteral("Übertragen: %1 Dateien (%2 KB)").arg(files).arg(bytes / 1000)),
+             qPrintable(result.lines.join(QLatin1Char('\n'))));
+    // The debug log names every one of them.
+    const QStringList debugLines = debugLog().split(QStringLiteral("\r\n"));
+    for (const QString &path : logged)
+        QVERIFY2(debugLines.contains(
+                     QStringLiteral("Nicht veröffentlicht, weil der Name nicht übertragen werden "
+                                    "kann: ") +
+                     path),
+                 qPrintable(debugLog().right(600)));
+
+    // Renamed, they are published with the rest of the site and the run succeeds.
+    const QByteArray site = QFile::encodeName(siteFolder()) + '/';
+    for (qsizetype i = 0; i < renameFrom.size(); ++i)
+        QCOMPARE(std::rename(QByteArray(site + renameFrom.at(i)).constData(),
+                             QByteArray(site + renameTo.at(i)).constData()),
+                 0);
+    const Run again = runWithoutWindow();
+    QCOMPARE(again.status, 0);
+    QCOMPARE(again.lines.last(), QStringLiteral("✓ Übertragung fehlerfrei abgeschlossen."));
+    QCOMPARE(SiteFixture::read(serverBase()), expected());
+    for (const QByteArray &renamed : renameTo)
+        QVERIFY2(SiteFixture::read(serverBase()).contains(QString::fromUtf8(renamed).toLower()) ||
+                     SiteFixture::read(serverBase())
+                         .contains(QString::fromUtf8(renamed).toLower() + QLatin1Char('/')),
+                 renamed.constData());
 }
 
 QTEST_GUILESS_MAIN(TestProgram)

@@ -6,6 +6,7 @@
 #include "classupload.h"
 #include "formftpprogress.h"
 #include "ftpcontrol.h"
+#include "publishablename.h"
 #include "stringtable.h"
 
 #include <QApplication>
@@ -105,6 +106,18 @@ int main(int argc, char *argv[])
     window->setCaption(ViewLabel::lblError, ResourceString(2008));
     window->setPicture(ViewPicture::imgError, PictureDone);
     ok &= snap(*window, prefix + QStringLiteral("-result-success.png"));
+
+    // Files whose names cannot be sent: the longest realistic form of that message.
+    window->setCaption(
+        ViewLabel::lblError,
+        ResourceString(4031)
+            .replace(QStringLiteral("%1"), german.toString(1234))
+            .replace(QStringLiteral("%2"), QuotedNameList({QStringLiteral("ARCHIV/1998/BILDER/"
+                                                                          "GR\\xD6\\xDFE.JPG"),
+                                                           QStringLiteral("ARCHIV/WEG.HTM")})));
+    window->setPicture(ViewPicture::imgError, PictureFailed);
+    window->setShowButtonVisible(false);
+    ok &= snap(*window, prefix + QStringLiteral("-result-unpublishable.png"));
 
     // More than the label holds: the message is shortened with "…".
     window->setCaption(
