@@ -17,6 +17,23 @@ constexpr int QuitGraceMs = 3000;
 const QString MarkerCommand = QStringLiteral("PWD");
 constexpr int MarkerReplyCode = 257;
 
+// The commands this client sends that leave the server's current folder as it is. Any other
+// command, including one added later, makes the connection forget the folder it knows.
+bool keepsCurrentDirectory(const QString &line)
+{
+    static const QStringList verbs{
+        QStringLiteral("PWD"),  QStringLiteral("MKD"),  QStringLiteral("DELE"),
+        QStringLiteral("EPSV"), QStringLiteral("PASV"), QStringLiteral("EPRT"),
+        QStringLiteral("PORT"), QStringLiteral("STOR"), QStringLiteral("RETR"),
+        QStringLiteral("TYPE"), QStringLiteral("NOOP")};
+    const QStringView verb = QStringView(line).left(line.indexOf(QLatin1Char(' ')));
+    for (const QString &known : verbs) {
+        if (verb == known)
+            return true;
+    }
+    return false;
+}
+
 int resultForSocketError(QAbstractSocket::SocketError error)
 {
     switch (error) {
@@ -251,10 +268,17 @@ void FtpControlConnection::sendSecret(const QString &verb, const QString &secret
     writeLine(verb + QLatin1Char(' ') + secret, verb + QStringLiteral(" [protected]"));
 }
 
+void FtpControlConnection::rememberDirectory(const QString &directory, const QString &replyText)
+{
+    mKnownDirectory = KnownDirectory{directory, replyText};
+}
+
 void FtpControlConnection::writeLine(const QString &line, const QString &shownAs)
 {
     if (!isOpen())
         return;
+    if (!keepsCurrentDirectory(line))
+        mKnownDirectory.reset();
     emit dialogue(shownAs);
     // Names go out as UTF-8 (RFC 2640); the callers have refused line breaks already.
     mSocket->write((line + QStringLiteral("\r\n")).toUtf8());
@@ -297,6 +321,7 @@ void FtpControlConnection::finishQuit()
 
 void FtpControlConnection::close()
 {
+    mKnownDirectory.reset();
     mQuitGrace.stop();
     mQuitting = false;
     mFailed = true;

@@ -85,6 +85,23 @@ public:
     void send(const QString &command);
     void sendSecret(const QString &verb, const QString &secret);
 
+    // The current folder as the server last named it in a 257 reply to PWD, while no command
+    // that can change it has been sent since: every command not known to leave the current folder
+    // alone forgets it (CWD, CDUP, RMD, ABOR, a new log-in, anything unknown), and so do the
+    // owner's forgetDirectory() and the end of the connection. Lets a repeated PWD be answered
+    // without a round trip.
+    struct KnownDirectory
+    {
+        QString directory;
+        QString replyText; // the 257 reply that named it
+    };
+    void rememberDirectory(const QString &directory, const QString &replyText);
+    void forgetDirectory() { mKnownDirectory.reset(); }
+    [[nodiscard]] const std::optional<KnownDirectory> &knownDirectory() const
+    {
+        return mKnownDirectory;
+    }
+
     // After a transfer was given up while the server may still answer for it: sends ABOR and a
     // marker command, swallows every reply up to the marker's and then emits synchronised(). The
     // server may answer an aborted transfer with one reply or two, or not at all, so counting
@@ -141,6 +158,7 @@ private:
     bool mTcpConnected = false;
     FtpReplyParser mParser;
     DataModeMemory mDataModes;
+    std::optional<KnownDirectory> mKnownDirectory;
     QTimer mQuitGrace;
     bool mFailed = false;
     bool mSynchronising = false;
