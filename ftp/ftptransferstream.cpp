@@ -1,8 +1,10 @@
 #include "ftptransferstream.h"
 
+#include "ftpfilesender.h"
 #include "ftplingeringclose.h"
 #include "ftpresult.h"
 
+#include <QFileDevice>
 #include <QIODevice>
 #include <QSslSocket>
 
@@ -17,9 +19,7 @@ bool isEncrypted(QTcpSocket &socket)
 FtpTransferStream::FtpTransferStream(Direction direction, QIODevice &file, QTcpSocket &socket,
                                      QObject *parent)
     : QObject(parent), mDirection(direction), mFile(file), mSocket(socket)
-{
-    mPiece.resize(PieceSize);
-}
+{}
 
 // The socket may already be gone when an abandoned stream is destroyed; the connections to it are
 // dropped by QObject either way.
@@ -59,11 +59,17 @@ void FtpTransferStream::start()
     });
 
     if (mDirection == Direction::Upload) {
+        if (startSendingFile())
+            return;
         connect(&mSocket, &QTcpSocket::bytesWritten, this, [this](qint64 written) {
             mBytesMoved += written;
             emit progressed(mBytesMoved);
             sendMore();
         });
+        // Over TLS the socket reports the plain bytes as written once they are encrypted; the
+        // encrypted ones then wait for the network in a buffer of their own.
+        if (auto *secure = qobject_cast<QSslSocket *>(&mSocket))
+            connect(secure, &QSslSocket::encryptedBytesWritten, this, [this] { sendMore(); });
         sendMore();
     } else {
         mSocket.setReadBufferSize(SendAheadLimit);
@@ -78,13 +84,55 @@ void FtpTransferStream::stop()
 {
     mFinished = true;
     mSocket.disconnect(this);
+    if (mSender)
+        mSender->stop();
+}
+
+bool FtpTransferStream::startSendingFile()
+{
+    auto *file = qobject_cast<QFileDevice *>(&mFile);
+    if (!file || !FtpFileSender::canSend(*file, mSocket))
+        return false;
+    mSender = std::make_unique<FtpFileSender>(*file, mSocket);
+    connect(mSender.get(), &FtpFileSender::sent, this, [this](qint64 bytesSoFar) {
+        mBytesRead = mBytesMoved = bytesSoFar;
+        emit progressed(mBytesMoved);
+    });
+    connect(mSender.get(), &FtpFileSender::finished, this, [this] {
+        mSourceExhausted = true;
+        closeAfterUpload();
+    });
+    connect(mSender.get(), &FtpFileSender::localFailure, this,
+            [this](int result, const QString &description) {
+                stop();
+                emit localFailure(result, description);
+            });
+    connect(mSender.get(), &FtpFileSender::connectionFailure, this, [this] { finish(false); });
+    connect(mSender.get(), &FtpFileSender::unsupported, this, [this] {
+        // Nothing went out yet: the same bytes through the socket.
+        mSender.release()->deleteLater();
+        connect(&mSocket, &QTcpSocket::bytesWritten, this, [this](qint64 written) {
+            mBytesMoved += written;
+            emit progressed(mBytesMoved);
+            sendMore();
+        });
+        sendMore();
+    });
+    mSender->start();
+    return true;
 }
 
 void FtpTransferStream::sendMore()
 {
     if (mFinished)
         return;
-    while (!mSourceExhausted && mSocket.bytesToWrite() < SendAheadLimit) {
+    if (mPiece.isEmpty())
+        mPiece.resize(PieceSize);
+    const auto unsent = [this] {
+        auto *secure = qobject_cast<QSslSocket *>(&mSocket);
+        return mSocket.bytesToWrite() + (secure ? secure->encryptedBytesToWrite() : 0);
+    };
+    while (!mSourceExhausted && unsent() < SendAheadLimit) {
         const qint64 read = mFile.read(mPiece.data(), PieceSize);
         if (read < 0) {
             stop();
@@ -101,20 +149,27 @@ void FtpTransferStream::sendMore()
             return;
         }
     }
-    if (mSourceExhausted && mSocket.bytesToWrite() == 0 &&
-        mSocket.state() == QAbstractSocket::ConnectedState) {
-        // Everything is with the kernel; the close after it marks the end of the file. Over TLS
-        // the close must let the server finish reading first.
-        if (isEncrypted(mSocket))
-            FtpLingeringClose::watch(mSocket);
-        mSocket.disconnectFromHost();
-    }
+    if (mSourceExhausted && mSocket.bytesToWrite() == 0)
+        closeAfterUpload();
+}
+
+void FtpTransferStream::closeAfterUpload()
+{
+    if (mSocket.state() != QAbstractSocket::ConnectedState)
+        return;
+    // Everything is with the kernel; the close after it marks the end of the file. Over TLS the
+    // close must let the server finish reading first.
+    if (isEncrypted(mSocket))
+        FtpLingeringClose::watch(mSocket);
+    mSocket.disconnectFromHost();
 }
 
 void FtpTransferStream::receive()
 {
     if (mFinished)
         return;
+    if (mPiece.isEmpty())
+        mPiece.resize(PieceSize);
     qint64 movedNow = 0;
     while (mSocket.bytesAvailable() > 0) {
         const qint64 read = mSocket.read(mPiece.data(), PieceSize);

@@ -2,7 +2,9 @@
 
 #include <QByteArray>
 #include <QObject>
+#include <memory>
 
+class FtpFileSender;
 class QIODevice;
 class QTcpSocket;
 
@@ -10,8 +12,10 @@ class QTcpSocket;
 // buffer, so memory stays the same whether the file has a few bytes or several gigabytes.
 //
 // Upload: reads the next piece of the file only while the socket holds less than a few pieces
-// unsent, so a slow server slows the reading down instead of letting the send buffer grow. Once
-// the whole file went out the socket is closed gracefully, which tells the server the file ended.
+// unsent (encrypted bytes waiting for the network included), so a slow server slows the reading
+// down instead of letting the send buffer grow. Once the whole file went out the socket is closed
+// gracefully, which tells the server the file ended. Over a plain connection straight to the
+// server the kernel sends the file itself (FtpFileSender).
 //
 // Download: the socket's read buffer is capped and emptied into the file on every readyRead, so a
 // fast server is held back by TCP flow control when the disk is slower.
@@ -47,7 +51,9 @@ signals:
     void localFailure(int result, const QString &description);
 
 private:
+    [[nodiscard]] bool startSendingFile();
     void sendMore();
+    void closeAfterUpload();
     void receive();
     void finish(bool clean);
 
@@ -55,6 +61,7 @@ private:
     QIODevice &mFile;
     QTcpSocket &mSocket;
     QByteArray mPiece;
+    std::unique_ptr<FtpFileSender> mSender;
     qint64 mBytesRead = 0;
     qint64 mBytesMoved = 0;
     bool mStarted = false;
