@@ -28,7 +28,8 @@ struct FtpDataRoute
     // PROT P is in force: every data connection is TLS too, resuming the control connection's
     // session and presenting the same certificate.
     bool tls = false;
-    QSslConfiguration tlsConfiguration;
+    // Only with TLS: even an empty configuration loads the TLS library.
+    std::optional<QSslConfiguration> tlsConfiguration;
     QString peerVerifyName;
     QByteArray controlFingerprint;
 
@@ -45,9 +46,8 @@ struct FtpDataRoute
 // Every line sent and every reply line received is reported through dialogue(), so the owner can
 // keep a transcript. A command carrying a secret is reported as "<verb> [protected]".
 //
-// TLS (RFC 4217): the socket is a QSslSocket from the start, so that "AUTH TLS" can switch the
-// running connection to TLS (startTls()); "ftps://" hosts speak TLS from the first byte. The
-// server's certificate is judged by FtpCertificateCheck.
+// TLS (RFC 4217): "AUTH TLS" switches the running connection to TLS (startTls()); "ftps://" hosts
+// speak TLS from the first byte. The server's certificate is judged by FtpCertificateCheck.
 class FtpControlConnection : public QObject
 {
     Q_OBJECT
@@ -136,9 +136,15 @@ signals:
     void secured();
 
 private:
-    // The one place that decides what kind of socket carries the dialogue: one that can switch to
-    // TLS, through the proxy if there is one.
-    [[nodiscard]] std::unique_ptr<QSslSocket> createSocket();
+    // The one place that decides what kind of socket carries the dialogue: a plain one or one
+    // that can speak TLS, through the proxy if there is one.
+    [[nodiscard]] std::unique_ptr<QTcpSocket> createSocket(bool tlsCapable) const;
+    void watchSocket();
+    // The socket as a TLS socket, or null while the connection is plain.
+    [[nodiscard]] QSslSocket *secureSocket() const;
+    // The plain connection continues in a TLS socket (see open()). False when that failed; the
+    // connection has then failed too.
+    [[nodiscard]] bool moveToTlsSocket();
     void judgeCertificate(const QList<QSslError> &errors);
     void handshakeDone();
 
@@ -148,7 +154,7 @@ private:
     void writeLine(const QString &line, const QString &shownAs);
     void finishQuit();
 
-    std::unique_ptr<QSslSocket> mSocket;
+    std::unique_ptr<QTcpSocket> mSocket;
     FtpServerAddress mAddress;
     QNetworkProxy mProxy{QNetworkProxy::NoProxy};
     QString mCertificateStorePath;
@@ -157,6 +163,7 @@ private:
     bool mUpgrading = false;
     bool mTcpConnected = false;
     FtpReplyParser mParser;
+    QByteArray mLineBuffer;
     DataModeMemory mDataModes;
     std::optional<KnownDirectory> mKnownDirectory;
     QTimer mQuitGrace;

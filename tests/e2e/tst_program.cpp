@@ -46,8 +46,8 @@ private slots:
     void commandLineErrors();
     void windowPublishesAndClosesOnRequest();
     void closingTheWindowDuringATransferEndsQuietly();
-    void onlyTheWindowLoadsTheWidgetLibraries_data();
-    void onlyTheWindowLoadsTheWidgetLibraries();
+    void onlyWhatTheRunNeedsIsLoaded_data();
+    void onlyWhatTheRunNeedsIsLoaded();
     void missingWindowModulePublishesInTheTerminal();
     void secondCopyIsRefusedWhileTheResultIsShown();
     void restoredFilesArePublishedAgain_data();
@@ -551,7 +551,7 @@ void TestProgram::closingTheWindowDuringATransferEndsQuietly()
     QCOMPARE(QString::fromUtf8(process->readAllStandardError()), QString());
 }
 
-void TestProgram::onlyTheWindowLoadsTheWidgetLibraries_data()
+void TestProgram::onlyWhatTheRunNeedsIsLoaded_data()
 {
     QTest::addColumn<bool>("window");
     QTest::newRow("terminal") << false;
@@ -559,8 +559,8 @@ void TestProgram::onlyTheWindowLoadsTheWidgetLibraries_data()
 }
 
 // The terminal face must not pay for the window: Qt Widgets, Qt GUI and the window module are
-// loaded only when a window is opened.
-void TestProgram::onlyTheWindowLoadsTheWidgetLibraries()
+// loaded only when a window is opened. Neither face pays for TLS when the server speaks plain FTP.
+void TestProgram::onlyWhatTheRunNeedsIsLoaded()
 {
     QFETCH(bool, window);
     const auto process = startSlowPublication(window);
@@ -573,6 +573,8 @@ void TestProgram::onlyTheWindowLoadsTheWidgetLibraries()
     for (const char *library : {"libQt6Widgets.so", "libQt6Gui.so", "parcelup-window.so"})
         QVERIFY2(mapped.contains(QLatin1String(library)) == window, library);
     QVERIFY(mapped.contains(QLatin1String("libQt6Network.so")));
+    QVERIFY(!mapped.contains(QLatin1String("libssl.so")));
+    QVERIFY(!mapped.contains(QLatin1String("libcrypto.so")));
 }
 
 // A window module that cannot be loaded costs the window, not the publication.
