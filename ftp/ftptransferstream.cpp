@@ -1,10 +1,8 @@
 #include "ftptransferstream.h"
 
-#include "ftpfilesender.h"
 #include "ftplingeringclose.h"
 #include "ftpresult.h"
 
-#include <QFileDevice>
 #include <QIODevice>
 #include <QSslSocket>
 
@@ -19,7 +17,9 @@ bool isEncrypted(QTcpSocket &socket)
 FtpTransferStream::FtpTransferStream(Direction direction, QIODevice &file, QTcpSocket &socket,
                                      QObject *parent)
     : QObject(parent), mDirection(direction), mFile(file), mSocket(socket)
-{}
+{
+    mPiece.resize(PieceSize);
+}
 
 // The socket may already be gone when an abandoned stream is destroyed; the connections to it are
 // dropped by QObject either way.
@@ -59,8 +59,6 @@ void FtpTransferStream::start()
     });
 
     if (mDirection == Direction::Upload) {
-        if (startSendingFile())
-            return;
         connect(&mSocket, &QTcpSocket::bytesWritten, this, [this](qint64 written) {
             mBytesMoved += written;
             emit progressed(mBytesMoved);
@@ -84,50 +82,12 @@ void FtpTransferStream::stop()
 {
     mFinished = true;
     mSocket.disconnect(this);
-    if (mSender)
-        mSender->stop();
-}
-
-bool FtpTransferStream::startSendingFile()
-{
-    auto *file = qobject_cast<QFileDevice *>(&mFile);
-    if (!file || !FtpFileSender::canSend(*file, mSocket))
-        return false;
-    mSender = std::make_unique<FtpFileSender>(*file, mSocket);
-    connect(mSender.get(), &FtpFileSender::sent, this, [this](qint64 bytesSoFar) {
-        mBytesRead = mBytesMoved = bytesSoFar;
-        emit progressed(mBytesMoved);
-    });
-    connect(mSender.get(), &FtpFileSender::finished, this, [this] {
-        mSourceExhausted = true;
-        closeAfterUpload();
-    });
-    connect(mSender.get(), &FtpFileSender::localFailure, this,
-            [this](int result, const QString &description) {
-                stop();
-                emit localFailure(result, description);
-            });
-    connect(mSender.get(), &FtpFileSender::connectionFailure, this, [this] { finish(false); });
-    connect(mSender.get(), &FtpFileSender::unsupported, this, [this] {
-        // Nothing went out yet: the same bytes through the socket.
-        mSender.release()->deleteLater();
-        connect(&mSocket, &QTcpSocket::bytesWritten, this, [this](qint64 written) {
-            mBytesMoved += written;
-            emit progressed(mBytesMoved);
-            sendMore();
-        });
-        sendMore();
-    });
-    mSender->start();
-    return true;
 }
 
 void FtpTransferStream::sendMore()
 {
     if (mFinished)
         return;
-    if (mPiece.isEmpty())
-        mPiece.resize(PieceSize);
     const auto unsent = [this] {
         auto *secure = qobject_cast<QSslSocket *>(&mSocket);
         return mSocket.bytesToWrite() + (secure ? secure->encryptedBytesToWrite() : 0);
@@ -149,27 +109,20 @@ void FtpTransferStream::sendMore()
             return;
         }
     }
-    if (mSourceExhausted && mSocket.bytesToWrite() == 0)
-        closeAfterUpload();
-}
-
-void FtpTransferStream::closeAfterUpload()
-{
-    if (mSocket.state() != QAbstractSocket::ConnectedState)
-        return;
-    // Everything is with the kernel; the close after it marks the end of the file. Over TLS the
-    // close must let the server finish reading first.
-    if (isEncrypted(mSocket))
-        FtpLingeringClose::watch(mSocket);
-    mSocket.disconnectFromHost();
+    if (mSourceExhausted && mSocket.bytesToWrite() == 0 &&
+        mSocket.state() == QAbstractSocket::ConnectedState) {
+        // Everything is with the kernel; the close after it marks the end of the file. Over TLS
+        // the close must let the server finish reading first.
+        if (isEncrypted(mSocket))
+            FtpLingeringClose::watch(mSocket);
+        mSocket.disconnectFromHost();
+    }
 }
 
 void FtpTransferStream::receive()
 {
     if (mFinished)
         return;
-    if (mPiece.isEmpty())
-        mPiece.resize(PieceSize);
     qint64 movedNow = 0;
     while (mSocket.bytesAvailable() > 0) {
         const qint64 read = mSocket.read(mPiece.data(), PieceSize);

@@ -2,9 +2,7 @@
 
 #include <QByteArray>
 #include <QObject>
-#include <memory>
 
-class FtpFileSender;
 class QIODevice;
 class QTcpSocket;
 
@@ -14,8 +12,7 @@ class QTcpSocket;
 // Upload: reads the next piece of the file only while the socket holds less than a few pieces
 // unsent (encrypted bytes waiting for the network included), so a slow server slows the reading
 // down instead of letting the send buffer grow. Once the whole file went out the socket is closed
-// gracefully, which tells the server the file ended. Over a plain connection straight to the
-// server the kernel sends the file itself (FtpFileSender).
+// gracefully, which tells the server the file ended.
 //
 // Download: the socket's read buffer is capped and emptied into the file on every readyRead, so a
 // fast server is held back by TCP flow control when the disk is slower.
@@ -51,9 +48,7 @@ signals:
     void localFailure(int result, const QString &description);
 
 private:
-    [[nodiscard]] bool startSendingFile();
     void sendMore();
-    void closeAfterUpload();
     void receive();
     void finish(bool clean);
 
@@ -61,7 +56,6 @@ private:
     QIODevice &mFile;
     QTcpSocket &mSocket;
     QByteArray mPiece;
-    std::unique_ptr<FtpFileSender> mSender;
     qint64 mBytesRead = 0;
     qint64 mBytesMoved = 0;
     bool mStarted = false;
