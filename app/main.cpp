@@ -11,6 +11,7 @@
 #include <QFileInfo>
 #include <QPointer>
 #include <cstdio>
+#include <malloc.h>
 #include <optional>
 
 namespace {
@@ -77,6 +78,13 @@ int runInWindow(int &argc, char *argv[], const CommandLine &line)
 
 int main(int argc, char *argv[])
 {
+    // Qt's TLS socket moves every burst of an upload through temporary buffers of a few hundred
+    // kilobytes. With glibc's adaptive thresholds each of them was mapped anew, or the top of the
+    // heap given back and taken again, and a 300 MB upload over TLS spent most of its processor
+    // time in page faults. Fixed thresholds of a few megabytes let such buffers be reused.
+    ::mallopt(M_MMAP_THRESHOLD, 4 * 1024 * 1024);
+    ::mallopt(M_TRIM_THRESHOLD, 8 * 1024 * 1024);
+
     QStringList arguments;
     for (int i = 1; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
