@@ -1,37 +1,20 @@
 #include "classupload.h"
 #include "commandline.h"
 #include "consoleview.h"
-#include "formftpprogress.h"
-#include "ftperror.h"
 #include "instanceguard.h"
 #include "interruptcancel.h"
-#include "mainprogram.h"
-#include "programerror.h"
-#include "programexit.h"
-#include "settingsstore.h"
+#include "publishfromcommandline.h"
 #include "stringtable.h"
+#include "windowface.h"
 
-#include <QApplication>
+#include <QCoreApplication>
 #include <QFileInfo>
-#include <QMessageBox>
 #include <QPointer>
 #include <cstdio>
-#include <memory>
+#include <malloc.h>
 #include <optional>
 
 namespace {
-
-// The window is created on its first reference, which is the first setting handed to the FTP
-// component, and created anew when something refers to it after it was closed.
-UploadView &progressWindow()
-{
-    static QPointer<FormFTPProgress> window;
-    if (window.isNull()) {
-        window = new FormFTPProgress();
-        window->setAttribute(Qt::WA_DeleteOnClose);
-    }
-    return *window;
-}
 
 ConsoleView &consoleView()
 {
@@ -50,54 +33,18 @@ void printTo(std::FILE *stream, const QString &text)
     std::fflush(stream);
 }
 
-QString errorMessage(int number, const QString &description)
-{
-    return ResourceString(4110)
-        .replace(QLatin1String("%1"), QString::number(number))
-        .replace(QLatin1String("%2"), description);
-}
-
-// Runs start-up and the run; returns the exit status, or nothing when the program should go on
-// processing window events (the window stays open with the result).
-//
-// The guard belongs to the caller, because the one publication of this process stays the only one
-// until the process ends: while the window still shows its result, a second copy must not start.
-template <typename ShowWarning, typename ShowError>
-std::optional<int> publish(const CommandLine &line, std::optional<InstanceGuard> &guard,
-                           ShowWarning showWarning, ShowError showError, int unexpectedErrorStatus)
-{
-    try {
-        const QString settingsPath =
-            line.settingsFile.isEmpty() ? IniSettingsStore::defaultPath() : line.settingsFile;
-        if (!line.settingsFile.isEmpty()) {
-            const QString problem = IniSettingsStore::problemWith(settingsPath);
-            if (!problem.isEmpty()) {
-                showError(problem);
-                return ExitUnexpectedError;
-            }
-        }
-        IniSettingsStore settings(settingsPath);
-        guard.emplace();
-        const StartOutcome outcome =
-            Main(*guard, settings, showWarning, RunRequest{line.all, line.dryRun});
-        if (outcome == StartOutcome::AnotherInstanceRunning)
-            return ExitAnotherInstance;
-        if (const auto status = RequestedProgramExit())
-            return *status;
-        return std::nullopt;
-    } catch (const ProgramError &error) {
-        showError(errorMessage(error.number(), error.description()));
-    } catch (const FtpError &error) {
-        showError(errorMessage(error.number(), error.description()));
-    } catch (const std::exception &error) {
-        showError(errorMessage(51, QString::fromLocal8Bit(error.what())));
-    }
-    return unexpectedErrorStatus;
-}
-
 int runInTerminal(int argc, char *argv[], const CommandLine &line)
 {
+    // The terminal face waits in Qt's plain poll() loop instead of the GLib one: GLib wakes its
+    // loop with a write to an event descriptor for every posted event and every socket notifier
+    // switched on or off, a few dozen times per file of a publication, where the plain loop writes
+    // at most once per pass. The choice is made when the application object is created.
+    const bool glibChoiceLeftToQt = !qEnvironmentVariableIsSet("QT_NO_GLIB");
+    if (glibChoiceLeftToQt)
+        qputenv("QT_NO_GLIB", "1");
     QCoreApplication application(argc, argv);
+    if (glibChoiceLeftToQt)
+        qunsetenv("QT_NO_GLIB");
     classUpload::setViewProvider(consoleView);
     consoleView().setMassDeletionAllowed(line.allowMassDelete);
     CancelOnInterrupt([] {
@@ -106,7 +53,8 @@ int runInTerminal(int argc, char *argv[], const CommandLine &line)
     });
     const auto toStderr = [](const QString &text) { printTo(stderr, text); };
     std::optional<InstanceGuard> guard;
-    const auto status = publish(line, guard, toStderr, toStderr, ExitUnexpectedError);
+    const auto status =
+        PublishFromCommandLine(line, guard, toStderr, toStderr, ExitUnexpectedError);
     const int exitStatus = status.value_or(consoleView().exitStatus());
     // The view and its FTP component go while the application object still exists: closing a
     // TLS-capable socket may still need it.
@@ -114,29 +62,30 @@ int runInTerminal(int argc, char *argv[], const CommandLine &line)
     return exitStatus;
 }
 
-int runInWindow(int argc, char *argv[], const CommandLine &line)
+// The window face is loaded only now (see windowface.h). Without it the publication still runs,
+// in the terminal, after saying why there is no window.
+int runInWindow(int &argc, char *argv[], const CommandLine &line)
 {
-    QApplication application(argc, argv);
-    classUpload::setViewProvider(progressWindow);
-    // A desktop that logs out, or a terminal's Ctrl+C, closes the window the way the user would.
-    CancelOnInterrupt([] { static_cast<FormFTPProgress &>(progressWindow()).close(); });
-    const auto warning = [](const QString &text) {
-        QMessageBox::warning(nullptr, QStringLiteral("Parcelup"), text);
-    };
-    const auto critical = [](const QString &text) {
-        QMessageBox::critical(nullptr, QStringLiteral("Parcelup"), text);
-    };
-    std::optional<InstanceGuard> guard;
-    const auto status = publish(line, guard, warning, critical, ExitFailed);
-    if (status)
-        return *status;
-    return QApplication::exec();
+    QString error;
+    const WindowFaceEntry windowFace = LoadWindowFace(&error);
+    if (!windowFace) {
+        printTo(stderr, ResourceString(4114).replace(QLatin1String("%1"), error));
+        return runInTerminal(argc, argv, line);
+    }
+    return windowFace(argc, argv, line);
 }
 
 } // namespace
 
 int main(int argc, char *argv[])
 {
+    // Qt's TLS socket moves every burst of an upload through temporary buffers of a few hundred
+    // kilobytes. With glibc's adaptive thresholds each of them was mapped anew, or the top of the
+    // heap given back and taken again, and a 300 MB upload over TLS spent most of its processor
+    // time in page faults. Fixed thresholds of a few megabytes let such buffers be reused.
+    ::mallopt(M_MMAP_THRESHOLD, 4 * 1024 * 1024);
+    ::mallopt(M_TRIM_THRESHOLD, 8 * 1024 * 1024);
+
     QStringList arguments;
     for (int i = 1; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);

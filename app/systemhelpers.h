@@ -24,8 +24,3 @@ void PlaySystemSound(const QString &soundName);
 
 // True when the path names an existing folder. The empty text is false; errors never escape.
 [[nodiscard]] bool FolderExists(const QString &folderPath);
-
-// Opens a document or web address with the desktop's default application. A bare address such as
-// "www.example.de" is taken as a web address. Returns 1 when the desktop accepted it, 0 otherwise;
-// the only caller ignores it.
-int OpenDocument(const QString &document);

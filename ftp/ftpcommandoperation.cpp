@@ -50,6 +50,7 @@ void FtpCommandOperation::handleReply(const FtpReply &reply)
             return;
         }
         setCurrentDirectory(*directory);
+        connection().rememberDirectory(*directory, reply.text());
     }
     finishWithReply(reply);
 }

@@ -17,6 +17,7 @@
 #include <QFile>
 #include <cerrno>
 #include <cstring>
+#include <deque>
 #include <fcntl.h>
 #include <functional>
 #include <sys/stat.h>
@@ -30,7 +31,9 @@
 // Every signal leaves through post(), a queued call on this object. So OperationComplete is never
 // emitted inside the call that started the request, the three signals keep the order in which
 // things happened, and a slot that runs a nested event loop never finds one of our sockets half
-// way through its own signal on the stack.
+// way through its own signal on the stack. The calls wait in one queue that a single posted event
+// empties: a request's dialogue produces a handful of signals at a time, and one trip through the
+// event loop for all of them costs far less than one each.
 struct FtpControl::Private
 {
     explicit Private(FtpControl *owner) : q(owner) {}
@@ -73,9 +76,38 @@ struct FtpControl::Private
     // When a line from the server was last reported as a sign of life.
     QElapsedTimer sinceLineReported;
 
+    // Calls waiting for the event loop, oldest first, and whether an event to run them is posted.
+    std::deque<std::function<void()>> posted;
+    bool deliveryPosted = false;
+
     void post(std::function<void()> call)
     {
-        QMetaObject::invokeMethod(q, std::move(call), Qt::QueuedConnection);
+        posted.push_back(std::move(call));
+        postDelivery();
+    }
+
+    void postDelivery()
+    {
+        if (deliveryPosted)
+            return;
+        deliveryPosted = true;
+        QMetaObject::invokeMethod(
+            q, [this] { deliver(); }, Qt::QueuedConnection);
+    }
+
+    // Runs the calls that were waiting when this pass began; those posted meanwhile wait for the
+    // next pass, as separate queued calls would. A slot that runs a nested event loop lets that
+    // loop take the next calls from the same queue, so the order stays the order of posting.
+    void deliver()
+    {
+        deliveryPosted = false;
+        for (auto due = posted.size(); due > 0 && !posted.empty(); --due) {
+            std::function<void()> call = std::move(posted.front());
+            posted.pop_front();
+            call();
+        }
+        if (!posted.empty())
+            postDelivery();
     }
 
     QString masked(QString text) const
@@ -114,12 +146,17 @@ struct FtpControl::Private
 
     [[nodiscard]] bool isLoggedIn() const { return connection && loggedIn && connection->isOpen(); }
 
-    void startOperation(Request which, std::unique_ptr<FtpOperation> started)
+    // A debug log is usually opened only once the log-in has succeeded, so what the log-in
+    // established is said with the first request after it, where such a log sees it.
+    void reportConnectionSummary()
     {
-        // A debug log is usually opened only once the log-in has succeeded, so what the log-in
-        // established is said with the first request after it, where such a log sees it.
         if (!connectionSummary.isEmpty())
             report(QStringLiteral("# ") + std::exchange(connectionSummary, QString()));
+    }
+
+    void startOperation(Request which, std::unique_ptr<FtpOperation> started)
+    {
+        reportConnectionSummary();
         pending = true;
         request = which;
         operation = std::move(started);
@@ -154,6 +191,10 @@ struct FtpControl::Private
             if (!loggedIn)
                 dropConnection();
         }
+        // A request that failed, or ended in a way nobody planned, may have left the server
+        // anywhere.
+        if (connection && outcome.result != FtpResult::Success)
+            connection->forgetDirectory();
         discardDeadConnection();
         complete(outcome);
     }
@@ -185,6 +226,11 @@ struct FtpControl::Private
                          [this](const QString &line) { report(line); });
         QObject::connect(&watched, &FtpControlConnection::lineReceived, q,
                          [this] { noteLineReceived(); });
+        // A reply between requests answers nothing we asked; what it means is unknown.
+        QObject::connect(&watched, &FtpControlConnection::replyReceived, q, [this, &watched] {
+            if (!operation || operation->hasFinished())
+                watched.forgetDirectory();
+        });
         QObject::connect(&watched, &FtpControlConnection::failed, q, [this] {
             // With a request pending, its operation reports the loss; otherwise the next
             // request finds no connection.
@@ -446,6 +492,24 @@ void FtpControl::Connect()
 
 void FtpControl::QueryCurrentDirectory()
 {
+    // The folder the server named last is still current when nothing since could have changed
+    // it (see FtpControlConnection::knownDirectory): the answer is the same without the round
+    // trip. The transcript says so instead of showing a PWD that never went out.
+    d->refuseIfPending();
+    if (d->isLoggedIn() && d->connection->knownDirectory()) {
+        const FtpControlConnection::KnownDirectory known = *d->connection->knownDirectory();
+        d->reportConnectionSummary();
+        d->report(QStringLiteral("# PWD not sent: the current folder is still \"%1\", as the "
+                                 "server said last; nothing since can have changed it.")
+                      .arg(known.directory));
+        d->pending = true;
+        d->request = Request::QueryCurrentDirectory;
+        d->post([this, known] {
+            d->complete(
+                FtpOperation::Outcome{FtpResult::Success, known.replyText, known.directory});
+        });
+        return;
+    }
     d->startCommand(Request::QueryCurrentDirectory, QStringLiteral("PWD"), QString(),
                     FtpCommandOperation::Expect::Directory);
 }

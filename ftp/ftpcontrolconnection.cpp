@@ -5,6 +5,11 @@
 #include <QNetworkProxy>
 #include <QSslCipher>
 #include <QSslSocket>
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -16,6 +21,23 @@ constexpr int QuitGraceMs = 3000;
 // 257 is not among the answers to a transfer, to ABOR or to a data-port command.
 const QString MarkerCommand = QStringLiteral("PWD");
 constexpr int MarkerReplyCode = 257;
+
+// The commands this client sends that leave the server's current folder as it is. Any other
+// command, including one added later, makes the connection forget the folder it knows.
+bool keepsCurrentDirectory(const QString &line)
+{
+    static const QStringList verbs{
+        QStringLiteral("PWD"),  QStringLiteral("MKD"),  QStringLiteral("DELE"),
+        QStringLiteral("EPSV"), QStringLiteral("PASV"), QStringLiteral("EPRT"),
+        QStringLiteral("PORT"), QStringLiteral("STOR"), QStringLiteral("RETR"),
+        QStringLiteral("TYPE"), QStringLiteral("NOOP")};
+    const QStringView verb = QStringView(line).left(line.indexOf(QLatin1Char(' ')));
+    for (const QString &known : verbs) {
+        if (verb == known)
+            return true;
+    }
+    return false;
+}
 
 int resultForSocketError(QAbstractSocket::SocketError error)
 {
@@ -85,30 +107,29 @@ FtpControlConnection::~FtpControlConnection()
     }
 }
 
-std::unique_ptr<QSslSocket> FtpControlConnection::createSocket()
+std::unique_ptr<QTcpSocket> FtpControlConnection::createSocket(bool tlsCapable) const
 {
-    auto socket = std::make_unique<QSslSocket>();
+    std::unique_ptr<QTcpSocket> socket;
+    if (tlsCapable) {
+        auto secure = std::make_unique<QSslSocket>();
+        secure->setSslConfiguration(FtpTlsConfiguration());
+        secure->setPeerVerifyName(mAddress.host);
+        socket = std::move(secure);
+    } else {
+        socket = std::make_unique<QTcpSocket>();
+    }
     // Proxies are chosen explicitly by the component's settings, never picked up from the
     // environment behind the user's back.
     socket->setProxy(mProxy);
-    socket->setSslConfiguration(FtpTlsConfiguration());
-    socket->setPeerVerifyName(mAddress.host);
     return socket;
 }
 
-void FtpControlConnection::open(const FtpServerAddress &address, const QNetworkProxy &proxy,
-                                const QString &certificateStorePath)
+void FtpControlConnection::watchSocket()
 {
-    mAddress = address;
-    mProxy = proxy;
-    mCertificateStorePath = certificateStorePath;
-    const bool implicitTls = address.security == FtpServerAddress::Security::ImplicitTls;
-    mSocket = createSocket();
-    if (!implicitTls)
-        connect(mSocket.get(), &QTcpSocket::connected, this, &FtpControlConnection::opened);
-    connect(mSocket.get(), &QTcpSocket::connected, this, [this] { mTcpConnected = true; });
-    connect(mSocket.get(), &QSslSocket::sslErrors, this, &FtpControlConnection::judgeCertificate);
-    connect(mSocket.get(), &QSslSocket::encrypted, this, &FtpControlConnection::handshakeDone);
+    if (QSslSocket *secure = secureSocket()) {
+        connect(secure, &QSslSocket::sslErrors, this, &FtpControlConnection::judgeCertificate);
+        connect(secure, &QSslSocket::encrypted, this, &FtpControlConnection::handshakeDone);
+    }
     connect(mSocket.get(), &QTcpSocket::readyRead, this, &FtpControlConnection::readLines);
     connect(mSocket.get(), &QTcpSocket::errorOccurred, this,
             [this](QAbstractSocket::SocketError error) {
@@ -119,8 +140,9 @@ void FtpControlConnection::open(const FtpServerAddress &address, const QNetworkP
                 int result = resultForSocketError(error);
                 // Whatever ends a handshake half-way (a server that hangs up, a proxy that cuts
                 // in) is a TLS failure: the connection was never secure.
-                if (mTcpConnected && mSocket->mode() != QSslSocket::UnencryptedMode &&
-                    !mSocket->isEncrypted())
+                const QSslSocket *secure = secureSocket();
+                if (mTcpConnected && secure && secure->mode() != QSslSocket::UnencryptedMode &&
+                    !secure->isEncrypted())
                     result = FtpResult::TlsFailure;
                 // A refused certificate says more than OpenSSL's "handshake failed".
                 if (mCertificate && !mCertificate->accepted())
@@ -139,12 +161,36 @@ void FtpControlConnection::open(const FtpServerAddress &address, const QNetworkP
         }
         fail(FtpResult::ConnectionLost, tr("The server closed the connection."));
     });
+}
+
+void FtpControlConnection::open(const FtpServerAddress &address, const QNetworkProxy &proxy,
+                                const QString &certificateStorePath)
+{
+    mAddress = address;
+    mProxy = proxy;
+    mCertificateStorePath = certificateStorePath;
+    const bool implicitTls = address.security == FtpServerAddress::Security::ImplicitTls;
+    // With implicit TLS the socket speaks TLS from the first byte, and through a SOCKS5 or HTTP
+    // proxy only Qt's own socket can carry the tunnel on into TLS. Otherwise the connection
+    // starts as a plain socket and moves to a TLS socket when the server agrees to AUTH TLS
+    // (startTls): a publication in plain FTP never loads the TLS library, which costs a few
+    // megabytes and a few dozen milliseconds.
+    mSocket = createSocket(implicitTls || proxy.type() != QNetworkProxy::NoProxy);
+    if (!implicitTls)
+        connect(mSocket.get(), &QTcpSocket::connected, this, &FtpControlConnection::opened);
+    connect(mSocket.get(), &QTcpSocket::connected, this, [this] { mTcpConnected = true; });
+    watchSocket();
     // Qt resolves the name and tries each of its addresses in turn, IPv6 and IPv4; through a
     // proxy, the proxy resolves it.
     if (implicitTls)
-        mSocket->connectToHostEncrypted(address.host, address.port, address.host);
+        secureSocket()->connectToHostEncrypted(address.host, address.port, address.host);
     else
         mSocket->connectToHost(address.host, address.port);
+}
+
+QSslSocket *FtpControlConnection::secureSocket() const
+{
+    return qobject_cast<QSslSocket *>(mSocket.get());
 }
 
 bool FtpControlConnection::isOpen() const
@@ -162,30 +208,60 @@ void FtpControlConnection::startTls()
         fail(FtpResult::TlsFailure, tr("The server sent more text after agreeing to TLS."));
         return;
     }
+    if (!secureSocket() && !moveToTlsSocket())
+        return;
     mUpgrading = true;
-    mSocket->startClientEncryption();
+    secureSocket()->startClientEncryption();
+}
+
+bool FtpControlConnection::moveToTlsSocket()
+{
+    // The new socket takes a copy of the descriptor, and the plain socket lets go of its own: the
+    // connection itself stays as it is. Nothing is lost in between: the server waits for our
+    // handshake, and whatever the plain socket had read already was refused by the caller.
+    const int copy = ::fcntl(int(mSocket->socketDescriptor()), F_DUPFD_CLOEXEC, 0);
+    if (copy < 0) {
+        fail(FtpResult::TlsFailure,
+             tr("TLS handshake failed: %1").arg(QString::fromLocal8Bit(std::strerror(errno))));
+        return false;
+    }
+    std::unique_ptr<QTcpSocket> secure = createSocket(true);
+    if (!secure->setSocketDescriptor(copy)) {
+        ::close(copy);
+        fail(FtpResult::TlsFailure, tr("TLS handshake failed: %1").arg(secure->errorString()));
+        return false;
+    }
+    QTcpSocket *plain = mSocket.release();
+    plain->disconnect(this);
+    plain->abort();
+    // The plain socket may be emitting the signal that led here.
+    plain->deleteLater();
+    mSocket = std::move(secure);
+    watchSocket();
+    return true;
 }
 
 bool FtpControlConnection::isEncrypted() const
 {
-    return mSocket && mSocket->isEncrypted();
+    const QSslSocket *secure = secureSocket();
+    return secure && secure->isEncrypted();
 }
 
 void FtpControlConnection::judgeCertificate(const QList<QSslError> &errors)
 {
     // Ask once per handshake; the decision stores a first-use fingerprint.
     mCertificate = FtpCertificateCheck(mAddress.host, mAddress.port, mCertificateStorePath)
-                       .decide(mSocket->peerCertificate(), errors);
+                       .decide(secureSocket()->peerCertificate(), errors);
     emit dialogue(QStringLiteral("# ") + mCertificate->explanation);
     if (mCertificate->accepted())
-        mSocket->ignoreSslErrors();
+        secureSocket()->ignoreSslErrors();
 }
 
 void FtpControlConnection::handshakeDone()
 {
     if (!mCertificate) {
         mCertificate = FtpCertificateCheck(mAddress.host, mAddress.port, mCertificateStorePath)
-                           .decide(mSocket->peerCertificate(), {});
+                           .decide(secureSocket()->peerCertificate(), {});
         emit dialogue(QStringLiteral("# ") + mCertificate->explanation);
     }
     if (mUpgrading) {
@@ -202,8 +278,9 @@ QString FtpControlConnection::securityDescription() const
 {
     if (!isEncrypted())
         return QString();
-    QString text = protocolName(mSocket->sessionProtocol()) + QStringLiteral(", cipher ") +
-                   mSocket->sessionCipher().name();
+    const QSslSocket *secure = secureSocket();
+    QString text = protocolName(secure->sessionProtocol()) + QStringLiteral(", cipher ") +
+                   secure->sessionCipher().name();
     if (mCertificate) {
         text += QStringLiteral(", server certificate SHA-256 ") +
                 FtpCertificateCheck::readable(mCertificate->fingerprint);
@@ -234,7 +311,7 @@ FtpDataRoute FtpControlConnection::dataRoute() const
     route.tls = mDataProtected && isEncrypted();
     if (route.tls) {
         // Carries the session (ticket) the data connections resume.
-        route.tlsConfiguration = mSocket->sslConfiguration();
+        route.tlsConfiguration = secureSocket()->sslConfiguration();
         route.peerVerifyName = mAddress.host;
         route.controlFingerprint = mCertificate ? mCertificate->fingerprint : QByteArray();
     }
@@ -251,10 +328,17 @@ void FtpControlConnection::sendSecret(const QString &verb, const QString &secret
     writeLine(verb + QLatin1Char(' ') + secret, verb + QStringLiteral(" [protected]"));
 }
 
+void FtpControlConnection::rememberDirectory(const QString &directory, const QString &replyText)
+{
+    mKnownDirectory = KnownDirectory{directory, replyText};
+}
+
 void FtpControlConnection::writeLine(const QString &line, const QString &shownAs)
 {
     if (!isOpen())
         return;
+    if (!keepsCurrentDirectory(line))
+        mKnownDirectory.reset();
     emit dialogue(shownAs);
     // Names go out as UTF-8 (RFC 2640); the callers have refused line breaks already.
     mSocket->write((line + QStringLiteral("\r\n")).toUtf8());
@@ -297,6 +381,7 @@ void FtpControlConnection::finishQuit()
 
 void FtpControlConnection::close()
 {
+    mKnownDirectory.reset();
     mQuitGrace.stop();
     mQuitting = false;
     mFailed = true;
@@ -318,9 +403,16 @@ QHostAddress FtpControlConnection::peerAddress() const
 
 void FtpControlConnection::readLines()
 {
+    // One buffer for all lines: reading a line into a new array would allocate the longest
+    // allowed line for every reply (and as that is beyond malloc's mapping threshold, map and
+    // unmap it from the kernel each time).
+    constexpr qint64 bufferSize = MaximumLineLength + 3; // the line, CR LF and a terminating NUL
+    if (mLineBuffer.size() < bufferSize)
+        mLineBuffer.resize(bufferSize);
     // A reply handler may close the connection; stop reading as soon as it did.
     while (mSocket && !mFailed && mSocket->canReadLine()) {
-        QByteArray raw = mSocket->readLine(MaximumLineLength + 2);
+        const qint64 length = mSocket->readLine(mLineBuffer.data(), bufferSize);
+        QByteArrayView raw(mLineBuffer.constData(), std::max<qint64>(length, 0));
         if (!raw.endsWith('\n')) {
             fail(FtpResult::ProtocolViolation, tr("The server sent an overlong line."));
             return;

@@ -28,7 +28,8 @@ struct FtpDataRoute
     // PROT P is in force: every data connection is TLS too, resuming the control connection's
     // session and presenting the same certificate.
     bool tls = false;
-    QSslConfiguration tlsConfiguration;
+    // Only with TLS: even an empty configuration loads the TLS library.
+    std::optional<QSslConfiguration> tlsConfiguration;
     QString peerVerifyName;
     QByteArray controlFingerprint;
 
@@ -45,9 +46,8 @@ struct FtpDataRoute
 // Every line sent and every reply line received is reported through dialogue(), so the owner can
 // keep a transcript. A command carrying a secret is reported as "<verb> [protected]".
 //
-// TLS (RFC 4217): the socket is a QSslSocket from the start, so that "AUTH TLS" can switch the
-// running connection to TLS (startTls()); "ftps://" hosts speak TLS from the first byte. The
-// server's certificate is judged by FtpCertificateCheck.
+// TLS (RFC 4217): "AUTH TLS" switches the running connection to TLS (startTls()); "ftps://" hosts
+// speak TLS from the first byte. The server's certificate is judged by FtpCertificateCheck.
 class FtpControlConnection : public QObject
 {
     Q_OBJECT
@@ -85,6 +85,23 @@ public:
     void send(const QString &command);
     void sendSecret(const QString &verb, const QString &secret);
 
+    // The current folder as the server last named it in a 257 reply to PWD, while no command
+    // that can change it has been sent since: every command not known to leave the current folder
+    // alone forgets it (CWD, CDUP, RMD, ABOR, a new log-in, anything unknown), and so do the
+    // owner's forgetDirectory() and the end of the connection. Lets a repeated PWD be answered
+    // without a round trip.
+    struct KnownDirectory
+    {
+        QString directory;
+        QString replyText; // the 257 reply that named it
+    };
+    void rememberDirectory(const QString &directory, const QString &replyText);
+    void forgetDirectory() { mKnownDirectory.reset(); }
+    [[nodiscard]] const std::optional<KnownDirectory> &knownDirectory() const
+    {
+        return mKnownDirectory;
+    }
+
     // After a transfer was given up while the server may still answer for it: sends ABOR and a
     // marker command, swallows every reply up to the marker's and then emits synchronised(). The
     // server may answer an aborted transfer with one reply or two, or not at all, so counting
@@ -119,9 +136,15 @@ signals:
     void secured();
 
 private:
-    // The one place that decides what kind of socket carries the dialogue: one that can switch to
-    // TLS, through the proxy if there is one.
-    [[nodiscard]] std::unique_ptr<QSslSocket> createSocket();
+    // The one place that decides what kind of socket carries the dialogue: a plain one or one
+    // that can speak TLS, through the proxy if there is one.
+    [[nodiscard]] std::unique_ptr<QTcpSocket> createSocket(bool tlsCapable) const;
+    void watchSocket();
+    // The socket as a TLS socket, or null while the connection is plain.
+    [[nodiscard]] QSslSocket *secureSocket() const;
+    // The plain connection continues in a TLS socket (see open()). False when that failed; the
+    // connection has then failed too.
+    [[nodiscard]] bool moveToTlsSocket();
     void judgeCertificate(const QList<QSslError> &errors);
     void handshakeDone();
 
@@ -131,7 +154,7 @@ private:
     void writeLine(const QString &line, const QString &shownAs);
     void finishQuit();
 
-    std::unique_ptr<QSslSocket> mSocket;
+    std::unique_ptr<QTcpSocket> mSocket;
     FtpServerAddress mAddress;
     QNetworkProxy mProxy{QNetworkProxy::NoProxy};
     QString mCertificateStorePath;
@@ -140,7 +163,9 @@ private:
     bool mUpgrading = false;
     bool mTcpConnected = false;
     FtpReplyParser mParser;
+    QByteArray mLineBuffer;
     DataModeMemory mDataModes;
+    std::optional<KnownDirectory> mKnownDirectory;
     QTimer mQuitGrace;
     bool mFailed = false;
     bool mSynchronising = false;

@@ -9,7 +9,8 @@
 
 void FtpDataConnection::Listener::incomingConnection(qintptr descriptor)
 {
-    auto socket = std::make_unique<QSslSocket>(this);
+    std::unique_ptr<QTcpSocket> socket =
+        mTls ? std::make_unique<QSslSocket>(this) : std::make_unique<QTcpSocket>(this);
     if (!socket->setSocketDescriptor(descriptor)) {
         // The accepted connection belongs to nobody yet: without this it stays open, and the
         // descriptor is lost, until the program ends.
@@ -33,35 +34,47 @@ QTcpSocket *FtpDataConnection::socket() const
     return mEstablished ? mSocket.get() : nullptr;
 }
 
-std::unique_ptr<QSslSocket> FtpDataConnection::createSocket() const
+std::unique_ptr<QTcpSocket> FtpDataConnection::createSocket() const
 {
-    auto socket = std::make_unique<QSslSocket>();
-    socket->setProxy(mRoute.proxy);
+    std::unique_ptr<QTcpSocket> socket;
     if (mRoute.tls) {
-        socket->setSslConfiguration(mRoute.tlsConfiguration);
-        socket->setPeerVerifyName(mRoute.peerVerifyName);
+        auto secure = std::make_unique<QSslSocket>();
+        secure->setSslConfiguration(*mRoute.tlsConfiguration);
+        secure->setPeerVerifyName(mRoute.peerVerifyName);
+        socket = std::move(secure);
+    } else {
+        socket = std::make_unique<QTcpSocket>();
     }
+    socket->setProxy(mRoute.proxy);
     return socket;
+}
+
+QSslSocket *FtpDataConnection::secureSocket() const
+{
+    return qobject_cast<QSslSocket *>(mSocket.get());
 }
 
 void FtpDataConnection::watchSocket()
 {
-    connect(mSocket.get(), &QSslSocket::sslErrors, this, [this](const QList<QSslError> &errors) {
-        // The certificate the control connection accepted is the one expected here; a server
-        // that presents another one on the data connection is not the server we logged in to.
-        const QSslCertificate presented = mSocket->peerCertificate();
-        if (!presented.isNull() && !mRoute.controlFingerprint.isEmpty() &&
-            FtpCertificateCheck::fingerprintOf(presented) == mRoute.controlFingerprint) {
-            mSocket->ignoreSslErrors();
-            return;
-        }
-        Q_UNUSED(errors);
-        mCertificateRefused = true;
-    });
-    connect(mSocket.get(), &QSslSocket::encrypted, this, [this] {
-        mReady = true;
-        emit ready();
-    });
+    if (QSslSocket *secure = secureSocket()) {
+        connect(secure, &QSslSocket::sslErrors, this, [this](const QList<QSslError> &errors) {
+            // The certificate the control connection accepted is the one expected here; a
+            // server that presents another one on the data connection is not the server we
+            // logged in to.
+            const QSslCertificate presented = secureSocket()->peerCertificate();
+            if (!presented.isNull() && !mRoute.controlFingerprint.isEmpty() &&
+                FtpCertificateCheck::fingerprintOf(presented) == mRoute.controlFingerprint) {
+                secureSocket()->ignoreSslErrors();
+                return;
+            }
+            Q_UNUSED(errors);
+            mCertificateRefused = true;
+        });
+        connect(secure, &QSslSocket::encrypted, this, [this] {
+            mReady = true;
+            emit ready();
+        });
+    }
     connect(mSocket.get(), &QTcpSocket::errorOccurred, this,
             [this](QAbstractSocket::SocketError error) {
                 // Once the bytes flow, the transfer stream judges errors; before that, nothing
@@ -106,20 +119,21 @@ void FtpDataConnection::connectTo(quint16 port)
     if (mRoute.isProxied()) {
         // The proxy reaches the server by its name, as for the control connection.
         if (mRoute.tls)
-            mSocket->connectToHostEncrypted(mRoute.host, port, mRoute.peerVerifyName);
+            secureSocket()->connectToHostEncrypted(mRoute.host, port, mRoute.peerVerifyName);
         else
             mSocket->connectToHost(mRoute.host, port);
         return;
     }
     if (mRoute.tls)
-        mSocket->connectToHostEncrypted(mRoute.address.toString(), port, mRoute.peerVerifyName);
+        secureSocket()->connectToHostEncrypted(mRoute.address.toString(), port,
+                                               mRoute.peerVerifyName);
     else
         mSocket->connectToHost(mRoute.address, port);
 }
 
 quint16 FtpDataConnection::listen(const QHostAddress &localAddress)
 {
-    mServer = std::make_unique<Listener>();
+    mServer = std::make_unique<Listener>(mRoute.tls);
     mServer->setProxy(QNetworkProxy::NoProxy);
     mServer->setMaxPendingConnections(1);
     connect(mServer.get(), &QTcpServer::newConnection, this, &FtpDataConnection::acceptPending);
@@ -141,8 +155,7 @@ quint16 FtpDataConnection::listeningPort() const
 void FtpDataConnection::acceptPending()
 {
     while (mServer && mServer->hasPendingConnections()) {
-        std::unique_ptr<QSslSocket> incoming(
-            static_cast<QSslSocket *>(mServer->nextPendingConnection()));
+        std::unique_ptr<QTcpSocket> incoming(mServer->nextPendingConnection());
         incoming->setParent(nullptr);
         if (mEstablished ||
             !incoming->peerAddress().isEqual(mRoute.address, QHostAddress::ConvertV4MappedToIPv4)) {
@@ -161,12 +174,15 @@ void FtpDataConnection::secureAcceptedConnection()
 {
     if (!mRoute.tls || !mServer || !mEstablished || mHandshakeStarted || !mSocket)
         return;
+    QSslSocket *secure = secureSocket();
+    if (!secure)
+        return;
     mHandshakeStarted = true;
-    mSocket->setProxy(QNetworkProxy::NoProxy);
-    mSocket->setSslConfiguration(mRoute.tlsConfiguration);
-    mSocket->setPeerVerifyName(mRoute.peerVerifyName);
+    secure->setProxy(QNetworkProxy::NoProxy);
+    secure->setSslConfiguration(*mRoute.tlsConfiguration);
+    secure->setPeerVerifyName(mRoute.peerVerifyName);
     // The FTP client is the TLS client on the data connection too, whoever connected.
-    mSocket->startClientEncryption();
+    secure->startClientEncryption();
 }
 
 void FtpDataConnection::abort()

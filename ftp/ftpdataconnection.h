@@ -60,26 +60,32 @@ signals:
     void failed(int result, const QString &description);
 
 private:
-    // Hands every accepted connection over as a socket that can switch to TLS.
+    // Hands every accepted connection over as a socket that can switch to TLS when the route
+    // asks for TLS, as a plain one otherwise.
     class Listener : public QTcpServer
     {
     public:
-        using QTcpServer::QTcpServer;
+        explicit Listener(bool tls) : mTls(tls) {}
 
     protected:
         void incomingConnection(qintptr descriptor) override;
+
+    private:
+        bool mTls;
     };
 
     // The one place that decides what kind of socket carries data: TLS when the route says so,
-    // through the proxy if there is one.
-    [[nodiscard]] std::unique_ptr<QSslSocket> createSocket() const;
+    // through the proxy if there is one. A plain socket without TLS: creating a TLS-capable one
+    // loads the TLS library, and every one of them costs more to set up and to run.
+    [[nodiscard]] std::unique_ptr<QTcpSocket> createSocket() const;
+    [[nodiscard]] QSslSocket *secureSocket() const;
     void watchSocket();
     void becomeEstablished();
     void acceptPending();
 
     FtpDataRoute mRoute;
     std::unique_ptr<Listener> mServer;
-    std::unique_ptr<QSslSocket> mSocket;
+    std::unique_ptr<QTcpSocket> mSocket;
     bool mEstablished = false;
     bool mReady = false;
     bool mCertificateRefused = false;

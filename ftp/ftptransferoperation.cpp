@@ -251,7 +251,10 @@ void FtpTransferOperation::handleReply(const FtpReply &reply)
     mAwaiting = Awaiting::Nothing;
     switch (answered) {
     case Awaiting::Nothing:
-        // Not ours to interpret; the dialogue is in step, so it is an unsolicited remark.
+        // Not ours to interpret; the dialogue is in step, so it is an unsolicited remark. A
+        // server that says things nobody asked for may also have done something nobody asked
+        // for: the current folder is asked again next time.
+        connection().forgetDirectory();
         return;
 
     case Awaiting::Epsv:

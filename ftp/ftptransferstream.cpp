@@ -64,6 +64,10 @@ void FtpTransferStream::start()
             emit progressed(mBytesMoved);
             sendMore();
         });
+        // Over TLS the socket reports the plain bytes as written once they are encrypted; the
+        // encrypted ones then wait for the network in a buffer of their own.
+        if (auto *secure = qobject_cast<QSslSocket *>(&mSocket))
+            connect(secure, &QSslSocket::encryptedBytesWritten, this, [this] { sendMore(); });
         sendMore();
     } else {
         mSocket.setReadBufferSize(SendAheadLimit);
@@ -84,7 +88,11 @@ void FtpTransferStream::sendMore()
 {
     if (mFinished)
         return;
-    while (!mSourceExhausted && mSocket.bytesToWrite() < SendAheadLimit) {
+    const auto unsent = [this] {
+        auto *secure = qobject_cast<QSslSocket *>(&mSocket);
+        return mSocket.bytesToWrite() + (secure ? secure->encryptedBytesToWrite() : 0);
+    };
+    while (!mSourceExhausted && unsent() < SendAheadLimit) {
         const qint64 read = mFile.read(mPiece.data(), PieceSize);
         if (read < 0) {
             stop();

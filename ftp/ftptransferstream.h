@@ -10,8 +10,9 @@ class QTcpSocket;
 // buffer, so memory stays the same whether the file has a few bytes or several gigabytes.
 //
 // Upload: reads the next piece of the file only while the socket holds less than a few pieces
-// unsent, so a slow server slows the reading down instead of letting the send buffer grow. Once
-// the whole file went out the socket is closed gracefully, which tells the server the file ended.
+// unsent (encrypted bytes waiting for the network included), so a slow server slows the reading
+// down instead of letting the send buffer grow. Once the whole file went out the socket is closed
+// gracefully, which tells the server the file ended.
 //
 // Download: the socket's read buffer is capped and emptied into the file on every readyRead, so a
 // fast server is held back by TCP flow control when the disk is slower.

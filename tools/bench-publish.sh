@@ -1,69 +1,121 @@
 #!/usr/bin/env bash
-# Publishes 1,000 small files in 50 folders, and one 200 MB file, to a local vsftpd, and does the same
-# with lftp ("mirror -R") and curl ("-T") in the same run, each into a fresh server folder. Prints wall
-# time, processor time and peak memory of each, the ratios, and the FTP commands Parcelup sends per small
-# file. Needs root (vsftpd) and a built parcelup (release preset, built here when missing).
+# Publishes with Parcelup (release build, console face) side by side with lftp ("mirror -R -p") and
+# curl ("-T") against the same servers in the same run, each tool into a fresh server folder:
+#
+#   1. 1,000 small files in 50 folders to vsftpd on loopback            time, against lftp
+#   2. 200 small files in 10 folders to a server that takes up every     files per second, against
+#      command and data connection 20 ms late (tools/ftpserver.py         lftp
+#      --delay: vsftpd has no such knob, so both tools go to pyftpdlib)
+#   3. one 300 MB file to vsftpd on loopback                             time and peak memory,
+#   4. the same over TLS (vsftpd requiring TLS; curl --ssl-reqd -k)       against curl
+#   5. the disk syncs (fsync, fdatasync) of a run of case 1, counted with strace, per 1,000 files
+#
+# Every timed case runs RUNS times (default 3), the tools taking turns, and the medians count.
+# The summary at the end gives the figures with their goals, the commit and the command. Needs
+# root (vsftpd); builds parcelup with the release preset.
+#   tools/bench-publish.sh              RUNS=1 tools/bench-publish.sh   (quicker, noisier)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 repo=$(pwd)
+runs=${RUNS:-3}
 tools/install-deps.sh
 command -v lftp >/dev/null || apt-get install -y -qq lftp
 command -v curl >/dev/null || apt-get install -y -qq curl
+command -v strace >/dev/null || apt-get install -y -qq strace
 cmake --preset release >/dev/null && cmake --build --preset release -j "$(nproc)" --target parcelup >/dev/null
 parcelup=$repo/build/release/app/parcelup
+python=/usr/bin/python3
 
 work=$(mktemp -d /tmp/parcelup-bench.XXXXXX)
 chmod 755 "$work"
 pids=()
 trap 'for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done; rm -rf "$work"' EXIT
 
-small=$work/small
-big=$work/big
-for folder in $(seq -w 1 50); do
-  mkdir -p "$small/ordner$folder"
-  for file in $(seq -w 1 20); do
-    head -c $((1000 + 10#$file * 97)) /dev/urandom > "$small/ordner$folder/seite$file.html"
-  done
-done
-mkdir -p "$big"
-head -c 200000000 /dev/urandom > "$big/film.bin"
+# --- the sites
 
-server() { # root -> sets PORT PID USER PASSWORD
+make_site() { # folder folders files-per-folder
+  for folder in $(seq -w 1 "$2"); do
+    mkdir -p "$1/ordner$folder"
+    for file in $(seq -w 1 "$3"); do
+      head -c $((1000 + 10#$file * 97)) /dev/urandom > "$1/ordner$folder/seite$file.html"
+    done
+  done
+}
+small=$work/small
+make_site "$small" 50 20
+far=$work/far
+make_site "$far" 10 20
+big=$work/big
+mkdir -p "$big"
+head -c 300000000 /dev/urandom > "$big/film.bin"
+openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2 \
+  -subj /CN=localhost -keyout "$work/key.pem" -out "$work/cert.pem" 2>/dev/null
+
+# --- the servers: each starts on a fresh folder and sets PORT PID USER PASSWORD
+
+vsftpd_server() { # root [vsftpd.conf lines...]
   local out
-  out=$(tools/start-vsftpd.sh "$1")
+  rm -rf "$1"
+  out=$(tools/start-vsftpd.sh "$@")
   set -- $out
   PORT=$2 PID=$4 USER=$6 PASSWORD=$8
   pids+=("$PID")
 }
 
-run_parcelup() { # site root name
-  local site=$1 root=$2 name=$3
-  server "$root"
+vsftpd_tls_server() { # root
+  vsftpd_server "$1" ssl_enable=YES "rsa_cert_file=$work/cert.pem" \
+    "rsa_private_key_file=$work/key.pem" force_local_logins_ssl=YES force_local_data_ssl=YES \
+    require_ssl_reuse=YES ssl_request_cert=NO ssl_ciphers=HIGH
+}
+
+far_server() { # root
+  rm -rf "$1"
+  mkdir -p "$1"
+  USER=publisher PASSWORD=bench-far
+  $python tools/ftpserver.py --root "$1" --user "$USER" --password "$PASSWORD" --delay 0.02 \
+    > "$1.out" 2>/dev/null &
+  PID=$!
+  pids+=("$PID")
+  for _ in $(seq 1 100); do
+    grep -q '^PORT ' "$1.out" 2>/dev/null && break
+    sleep 0.1
+  done
+  PORT=$(sed -n 's/^PORT //p' "$1.out")
+}
+
+stop_server() {
+  kill "$PID" 2>/dev/null || true
+  wait "$PID" 2>/dev/null || true
+}
+
+# --- the tools: each prints the line of tools/measure.py
+
+run_parcelup() { # site name host [wrapper...]: a fresh state folder, so that every file goes
+  local site=$1 name=$2 host=$3
+  shift 3
+  rm -rf "$work/$name-state" "$repo/build/release/app/parcelup.log"
   mkdir -p "$work/$name-state"
   cat > "$work/$name.ini" <<INI
 [parcelup]
 FTPLocalBaseDir=$site
 FTPRemoteBaseDir=/
-FTPHost=127.0.0.1:$PORT
+FTPHost=$host
 FTPLogonName=$USER
 FTPPassword=$PASSWORD
 FTPPassive=1
 INI
-  XDG_STATE_HOME=$work/$name-state tools/measure.py "$parcelup" --no-window --settings "$work/$name.ini"
+  XDG_STATE_HOME=$work/$name-state "$@" tools/measure.py "$parcelup" --no-window --settings "$work/$name.ini"
   cp "$repo/build/release/app/parcelup.log" "$work/$name-debug.log" 2>/dev/null ||
     cp "$work/$name-state/vellumix/parcelup/parcelup.log" "$work/$name-debug.log" 2>/dev/null || true
-  kill "$PID"
 }
 
-run_lftp() { # site root
-  server "$2"
-  tools/measure.py lftp -u "$USER,$PASSWORD" -p "$PORT" -e "set ftp:passive-mode on; mirror -R $1 /; quit" 127.0.0.1
-  kill "$PID"
+run_lftp() { # site
+  tools/measure.py lftp -u "$USER,$PASSWORD" -p "$PORT" \
+    -e "set ftp:passive-mode on; set ftp:ssl-allow no; mirror -R -p $1 /; quit" 127.0.0.1
 }
 
-run_curl_small() { # site root
-  server "$2"
-  local script=$work/curl-small.sh
+run_curl_folders() { # site: one call per folder
+  local script=$work/curl-folders.sh
   {
     echo 'set -e'
     for folder in "$1"/*/; do
@@ -73,38 +125,121 @@ run_curl_small() { # site root
     done
   } > "$script"
   tools/measure.py bash "$script"
-  kill "$PID"
 }
 
-run_curl_big() { # site root
-  server "$2"
-  tools/measure.py curl -sS --ftp-pasv --user "$USER:$PASSWORD" -T "$1/film.bin" "ftp://127.0.0.1:$PORT/film.bin"
-  kill "$PID"
+run_curl_file() { # file [curl options...]
+  local file=$1
+  shift
+  tools/measure.py curl -sS --ftp-pasv "$@" --user "$USER:$PASSWORD" -T "$file" \
+    "ftp://127.0.0.1:$PORT/$(basename "$file")"
 }
 
-row() { printf '%-28s %s\n' "$1" "$2"; }
-field() { echo "$1" | awk -v k="$2" '{for (i = 1; i < NF; i++) if ($i == k) print $(i + 1)}'; }
+# --- the cases: one run of one tool each, into the server folder srv-<case>
+
+small_parcelup() { vsftpd_server "$work/srv-small-p"; run_parcelup "$small" small "127.0.0.1:$PORT"; stop_server; }
+small_lftp() { vsftpd_server "$work/srv-small-l"; run_lftp "$small"; stop_server; }
+small_curl() { vsftpd_server "$work/srv-small-c"; run_curl_folders "$small"; stop_server; }
+far_parcelup() { far_server "$work/srv-far-p"; run_parcelup "$far" far "127.0.0.1:$PORT"; stop_server; }
+far_lftp() { far_server "$work/srv-far-l"; run_lftp "$far"; stop_server; }
+big_parcelup() { vsftpd_server "$work/srv-big-p"; run_parcelup "$big" big "127.0.0.1:$PORT"; stop_server; }
+big_curl() { vsftpd_server "$work/srv-big-c"; run_curl_file "$big/film.bin"; stop_server; }
+big_lftp() { vsftpd_server "$work/srv-big-l"; run_lftp "$big"; stop_server; }
+tls_parcelup() { vsftpd_tls_server "$work/srv-tls-p"; run_parcelup "$big" tls "ftpes://127.0.0.1:$PORT"; stop_server; }
+tls_curl() { vsftpd_tls_server "$work/srv-tls-c"; run_curl_file "$big/film.bin" --ssl-reqd -k; stop_server; }
+
+# --- bookkeeping
+
+declare -A result
+field() { echo "${result[$1]}" | awk -v k="$2" '{for (i = 1; i < NF; i++) if ($i == k) print $(i + 1)}'; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "n/a" }'; }
+# The median of each figure over the lines of the runs (stdin), and the worst exit status.
+median() {
+  $python -c '
+import statistics, sys
+rows = [dict(zip(l.split()[0::2], l.split()[1::2])) for l in sys.stdin if l.startswith("WALL")]
+med = lambda k: statistics.median(float(r[k]) for r in rows)
+print("WALL %.3f CPU %.3f RSS_KB %d STATUS %d" % (med("WALL"), med("CPU"), med("RSS_KB"),
+      max(int(r["STATUS"]) for r in rows)))'
+}
+# Runs the given cases RUNS times, taking turns, and keeps the medians in result[<case>].
+measure() {
+  local -A lines=()
+  for _ in $(seq 1 "$runs"); do
+    for name in "$@"; do lines[$name]+="$("$name")"$'\n'; done
+  done
+  for name in "$@"; do
+    result[$name]=$(printf '%s' "${lines[$name]}" | median)
+    printf '  %-14s %s\n' "$name" "${result[$name]}"
+  done
+}
+same_tree() { # site server-folder label
+  if diff -r "$1" "$2" >/dev/null 2>&1; then echo "  $3: server folder equals the site"; else
+    echo "  $3: SERVER FOLDER DIFFERS"; fi
+}
+verdict() { # figure operator goal
+  awk -v a="$1" -v op="$2" -v g="$3" 'BEGIN {
+    if (a == "n/a" || a == "") { print "not measured"; exit }
+    ok = (op == "<=") ? (a + 0 <= g + 0) : (a + 0 >= g + 0)
+    print ok ? "reached" : "NOT reached" }'
+}
 
-echo "== 1,000 small files in 50 folders"
-p=$(run_parcelup "$small" "$work/srv-p-small" small); row parcelup "$p"
-l=$(run_lftp "$small" "$work/srv-l-small"); row "lftp mirror -R" "$l"
-c=$(run_curl_small "$small" "$work/srv-c-small"); row "curl -T (one call per folder)" "$c"
-diff -r "$small" "$work/srv-p-small" >/dev/null && echo "parcelup: server folder equals the site" || echo "parcelup: SERVER FOLDER DIFFERS"
-echo "time parcelup/lftp: $(ratio "$(field "$p" WALL)" "$(field "$l" WALL)")  parcelup/curl: $(ratio "$(field "$p" WALL)" "$(field "$c" WALL)")"
-echo "memory parcelup/lftp: $(ratio "$(field "$p" RSS_KB)" "$(field "$l" RSS_KB)")"
+commit=$(git rev-parse --short HEAD)$(git diff --quiet HEAD -- . 2>/dev/null || echo "+uncommitted")
+echo "Parcelup $commit, release build, $runs run(s) per tool and case (medians), $(nproc) cores"
+
+echo "== 1. 1,000 small files in 50 folders, vsftpd on loopback"
+measure small_parcelup small_lftp small_curl
+same_tree "$small" "$work/srv-small-p" parcelup
+same_tree "$small" "$work/srv-small-l" lftp
 if [ -f "$work/small-debug.log" ]; then
   # The debug log is the control dialogue, one command or reply per line, with CR LF line ends.
-  commands=$(tr -d '\r' < "$work/small-debug.log" | grep -E '^[A-Z]{3,4}( |$)' | grep -vcE '^[0-9]' || true)
-  echo "FTP commands sent by parcelup: $commands for 1,001 files ($(ratio "$commands" 1001) per file):"
-  tr -d '\r' < "$work/small-debug.log" | grep -oE '^[A-Z]{3,4}( |$)' | sort | uniq -c | sort -rn | tr '\n' ' '
-  echo
+  commands=$(tr -d '\r' < "$work/small-debug.log" | grep -cE '^[A-Z]{3,4}( |$)' || true)
+  echo "  FTP commands sent by parcelup: $commands for 1,000 files ($(ratio "$commands" 1000) per file):"
+  echo "   $(tr -d '\r' < "$work/small-debug.log" | grep -oE '^[A-Z]{3,4}( |$)' | sort | uniq -c | sort -rn | tr -s ' \n' ' ')"
 fi
 
-echo "== one 200 MB file"
-p=$(run_parcelup "$big" "$work/srv-p-big" big); row parcelup "$p"
-c=$(run_curl_big "$big" "$work/srv-c-big"); row "curl -T" "$c"
-l=$(run_lftp "$big" "$work/srv-l-big"); row "lftp mirror -R" "$l"
-cmp -s "$big/film.bin" "$work/srv-p-big/film.bin" && echo "parcelup: file byte-exact on the server" || echo "parcelup: FILE DIFFERS"
-echo "time parcelup/curl: $(ratio "$(field "$p" WALL)" "$(field "$c" WALL)")  parcelup/lftp: $(ratio "$(field "$p" WALL)" "$(field "$l" WALL)")"
-echo "memory parcelup/curl: $(ratio "$(field "$p" RSS_KB)" "$(field "$c" RSS_KB)")"
+echo "== 2. 200 small files in 10 folders, every command and data connection taken up 20 ms late (pyftpdlib)"
+measure far_parcelup far_lftp
+same_tree "$far" "$work/srv-far-p" parcelup
+same_tree "$far" "$work/srv-far-l" lftp
+
+echo "== 3. one 300 MB file, vsftpd on loopback"
+measure big_parcelup big_curl big_lftp
+cmp -s "$big/film.bin" "$work/srv-big-p/film.bin" && echo "  parcelup: file byte-exact on the server" || echo "  parcelup: FILE DIFFERS"
+
+echo "== 4. one 300 MB file over TLS, vsftpd requiring TLS"
+measure tls_parcelup tls_curl
+cmp -s "$big/film.bin" "$work/srv-tls-p/film.bin" && echo "  parcelup: file byte-exact on the server" || echo "  parcelup: FILE DIFFERS"
+
+echo "== 5. disk syncs during a publication of the 1,000 small files (strace, not timed)"
+vsftpd_server "$work/srv-sync"
+run_parcelup "$small" sync "127.0.0.1:$PORT" strace -f -qq -y -e trace=fsync,fdatasync -o "$work/syncs.txt" >/dev/null
+stop_server
+syncs=$(grep -cE '^[0-9]+ +(fsync|fdatasync)\(' "$work/syncs.txt" || true)
+echo "  $syncs syncs in all; by file:"
+grep -oE '(fsync|fdatasync)\([0-9]+<[^>]*>' "$work/syncs.txt" | sed -E 's/\([0-9]+</ /; s/>$//; s#[^ ]*/##' |
+  sort | uniq -c | sort -rn | sed 's/^/   /' || true
+
+small_time=$(ratio "$(field small_parcelup WALL)" "$(field small_lftp WALL)")
+# Files per second: the same 200 files, so the ratio of the rates is lftp's time over ours.
+far_rate=$(ratio "$(field far_lftp WALL)" "$(field far_parcelup WALL)")
+big_time=$(ratio "$(field big_parcelup WALL)" "$(field big_curl WALL)")
+tls_time=$(ratio "$(field tls_parcelup WALL)" "$(field tls_curl WALL)")
+big_memory=$(ratio "$(field big_parcelup RSS_KB)" "$(field big_curl RSS_KB)")
+syncs_per_thousand=$syncs # the case has exactly 1,000 files
+
+echo
+echo "== Summary: Parcelup $commit, command: RUNS=$runs tools/bench-publish.sh"
+printf '  %-58s %8s  %-8s %s\n' figure value goal verdict
+summary() { printf '  %-58s %8s  %-8s %s\n' "$1" "$2" "$3 $4" "$(verdict "$2" "$3" "$4")"; }
+summary "1,000 small files, loopback: time parcelup/lftp" "$small_time" "<=" 0.9
+summary "200 small files, 20 ms per reply: files/s parcelup/lftp" "$far_rate" ">=" 1.3
+summary "300 MB file, plain: time parcelup/curl" "$big_time" "<=" 1.0
+summary "300 MB file, TLS: time parcelup/curl --ssl-reqd" "$tls_time" "<=" 1.0
+summary "300 MB file: peak memory parcelup/curl" "$big_memory" "<=" 1.5
+summary "disk syncs per 1,000 files (not one per file)" "$syncs_per_thousand" "<=" 50
+printf '  %-58s %s\n' "parcelup, 1,000 files: wall / processor seconds" "$(field small_parcelup WALL) / $(field small_parcelup CPU)"
+printf '  %-58s %s\n' "lftp, 1,000 files: wall / processor seconds" "$(field small_lftp WALL) / $(field small_lftp CPU)"
+printf '  %-58s %s\n' "200 files, 20 ms: files/s parcelup, lftp" "$(awk -v t="$(field far_parcelup WALL)" 'BEGIN{printf "%.1f", 200/t}'), $(awk -v t="$(field far_lftp WALL)" 'BEGIN{printf "%.1f", 200/t}')"
+printf '  %-58s %s\n' "300 MB plain: MB/s parcelup, curl" "$(awk -v t="$(field big_parcelup WALL)" 'BEGIN{printf "%.0f", 300/t}'), $(awk -v t="$(field big_curl WALL)" 'BEGIN{printf "%.0f", 300/t}')"
+printf '  %-58s %s\n' "300 MB TLS: MB/s parcelup, curl" "$(awk -v t="$(field tls_parcelup WALL)" 'BEGIN{printf "%.0f", 300/t}'), $(awk -v t="$(field tls_curl WALL)" 'BEGIN{printf "%.0f", 300/t}')"
+printf '  %-58s %s\n' "300 MB plain: peak memory MB parcelup, curl" "$(awk -v k="$(field big_parcelup RSS_KB)" 'BEGIN{printf "%.1f", k/1024}'), $(awk -v k="$(field big_curl RSS_KB)" 'BEGIN{printf "%.1f", k/1024}')"

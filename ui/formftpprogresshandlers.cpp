@@ -1,8 +1,8 @@
 // The window's own handlers: its buttons, the keys, closing and first showing.
 #include "classupload.h"
 #include "formftpprogress.h"
+#include "opendocument.h"
 #include "programexit.h"
-#include "systemhelpers.h"
 #include "windowcaptions.h"
 
 #include <QCloseEvent>

@@ -51,6 +51,9 @@ private slots:
     void commandLineErrors();
     void windowPublishesAndClosesOnRequest();
     void closingTheWindowDuringATransferEndsQuietly();
+    void onlyWhatTheRunNeedsIsLoaded_data();
+    void onlyWhatTheRunNeedsIsLoaded();
+    void missingWindowModulePublishesInTheTerminal();
     void secondCopyIsRefusedWhileTheResultIsShown();
     void restoredFilesArePublishedAgain_data();
     void restoredFilesArePublishedAgain();
@@ -564,6 +567,58 @@ void TestProgram::closingTheWindowDuringATransferEndsQuietly()
     QVERIFY(process->waitForFinished(60000));
     QCOMPARE(process->exitCode(), 2);
     QCOMPARE(QString::fromUtf8(process->readAllStandardError()), QString());
+}
+
+void TestProgram::onlyWhatTheRunNeedsIsLoaded_data()
+{
+    QTest::addColumn<bool>("window");
+    QTest::newRow("terminal") << false;
+    QTest::newRow("window") << true;
+}
+
+// The terminal face must not pay for the window: Qt Widgets, Qt GUI and the window module are
+// loaded only when a window is opened. Neither face pays for TLS when the server speaks plain FTP.
+void TestProgram::onlyWhatTheRunNeedsIsLoaded()
+{
+    QFETCH(bool, window);
+    const auto process = startSlowPublication(window);
+    QVERIFY(process);
+    QFile maps(QStringLiteral("/proc/%1/maps").arg(process->processId()));
+    QVERIFY(maps.open(QIODevice::ReadOnly));
+    const QString mapped = QString::fromUtf8(maps.readAll());
+    ::kill(pid_t(process->processId()), SIGTERM);
+    QVERIFY(process->waitForFinished(60000));
+    for (const char *library : {"libQt6Widgets.so", "libQt6Gui.so", "parcelup-window.so"})
+        QVERIFY2(mapped.contains(QLatin1String(library)) == window, library);
+    QVERIFY(mapped.contains(QLatin1String("libQt6Network.so")));
+    QVERIFY(!mapped.contains(QLatin1String("libssl.so")));
+    QVERIFY(!mapped.contains(QLatin1String("libcrypto.so")));
+}
+
+// A window module that cannot be loaded costs the window, not the publication.
+void TestProgram::missingWindowModulePublishesInTheTerminal()
+{
+    // A copy of the program in a folder of its own, without the module beside it.
+    const QString alone = mWork->filePath(QStringLiteral("bin/parcelup"));
+    QVERIFY(QDir().mkpath(QFileInfo(alone).absolutePath()));
+    QVERIFY(QFile::copy(QStringLiteral(PARCELUP_BINARY), alone));
+    QVERIFY(QFile::setPermissions(alone, QFile::ReadOwner | QFile::ExeOwner));
+    startServer();
+    writeSettings();
+    QProcessEnvironment env = environment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    QProcess process;
+    process.setProcessEnvironment(env);
+    process.start(alone, {"--settings", settingsPath()});
+    QVERIFY(process.waitForFinished(120000));
+    QCOMPARE(process.exitCode(), 0);
+    const QString errors = QString::fromUtf8(process.readAllStandardError());
+    QVERIFY2(errors.contains(QStringLiteral("Das Programmfenster kann nicht geöffnet werden (")),
+             qPrintable(errors));
+    QVERIFY2(errors.contains(QStringLiteral("parcelup-window.so")), qPrintable(errors));
+    QVERIFY(QString::fromUtf8(process.readAllStandardOutput())
+                .contains(QStringLiteral("Übertragung fehlerfrei abgeschlossen.")));
+    QCOMPARE(SiteFixture::read(serverBase()), expected());
 }
 
 void TestProgram::secondCopyIsRefusedWhileTheResultIsShown()

@@ -169,6 +169,109 @@ private slots:
         QCOMPARE(sent.first(), QStringLiteral("PWD\r\n"));
     }
 
+    // A folder query answered by the server, one request in between, and the same query again:
+    // the second one goes over the wire only when the request in between could have moved the
+    // server elsewhere. The answer is the server's either way.
+    void knownFolder_data()
+    {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QString>("between");
+        QTest::addColumn<QString>("folderAfter");
+        QTest::addColumn<bool>("askedAgain");
+        const struct
+        {
+            const char *row;
+            const char *between;
+            const char *folderAfter;
+            bool askedAgain;
+        } cases[] = {
+            {"nothing", "", "/docs", false},
+            {"mkd", "MKD fresh", "/docs", false},
+            {"dele", "DELE old.txt", "/docs", false},
+            {"stor", "STOR new.txt", "/docs", false},
+            {"retr", "RETR old.txt", "/docs", false},
+            {"cwd", "CWD deeper", "/docs/deeper", true},
+            {"cwd-up", "CWD ..", "/", true},
+            {"cwd-refused", "CWD nothing", "/docs", true},
+            {"mkd-refused", "MKD deeper", "/docs", true},
+            {"dele-refused", "DELE nothing.txt", "/docs", true},
+            {"stor-refused", "STOR nothing/new.txt", "/docs", true},
+            {"retr-refused", "RETR nothing.txt", "/docs", true},
+            {"rmd", "RMD empty", "/docs", true},
+            {"reconnect", "CONNECT", "/", true},
+        };
+        for (const auto kind : TestFtpServer::kinds()) {
+            for (const auto &c : cases) {
+                QTest::addRow("%s-%s", qPrintable(TestFtpServer::kindName(kind)), c.row)
+                    << int(kind) << c.between << c.folderAfter << c.askedAgain;
+            }
+        }
+    }
+    void knownFolder()
+    {
+        QFETCH(int, kind);
+        QFETCH(QString, between);
+        QFETCH(QString, folderAfter);
+        QFETCH(bool, askedAgain);
+
+        FtpHarness h;
+        QDir root(h.serverRoot.path());
+        root.mkpath(QStringLiteral("docs/deeper"));
+        root.mkpath(QStringLiteral("docs/empty"));
+        QVERIFY(WriteTestFile(h.serverPath(QStringLiteral("docs/old.txt")), 10));
+        QVERIFY(WriteTestFile(h.localPath(QStringLiteral("new.txt")), 1000));
+        TestFtpServer::Options options = ServerOptions(kind);
+        options.commandLog = h.localPath(QStringLiteral("commands.log"));
+        START_FTP_SERVER(h, options);
+        QCOMPARE(h.connectAndWait(), 0);
+        h.ftp.ChangeDirectory(QStringLiteral("docs"));
+        QCOMPARE(h.waitForCompletion(), 0);
+        h.ftp.QueryCurrentDirectory();
+        QCOMPARE(h.waitForCompletion(), 0);
+        QCOMPARE(h.ftp.currentDirectory(), QStringLiteral("/docs"));
+
+        const QString verb = between.section(QLatin1Char(' '), 0, 0);
+        const QString argument = between.section(QLatin1Char(' '), 1);
+        if (verb == QLatin1String("CONNECT"))
+            h.ftp.Connect();
+        else if (verb == QLatin1String("CWD"))
+            h.ftp.ChangeDirectory(argument);
+        else if (verb == QLatin1String("MKD"))
+            h.ftp.CreateDirectory(argument);
+        else if (verb == QLatin1String("DELE"))
+            h.ftp.DeleteFile(argument);
+        else if (verb == QLatin1String("RMD"))
+            h.ftp.RemoveDirectory(argument);
+        else if (verb == QLatin1String("STOR"))
+            h.ftp.PutFile(h.localPath(QStringLiteral("new.txt")), argument);
+        else if (verb == QLatin1String("RETR"))
+            h.ftp.GetFile(argument, h.localPath(QStringLiteral("copy.txt")));
+        if (!verb.isEmpty()) {
+            const int result = h.waitForCompletion();
+            QCOMPARE(result == 0, !between.contains(QLatin1String("nothing")) &&
+                                      between != QLatin1String("MKD deeper"));
+        }
+
+        const qsizetype transcript = h.debug.size();
+        h.ftp.QueryCurrentDirectory();
+        QVERIFY(h.ftp.isBusy());
+        QCOMPARE(h.completions.size() - h.taken, 0); // never inside the call
+        QCOMPARE(h.waitForCompletion(), 0);
+        QCOMPARE(h.ftp.currentDirectory(), folderAfter);
+        QCOMPARE(h.completions.last().at(0).toInt(),
+                 int(FtpControl::Request::QueryCurrentDirectory));
+        const QStringList said = h.debug.mid(transcript);
+        QCOMPARE(said.contains(QStringLiteral("PWD\r\n")), askedAgain);
+        QCOMPARE(said.filter(QStringLiteral("# PWD not sent")).size(), askedAgain ? 0 : 1);
+
+        // The server's side: what really crossed the wire.
+        h.ftp.Disconnect();
+        QString error;
+        const auto commands = h.server.receivedCommands(&error);
+        QVERIFY2(commands, qPrintable(error));
+        QCOMPARE(commands->count(QStringLiteral("PWD")), askedAgain ? 2 : 1);
+    }
+
     // A slow server keeps each request pending long enough to look at the component meanwhile.
     void pendingRequest_data() { TestFtpServer::addKindRows(); }
     void pendingRequest()

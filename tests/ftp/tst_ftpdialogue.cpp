@@ -263,7 +263,8 @@ private slots:
         QFETCH(QString, answer);
         QFETCH(int, result);
         QFETCH(QString, directory);
-        ScriptedServer server("220 Ready.\r\n", LogIn + QStringList{"257 \"/before\"\r\n", answer});
+        ScriptedServer server("220 Ready.\r\n",
+                              LogIn + QStringList{"257 \"/before\"\r\n", "250 Ok.\r\n", answer});
         QVERIFY(server.isListening());
         FtpControl ftp;
         QSignalSpy completions(&ftp, &FtpControl::OperationComplete);
@@ -271,10 +272,15 @@ private slots:
         ftp.setUserName(QStringLiteral("anna"));
         ftp.Connect();
         QVERIFY(completions.wait(10000));
-        for (int i = 0; i < 2; ++i) {
-            ftp.QueryCurrentDirectory();
-            QVERIFY(completions.wait(10000));
-        }
+        ftp.QueryCurrentDirectory();
+        QVERIFY(completions.wait(10000));
+        // Without a change of folder in between, the second query would be answered from the
+        // first one's reply, not by the server.
+        ftp.ChangeDirectory(QStringLiteral("elsewhere"));
+        QVERIFY(completions.wait(10000));
+        ftp.QueryCurrentDirectory();
+        QVERIFY(completions.wait(10000));
+        QCOMPARE(server.received.last(), QByteArray("PWD"));
         QCOMPARE(int(ftp.result()), result);
         QCOMPARE(ftp.currentDirectory(), directory);
     }

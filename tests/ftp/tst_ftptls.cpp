@@ -309,6 +309,53 @@ private slots:
         QVERIFY(!h.transcript().contains(h.server.password()));
     }
 
+    // A server that takes the file more slowly than it can be encrypted: what the component
+    // reports as sent stays close to what the server has, and the process does not keep the
+    // encrypted rest in memory. (vsftpd only: pyftpdlib cannot throttle a TLS connection.)
+    void uploadToASlowServerKeepsLittleInMemory()
+    {
+        if (!TestFtpServer::vsftpdAvailable())
+            QSKIP("vsftpd needs root");
+        constexpr qint64 size = 48'000'000;
+        // The socket buffers of both ends and the stream's read-ahead, with room to spare; far
+        // below the file.
+        constexpr qint64 allowedAhead = 20'000'000;
+        TlsHarness h;
+        TestFtpServer::Options options = ServerOptions(int(TestFtpServer::Kind::Vsftpd));
+        options.tls = Tls::Forced;
+        options.throttleBytesPerSecond = 8'000'000;
+        START_TLS_SERVER(h, options);
+        QCOMPARE(h.connectWith(HostStyle::Explicit), 0);
+        const QString original = h.localPath(QStringLiteral("big.bin"));
+        QVERIFY(WriteTestFile(original, size, 5));
+
+        const auto residentBytes = [] {
+            QFile status(QStringLiteral("/proc/self/status"));
+            if (!status.open(QIODevice::ReadOnly))
+                return qint64(-1);
+            for (const QByteArray &line : status.readAll().split('\n')) {
+                if (line.startsWith("VmRSS:"))
+                    return line.mid(6).trimmed().split(' ').first().toLongLong() * 1024;
+            }
+            return qint64(-1);
+        };
+        const qint64 residentBefore = residentBytes();
+        QVERIFY(residentBefore > 0);
+        qint64 mostAhead = 0;
+        qint64 mostResident = residentBefore;
+        connect(&h.ftp, &FtpControl::Activity, this, [&](qint64 reported) {
+            const qint64 arrived = QFileInfo(h.serverPath(QStringLiteral("big.bin"))).size();
+            mostAhead = std::max(mostAhead, reported - arrived);
+            mostResident = std::max(mostResident, residentBytes());
+        });
+        h.ftp.PutFile(original, QStringLiteral("big.bin"));
+        QCOMPARE(h.waitForCompletion(120000), 0);
+        QCOMPARE(Sha256OfFile(h.serverPath(QStringLiteral("big.bin"))), Sha256OfFile(original));
+        QVERIFY2(mostAhead < allowedAhead, QByteArray::number(mostAhead));
+        QVERIFY2(mostResident - residentBefore < allowedAhead,
+                 QByteArray::number(mostResident - residentBefore));
+    }
+
     // A bare host to a server without TLS still works, in plain FTP, and says so; "ftpes://"
     // insists on TLS and ends without sending the user name.
     void serverWithoutTls_data()

@@ -1,4 +1,4 @@
-#include "systemhelpers.h"
+#include "opendocument.h"
 
 #include <QDesktopServices>
 #include <QUrl>
