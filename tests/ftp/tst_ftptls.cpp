@@ -352,8 +352,12 @@ private slots:
         QCOMPARE(h.waitForCompletion(120000), 0);
         QCOMPARE(Sha256OfFile(h.serverPath(QStringLiteral("big.bin"))), Sha256OfFile(original));
         QVERIFY2(mostAhead < allowedAhead, QByteArray::number(mostAhead));
+#ifndef __SANITIZE_ADDRESS__
+        // AddressSanitizer holds freed blocks back in its quarantine (256 MB by default), so under
+        // it the resident size tells nothing about what the component keeps.
         QVERIFY2(mostResident - residentBefore < allowedAhead,
                  QByteArray::number(mostResident - residentBefore));
+#endif
     }
 
     // A bare host to a server without TLS still works, in plain FTP, and says so; "ftpes://"
