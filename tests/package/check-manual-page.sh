@@ -22,11 +22,11 @@ compare() {
   missing=$(comm -13 <(sort -u <<<"$documented") <(sort -u <<<"$actual"))
   extra=$(comm -23 <(sort -u <<<"$documented") <(sort -u <<<"$actual"))
   if [ -n "$missing" ]; then
-    echo "FAIL: $what missing from the manual page:" $missing
+    echo "FAIL: $what missing from the manual page: $(paste -sd " " <<<"$missing")"
     failed=1
   fi
   if [ -n "$extra" ]; then
-    echo "FAIL: $what in the manual page that the program does not have:" $extra
+    echo "FAIL: $what in the manual page that the program does not have: $(paste -sd " " <<<"$extra")"
     failed=1
   fi
   [ -z "$missing$extra" ] && echo "PASS: $what: $(sort -u <<<"$actual" | wc -l) alike"

@@ -77,7 +77,7 @@ EXPECTED
 # them all onto a fresh machine.
 depends=$(dpkg-deb -f "$package" Depends)
 # One package name a line, without versions and alternatives.
-depends_names=$(tr ',|' '\n\n' <<<"$depends" | awk '{ print $1 }')
+depends_names=$(tr ',|' '\n' <<<"$depends" | awk '{ print $1 }')
 dpkg-deb -x "$package" "$work/unpacked"
 while read -r library; do
   path=$(ldconfig -p | awk -v lib="$library" '$1 == lib { print $NF; exit }')
