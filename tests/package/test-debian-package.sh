@@ -5,13 +5,20 @@
 #   test-debian-package.sh SOURCE_DIR
 # Exits 77 (skipped) when not run as root.
 set -euo pipefail
+# A command that fails outside the checks ends the test too; this says which one.
+trap 'echo "FAIL: line $LINENO: \"$BASH_COMMAND\" ended with status $?"' ERR
 source=$(realpath "$1")
 
 if [ "$(id -u)" -ne 0 ]; then
   echo "SKIP: installing a package needs root"
   exit 77
 fi
-if dpkg-query -W -f='${Status}' parcelup 2>/dev/null | grep -qv 'not-installed'; then
+# Every reader below takes its whole input: with pipefail, a reader that stops early (grep -q, awk's
+# exit, head) can fail the pipeline by the writer's SIGPIPE, depending on timing.
+package_status() {
+  dpkg-query -W -f='${Status}' parcelup 2>/dev/null || true
+}
+if [ -n "$(package_status)" ] && [ "$(package_status)" != "unknown ok not-installed" ]; then
   echo "FAIL: parcelup is already installed here; the test installs and purges its own copy"
   exit 1
 fi
@@ -80,11 +87,11 @@ depends=$(dpkg-deb -f "$package" Depends)
 depends_names=$(tr ',|' '\n' <<<"$depends" | awk '{ print $1 }')
 dpkg-deb -x "$package" "$work/unpacked"
 while read -r library; do
-  path=$(ldconfig -p | awk -v lib="$library" '$1 == lib { print $NF; exit }')
+  path=$(ldconfig -p | awk -v lib="$library" '$1 == lib && !found { print $NF; found = 1 }')
   [ -n "$path" ] || fail "the library $library is not installed here"
   # dpkg knows a library by the path its package ships, which is the link or the file behind it.
-  owner=$(dpkg -S "$path" 2>/dev/null | head -n 1 | cut -d: -f1) ||
-    owner=$(dpkg -S "$(realpath "$path")" | head -n 1 | cut -d: -f1)
+  owner=$(dpkg -S "$path" 2>/dev/null | awk -F: 'NR == 1 { print $1 }') ||
+    owner=$(dpkg -S "$(realpath "$path")" | awk -F: 'NR == 1 { print $1 }')
   grep -qxF "$owner" <<<"$depends_names" ||
     fail "Depends ($depends) lacks $owner, which holds $library"
 done < <(objdump -p "$work/unpacked/usr/lib/parcelup/parcelup" | awk '$1 == "NEEDED" { print $2 }')
@@ -139,8 +146,8 @@ dpkg -r parcelup
 [ ! -e /usr/bin/parcelup ] || fail "dpkg -r left /usr/bin/parcelup"
 dpkg --purge parcelup
 installed=
-dpkg-query -W -f='${Status}' parcelup 2>/dev/null | grep -qv 'not-installed' &&
-  fail "dpkg still knows parcelup after purging it"
+[ -z "$(package_status)" ] || [ "$(package_status)" = "unknown ok not-installed" ] ||
+  fail "dpkg still knows parcelup after purging it: $(package_status)"
 find /usr /etc /opt /var/lib/dpkg/info -xdev 2>/dev/null | sort >"$work/after"
 # Icon caches are rebuilt by triggers and may appear with the first icon; they are not ours.
 if ! diff <(grep -v 'icon-theme.cache$' "$work/before") <(grep -v 'icon-theme.cache$' "$work/after"); then
