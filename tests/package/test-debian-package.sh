@@ -80,12 +80,15 @@ done <<EXPECTED
 ./usr/share/icons/hicolor/256x256/apps/parcelup.png
 EXPECTED
 
-# Depends must name the package of every shared library the program needs, so that apt brings
-# them all onto a fresh machine.
+# Depends must name the package of every shared library that a program or module in the package
+# needs, so that apt brings them all onto a fresh machine.
 depends=$(dpkg-deb -f "$package" Depends)
 # One package name a line, without versions and alternatives.
 depends_names=$(tr ',|' '\n' <<<"$depends" | awk '{ print $1 }')
 dpkg-deb -x "$package" "$work/unpacked"
+needed=$(find "$work/unpacked" -type f -exec sh -c 'head -c 4 "$1" | grep -q "^.ELF"' _ {} \; \
+           -exec objdump -p {} \; | awk '$1 == "NEEDED" { print $2 }' | sort -u)
+[ -n "$needed" ] || fail "no program in the package needs a shared library"
 while read -r library; do
   path=$(ldconfig -p | awk -v lib="$library" '$1 == lib && !found { print $NF; found = 1 }')
   [ -n "$path" ] || fail "the library $library is not installed here"
@@ -94,7 +97,7 @@ while read -r library; do
     owner=$(dpkg -S "$(realpath "$path")" | awk -F: 'NR == 1 { print $1 }')
   grep -qxF "$owner" <<<"$depends_names" ||
     fail "Depends ($depends) lacks $owner, which holds $library"
-done < <(objdump -p "$work/unpacked/usr/lib/parcelup/parcelup" | awk '$1 == "NEEDED" { print $2 }')
+done <<<"$needed"
 echo "Depends: $depends"
 
 echo "=== install"
