@@ -19,8 +19,8 @@ using WindowFaceEntry = int (*)(int &argc, char **argv, const CommandLine &line)
 
 // The name under which the module exports its WindowFaceEntry.
 inline constexpr char WindowFaceEntryName[] = "ParcelupRunWindowFace";
-// The module's file name; it is looked for beside the program, then in the folder it is installed
-// to, PARCELUP_WINDOW_MODULE_DIR relative to the program's folder.
+// The module's file name; it is looked for beside the program (the program's folder, with its
+// animation clip, in the build tree and in the installation alike).
 inline constexpr char WindowFaceModuleName[] = "parcelup-window.so";
 
 // Loads the module and returns its entry, or nothing with error set to the loader's reason.

@@ -27,10 +27,8 @@ WindowFaceEntry LoadWindowFace(QString *error)
     const QString folder = programFolder();
     const QString name = QString::fromLatin1(WindowFaceModuleName);
     QStringList reasons;
-    const QStringList candidates{
-        folder + QLatin1Char('/') + name,
-        folder + QStringLiteral("/" PARCELUP_WINDOW_MODULE_DIR "/") + name,
-    };
+    // Beside the program, in the build tree and in the installation alike.
+    const QStringList candidates{folder + QLatin1Char('/') + name};
     for (const QString &candidate : candidates) {
         if (::access(candidate.toLocal8Bit().constData(), F_OK) != 0)
             continue;

@@ -10,6 +10,7 @@ packages=(
   xvfb xauth x11-xserver-utils fonts-dejavu-core
   dante-server tinyproxy
   curl iproute2
+  dpkg-dev lintian groff-base
 )
 
 missing=()
