@@ -56,8 +56,9 @@ int runInTerminal(int argc, char *argv[], const CommandLine &line)
     const auto status =
         PublishFromCommandLine(line, guard, toStderr, toStderr, ExitUnexpectedError);
     const int exitStatus = status.value_or(consoleView().exitStatus());
-    // The view and its FTP component go while the application object still exists: closing a
+    // The FTP component and the view go while the application object still exists: closing a
     // TLS-capable socket may still need it.
+    classUpload::instance().releaseFtpComponent();
     delete &consoleView();
     return exitStatus;
 }

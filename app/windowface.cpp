@@ -42,9 +42,10 @@ extern "C" Q_DECL_EXPORT int ParcelupRunWindowFace(int &argc, char **argv, const
     };
     std::optional<InstanceGuard> guard;
     const auto status = PublishFromCommandLine(line, guard, warning, critical, ExitFailed);
-    if (status)
-        return *status;
-    return QApplication::exec();
+    const int exitStatus = status ? *status : QApplication::exec();
+    // While the application object still exists: closing a TLS-capable socket may still need it.
+    classUpload::instance().releaseFtpComponent();
+    return exitStatus;
 }
 
 // The entry's type is checked against what the loader expects.

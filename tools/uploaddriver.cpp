@@ -1,6 +1,6 @@
 // Uploads one file through the real upload session, the way the program does, but without a
-// window: a console view hosts the FTP component and the watchdog timer and forwards their events
-// to the session. Used to measure what waiting for a slow server costs.
+// window: the session hosts the FTP component and the watchdog timer as in the program, and the
+// view shows nothing. Used to measure what waiting for a slow server costs.
 //
 //   parcelup_uploaddriver --host 127.0.0.1:2121 --user tester --password secret --file site.bin
 //                         [--active]
@@ -8,30 +8,19 @@
 // Exits with 0 when the session reports success, 1 when the run was aborted, 2 on bad arguments.
 
 #include "classupload.h"
-#include "forwardevents.h"
-#include "ftpcontrol.h"
 #include "uploadview.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFileInfo>
-#include <QTimer>
 #include <cstdio>
 
 namespace {
 
-// The smallest view: the component, the watchdog, and nothing to show.
-class ConsoleView : public UploadView
+// The smallest view: nothing to show.
+class SilentView : public UploadView
 {
 public:
-    ConsoleView()
-    {
-        mWatchDog.setInterval(1000);
-        ForwardEventsToSession(mFtp, mWatchDog);
-        mWatchDog.start();
-    }
-
-    FtpControl &ftpcontrol() override { return mFtp; }
     void setCaption(ViewLabel, const QString &) override {}
     void setBold(ViewLabel, bool) override {}
     void setPicture(ViewPicture, int) override {}
@@ -39,20 +28,9 @@ public:
     void setProgress(float) override {}
     void setPanelVisible(ViewPanel, bool) override {}
     void setShowButtonVisible(bool) override {}
-    void setWatchDogEnabled(bool enabled) override
-    {
-        if (enabled)
-            mWatchDog.start();
-        else
-            mWatchDog.stop();
-    }
     void showNonModal() override {}
     void makeCloseTheCancelButton() override {}
     void endProgram() override {}
-
-private:
-    FtpControl mFtp;
-    QTimer mWatchDog;
 };
 
 } // namespace
@@ -87,7 +65,7 @@ int main(int argc, char *argv[])
 
     // Like the program, the session runs before any event loop is started: it waits by
     // processing events itself.
-    ConsoleView view;
+    SilentView view;
     classUpload::setViewProvider([&view]() -> UploadView & { return view; });
     classUpload &session = classUpload::instance();
     session.FTPHost(parser.value(host));
@@ -105,6 +83,7 @@ int main(int argc, char *argv[])
     const bool failed = session.FTPAborted();
     if (!failed)
         session.FTPDisconnect();
+    session.releaseFtpComponent();
     classUpload::setViewProvider(nullptr);
     std::fputs(failed ? "upload failed\n" : "upload done\n", stderr);
     return failed ? 1 : 0;

@@ -1,12 +1,9 @@
 #include "consoleview.h"
 
-#include "forwardevents.h"
-#include "ftpcontrol.h"
 #include "programexit.h"
 #include "stringtable.h"
 #include "windowcaptions.h"
 
-#include <QTimer>
 #include <cmath>
 #include <langinfo.h>
 #include <unistd.h>
@@ -31,14 +28,6 @@ ConsoleView::Output ConsoleView::standardOutput()
 
 ConsoleView::ConsoleView(Output output, QObject *parent) : QObject(parent), mOutput(output)
 {
-    mFtp = new FtpControl(this);
-    mFtp->setObjectName(QStringLiteral("ftpcontrol"));
-    mWatchDogTimer = new QTimer(this);
-    mWatchDogTimer->setObjectName(QStringLiteral("WatchDogTimer"));
-    mWatchDogTimer->setInterval(1000);
-    ForwardEventsToSession(*mFtp, *mWatchDogTimer);
-    mWatchDogTimer->start();
-
     mCaptions.insert(int(ViewLabel::labelprepare), WindowCaptions::labelprepare());
     mCaptions.insert(int(ViewLabel::labelConnect), WindowCaptions::labelConnect());
     mCaptions.insert(int(ViewLabel::labelFile), WindowCaptions::labelFile());
@@ -48,11 +37,6 @@ ConsoleView::~ConsoleView()
 {
     clearProgress();
     std::fflush(mOutput.stream);
-}
-
-FtpControl &ConsoleView::ftpcontrol()
-{
-    return *mFtp;
 }
 
 void ConsoleView::setCaption(ViewLabel label, const QString &caption)
@@ -118,14 +102,6 @@ void ConsoleView::setProgress(float percent)
 void ConsoleView::setPanelVisible(ViewPanel, bool) {}
 
 void ConsoleView::setShowButtonVisible(bool) {}
-
-void ConsoleView::setWatchDogEnabled(bool enabled)
-{
-    if (enabled)
-        mWatchDogTimer->start();
-    else
-        mWatchDogTimer->stop();
-}
 
 void ConsoleView::showNonModal() {}
 

@@ -8,9 +8,6 @@
 #include <memory>
 #include <optional>
 
-class FtpControl;
-class QTimer;
-
 // The run's face in a terminal, a script or a build job: the same session drives it through the
 // same view interface as the window, and it prints what the window would show, with the window's
 // own texts.
@@ -35,7 +32,6 @@ public:
     explicit ConsoleView(Output output = standardOutput(), QObject *parent = nullptr);
     ~ConsoleView() override;
 
-    FtpControl &ftpcontrol() override;
     void setCaption(ViewLabel label, const QString &caption) override;
     void setBold(ViewLabel label, bool bold) override;
     void setPicture(ViewPicture picture, int imageListIndex) override;
@@ -43,7 +39,6 @@ public:
     void setProgress(float percent) override;
     void setPanelVisible(ViewPanel panel, bool visible) override;
     void setShowButtonVisible(bool visible) override;
-    void setWatchDogEnabled(bool enabled) override;
     void showNonModal() override;
     void makeCloseTheCancelButton() override;
     void endProgram() override;
@@ -68,8 +63,6 @@ private:
     [[nodiscard]] QString stepCaption(ViewPicture picture) const;
 
     Output mOutput;
-    FtpControl *mFtp = nullptr;
-    QTimer *mWatchDogTimer = nullptr;
     QHash<int, QString> mCaptions;
     int mResultPicture = 0;
     float mProgress = 0;

@@ -2,8 +2,6 @@
 
 #include "accessibleroles.h"
 #include "animationarea.h"
-#include "forwardevents.h"
-#include "ftpcontrol.h"
 #include "labelfont.h"
 #include "messagelabel.h"
 #include "pathfield.h"
@@ -17,7 +15,6 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QTimer>
 
 namespace {
 
@@ -85,24 +82,15 @@ QWidget *makePanel(QWidget *window, const char *name, const QString &accessibleN
 
 } // namespace
 
-FormFTPProgress::FormFTPProgress(QWidget *parent)
-    : FormFTPProgress(new FtpControl(), AnimationClipPath(), parent)
-{}
+FormFTPProgress::FormFTPProgress(QWidget *parent) : FormFTPProgress(AnimationClipPath(), parent) {}
 
-FormFTPProgress::FormFTPProgress(FtpControl *ftpcontrol, const QString &clipPath, QWidget *parent)
-    : QWidget(parent), mFtp(ftpcontrol)
+FormFTPProgress::FormFTPProgress(const QString &clipPath, QWidget *parent) : QWidget(parent)
 {
     InstallAccessibleRoles();
     setWindowTitle(WindowCaptions::title());
     setWindowIcon(ProgramIcon());
     setFixedSize(kClientArea);
 
-    mFtp->setParent(this);
-    mFtp->setObjectName(QStringLiteral("ftpcontrol"));
-    mWatchDogTimer = new QTimer(this);
-    mWatchDogTimer->setObjectName(QStringLiteral("WatchDogTimer"));
-    mWatchDogTimer->setInterval(1000);
-    ForwardEventsToSession(*mFtp, *mWatchDogTimer);
     for (int number = 1; number <= int(mImageList.size()); ++number)
         mImageList[number - 1] = ImageListPicture(number);
 
@@ -127,7 +115,6 @@ void FormFTPProgress::load(const QString &clipPath)
 {
     if (mAnimation->open(clipPath))
         mAnimation->play();
-    mWatchDogTimer->start();
 }
 
 void FormFTPProgress::buildWaitPanel()

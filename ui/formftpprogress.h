@@ -8,7 +8,6 @@
 #include <optional>
 
 class AnimationArea;
-class FtpControl;
 class MessageLabel;
 class PathField;
 class PictureBox;
@@ -16,13 +15,13 @@ class QLabel;
 class QProgressBar;
 class QPlainTextEdit;
 class QPushButton;
-class QTimer;
 
 // The program's only window. While a run works it shows the three steps with their markers, the
 // file being handled, the overall progress, the remaining time and an animation (panel FrameWait);
 // when the run has ended it shows the summary and the result (panel FrameResult). It holds no
 // logic of the run: the session writes its captions, pictures and visibility through UploadView.
-// It hosts the FTP component and the watchdog timer and forwards their events to the session.
+// The FTP component and the watchdog timer belong to the session; the window shows what they do
+// and its buttons reach the session directly.
 //
 // Controls carry the names the session and the tests know them by (objectName), and sit where the
 // window was laid out at 96 dots per inch, in logical pixels, so they scale with the screen.
@@ -32,15 +31,13 @@ class FormFTPProgress : public QWidget, public UploadView
 
 public:
     explicit FormFTPProgress(QWidget *parent = nullptr);
-    // For tests and tools: a component of their own, which the window takes over, and a clip from
-    // elsewhere than the program's folder.
-    FormFTPProgress(FtpControl *ftpcontrol, const QString &clipPath, QWidget *parent = nullptr);
+    // For tests and tools: a clip from elsewhere than the program's folder.
+    FormFTPProgress(const QString &clipPath, QWidget *parent = nullptr);
     ~FormFTPProgress() override;
 
     // "ftp.dat" in the folder that holds the program.
     [[nodiscard]] static QString AnimationClipPath();
 
-    FtpControl &ftpcontrol() override;
     void setCaption(ViewLabel label, const QString &caption) override;
     void setBold(ViewLabel label, bool bold) override;
     void setPicture(ViewPicture picture, int imageListIndex) override;
@@ -48,7 +45,6 @@ public:
     void setProgress(float percent) override;
     void setPanelVisible(ViewPanel panel, bool visible) override;
     void setShowButtonVisible(bool visible) override;
-    void setWatchDogEnabled(bool enabled) override;
     void showNonModal() override;
     void makeCloseTheCancelButton() override;
     void endProgram() override;
@@ -74,8 +70,6 @@ private:
     bool pressIfAvailable(QPushButton *button);
     [[nodiscard]] QLabel *label(ViewLabel which) const;
 
-    FtpControl *mFtp = nullptr;
-    QTimer *mWatchDogTimer = nullptr;
     // The image list: pictures 1 to 3 at indexes 0 to 2.
     std::array<QIcon, 3> mImageList;
 

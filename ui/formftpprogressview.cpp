@@ -13,7 +13,6 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QTimer>
 #include <algorithm>
 #include <cmath>
 
@@ -48,11 +47,6 @@ QString describePicture(ViewPicture picture, int number)
 }
 
 } // namespace
-
-FtpControl &FormFTPProgress::ftpcontrol()
-{
-    return *mFtp;
-}
 
 QLabel *FormFTPProgress::label(ViewLabel which) const
 {
@@ -142,15 +136,6 @@ void FormFTPProgress::setPanelVisible(ViewPanel panel, bool visible)
 void FormFTPProgress::setShowButtonVisible(bool visible)
 {
     mCmdShow->setVisible(visible);
-}
-
-void FormFTPProgress::setWatchDogEnabled(bool enabled)
-{
-    if (!enabled)
-        mWatchDogTimer->stop();
-    else if (!mWatchDogTimer->isActive())
-        // A running timer keeps its rhythm: restarting it would postpone the next tick.
-        mWatchDogTimer->start();
 }
 
 void FormFTPProgress::showNonModal()

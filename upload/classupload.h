@@ -12,6 +12,7 @@
 #include <memory>
 #include <optional>
 
+class FtpComponentHost;
 class FtpControl;
 class UploadView;
 
@@ -44,11 +45,20 @@ public:
     // The single session of the process, created on first use.
     static classUpload &instance();
 
-    // How the session reaches its view (and through it the FTP component). The provider creates the
-    // view on first use and again after it was closed; start-up installs the window's, tests their
-    // own.
+    // How the session reaches its view. The provider creates the view on first use and again after
+    // it was closed; start-up installs the window's or the terminal's, tests their own.
     using ViewProvider = std::function<UploadView &()>;
     static void setViewProvider(ViewProvider provider);
+
+    // The FTP component and the watchdog timer of the session, created on first use with the real
+    // component. A test or tool that needs another component (a scripted double, other time-outs)
+    // puts it in place first.
+    [[nodiscard]] FtpComponentHost &ftpHost();
+    void useFtpComponent(std::unique_ptr<FtpControl> component);
+    // Closes the component's connections and stops the watchdog. A face calls this while its
+    // application object still exists, because closing a TLS connection may need it; the session
+    // itself lives until the process ends.
+    void releaseFtpComponent();
 
     classUpload(const classUpload &) = delete;
     classUpload &operator=(const classUpload &) = delete;
@@ -222,4 +232,7 @@ private:
     // What the upload list's walk found but could not queue for its name (NoteUnpublishable).
     QStringList mUnpublishable;
     QSet<QString> mUnpublishableSeen;
+
+    // Declared last, so it goes first: its handlers call into the fields above.
+    std::unique_ptr<FtpComponentHost> mFtpHost;
 };

@@ -1,4 +1,5 @@
 #include "classupload.h"
+#include "ftpcomponenthost.h"
 #include "ftpcontrol.h"
 #include "ftperror.h"
 #include "localfileerror.h"
@@ -198,9 +199,9 @@ bool classUpload::MayCleanUp(const CleanUpPlan &plan)
 
     const QString question = ResourceString(4060).arg(deletions).arg(plan.listedFiles);
     // The user may take a while to answer; that is no silence of the server.
-    view().setWatchDogEnabled(false);
+    ftpHost().setWatchDogEnabled(false);
     const MassDeletion answer = view().confirmMassDeletion(question);
-    view().setWatchDogEnabled(true);
+    ftpHost().setWatchDogEnabled(true);
     ResetWatchDog();
     const bool go = answer == MassDeletion::Delete;
     DebugNote(ResourceString(4062)

@@ -1,5 +1,6 @@
 #include "classupload.h"
 #include "formatremainingtime.h"
+#include "ftpcomponenthost.h"
 #include "ftpcontrol.h"
 #include "roundhalfeven.h"
 #include "stringtable.h"
@@ -32,7 +33,7 @@ void classUpload::MagicUpload()
         mFilesDone = 0;
         mErrorId = 0;
         mStartTime = static_cast<qint32>(RoundHalfEven(TimeOfDay()));
-        view().setWatchDogEnabled(true);
+        ftpHost().setWatchDogEnabled(true);
         view().setCaption(ViewLabel::labelTime, ResourceString(1005));
         view().setFileText(QString());
         view().setBold(ViewLabel::labelprepare, true);
@@ -103,7 +104,7 @@ void classUpload::MagicUpload()
     }
 
     // E. Summary.
-    view().setWatchDogEnabled(false);
+    ftpHost().setWatchDogEnabled(false);
     FillSummary(checksPassed);
 
     // F. Result.

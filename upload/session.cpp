@@ -1,4 +1,5 @@
 #include "classupload.h"
+#include "ftpcomponenthost.h"
 #include "ftpcontrol.h"
 #include "pathhelpers.h"
 #include "programerror.h"
@@ -52,9 +53,30 @@ UploadView &classUpload::view()
     return provider();
 }
 
+FtpComponentHost &classUpload::ftpHost()
+{
+    if (!mFtpHost)
+        useFtpComponent(std::make_unique<FtpControl>());
+    return *mFtpHost;
+}
+
+void classUpload::useFtpComponent(std::unique_ptr<FtpControl> component)
+{
+    mFtpHost = std::make_unique<FtpComponentHost>(
+        std::move(component),
+        FtpComponentHost::Handlers{[this] { FTPDone(); },
+                                   [this](const QString &text) { FTPDebug(text); },
+                                   [this] { ResetWatchDog(); }, [this] { TriggerWatchDog(); }});
+}
+
+void classUpload::releaseFtpComponent()
+{
+    mFtpHost.reset();
+}
+
 FtpControl &classUpload::ftp()
 {
-    return view().ftpcontrol();
+    return ftpHost().component();
 }
 
 void classUpload::RecordFailure(int id, const QString &concerned)

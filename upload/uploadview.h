@@ -3,15 +3,11 @@
 #include <QString>
 #include <QtGlobal>
 
-class FtpControl;
-
-// What the upload session needs from the face of the program: the FTP component it talks through,
-// and the few controls it writes while it works. The progress window implements it, and so does the
-// console face; tests use a recording view. The session never includes a widget header, so the same
-// run can drive any of them.
-//
-// A view also forwards its component's events and its watchdog timer's ticks to the session (see
-// ForwardEventsToSession), exactly as the window's handlers do.
+// What the upload session needs from the face of the program: the few controls it writes while it
+// works. The progress window implements it, and so does the console face; tests use a recording
+// view. The session never includes a widget header, so the same run can drive any of them. The FTP
+// component and the watchdog belong to the session (FtpComponentHost); a view only shows what they
+// do.
 
 enum class ViewLabel {
     labelprepare,
@@ -49,8 +45,6 @@ class UploadView
 public:
     virtual ~UploadView() = default;
 
-    [[nodiscard]] virtual FtpControl &ftpcontrol() = 0;
-
     virtual void setCaption(ViewLabel label, const QString &caption) = 0;
     virtual void setBold(ViewLabel label, bool bold) = 0;
     virtual void setPicture(ViewPicture picture, int imageListIndex) = 0;
@@ -60,7 +54,6 @@ public:
     virtual void setProgress(float percent) = 0;
     virtual void setPanelVisible(ViewPanel panel, bool visible) = 0;
     virtual void setShowButtonVisible(bool visible) = 0;
-    virtual void setWatchDogEnabled(bool enabled) = 0;
     // Shows the view without blocking.
     virtual void showNonModal() = 0;
     // After the run Escape closes the window instead of cancelling.

@@ -69,7 +69,8 @@ void TestPublishWindow::init()
     SiteFixture::write(mSite->path(), SiteFixture::sampleSite());
     Access::fresh();
     mFtp = new CountingFtp;
-    mWindow = new FormFTPProgress(mFtp, QString());
+    classUpload::instance().useFtpComponent(std::unique_ptr<FtpControl>(mFtp));
+    mWindow = new FormFTPProgress(QString());
     classUpload::setViewProvider([this]() -> UploadView & { return *mWindow; });
 }
 
@@ -183,7 +184,8 @@ void TestPublishWindow::publishOnce(bool deleteRemote, bool previewOnly)
     delete mWindow;
     Access::fresh();
     mFtp = new CountingFtp;
-    mWindow = new FormFTPProgress(mFtp, QString());
+    classUpload::instance().useFtpComponent(std::unique_ptr<FtpControl>(mFtp));
+    mWindow = new FormFTPProgress(QString());
     classUpload::setViewProvider([this]() -> UploadView & { return *mWindow; });
 
     classUpload &session = classUpload::instance();

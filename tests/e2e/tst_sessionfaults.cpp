@@ -101,8 +101,8 @@ classUpload &TestSessionFaults::prepare(int tickMs, int timeout, bool deleteRemo
 {
     classUpload &session = Access::fresh();
     mView = std::make_unique<RecordingView>(std::make_unique<FtpControl>(), true);
-    mView->watchDogTimer.setInterval(tickMs);
     mView->install();
+    RecordingView::watchDogTimer().setInterval(tickMs);
     // A request given up while the server stays silent is dropped after a second, not ten.
     FtpTimeouts timeouts = mView->ftpcontrol().timeouts();
     timeouts.afterAbort = std::chrono::milliseconds(1000);

@@ -1,17 +1,12 @@
 #include "recordingview.h"
 
 #include "classupload.h"
-#include "forwardevents.h"
+#include "ftpcomponenthost.h"
 #include "ftpcontrol.h"
 
 RecordingView::RecordingView(std::unique_ptr<FtpControl> ftp, bool startWatchDog)
-    : mFtp(std::move(ftp))
-{
-    watchDogTimer.setInterval(1000);
-    ForwardEventsToSession(*mFtp, watchDogTimer);
-    if (startWatchDog)
-        watchDogTimer.start();
-}
+    : mOwned(std::move(ftp)), mComponent(mOwned.get()), mStartWatchDog(startWatchDog)
+{}
 
 RecordingView::~RecordingView()
 {
@@ -21,11 +16,20 @@ RecordingView::~RecordingView()
 void RecordingView::install()
 {
     classUpload::setViewProvider([this]() -> UploadView & { return *this; });
+    classUpload &session = classUpload::instance();
+    if (mOwned)
+        session.useFtpComponent(std::move(mOwned));
+    // Held still: the run switches the watchdog on, but a day passes before it ticks, so a test
+    // that counts ticks counts only its own.
+    if (!mStartWatchDog) {
+        session.ftpHost().watchDogTimer().stop();
+        session.ftpHost().watchDogTimer().setInterval(std::chrono::hours(24));
+    }
 }
 
-FtpControl &RecordingView::ftpcontrol()
+QTimer &RecordingView::watchDogTimer()
 {
-    return *mFtp;
+    return classUpload::instance().ftpHost().watchDogTimer();
 }
 
 void RecordingView::setCaption(ViewLabel label, const QString &caption)
@@ -64,11 +68,6 @@ void RecordingView::setPanelVisible(ViewPanel panel, bool visible)
 void RecordingView::setShowButtonVisible(bool visible)
 {
     showButtonVisible = visible;
-}
-
-void RecordingView::setWatchDogEnabled(bool enabled)
-{
-    watchDogEnabled = enabled;
 }
 
 void RecordingView::showNonModal()

@@ -11,21 +11,23 @@
 
 class FtpControl;
 
-// A view for tests of the session: it hosts an FTP component (a real one or a scripted double) and
-// a watchdog timer wired to the session like the window's, and records everything the session
-// writes.
+// A view for tests of the session: it records everything the session writes, and puts the test's
+// FTP component (a real one or a scripted double) in the session when it is installed.
 class RecordingView : public UploadView
 {
 public:
-    // Takes ownership of the component. The watchdog timer is created but not started, so tests
-    // decide when ticks happen (tick()) unless startWatchDog is true.
+    // Keeps the component until install(). The session's watchdog timer is held still, so tests
+    // decide when ticks happen, unless startWatchDog is true.
     explicit RecordingView(std::unique_ptr<FtpControl> ftp, bool startWatchDog = false);
     ~RecordingView() override;
 
-    // Installs this view as the session's view.
+    // Installs this view as the session's view, and the component as the session's component.
     void install();
 
-    FtpControl &ftpcontrol() override;
+    // The component, in the session once installed.
+    [[nodiscard]] FtpControl &ftpcontrol() { return *mComponent; }
+    // The session's watchdog timer (after install()).
+    [[nodiscard]] static QTimer &watchDogTimer();
     void setCaption(ViewLabel label, const QString &caption) override;
     void setBold(ViewLabel label, bool bold) override;
     void setPicture(ViewPicture picture, int imageListIndex) override;
@@ -33,7 +35,6 @@ public:
     void setProgress(float percent) override;
     void setPanelVisible(ViewPanel panel, bool visible) override;
     void setShowButtonVisible(bool visible) override;
-    void setWatchDogEnabled(bool enabled) override;
     void showNonModal() override;
     void makeCloseTheCancelButton() override;
     void endProgram() override;
@@ -59,7 +60,6 @@ public:
     bool frameWaitVisible = false;
     bool frameResultVisible = false;
     bool showButtonVisible = true;
-    bool watchDogEnabled = false;
     int shown = 0;
     bool closeIsCancel = false;
     bool programEnded = false;
@@ -67,8 +67,9 @@ public:
     QStringList massDeletionQuestions;
     MassDeletion massDeletionAnswer = MassDeletion::SkipAndReport;
     std::optional<RunOutcome> outcome;
-    QTimer watchDogTimer;
 
 private:
-    std::unique_ptr<FtpControl> mFtp;
+    std::unique_ptr<FtpControl> mOwned;
+    FtpControl *mComponent = nullptr;
+    bool mStartWatchDog = false;
 };

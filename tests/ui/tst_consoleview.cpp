@@ -33,7 +33,6 @@ private:
 // Drives the view with the calls a successful run of two files makes, in the run's order.
 void successfulRun(ConsoleView &view)
 {
-    view.setWatchDogEnabled(true);
     view.setCaption(ViewLabel::labelTime, QStringLiteral("Restdauer wird ermittelt"));
     view.setFileText(QString());
     view.setBold(ViewLabel::labelprepare, true);
@@ -52,7 +51,6 @@ void successfulRun(ConsoleView &view)
     view.setFileText(QStringLiteral("/htdocs/vellumixftplog.log"));
     view.setProgress(100.0f);
     view.setCaption(ViewLabel::labelTime, QStringLiteral("Restdauer: beinahe fertig"));
-    view.setWatchDogEnabled(false);
     view.setCaption(ViewLabel::lblKB, QStringLiteral("2 Dateien (5 KB)"));
     view.setCaption(ViewLabel::lblElapsed, QStringLiteral("3 Sekunden"));
     view.setCaption(ViewLabel::lblSpeed, QStringLiteral("1,25 KB/Sekunde"));

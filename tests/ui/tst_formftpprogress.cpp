@@ -1,4 +1,5 @@
 #include "animationarea.h"
+#include "ftpcomponenthost.h"
 #include "messagelabel.h"
 #include "pathfield.h"
 #include "picturebox.h"
@@ -65,8 +66,6 @@ private slots:
     void createdHiddenWithTimerRunning();
     void clip_data();
     void clip();
-    void timerTickReachesTheWatchDog();
-    void componentEventsReachTheSession();
     void centredWhenFirstShown();
 
     void escape_data();
@@ -128,11 +127,14 @@ void TestFormFTPProgress::createdHiddenWithTimerRunning()
     QVERIFY(!f.window->windowIcon().isNull());
     QCOMPARE(f.window->minimumSize(), QSize(392, 212));
     QCOMPARE(f.window->maximumSize(), QSize(392, 212));
-    auto *timer = f.control<QTimer>("WatchDogTimer");
-    QVERIFY(timer);
-    QVERIFY(timer->isActive());
-    QCOMPARE(timer->interval(), 1000);
-    QCOMPARE(&f.window->ftpcontrol(), static_cast<FtpControl *>(f.ftp));
+    // The component and the watchdog belong to the session; the timer ticks once a second from
+    // the moment the component is first needed, window or not.
+    QVERIFY(!f.window->findChild<FtpControl *>());
+    QVERIFY(!f.window->findChild<QTimer *>(QStringLiteral("WatchDogTimer")));
+    QTimer &timer = classUpload::instance().ftpHost().watchDogTimer();
+    QVERIFY(timer.isActive());
+    QCOMPARE(timer.interval(), 1000);
+    QCOMPARE(&classUpload::instance().ftpHost().component(), static_cast<FtpControl *>(f.ftp));
     QCOMPARE(f.ftp->objectName(), "ftpcontrol");
     QVERIFY(f.control<QWidget>("FrameWait")->isVisibleTo(f.window));
     QVERIFY(!f.control<QWidget>("FrameResult")->isVisibleTo(f.window));
@@ -158,23 +160,6 @@ void TestFormFTPProgress::clip()
     QCOMPARE(animation->isPlaying(), playing);
     // Drawing an empty area must work as well as drawing a frame.
     QVERIFY(!animation->grab().isNull());
-}
-
-void TestFormFTPProgress::timerTickReachesTheWatchDog()
-{
-    auto *timer = f.control<QTimer>("WatchDogTimer");
-    classUploadTestAccess::watchDogTicks() = 0;
-    timer->setInterval(10);
-    QTRY_VERIFY_WITH_TIMEOUT(classUploadTestAccess::watchDogTicks() >= 2, 5000);
-}
-
-void TestFormFTPProgress::componentEventsReachTheSession()
-{
-    emit f.ftp->OperationComplete(0, 0, QString());
-    QVERIFY(classUploadTestAccess::done());
-    classUploadTestAccess::watchDogTicks() = 30;
-    emit f.ftp->Activity(4096);
-    QCOMPARE(classUploadTestAccess::watchDogTicks(), 0);
 }
 
 void TestFormFTPProgress::centredWhenFirstShown()
@@ -284,7 +269,7 @@ void TestFormFTPProgress::failedChecksShowTheResultWithoutShowButton()
     QVERIFY(f.control<QPushButton>("cmdClose")->isVisible());
     QCOMPARE(f.control<MessageLabel>("lblError")->message(), "Kein Username angegeben.");
     QCOMPARE(f.control<PictureBox>("imgError")->accessibleName(), "Übertragung fehlgeschlagen");
-    QVERIFY(!f.control<QTimer>("WatchDogTimer")->isActive());
+    QVERIFY(!classUpload::instance().ftpHost().watchDogTimer().isActive());
 }
 
 void TestFormFTPProgress::focusLeavesTheFileField_data()
@@ -339,7 +324,7 @@ void TestFormFTPProgress::cancelChangesTheTitleBeforeTheRunWindsDown()
     showAndActivate();
     QString titleWhenAborting;
     f.ftp->onAbort = [&] { titleWhenAborting = f.window->windowTitle(); };
-    f.window->ftpcontrol().Connect();
+    f.ftp->Connect();
     QTimer::singleShot(0, f.window, [this] { f.control<QPushButton>("cmdCancelBuild")->click(); });
     // A broken button must not hang the test: the deadline records a failure of its own.
     QTimer::singleShot(5000, f.window, [] { classUploadTestAccess::recordFailure(2006, {}); });
@@ -355,7 +340,7 @@ void TestFormFTPProgress::cancelChangesTheTitleBeforeTheRunWindsDown()
 void TestFormFTPProgress::closingEndsAPendingWait()
 {
     showAndActivate();
-    f.window->ftpcontrol().Connect();
+    f.ftp->Connect();
     QTimer::singleShot(0, f.window, [this] { f.window->close(); });
     QTimer::singleShot(5000, f.window, [] { classUploadTestAccess::recordFailure(2006, {}); });
 

@@ -8,6 +8,7 @@
 #include <QPointer>
 #include <QStringList>
 #include <functional>
+#include <memory>
 
 // An FTP component whose requests never complete on their own, so a test can keep a wait of the
 // session pending, and which records what the window asked of it.
@@ -26,8 +27,8 @@ public:
     }
 };
 
-// A fresh session and a fresh window for each test case, the window installed as the session's
-// view, as start-up does.
+// A fresh session with the scripted component and a fresh window for each test case, the window
+// installed as the session's view, as start-up does.
 struct WindowFixture
 {
     QPointer<FormFTPProgress> window;
@@ -36,8 +37,10 @@ struct WindowFixture
     void create(const QString &clipPath = QString())
     {
         classUploadTestAccess::fresh();
-        ftp = new ScriptedFtp();
-        window = new FormFTPProgress(ftp, clipPath);
+        auto component = std::make_unique<ScriptedFtp>();
+        ftp = component.get();
+        classUpload::instance().useFtpComponent(std::move(component));
+        window = new FormFTPProgress(clipPath);
         classUpload::setViewProvider([this]() -> UploadView & { return *window; });
     }
 

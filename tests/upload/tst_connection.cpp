@@ -204,8 +204,8 @@ void TestConnection::watchdogEndsAConnectThatNeverCompletes()
     // Connect raises at once and never completes: only the watchdog (or the user) ends the wait.
     mFtp->raise << QStringLiteral("CONNECT");
     Access::session().FTPTimeout(2);
-    mView->watchDogTimer.setInterval(10);
-    mView->watchDogTimer.start();
+    RecordingView::watchDogTimer().setInterval(10);
+    RecordingView::watchDogTimer().start();
     Access::session().FTPConnect();
     QVERIFY(Access::aborted());
     QCOMPARE(Access::errorId(), 2006);

@@ -87,8 +87,8 @@ void TestPutFileMarker::markerAfterTransfer()
     auto component = std::make_unique<ScriptedTransfer>();
     ScriptedTransfer &ftp = *component;
     RecordingView view(std::move(component));
-    view.install();
     classUpload &session = classUploadTestAccess::fresh();
+    view.install();
     classUploadTestAccess::localBaseDir() = site.path();
 
     ftp.outcome = transfer == Transfer::Failed ? 20550 : 0;

@@ -5,7 +5,6 @@
 //   parcelup_screenshot CLIP OUTPUT-PREFIX
 #include "classupload.h"
 #include "formftpprogress.h"
-#include "ftpcontrol.h"
 #include "publishablename.h"
 #include "stringtable.h"
 
@@ -61,7 +60,7 @@ int main(int argc, char *argv[])
     const QString prefix = arguments.at(2);
     const QLocale german(QLocale::German, QLocale::Germany);
 
-    auto *window = new FormFTPProgress(new FtpControl(), arguments.at(1));
+    auto *window = new FormFTPProgress(arguments.at(1));
     classUpload::setViewProvider([window]() -> UploadView & { return *window; });
     bool ok = true;
 
