@@ -23,6 +23,8 @@ QString classUpload::FTPGetCurrentDir()
     const std::optional<qint16> result = CompletedResult(true);
     if (mAborted || !result)
         return QString();
+    if (*result != 0 && RecordIfConnectionLost())
+        return QString();
     return ftp().currentDirectory();
 }
 
@@ -38,6 +40,9 @@ bool classUpload::FTPChangeDir(const QString &myDirName)
     }
     WaitForCompletion();
     const std::optional<qint16> result = CompletedResult(started);
+    mLastChangeDirResult = result.value_or(0);
+    if (result && *result != 0)
+        RecordIfConnectionLost();
     return result && *result == 0;
 }
 
@@ -53,7 +58,7 @@ void classUpload::FTPCreateDir(const QString &myDirName)
     // Checked however the wait ended: a refused creation is the more useful message than a
     // time-out.
     const std::optional<qint16> result = CompletedResult(true);
-    if (result && *result != 0)
+    if (result && *result != 0 && !RecordIfConnectionLost())
         RecordFailure(2002, myDirName);
 }
 

@@ -1,3 +1,4 @@
+#include "ftpresult.h"
 #include "scriptedsession.h"
 
 #include <QTest>
@@ -17,6 +18,8 @@ private slots:
     void createdButNotEnterable();
     void existingButNotEnterableIsCreatedAgain();
     void missingWithoutCreatingRecordsNothing();
+    void lostConnectionIsNoFolderProblem_data();
+    void lostConnectionIsNoFolderProblem();
     void cancelDuringTheQuerySendsNoChange();
     void cancelWhileClimbingStops();
     void failedClimbIsNotNoticed();
@@ -155,6 +158,36 @@ void TestRemoteFolders::missingWithoutCreatingRecordsNothing()
     QVERIFY(!Access::session().FTPSetCurrentDir(QStringLiteral("/fehlt"), false));
     QVERIFY(!Access::aborted());
     QCOMPARE(Access::errorId(), 2006);
+}
+
+void TestRemoteFolders::lostConnectionIsNoFolderProblem_data()
+{
+    QTest::addColumn<QString>("lostAt");
+    QTest::addColumn<bool>("createNew");
+    QTest::addColumn<QStringList>("requests");
+    // The server went away (a reset, a restart, a reply that is no reply): the walk stops at once,
+    // and the message says so instead of naming a folder the server never refused.
+    QTest::newRow("query") << "PWD" << true << QStringList{"PWD"};
+    QTest::newRow("change") << "CWD neu" << true << QStringList{"PWD", "CWD neu"};
+    QTest::newRow("change-for-a-deletion") << "CWD neu" << false << QStringList{"PWD", "CWD neu"};
+    QTest::newRow("creation") << "MKD neu" << true << QStringList{"PWD", "CWD neu", "MKD neu"};
+}
+
+void TestRemoteFolders::lostConnectionIsNoFolderProblem()
+{
+    QFETCH(QString, lostAt);
+    QFETCH(bool, createNew);
+    QFETCH(QStringList, requests);
+    mFtp->refuse.insert(lostAt, FtpResult::ConnectionLost);
+    mFtp->onStarted = [&](const QString &request) {
+        if (request == lostAt)
+            mFtp->connected = false;
+    };
+    QVERIFY(!Access::session().FTPSetCurrentDir(QStringLiteral("/neu"), createNew));
+    QCOMPARE(mFtp->log, requests);
+    QCOMPARE(Access::errorId(), 4030);
+    QCOMPARE(Access::errorText(),
+             QStringLiteral("Die Verbindung zum FTP-Server \"\" wurde unterbrochen."));
 }
 
 void TestRemoteFolders::cancelDuringTheQuerySendsNoChange()
