@@ -11,6 +11,10 @@ CommandLine ParseCommandLine(const QStringList &arguments)
             line.noWindow = true;
         } else if (argument == QLatin1String("--all")) {
             line.all = true;
+        } else if (argument == QLatin1String("--dry-run")) {
+            line.dryRun = true;
+        } else if (argument == QLatin1String("--allow-mass-delete")) {
+            line.allowMassDelete = true;
         } else if (argument == QLatin1String("--help")) {
             line.help = true;
         } else if (argument == QLatin1String("--version")) {
@@ -40,7 +44,7 @@ QString UsageText(const QString &programName)
     QString text =
         ResourceString(4100).replace(QLatin1String("%1"), programName) + QLatin1Char('\n');
     // The description, then one line per option.
-    for (const int id : {4101, 4102, 4103, 4111, 4104, 4105})
+    for (const int id : {4101, 4102, 4103, 4111, 4112, 4113, 4104, 4105})
         text += ResourceString(id) + QLatin1Char('\n');
     return text;
 }

@@ -12,6 +12,10 @@ struct CommandLine
     // Upload every file this once, changed or not (the server lost files: a restored backup,
     // files deleted by hand in a hosting panel).
     bool all = false;
+    // Show what a run would upload and delete, and change nothing.
+    bool dryRun = false;
+    // Without a window: go ahead with a clean-up that would delete most of the site.
+    bool allowMassDelete = false;
     bool help = false;
     bool version = false;
     QString error; // a German message when the arguments cannot be used
@@ -25,6 +29,7 @@ enum ExitStatus : int {
     ExitCancelled = 2,
     ExitAnotherInstance = 3,
     ExitUnexpectedError = 4, // without a window: an unexpected error, or an unusable settings file
+    ExitCleanUpRefused = 5,  // without a window: the clean-up would have deleted most of the site
     ExitUsage = 64,
 };
 

@@ -78,7 +78,8 @@ std::optional<int> publish(const CommandLine &line, std::optional<InstanceGuard>
         }
         IniSettingsStore settings(settingsPath);
         guard.emplace();
-        const StartOutcome outcome = Main(*guard, settings, showWarning, line.all);
+        const StartOutcome outcome =
+            Main(*guard, settings, showWarning, RunRequest{line.all, line.dryRun});
         if (outcome == StartOutcome::AnotherInstanceRunning)
             return ExitAnotherInstance;
         if (const auto status = RequestedProgramExit())
@@ -98,6 +99,7 @@ int runInTerminal(int argc, char *argv[], const CommandLine &line)
 {
     QCoreApplication application(argc, argv);
     classUpload::setViewProvider(consoleView);
+    consoleView().setMassDeletionAllowed(line.allowMassDelete);
     CancelOnInterrupt([] {
         consoleView().cancel();
         classUpload::instance().FTPCancel();

@@ -65,7 +65,8 @@ void ApplySettings(SettingsSource &settings, classUpload &session)
 }
 
 StartOutcome Main(InstanceGuard &guard, SettingsSource &settings,
-                  const std::function<void(const QString &)> &showWarning, bool publishEverything)
+                  const std::function<void(const QString &)> &showWarning,
+                  const RunRequest &request)
 {
     if (!guard.tryAcquire()) {
         showWarning(ResourceString(2012));
@@ -74,7 +75,8 @@ StartOutcome Main(InstanceGuard &guard, SettingsSource &settings,
 
     classUpload &session = classUpload::instance();
     ApplySettings(settings, session);
-    session.FTPDifferentialMode(!publishEverything);
+    session.FTPDifferentialMode(!request.publishEverything);
+    session.setPreviewOnly(request.previewOnly);
     session.MagicUpload();
     return StartOutcome::RunFinished;
 }

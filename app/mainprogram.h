@@ -11,11 +11,18 @@ enum class StartOutcome { RunFinished, AnotherInstanceRunning };
 
 // Start-up: refuses a second copy (message 2012 through showWarning, then nothing else happens),
 // copies the settings into the session, switches differential mode on (off when every file is to
-// be published this once) and performs the one run of the process. Returns when the run has
-// finished; the program then lives on while its window is open.
+// be published this once) and performs the one run of the process (or its preview). Returns when
+// the run has finished; the program then lives on while its window is open. What the command line
+// asks of the one run, besides publishing what changed.
+struct RunRequest
+{
+    bool publishEverything = false; // --all
+    bool previewOnly = false;       // --dry-run
+};
+
 StartOutcome Main(InstanceGuard &guard, SettingsSource &settings,
                   const std::function<void(const QString &)> &showWarning,
-                  bool publishEverything = false);
+                  const RunRequest &request = {});
 
 // Reads the thirteen settings in their fixed order and hands each to the session right after
 // reading it. The firewall keys other than the type are read only when the type is not 0. A number

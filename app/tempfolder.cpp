@@ -72,12 +72,18 @@ QString GetTempFolder()
     return withTrailingSlash(folder);
 }
 
-QString GetStateFolder()
+QString StateFolderPath()
 {
     QString base = qEnvironmentVariable("XDG_STATE_HOME");
     if (base.isEmpty() || !QDir::isAbsolutePath(base))
         base = QDir::homePath() + QStringLiteral("/.local/state");
-    const QString folder = base + QStringLiteral("/vellumix/parcelup");
+    return base + QStringLiteral("/vellumix/parcelup/");
+}
+
+QString GetStateFolder()
+{
+    QString folder = StateFolderPath();
+    folder.chop(1);
     if (!QDir().mkpath(folder)) {
         throw ProgramError(
             ProgramError::PathFileAccessError,

@@ -5,12 +5,17 @@
 
 #include <QNetworkProxy>
 #include <QSslSocket>
+#include <unistd.h>
 
 void FtpDataConnection::Listener::incomingConnection(qintptr descriptor)
 {
     auto socket = std::make_unique<QSslSocket>(this);
-    if (!socket->setSocketDescriptor(descriptor))
+    if (!socket->setSocketDescriptor(descriptor)) {
+        // The accepted connection belongs to nobody yet: without this it stays open, and the
+        // descriptor is lost, until the program ends.
+        ::close(int(descriptor));
         return;
+    }
     addPendingConnection(socket.release());
 }
 

@@ -1,5 +1,7 @@
 #include "ftplingeringclose.h"
 
+#include "ftpconnectiondescriptor.h"
+
 #include <QAbstractSocket>
 #include <QCoreApplication>
 #include <cerrno>
@@ -7,17 +9,14 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-namespace {
-// A server that neither closes nor sends is given this long before the duplicate goes.
-constexpr int LingerLimitMs = 30'000;
-} // namespace
-
 void FtpLingeringClose::watch(QAbstractSocket &socket)
 {
-    const qintptr descriptor = socket.socketDescriptor();
+    // Not socketDescriptor(): through a SOCKS5 proxy that is no descriptor of this connection,
+    // and a duplicate of it would half-close and read some other socket.
+    const int descriptor = FtpConnectionDescriptor(socket);
     if (descriptor < 0)
         return;
-    const int copy = ::fcntl(int(descriptor), F_DUPFD_CLOEXEC, 0);
+    const int copy = ::fcntl(descriptor, F_DUPFD_CLOEXEC, 0);
     if (copy < 0)
         return;
     // Owned by the application, not by the socket or the transfer, which both go before the
@@ -31,6 +30,9 @@ void FtpLingeringClose::watch(QAbstractSocket &socket)
 FtpLingeringClose::FtpLingeringClose(int descriptor)
     : QObject(QCoreApplication::instance()), mDescriptor(descriptor)
 {
+    mGrace.setSingleShot(true);
+    mGrace.setInterval(ServerCloseGraceMs);
+    connect(&mGrace, &QTimer::timeout, this, &FtpLingeringClose::halfClose);
     mLimit.setSingleShot(true);
     mLimit.setInterval(LingerLimitMs);
     connect(&mLimit, &QTimer::timeout, this, &FtpLingeringClose::end);
@@ -39,6 +41,7 @@ FtpLingeringClose::FtpLingeringClose(int descriptor)
 FtpLingeringClose::~FtpLingeringClose()
 {
     mNotifier.reset();
+    // Everything the server sent was read, so this is an orderly close, not a reset.
     if (mDescriptor >= 0)
         ::close(mDescriptor);
 }
@@ -48,9 +51,10 @@ void FtpLingeringClose::begin()
     if (mBegun || mDescriptor < 0)
         return;
     mBegun = true;
-    ::shutdown(mDescriptor, SHUT_WR);
+    // No FIN yet: see the class comment.
     mNotifier = std::make_unique<QSocketNotifier>(mDescriptor, QSocketNotifier::Read);
     connect(mNotifier.get(), &QSocketNotifier::activated, this, &FtpLingeringClose::drain);
+    mGrace.start();
     mLimit.start();
     drain();
 }
@@ -69,8 +73,14 @@ void FtpLingeringClose::drain()
     }
 }
 
+void FtpLingeringClose::halfClose()
+{
+    ::shutdown(mDescriptor, SHUT_WR);
+}
+
 void FtpLingeringClose::end()
 {
+    mGrace.stop();
     mLimit.stop();
     if (mNotifier)
         mNotifier->setEnabled(false);

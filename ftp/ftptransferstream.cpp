@@ -104,7 +104,8 @@ void FtpTransferStream::sendMore()
     if (mSourceExhausted && mSocket.bytesToWrite() == 0 &&
         mSocket.state() == QAbstractSocket::ConnectedState) {
         // Everything is with the kernel; the close after it marks the end of the file. Over TLS
-        // the close must let the server finish reading first.
+        // that end is our close_notify, and the TCP connection has to stay open, and be read,
+        // until the server has closed its side: FtpLingeringClose says why the order matters.
         if (isEncrypted(mSocket))
             FtpLingeringClose::watch(mSocket);
         mSocket.disconnectFromHost();

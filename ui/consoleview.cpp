@@ -142,8 +142,35 @@ void ConsoleView::makeCloseTheCancelButton()
               mCaptions.value(int(ViewLabel::lblSpeed)));
     const QString result = mCaptions.value(int(ViewLabel::lblError));
     printLine(marker(mResultPicture) + QLatin1Char(' ') + result);
-    mExitStatus = result == ResourceString(2008) ? 0 : 1;
+    const RunOutcome outcome = mOutcome.value_or(
+        result == ResourceString(2008) ? RunOutcome::Succeeded : RunOutcome::Failed);
+    switch (outcome) {
+    case RunOutcome::Succeeded:
+        mExitStatus = 0;
+        break;
+    case RunOutcome::Failed:
+        mExitStatus = 1;
+        break;
+    case RunOutcome::CleanUpRefused:
+        mExitStatus = 5;
+        break;
+    }
     RequestProgramExit(mExitStatus);
+}
+
+void ConsoleView::addPreviewLine(const QString &line)
+{
+    printLine(line);
+}
+
+MassDeletion ConsoleView::confirmMassDeletion(const QString &)
+{
+    return mMassDeletionAllowed ? MassDeletion::Delete : MassDeletion::SkipAndReport;
+}
+
+void ConsoleView::setOutcome(RunOutcome outcome)
+{
+    mOutcome = outcome;
 }
 
 void ConsoleView::endProgram()

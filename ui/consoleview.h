@@ -6,6 +6,7 @@
 #include <QObject>
 #include <cstdio>
 #include <memory>
+#include <optional>
 
 class FtpControl;
 class QTimer;
@@ -46,6 +47,12 @@ public:
     void showNonModal() override;
     void makeCloseTheCancelButton() override;
     void endProgram() override;
+    void addPreviewLine(const QString &line) override;
+    [[nodiscard]] MassDeletion confirmMassDeletion(const QString &question) override;
+    void setOutcome(RunOutcome outcome) override;
+
+    // --allow-mass-delete: nobody can be asked in a terminal, so the option answers.
+    void setMassDeletionAllowed(bool allowed) { mMassDeletionAllowed = allowed; }
 
     // The user asked to stop (Ctrl+C): said once, then handled like the window's cancel button.
     void cancel();
@@ -68,5 +75,8 @@ private:
     float mProgress = 0;
     bool mProgressShown = false;
     bool mCancelSaid = false;
+    bool mMassDeletionAllowed = false;
+    // Said by the session before the result; without it the result message decides.
+    std::optional<RunOutcome> mOutcome;
     int mExitStatus = 0;
 };

@@ -14,6 +14,7 @@
 #include <QCoreApplication>
 #include <QFrame>
 #include <QLabel>
+#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>
@@ -226,6 +227,16 @@ void FormFTPProgress::buildResultPanel()
     mLblError->setFont(LabelFont());
     mLblError->setGeometry(96, 120, 281, 41);
     mLblError->setMessage(QStringLiteral("**"));
+
+    // A preview lists its entries where the summary's figures would be.
+    mPreviewList = new QPlainTextEdit(mFrameResult);
+    mPreviewList->setObjectName(QStringLiteral("lstPreview"));
+    mPreviewList->setGeometry(16, 40, 361, 76);
+    mPreviewList->setReadOnly(true);
+    mPreviewList->setLineWrapMode(QPlainTextEdit::NoWrap);
+    mPreviewList->setFont(LabelFont());
+    mPreviewList->setAccessibleName(QStringLiteral("Vorschau"));
+    mPreviewList->hide();
 
     mCmdShow = makeButton(mFrameResult, "cmdShow", QStringLiteral("&Anzeigen"),
                           QStringLiteral("Anzeigen"), {192, 168, 89, 25});

@@ -14,6 +14,7 @@ class PathField;
 class PictureBox;
 class QLabel;
 class QProgressBar;
+class QPlainTextEdit;
 class QPushButton;
 class QTimer;
 
@@ -51,6 +52,8 @@ public:
     void showNonModal() override;
     void makeCloseTheCancelButton() override;
     void endProgram() override;
+    void addPreviewLine(const QString &line) override;
+    [[nodiscard]] MassDeletion confirmMassDeletion(const QString &question) override;
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -97,6 +100,8 @@ private:
     MessageLabel *mLblError = nullptr;
     QPushButton *mCmdShow = nullptr;
     QPushButton *mCmdClose = nullptr;
+    // A preview's list of what the run would upload and delete; it takes the summary's place.
+    QPlainTextEdit *mPreviewList = nullptr;
 
     // The button that Escape presses: cmdCancelBuild during the run, cmdClose afterwards.
     QPushButton *mCancelButton = nullptr;

@@ -5,8 +5,12 @@
 #include "picturebox.h"
 #include "programexit.h"
 #include "roundhalfeven.h"
+#include "stringtable.h"
+#include "windowcaptions.h"
 
 #include <QLabel>
+#include <QMessageBox>
+#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>
@@ -164,4 +168,34 @@ void FormFTPProgress::endProgram()
     // The run was cancelled: no result is shown, the window goes with the program.
     hide();
     RequestProgramExit(2);
+}
+
+void FormFTPProgress::addPreviewLine(const QString &line)
+{
+    if (mPreviewList->isHidden()) {
+        // The preview's list takes the place of the summary, which has nothing to say about a
+        // run that changed nothing.
+        for (const char *name :
+             {"imgIcon", "Label2", "lblElapsed", "Label3", "lblKB", "Label5", "lblSpeed"}) {
+            if (QWidget *widget = mFrameResult->findChild<QWidget *>(QLatin1String(name)))
+                widget->hide();
+        }
+        if (auto *heading = mFrameResult->findChild<QLabel *>(QStringLiteral("Label1")))
+            heading->setText(WindowCaptions::previewHeading());
+        mPreviewList->show();
+    }
+    mPreviewList->appendPlainText(line);
+}
+
+MassDeletion FormFTPProgress::confirmMassDeletion(const QString &question)
+{
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("Parcelup"), question,
+                    QMessageBox::NoButton, this);
+    QPushButton *yes = box.addButton(ResourceString(4065), QMessageBox::YesRole);
+    QPushButton *no = box.addButton(ResourceString(4066), QMessageBox::NoRole);
+    // Deleting most of a live site is the answer that must be chosen, never fallen into.
+    box.setDefaultButton(no);
+    box.setEscapeButton(no);
+    box.exec();
+    return box.clickedButton() == yes ? MassDeletion::Delete : MassDeletion::Skip;
 }

@@ -29,6 +29,11 @@ inline QString Label1()
 {
     return QStringLiteral("Zusammenfassung:");
 }
+// The heading of the result panel when it lists a preview instead of the summary.
+inline QString previewHeading()
+{
+    return QStringLiteral("Vorschau:");
+}
 inline QString Label2()
 {
     return QStringLiteral("Gesamtdauer:");

@@ -83,9 +83,11 @@ struct ChangeMarkerStore::Connection
     Statement remove;
     // The rows of a store from a version without destinations are still in their own table.
     bool hasUnassigned = false;
+    Statement selectUnassigned;
 
     // Opens and checks a store; returns the SQLite result that made it unusable, or SQLITE_OK.
-    int open(const QByteArray &path, int flags);
+    // A read-only connection changes nothing in the file.
+    int open(const QByteArray &path, int flags, bool readOnly = false);
     [[nodiscard]] int execute(const char *sql) const;
     [[nodiscard]] int prepare(const char *sql, Statement &statement) const;
     // Steps a statement to its end and resets it; SQLITE_OK when it ran through.
@@ -127,7 +129,7 @@ bool ChangeMarkerStore::Connection::tableExists(const char *name) const
     return sqlite3_step(query.get()) == SQLITE_ROW;
 }
 
-int ChangeMarkerStore::Connection::open(const QByteArray &path, int flags)
+int ChangeMarkerStore::Connection::open(const QByteArray &path, int flags, bool readOnly)
 {
     sqlite3 *raw = nullptr;
     int result = sqlite3_open_v2(path.constData(), &raw, flags, nullptr);
@@ -150,17 +152,21 @@ int ChangeMarkerStore::Connection::open(const QByteArray &path, int flags)
 
     // WAL: every commit is one append, and a crash cannot leave a half-written store behind.
     // NORMAL: a commit is not flushed on its own (see the class comment).
-    if ((result = execute("PRAGMA journal_mode=WAL")) != SQLITE_OK ||
-        (result = execute("PRAGMA synchronous=NORMAL")) != SQLITE_OK)
+    if (!readOnly && ((result = execute("PRAGMA journal_mode=WAL")) != SQLITE_OK ||
+                      (result = execute("PRAGMA synchronous=NORMAL")) != SQLITE_OK))
         return result;
-    result = execute("CREATE TABLE IF NOT EXISTS published ("
-                     " destination TEXT NOT NULL,"
-                     " path TEXT NOT NULL,"
-                     " size INTEGER NOT NULL,"
-                     " modified_ns INTEGER NOT NULL,"
-                     " changed_ns INTEGER NOT NULL,"
-                     " inode INTEGER NOT NULL,"
-                     " PRIMARY KEY (destination, path)) WITHOUT ROWID");
+    // Read-only, a store without the table (one of an earlier version) gets an empty one in
+    // memory, so the same queries find nothing.
+    const bool temporary = readOnly && !tableExists("published");
+    result = execute(temporary ? "CREATE TEMP TABLE published ("
+                               : "CREATE TABLE IF NOT EXISTS published ("
+                                 " destination TEXT NOT NULL,"
+                                 " path TEXT NOT NULL,"
+                                 " size INTEGER NOT NULL,"
+                                 " modified_ns INTEGER NOT NULL,"
+                                 " changed_ns INTEGER NOT NULL,"
+                                 " inode INTEGER NOT NULL,"
+                                 " PRIMARY KEY (destination, path)) WITHOUT ROWID");
     if (result != SQLITE_OK)
         return result;
 
@@ -168,9 +174,9 @@ int ChangeMarkerStore::Connection::open(const QByteArray &path, int flags)
     // something else) fails here and counts as damaged.
     hasUnassigned = tableExists("markers");
     if (hasUnassigned) {
-        Statement legacy;
-        if ((result = prepare("SELECT path, size, modified_ns, changed_ns, inode FROM markers",
-                              legacy)) != SQLITE_OK)
+        if ((result = prepare("SELECT size, modified_ns, changed_ns, inode FROM markers"
+                              " WHERE path = ?1",
+                              selectUnassigned)) != SQLITE_OK)
             return result;
     }
 
@@ -186,7 +192,8 @@ int ChangeMarkerStore::Connection::open(const QByteArray &path, int flags)
     return SQLITE_OK;
 }
 
-ChangeMarkerStore::ChangeMarkerStore(const QString &databasePath) : mPath(databasePath)
+ChangeMarkerStore::ChangeMarkerStore(const QString &databasePath, Access access)
+    : mPath(databasePath), mAccess(access)
 {
     open();
 }
@@ -201,8 +208,30 @@ QString ChangeMarkerStore::defaultPath()
     return GetStateFolder() + QStringLiteral("markers.sqlite");
 }
 
+QString ChangeMarkerStore::defaultPathToRead()
+{
+    return StateFolderPath() + QStringLiteral("markers.sqlite");
+}
+
 void ChangeMarkerStore::open()
 {
+    if (mAccess == Access::ReadOnly) {
+        auto connection = std::make_unique<Connection>();
+        // Opened for writing all the same, but nothing is written: a connection that may write
+        // takes the write-ahead files it needs away again when it closes, which a read-only one
+        // cannot do.
+        const bool exists = QFileInfo(mPath).isFile();
+        if ((exists &&
+             connection->open(QFile::encodeName(mPath),
+                              SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW, true) == SQLITE_OK) ||
+            (connection = std::make_unique<Connection>(),
+             connection->open(QByteArrayLiteral(":memory:"),
+                              SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE) == SQLITE_OK))
+            mConnection = std::move(connection);
+        mPersistent = false;
+        return;
+    }
+
     const QByteArray path = QFile::encodeName(mPath);
     // The state folder is private; a link planted at the store's name is refused all the same.
     const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOFOLLOW;
@@ -306,11 +335,23 @@ bool ChangeMarkerStore::isMarked(const QString &absolutePath, const FileIdentity
     if (!mReading)
         mReading = mConnection->execute("BEGIN") == SQLITE_OK;
 
-    sqlite3_stmt *select = mConnection->select.get();
     const QByteArray destination = mDestination.toUtf8();
     const QByteArray key = storeKey(absolutePath);
+    sqlite3_stmt *select = mConnection->select.get();
     bindText(select, 1, destination);
     bindText(select, 2, key);
+    if (mConsultUnassigned && mConnection->hasUnassigned) {
+        // The destination's own row wins; without one, the unassigned row answers.
+        const int result = sqlite3_step(select);
+        if (result == SQLITE_DONE) {
+            sqlite3_reset(select);
+            sqlite3_clear_bindings(select);
+            select = mConnection->selectUnassigned.get();
+            bindText(select, 1, key);
+        } else {
+            sqlite3_reset(select);
+        }
+    }
     const int result = sqlite3_step(select);
     bool marked = true;
     if (result == SQLITE_ROW) {

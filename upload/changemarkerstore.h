@@ -44,14 +44,20 @@ struct FileIdentity
 class ChangeMarkerStore
 {
 public:
-    // Opens the store at databasePath, creating it when missing.
-    explicit ChangeMarkerStore(const QString &databasePath);
+    enum class Access {
+        ReadWrite, // created when missing, set aside and started afresh when damaged
+        ReadOnly,  // never created or written: a missing or unusable store knows no file
+    };
+    // Opens the store at databasePath.
+    explicit ChangeMarkerStore(const QString &databasePath, Access access = Access::ReadWrite);
     ~ChangeMarkerStore();
     ChangeMarkerStore(const ChangeMarkerStore &) = delete;
     ChangeMarkerStore &operator=(const ChangeMarkerStore &) = delete;
 
-    // The per-user store: GetStateFolder() + "markers.sqlite".
+    // The per-user store: GetStateFolder() + "markers.sqlite". The read-only path does not create
+    // the folder.
     [[nodiscard]] static QString defaultPath();
+    [[nodiscard]] static QString defaultPathToRead();
 
     // The file's current identity (links followed), or nothing when it cannot be examined.
     //
@@ -99,6 +105,9 @@ public:
     // dropped; either way for good.
     void adoptUnassigned();
     void discardUnassigned();
+    // Without changing the store: whether isMarked takes the unassigned rows for the current
+    // destination's where it has none of its own (a preview answering as the run would).
+    void consultUnassigned(bool consult) { mConsultUnassigned = consult; }
 
     // Where a damaged store was moved when this one was opened; empty when none was.
     [[nodiscard]] QString setAsidePath() const { return mSetAsidePath; }
@@ -117,7 +126,9 @@ private:
     [[nodiscard]] int commitDurably(const std::function<int()> &statements);
 
     QString mPath;
+    Access mAccess = Access::ReadWrite;
     QString mDestination;
+    bool mConsultUnassigned = false;
     QString mSetAsidePath;
     bool mPersistent = false;
     bool mReading = false;

@@ -5,7 +5,9 @@
 #include "uploadlogindex.h"
 
 #include <QList>
+#include <QSet>
 #include <QString>
+#include <QStringList>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -101,6 +103,11 @@ public:
     void TriggerWatchDog();
     void FTPTimeout(qint32 myTimeout);
 
+    // A preview: the run goes as far as reading the server's old upload log, then lists what it
+    // would upload and delete through the view, and changes nothing on the server, in the change
+    // markers, in the local upload log or in the debug log.
+    void setPreviewOnly(bool previewOnly);
+
 private:
     friend struct classUploadTestAccess;
 
@@ -117,6 +124,8 @@ private:
 
     // Records a failure: mAborted, mErrorId and mErrorText, with "%1" replaced by what it concerns.
     void RecordFailure(int id, const QString &concerned = QString());
+    // The same with a message already composed (one that names more than one thing).
+    void RecordFailureMessage(int id, const QString &message);
     // The component's Result for the request just waited for, or nothing when that request did not
     // complete: it could not be started (started is false), or the wait ended by the user's
     // cancellation or the watchdog while it was still under way. Result then still describes an
@@ -124,7 +133,7 @@ private:
     // for a log-in that never happened.
     [[nodiscard]] std::optional<qint16> CompletedResult(bool started);
     // After a request that failed: when the connection to the server is gone with it, records
-    // failure 4030 and returns true. Every later step would fail as well, and a message naming the
+    // failure 4070 and returns true. Every later step would fail as well, and a message naming the
     // folder or file of that step would send the user looking for a problem that is not there.
     bool RecordIfConnectionLost();
     // An upload log to read: the downloaded copy at path, or content when path is empty.
@@ -133,10 +142,10 @@ private:
         QString path;
         QByteArray content;
     };
-    struct StaleEntries;
-    // Adds what the log names and the site no longer holds; names no scan could have written are
-    // skipped with a note in the debug log.
-    void CollectStaleEntries(const LogSource &source, StaleEntries &stale);
+    struct CleanUpPlan;
+    // Adds what the log names and the site no longer holds, each once; names no scan could have
+    // written are skipped with a note in the debug log.
+    void CollectStaleEntries(const LogSource &source, CleanUpPlan &plan);
     // What a deletion request came to, from the component's result.
     [[nodiscard]] Deletion DeletionOutcome(bool started);
     // What a walk to a deletion's folder that failed means for the deletion.
@@ -144,8 +153,6 @@ private:
     // Keeps deletions that were put off in the log list and rewrites the local upload log before
     // it is uploaded: files as (folder line, name), folders as folder lines.
     void KeepInLog(const QList<std::pair<QString, QString>> &files, const QStringList &folders);
-    // Writes the log list to the local upload log.
-    void SaveFileLog();
     // The server's upload log is not replaced in this run: it could not be read, and it still
     // names what is to be deleted.
     void KeepServerLog();
@@ -168,8 +175,34 @@ private:
     void ClaimUnassignedMarkers();
     // Differential mode: drops the queued files whose marker is clear for this destination.
     void KeepChangedFiles();
+    // What the clean-up would delete: what the old upload logs name and the site no longer holds.
+    struct CleanUpPlan
+    {
+        qint64 listedFiles = 0;                   // file lines of the longer old log
+        QList<std::pair<QString, QString>> files; // (folder line, name), in the order of the logs
+        QStringList folders;                      // folder lines, inner folders first
+        QSet<QString> seen;                       // what is listed already
+    };
+    // Whether a clean-up may go ahead: one that would delete most of the site asks first.
+    [[nodiscard]] bool MayCleanUp(const CleanUpPlan &plan);
+    // Keeps the local upload log of the previous run before this run replaces it.
+    void ReadPreviousLocalLog();
+    // The contents of the upload log for the current log list.
+    [[nodiscard]] QByteArray UploadLogContent() const;
+    // The preview's list of uploads, and its result message.
+    void PreviewUploads();
+    [[nodiscard]] QString PreviewSummary() const;
+    // The full remote path of a file given relative to the site, as the window shows it.
+    [[nodiscard]] QString RemoteFilePath(const QString &myPathAndFileName) const;
     // The look-up index of the complete log list, built on the first look-up after it changed.
     [[nodiscard]] const UploadLogIndex &logIndex();
+    // A file or folder of the site whose name cannot be published, as the user is shown it; each
+    // is kept once, in the order found.
+    void NoteUnpublishable(const QString &shownPath);
+    // Writes every such path to the debug log, one line each.
+    void LogUnpublishable();
+    // Records the failure that names them, when there are any.
+    void RecordUnpublishable();
 
     // Member variables in declaration order.
     DebugLog mDebugFile;
@@ -195,6 +228,8 @@ private:
     // The result of the last change of the remote folder, which tells a folder that does not
     // exist (5xx) from one that could not be entered just now.
     qint16 mLastChangeDirResult = 0;
+    // The server's upload log stays as it is in this run (see KeepServerLog).
+    bool mServerLogKept = false;
 
     // The progress figures of the upload loop, kept between files: a figure that cannot be computed
     // for one file keeps its value from the previous one.
@@ -209,5 +244,16 @@ private:
     std::unique_ptr<ChangeMarkerStore> mMarkers;
     // The local upload log as the previous run left it, before this run wrote it anew.
     std::optional<QByteArray> mPreviousLocalLog;
+
+    bool mPreviewOnly = false;
+    // What the preview found the clean-up would delete.
+    qint64 mPreviewFilesDeleted = 0;
+    qint64 mPreviewFoldersDeleted = 0;
+    // A clean-up skipped because it would have deleted most of the site, and nobody could be
+    // asked: the files it would have deleted, and those the old log listed.
+    std::optional<std::pair<qint64, qint64>> mCleanUpRefused;
     std::optional<UploadLogIndex> mLogIndex;
+    // What the upload list's walk found but could not queue for its name (NoteUnpublishable).
+    QStringList mUnpublishable;
+    QSet<QString> mUnpublishableSeen;
 };

@@ -103,16 +103,7 @@ bool isPermanentRefusal(qint16 result)
 
 } // namespace
 
-// What an upload log names that the site no longer holds: files as (folder line, name) and folder
-// lines, each once, in the order the logs give them.
-struct classUpload::StaleEntries
-{
-    QList<std::pair<QString, QString>> files;
-    QStringList folders;
-    QSet<QString> seen;
-};
-
-void classUpload::CollectStaleEntries(const LogSource &source, StaleEntries &stale)
+void classUpload::CollectStaleEntries(const LogSource &source, CleanUpPlan &plan)
 {
     const auto skip = [this](const QString &entry) {
         DebugNote(ReplaceAll(ResourceString(4020), QStringLiteral("%1"), entry));
@@ -121,6 +112,7 @@ void classUpload::CollectStaleEntries(const LogSource &source, StaleEntries &sta
     QString entry;
     QString folderLine;
     bool folderIsSafe = true;
+    qint64 listedFiles = 0;
     while (log.next(entry)) {
         if (entry.endsWith(QLatin1Char('\\'))) {
             folderLine = entry;
@@ -131,12 +123,13 @@ void classUpload::CollectStaleEntries(const LogSource &source, StaleEntries &sta
                 skip(entry);
                 continue;
             }
-            if (!stale.seen.contains(entry)) {
-                stale.seen.insert(entry);
-                stale.folders.append(entry);
+            if (!plan.seen.contains(entry)) {
+                plan.seen.insert(entry);
+                plan.folders.append(entry);
             }
             continue;
         }
+        ++listedFiles;
         if (FileIsInLog(folderLine, entry))
             continue;
         // The upload log is never deleted, in whatever folder it is listed.
@@ -147,11 +140,14 @@ void classUpload::CollectStaleEntries(const LogSource &source, StaleEntries &sta
             skip(path);
             continue;
         }
-        if (!stale.seen.contains(path)) {
-            stale.seen.insert(path);
-            stale.files.append({folderLine, entry});
+        if (!plan.seen.contains(path)) {
+            plan.seen.insert(path);
+            plan.files.append({folderLine, entry});
         }
     }
+    // Both logs describe the same site at different times; the longer list is what a
+    // deletion of most of the site is measured against.
+    plan.listedFiles = std::max(plan.listedFiles, listedFiles);
 }
 
 void classUpload::FTPDeleteFiles()
@@ -185,31 +181,46 @@ void classUpload::FTPDeleteFiles()
         // is to be deleted; replacing it with this run's log would forget those names for good.
         if (!isPermanentRefusal(*result)) {
             DebugNote(
-                ReplaceAll(ResourceString(4032), QStringLiteral("%1"), QString::number(*result)));
+                ReplaceAll(ResourceString(4072), QStringLiteral("%1"), QString::number(*result)));
             KeepServerLog();
         }
     } else if (const qint64 size = QFileInfo(copyPath).size(); size > kLargestOldLog) {
         DebugNote(ReplaceAll(ResourceString(4021), QStringLiteral("%1"), QString::number(size)));
         return;
     }
-
     // What is to be deleted: what the server's log names, and what the local log of the previous
     // run names, which may be more. A run that failed after it had uploaded new files never got
     // its log onto the server, and files the user deleted since are named only there.
-    StaleEntries stale;
+    CleanUpPlan plan;
     if (serverLogRead)
-        CollectStaleEntries({copyPath, {}}, stale);
+        CollectStaleEntries({copyPath, {}}, plan);
     if (mPreviousLocalLog)
-        CollectStaleEntries({QString(), *mPreviousLocalLog}, stale);
+        CollectStaleEntries({QString(), *mPreviousLocalLog}, plan);
+    // Inner folders before the folders that hold them.
+    std::stable_sort(plan.folders.begin(), plan.folders.end(),
+                     [](const QString &a, const QString &b) { return depthOf(a) > depthOf(b); });
+
+    if (mPreviewOnly) {
+        for (const auto &[folderLine, name] : std::as_const(plan.files))
+            view().addPreviewLine(ResourceString(4051).arg(RemoteFilePath(JoinLocalPath(folderLine, name))));
+        for (const QString &folder : std::as_const(plan.folders))
+            view().addPreviewLine(
+                ResourceString(4052).arg(ToRemoteSlashes(JoinRemotePath(mRemoteBaseDir, folder))));
+        mPreviewFilesDeleted = plan.files.size();
+        mPreviewFoldersDeleted = plan.folders.size();
+        return;
+    }
+    if (!MayCleanUp(plan))
+        return;
 
     QList<std::pair<QString, QString>> putOffFiles;
     QStringList putOffFolders;
     const auto putOff = [this](const QString &entry) {
-        DebugNote(ResourceString(4033).arg(entry, QString::number(ftp().result())));
+        DebugNote(ResourceString(4073).arg(entry, QString::number(ftp().result())));
     };
 
     // Files first: a folder can only be removed once it is empty.
-    for (const auto &[folderLine, name] : std::as_const(stale.files)) {
+    for (const auto &[folderLine, name] : std::as_const(plan.files)) {
         const QString path = JoinLocalPath(folderLine, name);
         const Deletion outcome = FTPDeleteFileEx(path);
         if (mAborted)
@@ -219,11 +230,7 @@ void classUpload::FTPDeleteFiles()
             putOffFiles.append({folderLine, name});
         }
     }
-
-    // Then folders, inner ones before the folders that hold them.
-    std::stable_sort(stale.folders.begin(), stale.folders.end(),
-                     [](const QString &a, const QString &b) { return depthOf(a) > depthOf(b); });
-    for (const QString &folderLine : std::as_const(stale.folders)) {
+    for (const QString &folderLine : std::as_const(plan.folders)) {
         const Deletion outcome = FTPDeleteDirEx(folderLine);
         if (mAborted)
             return;
@@ -233,6 +240,44 @@ void classUpload::FTPDeleteFiles()
         }
     }
     KeepInLog(putOffFiles, putOffFolders);
+}
+
+bool classUpload::MayCleanUp(const CleanUpPlan &plan)
+{
+    // A site builder that produced an empty or half-empty folder, or a site folder setting that
+    // points at another folder, would otherwise take the live site down with this run: more than
+    // half of the files the server's log lists, and more than a handful, are not deleted without
+    // asking. A site folder without any file always asks.
+    const qint64 deletions = plan.files.size();
+    const bool siteHasFiles =
+        std::any_of(mLogList.cbegin(), mLogList.cend(),
+                    [](const QString &line) { return !line.endsWith(QLatin1Char('\\')); });
+    const bool mostOfTheSite = deletions * 2 > plan.listedFiles && deletions > 20;
+    if (!mostOfTheSite && (siteHasFiles || deletions == 0))
+        return true;
+
+    const QString question = ResourceString(4060).arg(deletions).arg(plan.listedFiles);
+    // The user may take a while to answer; that is no silence of the server.
+    view().setWatchDogEnabled(false);
+    const MassDeletion answer = view().confirmMassDeletion(question);
+    view().setWatchDogEnabled(true);
+    ResetWatchDog();
+    const bool go = answer == MassDeletion::Delete;
+    DebugNote(ResourceString(4062)
+                  .arg(deletions)
+                  .arg(plan.listedFiles)
+                  .arg(ResourceString(go ? 4063 : 4064)));
+    if (answer == MassDeletion::SkipAndReport)
+        mCleanUpRefused = std::pair{deletions, plan.listedFiles};
+    return go;
+}
+
+QString classUpload::RemoteFilePath(const QString &myPathAndFileName) const
+{
+    const PathAndFileName parts = SplitPathAndFileName(myPathAndFileName);
+    return JoinRemotePath(ToRemoteSlashes(JoinRemotePath(mRemoteBaseDir, parts.DirName)),
+                          parts.FileName);
+}
 }
 
 bool classUpload::IsCurrentDirectory(const QString &myDesiredDir)

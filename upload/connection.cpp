@@ -46,7 +46,7 @@ bool classUpload::RecordIfConnectionLost()
     // stands.
     if (mAborted || ftp().isConnected())
         return false;
-    RecordFailure(4030, ftp().host());
+    RecordFailure(4070, ftp().host());
     return true;
 }
 
@@ -70,7 +70,7 @@ void classUpload::FTPConnect()
     // Refused because TLS was missing or failed: the message names only the host, so the log-in's
     // transcript and the component's explanation become the debug log. Any other failure leaves
     // an earlier log as it was.
-    if (result && *result == FtpResult::TlsFailure)
+    if (result && *result == FtpResult::TlsFailure && !mPreviewOnly)
         mDebugFile.writeHeld(DebugLog::defaultFolders());
     mDebugFile.close();
     if (!result) {
@@ -80,7 +80,9 @@ void classUpload::FTPConnect()
             RecordFailure(2000, ftp().host());
     } else if (*result == 0) {
         // A cancellation during the log-in stays recorded: the log is opened, the run still stops.
-        mDebugFile.open(DebugLog::defaultFolders());
+        // A preview leaves the log of the last real run as it is.
+        if (!mPreviewOnly)
+            mDebugFile.open(DebugLog::defaultFolders());
     } else if (*result == 20530) {
         RecordFailure(2005);
     } else {

@@ -62,6 +62,11 @@ void classUpload::ClaimUnassignedMarkers()
     // Cancelled or timed out: the question stays open for the next run.
     if (mAborted)
         return;
+    // A preview answers as the run would, and leaves the question to the run.
+    if (mPreviewOnly) {
+        markers().consultUnassigned(belongsHere);
+        return;
+    }
     if (belongsHere) {
         markers().adoptUnassigned();
         DebugNote(ResourceString(4023));

@@ -116,6 +116,6 @@ void classUpload::FTPPutFile(const QString &myLocalFile, const QString &myRemote
             RecordFailure(2001, myRemoteName);
             return;
         }
-        DebugNote(ReplaceAll(ResourceString(4031), QStringLiteral("%1"), myRemoteName));
+        DebugNote(ReplaceAll(ResourceString(4071), QStringLiteral("%1"), myRemoteName));
     }
 }

@@ -1,6 +1,7 @@
 #include "localfolder.h"
 
 #include "localfileerror.h"
+#include "publishablename.h"
 
 #include <QFile>
 #include <algorithm>
@@ -22,17 +23,10 @@ LocalFolderId folderIdOf(const struct stat &info)
     return {static_cast<quint64>(info.st_dev), static_cast<quint64>(info.st_ino)};
 }
 
-// Characters that would break a line of the upload log or a command to the server, or that the
-// relative paths use as their separator.
-bool hasUnusableCharacter(const QString &name)
-{
-    return name.contains(QLatin1Char('\\')) || name.contains(QLatin1Char('\r')) ||
-           name.contains(QLatin1Char('\n'));
-}
-
 } // namespace
 
-QList<LocalFolderEntry> ListLocalFolder(const QString &nativeFolder)
+QList<LocalFolderEntry> ListLocalFolder(const QString &nativeFolder,
+                                        QList<UnpublishableEntry> *unpublishable)
 {
     const QByteArray nativeName = QFile::encodeName(nativeFolder);
     const std::unique_ptr<DIR, DirCloser> dir(::opendir(nativeName.constData()));
@@ -41,6 +35,7 @@ QList<LocalFolderEntry> ListLocalFolder(const QString &nativeFolder)
     const int dirFd = ::dirfd(dir.get());
 
     QList<LocalFolderEntry> entries;
+    QList<UnpublishableEntry> refused;
     while (true) {
         errno = 0;
         const dirent *item = ::readdir(dir.get());
@@ -54,12 +49,16 @@ QList<LocalFolderEntry> ListLocalFolder(const QString &nativeFolder)
             continue;
 
         const QByteArray rawName(item->d_name);
-        const QString name = QFile::decodeName(rawName);
-        // A name in another encoding cannot be opened again through its decoded form.
-        if (QFile::encodeName(name) != rawName || hasUnusableCharacter(name))
+        const bool publishable = IsPublishableName(rawName);
+        if (!publishable && !unpublishable)
             continue;
+        // From here on the entry is examined through its bytes on disk (d_name), never through a
+        // text form: an unpublishable name has none that would open it again. Its shown form only
+        // names it in messages.
+        const QString name = publishable ? QFile::decodeName(rawName) : ShowableName(rawName);
 
-        LocalFolderEntry entry;
+        bool isFolder = false;
+        LocalFolderId id;
         // The folder entry usually says what it is; a plain file then needs no look of its own,
         // which halves the system calls of a walk. Folders are examined for their identity, links
         // for what they lead to.
@@ -78,15 +77,16 @@ QList<LocalFolderEntry> ListLocalFolder(const QString &nativeFolder)
                 ThrowFileReadError(nativeFolder + QLatin1Char('/') + name, error);
             }
             if (S_ISDIR(info.st_mode)) {
-                entry.isFolder = true;
-                entry.id = folderIdOf(info);
+                isFolder = true;
+                id = folderIdOf(info);
             } else if (!S_ISREG(info.st_mode)) {
                 continue;
             }
         }
-        entry.lowerName = name.toLower();
-        entry.name = name;
-        entries.append(std::move(entry));
+        if (publishable)
+            entries.append({name, name.toLower(), isFolder, id});
+        else
+            refused.append({rawName, name, isFolder, id});
     }
 
     std::sort(entries.begin(), entries.end(),
@@ -95,6 +95,20 @@ QList<LocalFolderEntry> ListLocalFolder(const QString &nativeFolder)
                       return a.lowerName < b.lowerName;
                   return a.name < b.name;
               });
+    if (unpublishable) {
+        // In the same order as the site's own entries, by the shown name: the bytes of a name that
+        // is not UTF-8 have no case of their own. Such names are rare, so the lower-case forms are
+        // not kept.
+        std::sort(refused.begin(), refused.end(),
+                  [](const UnpublishableEntry &a, const UnpublishableEntry &b) {
+                      const QString lowerA = a.shownName.toLower();
+                      const QString lowerB = b.shownName.toLower();
+                      if (lowerA != lowerB)
+                          return lowerA < lowerB;
+                      return a.rawName < b.rawName;
+                  });
+        *unpublishable = std::move(refused);
+    }
     return entries;
 }
 

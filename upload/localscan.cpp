@@ -64,9 +64,10 @@ void classUpload::ScanSite(const QString &mySubDir, bool consultMarkers)
                                 return;
                         }
                         AddUploadFile(file.path, file.localPath);
-                    }});
+                    },
+                    [this](const QString &shownPath) { NoteUnpublishable(shownPath); }});
     // What the whole site no longer holds is no longer published as far as the markers know.
-    if (mySubDir.isEmpty() || mySubDir == QLatin1String("\\"))
+    if (!mPreviewOnly && (mySubDir.isEmpty() || mySubDir == QLatin1String("\\")))
         markers().forgetAllBut(NativeLocalPath(mLocalBaseDir, QString()), seen);
 }
 
@@ -87,6 +88,10 @@ void classUpload::AddUploadFile(const QString &myPath, const QString &myLocalPat
 
 ChangeMarkerStore &classUpload::markers()
 {
+    // A preview reads the markers and changes nothing, not even by creating the store.
+    if (!mMarkers && mPreviewOnly)
+        mMarkers = std::make_unique<ChangeMarkerStore>(ChangeMarkerStore::defaultPathToRead(),
+                                                       ChangeMarkerStore::Access::ReadOnly);
     if (!mMarkers)
         mMarkers = std::make_unique<ChangeMarkerStore>(ChangeMarkerStore::defaultPath());
     return *mMarkers;

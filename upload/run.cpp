@@ -44,7 +44,10 @@ void classUpload::MagicUpload()
 
         // The scan does not process events: clicks made meanwhile wait in the queue.
         BuildFileLog(QStringLiteral("\\"));
-        WriteFileLog();
+        ReadPreviousLocalLog();
+        // A preview leaves the local log as the last real run wrote it.
+        if (!mPreviewOnly)
+            WriteFileLog();
         // Which files changed depends on the destination, which is known after the log-in; until
         // then every file is queued (KeepChangedFiles below).
         ScanSite(QStringLiteral("\\"), false);
@@ -78,10 +81,24 @@ void classUpload::MagicUpload()
                 KeepChangedFiles();
             if (mDeleteRemote && !mAborted)
                 FTPDeleteFiles();
-            if (!mAborted)
+            if (!mAborted && mPreviewOnly)
+                PreviewUploads();
+            else if (!mAborted)
                 FTPUploadFiles();
-            if (!mAborted)
+            if (!mAborted) {
+                // Everything else is on the server; what could not be sent for its name makes
+                // the run fail, named in the debug log (still open here) and in the result.
+                LogUnpublishable();
                 FTPDisconnect();
+                // Uploaded, but the clean-up that would have taken most of the site down was
+                // skipped: that is what the user must act on first.
+                if (mCleanUpRefused)
+                    RecordFailureMessage(4061, ResourceString(4061)
+                                                   .arg(mCleanUpRefused->first)
+                                                   .arg(mCleanUpRefused->second));
+                else
+                    RecordUnpublishable();
+            }
         }
     }
 
@@ -124,11 +141,20 @@ void classUpload::ShowResult()
         view().setCaption(ViewLabel::lblError, mErrorText);
         view().setPicture(ViewPicture::imgError, PictureFailed);
         view().setShowButtonVisible(false);
+        view().setOutcome(mErrorId == 4061 ? RunOutcome::CleanUpRefused : RunOutcome::Failed);
+    } else if (mPreviewOnly) {
+        // Nothing was published: the preview's figures instead of the success message.
+        PlaySystemSound(QStringLiteral("SystemAsterisk"));
+        view().setCaption(ViewLabel::lblError, PreviewSummary());
+        view().setPicture(ViewPicture::imgError, PictureDone);
+        view().setShowButtonVisible(false);
+        view().setOutcome(RunOutcome::Succeeded);
     } else {
         PlaySystemSound(QStringLiteral("SystemAsterisk"));
         view().setCaption(ViewLabel::lblError, ResourceString(2008));
         view().setPicture(ViewPicture::imgError, PictureDone);
         view().setShowButtonVisible(!mRemoteURL.isEmpty());
+        view().setOutcome(RunOutcome::Succeeded);
     }
     view().showNonModal();
     view().setPanelVisible(ViewPanel::FrameResult, true);

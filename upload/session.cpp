@@ -59,9 +59,19 @@ FtpControl &classUpload::ftp()
 
 void classUpload::RecordFailure(int id, const QString &concerned)
 {
+    RecordFailureMessage(id, ReplaceAll(ResourceString(id), QStringLiteral("%1"), concerned));
+}
+
+void classUpload::RecordFailureMessage(int id, const QString &message)
+{
     mAborted = true;
     mErrorId = id;
-    mErrorText = ReplaceAll(ResourceString(id), QStringLiteral("%1"), concerned);
+    mErrorText = message;
+}
+
+void classUpload::setPreviewOnly(bool previewOnly)
+{
+    mPreviewOnly = previewOnly;
 }
 
 // Settings that the component needs are handed over and not kept here: the component's value is the

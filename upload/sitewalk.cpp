@@ -63,9 +63,21 @@ FolderPosition locate(const QString &siteFolder, const QString &mySubDir, Folder
     return position;
 }
 
+// The folder's path as the user is shown it, ready for a name to be appended: "" for the site
+// folder, "Bilder/Icons/" below it. Names the walk enters contain no "\", so every "\" of the
+// path is a separator.
+QString shownFolderPrefix(const FolderPosition &position)
+{
+    if (isSiteFolder(position.localPath))
+        return QString();
+    return ToRemoteSlashes(position.localPath) + QLatin1Char('/');
+}
+
 void walk(const FolderPosition &position, FolderTrail &trail, const SiteWalkSteps &steps)
 {
-    const QList<LocalFolderEntry> entries = ListLocalFolder(position.nativePath);
+    QList<UnpublishableEntry> unpublishable;
+    const QList<LocalFolderEntry> entries =
+        ListLocalFolder(position.nativePath, steps.unpublishable ? &unpublishable : nullptr);
 
     for (const LocalFolderEntry &entry : entries) {
         if (!entry.isFolder)
@@ -82,6 +94,14 @@ void walk(const FolderPosition &position, FolderTrail &trail, const SiteWalkStep
     }
 
     steps.folderDone(position.path);
+
+    for (const UnpublishableEntry &entry : std::as_const(unpublishable)) {
+        // A folder that leads back into the tree stays silent, as it does with a usable name.
+        if (entry.isFolder && std::find(trail.cbegin(), trail.cend(), entry.id) != trail.cend())
+            continue;
+        steps.unpublishable(shownFolderPrefix(position) + entry.shownName +
+                            (entry.isFolder ? QStringLiteral("/") : QString()));
+    }
 
     for (const LocalFolderEntry &entry : entries) {
         if (entry.isFolder)

@@ -20,6 +20,11 @@ struct SiteWalkSteps
     std::function<void(const QString &folderPath)> folderDone;
     // Called for each file directly in that folder, after folderDone, in enumeration order.
     std::function<void(const SiteFile &file)> file;
+    // Optional. Called for each regular file and folder directly in that folder whose name cannot
+    // be published, after folderDone and before the files, with its path as the user is shown it:
+    // relative to the site folder, real names, "/" between them, a folder with a trailing "/"
+    // ("Bilder/caf\xE9.jpg", "preise\2024/"). Nothing below such a folder is walked.
+    std::function<void(const QString &shownPath)> unpublishable = nullptr;
 };
 
 // Walks the folder tree below siteFolder from mySubDir ("\" or empty for the site folder itself,

@@ -40,23 +40,28 @@ void classUpload::BuildFileLog(const QString &mySubDir)
                     }});
 }
 
-void classUpload::WriteFileLog()
+void classUpload::ReadPreviousLocalLog()
 {
-    // What the previous run wrote tells, once, where the markers of an older store belong.
+    // What the previous run wrote tells, once, where the markers of an older store belong, and it
+    // names what that run may have uploaded without getting its log onto the server.
     QFile previous(NativeLocalPath(mLocalBaseDir, kUploadLogName));
     if (previous.size() <= 64 * 1024 * 1024 && previous.open(QIODevice::ReadOnly))
         mPreviousLocalLog = previous.readAll();
-    SaveFileLog();
 }
 
-void classUpload::SaveFileLog()
+QByteArray classUpload::UploadLogContent() const
 {
     QByteArray content;
     for (const QString &entry : std::as_const(mLogList)) {
         content += entry.toUtf8();
         content += "\r\n";
     }
-    ReplaceFileContents(NativeLocalPath(mLocalBaseDir, kUploadLogName), content);
+    return content;
+}
+
+void classUpload::WriteFileLog()
+{
+    ReplaceFileContents(NativeLocalPath(mLocalBaseDir, kUploadLogName), UploadLogContent());
 }
 
 void classUpload::KeepInLog(const QList<std::pair<QString, QString>> &files,
@@ -104,7 +109,7 @@ void classUpload::KeepInLog(const QList<std::pair<QString, QString>> &files,
     mLogIndex.reset();
     mLogList = entries;
     mLogCount = static_cast<qint32>(entries.size());
-    SaveFileLog();
+    WriteFileLog();
 
     // The log is on the upload list already; its size counts towards the progress.
     const qint64 size = QFileInfo(NativeLocalPath(mLocalBaseDir, kUploadLogName)).size();
@@ -125,6 +130,7 @@ void classUpload::KeepServerLog()
         mUploadList.removeAt(i);
         --mUploadCount;
     }
+    mServerLogKept = true;
 }
 
 void classUpload::AddLogEntry(const QString &myEntry)

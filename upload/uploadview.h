@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QtGlobal>
 
 class FtpControl;
 
@@ -28,6 +29,21 @@ enum class ViewPanel { FrameWait, FrameResult };
 // Numbers of the pictures in the window's image list.
 enum StepPicture : int { PictureRunning = 1, PictureDone = 2, PictureFailed = 3 };
 
+// How a run ended, for a face that reports it as an exit status.
+enum class RunOutcome {
+    Succeeded,      // the success message, or a preview that worked
+    Failed,         // any other result message
+    CleanUpRefused, // uploaded, but the clean-up would have deleted most of the site and was
+                    // skipped
+};
+
+// The answer to a clean-up that would delete most of the site.
+enum class MassDeletion {
+    Delete,        // go ahead
+    Skip,          // the user said no: skip the clean-up, upload, and report success
+    SkipAndReport, // nobody could be asked: skip the clean-up, upload, and end with a message
+};
+
 class UploadView
 {
 public:
@@ -51,4 +67,17 @@ public:
     virtual void makeCloseTheCancelButton() = 0;
     // A run the user cancelled ends the program at once, without sound or message.
     virtual void endProgram() = 0;
+
+    // One entry of a preview (--dry-run): a file the run would upload, or a file or folder it
+    // would delete, as one line of text.
+    virtual void addPreviewLine(const QString &line) { Q_UNUSED(line); }
+    // Asked before the first deletion of a clean-up that would delete most of the site; question
+    // says how much. A face that cannot ask anybody skips the clean-up and reports it.
+    [[nodiscard]] virtual MassDeletion confirmMassDeletion(const QString &question)
+    {
+        Q_UNUSED(question);
+        return MassDeletion::SkipAndReport;
+    }
+    // How the run ended, said right before its result is shown.
+    virtual void setOutcome(RunOutcome outcome) { Q_UNUSED(outcome); }
 };

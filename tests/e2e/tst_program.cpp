@@ -1,5 +1,6 @@
 #include "connectionwatch.h"
 #include "sitefixture.h"
+#include "sitetree.h"
 #include "testftpserver.h"
 #include "testprocess.h"
 
@@ -11,6 +12,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <csignal>
+#include <cstdio>
+#include <filesystem>
 
 namespace {
 
@@ -56,6 +59,12 @@ private slots:
     void allPublishesEveryFileAgain();
     void storeOfTheEarlierVersionKeepsItsDestination_data();
     void storeOfTheEarlierVersionKeepsItsDestination();
+    void previewChangesNothing_data();
+    void previewChangesNothing();
+    void massDeletionIsNotSilent_data();
+    void massDeletionIsNotSilent();
+    void unpublishableNamesAreNamed_data();
+    void unpublishableNamesAreNamed();
 
 private:
     void startServer(int kind = int(TestFtpServer::Kind::Pyftpdlib), qint64 throttle = 0,
@@ -104,6 +113,9 @@ void TestProgram::cleanup()
 {
     mServer.reset();
     mServerRoot.reset();
+    // By their bytes: QTemporaryDir cannot remove names that are not UTF-8.
+    std::error_code ignored;
+    std::filesystem::remove_all(QFile::encodeName(mWork->path()).toStdString(), ignored);
     mWork.reset();
 }
 
@@ -777,6 +789,260 @@ void TestProgram::storeOfTheEarlierVersionKeepsItsDestination()
     }
     QCOMPARE(filesTransferred(run), filesOf(expected()));
     QCOMPARE(SiteFixture::read(otherRoot.path() + QStringLiteral("/htdocs")), expected());
+}
+
+namespace {
+
+// Every file below root, by path, with its bytes: to show that nothing changed.
+QMap<QString, QByteArray> snapshot(const QString &root)
+{
+    return SiteFixture::read(root);
+}
+
+QStringList linesStartingWith(const Run &run, const QString &prefix)
+{
+    QStringList found;
+    for (const QString &line : run.lines) {
+        if (line.startsWith(prefix))
+            found << line.mid(prefix.size());
+    }
+    return found;
+}
+
+} // namespace
+
+void TestProgram::previewChangesNothing_data()
+{
+    QTest::addColumn<QString>("before");
+    QTest::newRow("first-run") << "nothing";
+    QTest::newRow("changes-and-deletions") << "changed";
+    QTest::newRow("unchanged-site") << "published";
+}
+
+void TestProgram::previewChangesNothing()
+{
+    QFETCH(QString, before);
+    startServer();
+    writeSettings({{"FTPDelete", "1"}});
+    if (before != QLatin1String("nothing"))
+        QCOMPARE(runWithoutWindow().status, 0);
+    if (before == QLatin1String("changed")) {
+        SiteFixture::write(siteFolder(), {{QStringLiteral("index.html"), "<p>neu</p>"},
+                                          {QStringLiteral("neu/seite.html"), "<p>ganz neu</p>"}});
+        QVERIFY(QDir(siteFolder() + QStringLiteral("/seiten/a")).removeRecursively());
+        QVERIFY(QFile::remove(siteFolder() + QStringLiteral("/Style.CSS")));
+    }
+
+    // Everything the preview could touch, before it runs.
+    const QString state = mWork->filePath(QStringLiteral("state"));
+    const auto server = snapshot(mServerRoot->path());
+    const auto site = snapshot(siteFolder());
+    const auto markers = snapshot(state);
+    writeOldDebugLog();
+
+    const Run preview =
+        run({"--no-window", "--dry-run", "--settings", settingsPath()}, environment());
+    QCOMPARE(preview.errors, QString());
+    QCOMPARE(preview.status, 0);
+    QCOMPARE(snapshot(mServerRoot->path()), server);
+    QCOMPARE(snapshot(siteFolder()), site);
+    QCOMPARE(snapshot(state), markers);
+    QCOMPARE(debugLog(), QStringLiteral("# an earlier run\r\n"));
+
+    const QStringList uploads = linesStartingWith(preview, QStringLiteral("Würde übertragen: "));
+    const QStringList deletions = linesStartingWith(preview, QStringLiteral("Würde löschen: "));
+    const QStringList folders =
+        linesStartingWith(preview, QStringLiteral("Würde Ordner löschen: "));
+    QVERIFY2(preview.lines.last().startsWith(QStringLiteral("✓ Vorschau: ")),
+             qPrintable(preview.lines.join(QLatin1Char('\n'))));
+    if (before == QLatin1String("published")) {
+        QCOMPARE(uploads.size(), 1);
+        QVERIFY(uploads.first().startsWith(QStringLiteral("/htdocs/vellumixftplog.log (")));
+        QVERIFY(deletions.isEmpty() && folders.isEmpty());
+    }
+    if (before == QLatin1String("changed")) {
+        QCOMPARE(deletions, (QStringList{"/htdocs/seiten/a/b/c/tief.html", "/htdocs/style.css"}));
+        QCOMPARE(folders, (QStringList{"/htdocs/seiten/a/b/c/", "/htdocs/seiten/a/b/",
+                                       "/htdocs/seiten/a/"}));
+    }
+
+    // The run that follows does what the preview said, no more and no less.
+    const Run real = runWithoutWindow();
+    QCOMPARE(real.status, 0);
+    QStringList done = linesStartingWith(real, QStringLiteral("Übertrage Datei: "));
+    QStringList announced;
+    for (const QString &upload : uploads) {
+        announced << upload.section(QStringLiteral(" ("), 0, 0);
+        // The size the preview announced is what went up.
+        const QString sizeText =
+            upload.section(QStringLiteral(" ("), 1).section(QLatin1Char(' '), 0, 0);
+        QCOMPARE(SiteFixture::read(mServerRoot->path()).value(announced.last().mid(1)).size(),
+                 sizeText.toLongLong());
+    }
+    std::sort(done.begin(), done.end());
+    std::sort(announced.begin(), announced.end());
+    QCOMPARE(done, announced);
+    QCOMPARE(linesStartingWith(real, QStringLiteral("Lösche Datei: ")), deletions);
+    QCOMPARE(linesStartingWith(real, QStringLiteral("Lösche Ordner: ")), folders);
+    QCOMPARE(SiteFixture::read(serverBase()), expected());
+}
+
+void TestProgram::massDeletionIsNotSilent_data()
+{
+    QTest::addColumn<int>("deleted");
+    QTest::addColumn<bool>("allow");
+    QTest::addColumn<int>("status");
+    // 30 pages on the server; the site folder loses some of them.
+    QTest::newRow("twenty-is-not-a-mass") << 20 << false << 0;
+    QTest::newRow("fifteen-is-not-more-than-half") << 15 << false << 0;
+    QTest::newRow("twenty-one-of-thirty") << 21 << false << 5;
+    QTest::newRow("twenty-one-allowed") << 21 << true << 0;
+    QTest::newRow("empty-site-folder") << 30 << false << 5;
+    QTest::newRow("empty-site-folder-allowed") << 30 << true << 0;
+}
+
+void TestProgram::massDeletionIsNotSilent()
+{
+    QFETCH(int, deleted);
+    QFETCH(bool, allow);
+    QFETCH(int, status);
+    QVERIFY(QDir(siteFolder()).removeRecursively());
+    QMap<QString, QByteArray> pages;
+    for (int i = 1; i <= 30; ++i)
+        pages.insert(QStringLiteral("seiten/seite%1.html").arg(i, 2, 10, QLatin1Char('0')), "<p>");
+    SiteFixture::write(siteFolder(), pages);
+    startServer();
+    writeSettings({{"FTPDelete", "1"}});
+    QCOMPARE(runWithoutWindow().status, 0);
+
+    for (int i = 1; i <= deleted; ++i)
+        QVERIFY(QFile::remove(
+            siteFolder() + QStringLiteral("/seiten/seite%1.html").arg(i, 2, 10, QLatin1Char('0'))));
+    QStringList arguments{"--no-window", "--settings", settingsPath()};
+    if (allow)
+        arguments << QStringLiteral("--allow-mass-delete");
+    writeOldDebugLog();
+    const Run run = this->run(arguments, environment());
+    QCOMPARE(run.status, status);
+    const auto server = SiteFixture::read(serverBase());
+    if (status == 0) {
+        QCOMPARE(server, expected());
+        return;
+    }
+    // Nothing was deleted, the upload went ahead, and the run says why it is not a success.
+    QCOMPARE(filesOf(server), 31);
+    QCOMPARE(server.value(QStringLiteral("vellumixftplog.log")),
+             SiteFixture::read(siteFolder()).value(QStringLiteral("vellumixftplog.log")));
+    QCOMPARE(run.lines.last(),
+             QStringLiteral("✗ Auf dem Server wurde nichts gelöscht: Es wären %1 von 30 Dateien "
+                            "gelöscht worden. Wenn das gewollt ist, starten Sie Parcelup mit "
+                            "--allow-mass-delete.")
+                 .arg(deleted));
+    QVERIFY(linesStartingWith(run, QStringLiteral("Lösche Datei: ")).isEmpty());
+    QVERIFY2(debugLog().contains(QStringLiteral("Abgleich: %1 von 30 Dateien").arg(deleted)),
+             qPrintable(debugLog()));
+}
+
+void TestProgram::unpublishableNamesAreNamed_data()
+{
+    QTest::addColumn<bool>("sampleSite");
+    QTest::addColumn<QList<QByteArray>>("unpublishable"); // as MakeRawSiteTree takes them
+    QTest::addColumn<QList<QByteArray>>("renameFrom");
+    QTest::addColumn<QList<QByteArray>>("renameTo");
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<QStringList>("logged");
+
+    // "café.html" as Latin-1 writes it, next to index.html: the run sends index.html and the log.
+    QTest::newRow("name-not-utf8")
+        << false << QList<QByteArray>{"caf\xE9.html=<p>Caf\xE9</p>"}
+        << QList<QByteArray>{"caf\xE9.html"} << QList<QByteArray>{"caf\xC3\xA9.html"}
+        << "✗ 1 Datei wurde nicht veröffentlicht, weil ihr Name nicht übertragen werden kann: "
+           "„caf\\xE9.html“."
+        << QStringList{"caf\\xE9.html"};
+    QTest::newRow("backslash-in-name")
+        << false << QList<QByteArray>{"preise\\2024.html=<p>Preise</p>"}
+        << QList<QByteArray>{"preise\\2024.html"} << QList<QByteArray>{"preise-2024.html"}
+        << "✗ 1 Datei wurde nicht veröffentlicht, weil ihr Name nicht übertragen werden kann: "
+           "„preise\\2024.html“."
+        << QStringList{"preise\\2024.html"};
+    QTest::newRow("both-next-to-ordinary-files")
+        << true
+        << QList<QByteArray>{"Bilder/gr\xFC\xDF"
+                             "e.jpg=jpeg",
+                             "a\\b.html=ab", "alt\xE9/seite.html=alt"}
+        << QList<QByteArray>{"Bilder/gr\xFC\xDF"
+                             "e.jpg",
+                             "a\\b.html", "alt\xE9"}
+        << QList<QByteArray>{"Bilder/gr\xC3\xBC\xC3\x9F"
+                             "e.jpg",
+                             "a-b.html", "alt"}
+        << "✗ 3 Dateien wurden nicht veröffentlicht, weil ihre Namen nicht übertragen werden "
+           "können: „Bilder/gr\\xFC\\xDFe.jpg“, „a\\b.html“, …"
+        << QStringList{"Bilder/gr\\xFC\\xDFe.jpg", "a\\b.html", "alt\\xE9/"};
+}
+
+void TestProgram::unpublishableNamesAreNamed()
+{
+    QFETCH(bool, sampleSite);
+    QFETCH(QList<QByteArray>, unpublishable);
+    QFETCH(QList<QByteArray>, renameFrom);
+    QFETCH(QList<QByteArray>, renameTo);
+    QFETCH(QString, message);
+    QFETCH(QStringList, logged);
+
+    if (!sampleSite) {
+        QVERIFY(QDir(siteFolder()).removeRecursively());
+        SiteFixture::write(siteFolder(), {{QStringLiteral("index.html"), "<p>Start</p>"}});
+    }
+    const QMap<QString, QByteArray> ordinary = SiteFixture::read(siteFolder());
+    MakeRawSiteTree(siteFolder(), unpublishable);
+    startServer();
+    writeSettings();
+
+    const Run result = runWithoutWindow();
+    QCOMPARE(result.errors, QString());
+    QCOMPARE(result.status, 1);
+    QCOMPARE(result.lines.last(), message);
+    // Everything else is on the server, the upload log included.
+    auto wanted = SiteFixture::expectedOnServer(ordinary);
+    wanted.insert(QStringLiteral("vellumixftplog.log"),
+                  SiteFixture::read(siteFolder()).value(QStringLiteral("vellumixftplog.log")));
+    QCOMPARE(SiteFixture::read(serverBase()), wanted);
+    qsizetype files = 0;
+    qsizetype bytes = 0;
+    for (auto it = wanted.cbegin(); it != wanted.cend(); ++it) {
+        if (!it.key().endsWith(QLatin1Char('/'))) {
+            ++files;
+            bytes += it.value().size();
+        }
+    }
+    QVERIFY2(result.lines.contains(
+                 QStringLiteral("Übertragen: %1 Dateien (%2 KB)").arg(files).arg(bytes / 1000)),
+             qPrintable(result.lines.join(QLatin1Char('\n'))));
+    // The debug log names every one of them.
+    const QStringList debugLines = debugLog().split(QStringLiteral("\r\n"));
+    for (const QString &path : logged)
+        QVERIFY2(debugLines.contains(
+                     QStringLiteral("Nicht veröffentlicht, weil der Name nicht übertragen werden "
+                                    "kann: ") +
+                     path),
+                 qPrintable(debugLog().right(600)));
+
+    // Renamed, they are published with the rest of the site and the run succeeds.
+    const QByteArray site = QFile::encodeName(siteFolder()) + '/';
+    for (qsizetype i = 0; i < renameFrom.size(); ++i)
+        QCOMPARE(std::rename(QByteArray(site + renameFrom.at(i)).constData(),
+                             QByteArray(site + renameTo.at(i)).constData()),
+                 0);
+    const Run again = runWithoutWindow();
+    QCOMPARE(again.status, 0);
+    QCOMPARE(again.lines.last(), QStringLiteral("✓ Übertragung fehlerfrei abgeschlossen."));
+    QCOMPARE(SiteFixture::read(serverBase()), expected());
+    for (const QByteArray &renamed : renameTo)
+        QVERIFY2(SiteFixture::read(serverBase()).contains(QString::fromUtf8(renamed).toLower()) ||
+                     SiteFixture::read(serverBase())
+                         .contains(QString::fromUtf8(renamed).toLower() + QLatin1Char('/')),
+                 renamed.constData());
 }
 
 QTEST_GUILESS_MAIN(TestProgram)

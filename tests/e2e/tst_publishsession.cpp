@@ -2,6 +2,7 @@
 #include "recordingview.h"
 #include "sessionaccess.h"
 #include "sitefixture.h"
+#include "sitetree.h"
 #include "testftpserver.h"
 #include "userfolders.h"
 
@@ -10,6 +11,8 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
+#include <algorithm>
+#include <filesystem>
 
 using Access = classUploadTestAccess;
 
@@ -22,6 +25,8 @@ struct Outcome
     int filesDone = 0;
     QString resultCaption;
     QString kbCaption;
+    int resultPicture = 0;
+    bool showButtonVisible = false;
 };
 
 } // namespace
@@ -45,10 +50,15 @@ private slots:
     void craftedOldLogCannotLeaveTheBaseFolder();
     void firstRunToAFilledServerDeletesNothing_data();
     void firstRunToAFilledServerDeletesNothing();
+    void unpublishableNamesFailTheRunAfterTheRest_data();
+    void unpublishableNamesFailTheRunAfterTheRest();
+    void otherFailureKeepsItsReason_data();
+    void otherFailureKeepsItsReason();
 
 private:
     void startServer(TestFtpServer::Tls tls = TestFtpServer::Tls::None);
-    Outcome publish(bool deleteRemote = false, bool passive = true);
+    Outcome publish(bool deleteRemote = false, bool passive = true,
+                    const QString &password = QString());
     QString serverBase() const { return mServerRoot->path() + QStringLiteral("/htdocs"); }
     QMap<QString, QByteArray> serverFiles() const { return SiteFixture::read(serverBase()); }
     QMap<QString, QByteArray> expected() const
@@ -75,6 +85,9 @@ void TestPublishSession::cleanup()
 {
     mServer.reset();
     mServerRoot.reset();
+    // By their bytes: QTemporaryDir cannot remove names that are not UTF-8.
+    std::error_code ignored;
+    std::filesystem::remove_all(QFile::encodeName(mSite->path()).toStdString(), ignored);
     mSite.reset();
     mFolders.reset();
 }
@@ -95,7 +108,7 @@ void TestPublishSession::startServer(TestFtpServer::Tls tls)
     QVERIFY2(mServer->start(options, &error), qPrintable(error));
 }
 
-Outcome TestPublishSession::publish(bool deleteRemote, bool passive)
+Outcome TestPublishSession::publish(bool deleteRemote, bool passive, const QString &password)
 {
     classUpload &session = Access::fresh();
     RecordingView view(std::make_unique<FtpControl>(), true);
@@ -105,14 +118,19 @@ Outcome TestPublishSession::publish(bool deleteRemote, bool passive)
     session.RemoteURL(QStringLiteral("http://www.example.de/"));
     session.FTPHost(mServer->host());
     session.FTPLogonName(mServer->user());
-    session.FTPLogonPassword(mServer->password());
+    session.FTPLogonPassword(password.isEmpty() ? mServer->password() : password);
     session.FTPDisablePasv(passive);
     session.FTPDelete(deleteRemote);
     session.FTPDifferentialMode(true);
     session.MagicUpload();
     Access::debugFile().close();
-    return {Access::errorId(), Access::errorText(), Access::filesDone(),
-            view.caption(ViewLabel::lblError), view.caption(ViewLabel::lblKB)};
+    return {Access::errorId(),
+            Access::errorText(),
+            Access::filesDone(),
+            view.caption(ViewLabel::lblError),
+            view.caption(ViewLabel::lblKB),
+            view.picture(ViewPicture::imgError),
+            view.showButtonVisible};
 }
 
 void TestPublishSession::firstPublicationMirrorsTheSite_data()
@@ -261,6 +279,68 @@ void TestPublishSession::firstRunToAFilledServerDeletesNothing()
     wanted.insert(QStringLiteral("alt/seite.html"), "old");
     wanted.insert(QStringLiteral("x.html"), "x");
     QCOMPARE(serverFiles(), wanted);
+}
+
+void TestPublishSession::unpublishableNamesFailTheRunAfterTheRest_data()
+{
+    TestFtpServer::addKindRows();
+}
+
+void TestPublishSession::unpublishableNamesFailTheRunAfterTheRest()
+{
+    startServer();
+    const auto ordinary = SiteFixture::read(mSite->path());
+    MakeRawSiteTree(mSite->path(), {"seiten/caf\xE9.html=x", "Bilder/a\\b.png=y", "alt\xE9/z.html",
+                                    "zeile\numbruch.html", ".versteckt\xE9"});
+    const Outcome outcome = publish(true);
+
+    const QString names = QStringLiteral("„Bilder/a\\b.png“, „seiten/caf\\xE9.html“, …");
+    QCOMPARE(outcome.errorId, 4031);
+    QCOMPARE(outcome.errorText,
+             QStringLiteral("4 Dateien wurden nicht veröffentlicht, weil ihre Namen nicht "
+                            "übertragen werden können: ") +
+                 names);
+    // Shown as any failure: the message, the failure picture, no button to open the site.
+    QCOMPARE(outcome.resultCaption, outcome.errorText);
+    QCOMPARE(outcome.resultPicture, int(PictureFailed));
+    QVERIFY(!outcome.showButtonVisible);
+    // The rest of the site is complete on the server: the upload ran to its end.
+    auto wanted = SiteFixture::expectedOnServer(ordinary);
+    wanted.insert(QStringLiteral("vellumixftplog.log"),
+                  SiteFixture::read(mSite->path()).value(QStringLiteral("vellumixftplog.log")));
+    QCOMPARE(serverFiles(), wanted);
+    QCOMPARE(outcome.filesDone,
+             std::count_if(wanted.keyBegin(), wanted.keyEnd(),
+                           [](const QString &path) { return !path.endsWith(QLatin1Char('/')); }));
+
+    // The debug log lists all four, after the dialogue of the connection that sent the rest.
+    QFile log(QCoreApplication::applicationDirPath() + QStringLiteral("/parcelup.log"));
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    const QString transcript = QString::fromUtf8(log.readAll());
+    const QString note =
+        QStringLiteral("Nicht veröffentlicht, weil der Name nicht übertragen werden kann: %1\r\n");
+    const QStringList all{"Bilder/a\\b.png", "seiten/caf\\xE9.html", "alt\\xE9/",
+                          "zeile\\numbruch.html"};
+    for (const QString &path : all)
+        QVERIFY2(transcript.contains(note.arg(path)), qPrintable(transcript.right(800)));
+    QVERIFY(transcript.indexOf(QStringLiteral("vellumixftplog.log")) <
+            transcript.indexOf(note.arg(QStringLiteral("Bilder/a\\b.png"))));
+}
+
+void TestPublishSession::otherFailureKeepsItsReason_data()
+{
+    QTest::addColumn<int>("kind");
+    QTest::newRow("pyftpdlib") << int(TestFtpServer::Kind::Pyftpdlib);
+}
+
+// A run that failed for another reason reports that reason, not the names.
+void TestPublishSession::otherFailureKeepsItsReason()
+{
+    startServer();
+    MakeRawSiteTree(mSite->path(), {"caf\xE9.html"});
+    const Outcome outcome = publish(false, true, QStringLiteral("falsch"));
+    QCOMPARE(outcome.errorId, 2005);
+    QCOMPARE(outcome.resultCaption, QStringLiteral("Benutzername/Kennwort falsch."));
 }
 
 QTEST_GUILESS_MAIN(TestPublishSession)

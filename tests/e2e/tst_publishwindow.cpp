@@ -6,12 +6,16 @@
 #include "userfolders.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QLabel>
 #include <QLocale>
+#include <QMessageBox>
+#include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 using Access = classUploadTestAccess;
 
@@ -42,8 +46,13 @@ private slots:
     void cleanup();
     void outcomes_data();
     void outcomes();
+    void massDeletionAsksFirst_data();
+    void massDeletionAsksFirst();
+    void previewListsInTheWindow();
 
 private:
+    void publishOnce(bool deleteRemote, bool previewOnly = false);
+
     std::unique_ptr<IsolatedUserFolders> mFolders;
     std::unique_ptr<QTemporaryDir> mSite;
     std::unique_ptr<QTemporaryDir> mServerRoot;
@@ -165,6 +174,118 @@ void TestPublishWindow::outcomes()
         QCOMPARE(text("lblKB"), QStringLiteral("0 Dateien (0 KB)"));
         QCOMPARE(text("lblSpeed"), QStringLiteral("0,00 KB/Sekunde"));
     }
+}
+
+void TestPublishWindow::publishOnce(bool deleteRemote, bool previewOnly)
+{
+    // Each run of the program has a session and a window of its own.
+    classUpload::setViewProvider(nullptr);
+    delete mWindow;
+    Access::fresh();
+    mFtp = new CountingFtp;
+    mWindow = new FormFTPProgress(mFtp, QString());
+    classUpload::setViewProvider([this]() -> UploadView & { return *mWindow; });
+
+    classUpload &session = classUpload::instance();
+    session.LocalBaseDir(mSite->path());
+    session.RemoteBaseDir(QStringLiteral("htdocs"));
+    session.FTPHost(mServer->host());
+    session.FTPLogonName(mServer->user());
+    session.FTPLogonPassword(mServer->password());
+    session.FTPDisablePasv(true);
+    session.FTPDelete(deleteRemote);
+    session.FTPDifferentialMode(true);
+    session.setPreviewOnly(previewOnly);
+    session.MagicUpload();
+}
+
+void TestPublishWindow::massDeletionAsksFirst_data()
+{
+    QTest::addColumn<QString>("answer");
+    QTest::addColumn<bool>("deleted");
+    QTest::newRow("ja") << "Ja" << true;
+    QTest::newRow("nein") << "Nein" << false;
+    QTest::newRow("escape-says-nein") << "Escape" << false;
+    QTest::newRow("enter-takes-the-default-nein") << "Enter" << false;
+}
+
+void TestPublishWindow::massDeletionAsksFirst()
+{
+    QFETCH(QString, answer);
+    QFETCH(bool, deleted);
+    QVERIFY(QDir(mSite->path()).removeRecursively());
+    QMap<QString, QByteArray> pages;
+    for (int i = 1; i <= 30; ++i)
+        pages.insert(QStringLiteral("seite%1.html").arg(i, 2, 10, QLatin1Char('0')), "<p>");
+    SiteFixture::write(mSite->path(), pages);
+    mServer = std::make_unique<TestFtpServer>();
+    TestFtpServer::Options options;
+    options.root = mServerRoot->path();
+    QString error;
+    QVERIFY2(mServer->start(options, &error), qPrintable(error));
+    publishOnce(true);
+    QCOMPARE(Access::errorId(), 0);
+
+    // The site builder left only five pages behind, and a changed one.
+    for (int i = 1; i <= 25; ++i)
+        QVERIFY(QFile::remove(mSite->path() +
+                              QStringLiteral("/seite%1.html").arg(i, 2, 10, QLatin1Char('0'))));
+    SiteFixture::write(mSite->path(), {{QStringLiteral("seite30.html"), "<p>neu</p>"}});
+
+    QString question;
+    bool defaultIsNein = false;
+    QTimer answering;
+    connect(&answering, &QTimer::timeout, this, [&] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        answering.stop();
+        question = box->text();
+        defaultIsNein =
+            box->defaultButton() && box->defaultButton()->text() == QLatin1String("Nein");
+        if (answer == QLatin1String("Escape") || answer == QLatin1String("Enter")) {
+            QTest::keyClick(box,
+                            answer == QLatin1String("Escape") ? Qt::Key_Escape : Qt::Key_Return);
+            return;
+        }
+        for (QAbstractButton *button : box->buttons()) {
+            if (button->text() == answer)
+                button->click();
+        }
+    });
+    answering.start(20);
+    publishOnce(true);
+
+    QCOMPARE(question,
+             QStringLiteral("Es würden 25 von 30 Dateien auf dem Server gelöscht. Ist der "
+                            "Site-Ordner vollständig? Mit „Nein“ wird nichts gelöscht, nur "
+                            "hochgeladen."));
+    QVERIFY(defaultIsNein);
+    // Either way the upload went ahead, and the user's answer is no failure.
+    QCOMPARE(Access::errorId(), 0);
+    const auto server = SiteFixture::read(mServerRoot->path() + QStringLiteral("/htdocs"));
+    QCOMPARE(server.value(QStringLiteral("seite30.html")), QByteArray("<p>neu</p>"));
+    QCOMPARE(server.contains(QStringLiteral("seite01.html")), !deleted);
+    QCOMPARE(server.size(), deleted ? 6 : 31);
+}
+
+void TestPublishWindow::previewListsInTheWindow()
+{
+    mServer = std::make_unique<TestFtpServer>();
+    TestFtpServer::Options options;
+    options.root = mServerRoot->path();
+    QString error;
+    QVERIFY2(mServer->start(options, &error), qPrintable(error));
+    publishOnce(true, true);
+    QCOMPARE(Access::errorId(), 0);
+    auto *list = mWindow->findChild<QPlainTextEdit *>(QStringLiteral("lstPreview"));
+    QVERIFY(list && list->isVisibleTo(mWindow));
+    QVERIFY(list->toPlainText().contains(QStringLiteral("Würde übertragen: /htdocs/index.html (")));
+    QVERIFY(!mWindow->findChild<QWidget *>(QStringLiteral("lblKB"))->isVisibleTo(mWindow));
+    QVERIFY(mWindow->findChild<QLabel *>(QStringLiteral("lblError"))
+                ->accessibleName()
+                .startsWith(QStringLiteral("Vorschau: 8 Dateien")));
+    QVERIFY(SiteFixture::read(mServerRoot->path()).isEmpty());
 }
 
 QTEST_MAIN(TestPublishWindow)

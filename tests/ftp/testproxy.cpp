@@ -73,6 +73,9 @@ bool TestProxy::start(Kind kind, const QString &userName, const QString &passwor
     case Kind::FtpSite:
     case Kind::FtpOpen:
         return startRelay(kind, userName, password, error);
+    case Kind::RelaySocks5:
+    case Kind::RelayHttp:
+        return startTunnelRelay(error);
     }
     if (!started || !WaitUntilAccepting(*mProcess, QStringLiteral("127.0.0.1"), mPort, error)) {
         stop();
@@ -177,6 +180,19 @@ bool TestProxy::startRelay(Kind kind, const QString &userName, const QString &pa
     return mPort != 0;
 }
 
+bool TestProxy::startTunnelRelay(QString *error)
+{
+    // Long enough that a server reads the end of the TLS handshake on a data connection only after
+    // a quick client has sent a whole test file, short enough for a quick test.
+    constexpr int holdMs = 50;
+    mProcess = StartPortReportingHelper(
+        {TestSourceDirectory() + QStringLiteral("/tools/tunnelrelay.py"), QStringLiteral("--log"),
+         mFolder->filePath(QStringLiteral("tunnels.log")), QStringLiteral("--hold-ms"),
+         QString::number(holdMs)},
+        &mPort, error);
+    return mPort != 0;
+}
+
 void TestProxy::stop()
 {
     if (!mProcess)
@@ -194,4 +210,24 @@ QStringList TestProxy::receivedCommands() const
     if (!log.open(QIODevice::ReadOnly))
         return {};
     return QString::fromUtf8(log.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+QList<TestProxy::TunnelEnd> TestProxy::tunnelEnds() const
+{
+    QList<TunnelEnd> ends;
+    if (!mFolder)
+        return ends;
+    QFile log(mFolder->filePath(QStringLiteral("tunnels.log")));
+    if (!log.open(QIODevice::ReadOnly))
+        return ends;
+    QList<QByteArray> lines = log.readAll().split('\n');
+    lines.removeLast(); // after the last line end: nothing, or a line the relay is still writing
+    for (const QByteArray &line : std::as_const(lines)) {
+        const QList<QByteArray> fields = line.split(' ');
+        if (fields.size() != 4)
+            continue;
+        ends.append({static_cast<quint16>(fields[0].toUInt()), fields[1].toLongLong(),
+                     fields[2].toLongLong(), QString::fromLatin1(fields[3])});
+    }
+    return ends;
 }

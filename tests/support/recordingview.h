@@ -7,6 +7,7 @@
 #include <QStringList>
 #include <QTimer>
 #include <memory>
+#include <optional>
 
 class FtpControl;
 
@@ -36,6 +37,13 @@ public:
     void showNonModal() override;
     void makeCloseTheCancelButton() override;
     void endProgram() override;
+    void addPreviewLine(const QString &line) override { previewLines.append(line); }
+    [[nodiscard]] MassDeletion confirmMassDeletion(const QString &question) override
+    {
+        massDeletionQuestions.append(question);
+        return massDeletionAnswer;
+    }
+    void setOutcome(RunOutcome reported) override { outcome = reported; }
 
     QString caption(ViewLabel label) const { return captions.value(int(label)); }
     bool bold(ViewLabel label) const { return bolds.value(int(label)); }
@@ -55,6 +63,10 @@ public:
     int shown = 0;
     bool closeIsCancel = false;
     bool programEnded = false;
+    QStringList previewLines;
+    QStringList massDeletionQuestions;
+    MassDeletion massDeletionAnswer = MassDeletion::SkipAndReport;
+    std::optional<RunOutcome> outcome;
     QTimer watchDogTimer;
 
 private:

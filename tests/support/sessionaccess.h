@@ -51,4 +51,6 @@ struct classUploadTestAccess
         session().RecordFailure(id, concerned);
     }
     static ChangeMarkerStore &markers() { return session().markers(); }
+    static QStringList &unpublishable() { return session().mUnpublishable; }
+    static void recordUnpublishable() { session().RecordUnpublishable(); }
 };

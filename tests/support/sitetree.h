@@ -16,6 +16,10 @@ struct FileIdentity;
 // Fails the current test (QVERIFY) when an entry cannot be made.
 void MakeSiteTree(const QString &root, const QStringList &entries);
 
+// As MakeSiteTree, with every entry given as the bytes its names have on disk, so that names that
+// are not UTF-8 can be made.
+void MakeRawSiteTree(const QString &root, const QList<QByteArray> &entries);
+
 // Writes a file below root, creating its folders.
 void WriteSiteFile(const QString &root, const QString &relative, const QByteArray &content);
 

@@ -63,7 +63,20 @@ std::unique_ptr<QProcess> StartPortReportingHelper(const QStringList &arguments,
             !process->waitForReadyRead(static_cast<int>(deadline.remainingTime()))) {
             if (process->canReadLine())
                 break;
-            *error = name + QStringLiteral(" printed no port (are its Python packages installed?)");
+            // How it went tells a missing package (an exit, with Python's complaint above) from a
+            // slow start or a lost wake-up (still running).
+            QString how;
+            if (process->state() != QProcess::NotRunning)
+                how = QStringLiteral("still running, %1 ms before the deadline: %2")
+                          .arg(deadline.remainingTime())
+                          .arg(process->errorString());
+            else if (process->exitStatus() == QProcess::CrashExit)
+                how = QStringLiteral("ended by a signal");
+            else
+                how = QStringLiteral("exited with status %1").arg(process->exitCode());
+            *error = name + QStringLiteral(" printed no port (%1; are its Python packages "
+                                           "installed?)")
+                                .arg(how);
             return nullptr;
         }
     }

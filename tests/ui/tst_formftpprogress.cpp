@@ -553,7 +553,7 @@ void TestFormFTPProgress::everyControlHasAnAccessibleName()
         QVERIFY2(accessible && !accessible->text(QAccessible::Name).isEmpty(),
                  qPrintable(control->objectName()));
     }
-    QCOMPARE(named, 26);
+    QCOMPARE(named, 27);
 }
 
 QTEST_MAIN(TestFormFTPProgress)

@@ -6,6 +6,7 @@
 #include "messagelabel.h"
 #include "pathfield.h"
 #include "picturebox.h"
+#include "publishablename.h"
 #include "stringtable.h"
 #include "windowfixture.h"
 
@@ -151,6 +152,40 @@ void TestWindowTextFit::captionFits_data()
         message(2001, QStringLiteral("sommerfest-am-see-gruppenfoto-gross.jpg")));
     row("error-2002", "lblError", message(2002, QStringLiteral("veranstaltungen-2024")));
     row("error-2003", "lblError", message(2003, QStringLiteral("veranstaltungen-2024")));
+    // Files whose names cannot be sent: one long name, shortened in the middle, and the first
+    // three of many names as an old archive with Latin-1 names gives them.
+    row("error-4030-long-name", "lblError",
+        message(4030, QuotedNameList({QStringLiteral("veranstaltungen/2024/sommerfest-am-see/"
+                                                     "gruppenfoto-caf\\xE9-gro\\xDF.jpg")})));
+    row("error-4031-many-names", "lblError",
+        ResourceString(4031)
+            .replace(QStringLiteral("%1"), german.toString(1234))
+            .replace(QStringLiteral("%2"),
+                     QuotedNameList({QStringLiteral("archiv/caf\\xE9.html"),
+                                     QStringLiteral("archiv/gr\\xFC\\xDFe.html"),
+                                     QStringLiteral("archiv/m\\xE4rz.html"),
+                                     QStringLiteral("archiv/\\xC4rger.html")})));
+    row("error-4031-long-first-name", "lblError",
+        ResourceString(4031)
+            .replace(QStringLiteral("%1"), german.toString(1234))
+            .replace(QStringLiteral("%2"),
+                     QuotedNameList({QStringLiteral("veranstaltungen/2024/sommerfest-am-see/"
+                                                    "gruppenfoto-caf\\xE9-gro\\xDF.jpg"),
+                                     QStringLiteral("x.html")})));
+    // Upper-case names, as old archives hold them, are the widest.
+    row("error-4031-upper-case-names", "lblError",
+        ResourceString(4031)
+            .replace(QStringLiteral("%1"), german.toString(1234))
+            .replace(QStringLiteral("%2"),
+                     QuotedNameList({QStringLiteral("ARCHIV/M\\xC4RZ.HTM"),
+                                     QStringLiteral("ARCHIV/GR\\xD6\\xDFE.HTM"),
+                                     QStringLiteral("ARCHIV/WEG.HTM")})));
+    row("error-4031-upper-case-path", "lblError",
+        ResourceString(4031)
+            .replace(QStringLiteral("%1"), german.toString(1234))
+            .replace(QStringLiteral("%2"),
+                     QuotedNameList({QStringLiteral("ARCHIV/1998/BILDER/GR\\xD6\\xDFE.JPG"),
+                                     QStringLiteral("ARCHIV/WEG.HTM")})));
     for (const int id : {2005, 2006, 2008, 2009, 2010, 2011})
         row(qPrintable(QStringLiteral("message-%1").arg(id)), "lblError", message(id));
 

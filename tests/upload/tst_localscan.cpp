@@ -1,4 +1,5 @@
 #include "changemarkerstore.h"
+#include "localfolder.h"
 #include "programerror.h"
 #include "sessionaccess.h"
 #include "sitetree.h"
@@ -10,6 +11,8 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
+#include <fcntl.h>
+#include <filesystem>
 #include <memory>
 #include <unistd.h>
 
@@ -25,6 +28,12 @@ private slots:
 
     void treeGivesLogAndUploads_data();
     void treeGivesLogAndUploads();
+    void namesNotInUtf8AreReported_data();
+    void namesNotInUtf8AreReported();
+    void listingReportsTheBytesOnDisk();
+    void reportedOnceAndOnlyByTheUploadWalk();
+    void resultNamesTheFirstFew_data();
+    void resultNamesTheFirstFew();
     void exampleSiteLineByLine();
     void namesDifferingOnlyInCase();
     void filesOfTwoGibibytesAndMore();
@@ -58,6 +67,9 @@ void TestLocalScan::init()
 void TestLocalScan::cleanup()
 {
     Access::fresh();
+    // By their bytes: QTemporaryDir cannot remove names that are not UTF-8.
+    std::error_code ignored;
+    std::filesystem::remove_all(QFile::encodeName(site()).toStdString(), ignored);
     mSite.reset();
     mUserFolders.reset();
 }
@@ -85,54 +97,70 @@ void TestLocalScan::treeGivesLogAndUploads_data()
     QTest::addColumn<QStringList>("tree");
     QTest::addColumn<QStringList>("log");
     QTest::addColumn<QStringList>("uploads");
+    // Entries left out for their names, as the run then names them.
+    QTest::addColumn<QStringList>("unpublishable");
 
     QTest::newRow("empty-site") << QStringList{} << QStringList{"\\"}
-                                << QStringList{"vellumixftplog.log"};
+                                << QStringList{"vellumixftplog.log"} << QStringList{};
     QTest::newRow("folders-holding-only-folders")
         << QStringList{"a/b/", "a/c/x.html", "d/"}
         << QStringList{"a\\b\\", "a\\c\\", "x.html", "a\\", "d\\", "\\"}
-        << QStringList{"a\\c\\x.html", "vellumixftplog.log"};
+        << QStringList{"a\\c\\x.html", "vellumixftplog.log"} << QStringList{};
     QTest::newRow("hidden-files-and-folders")
         << QStringList{".htaccess", ".git/config", "sub/.secret", "sub/shown.html",
                        ".drafts/visible.html"}
         << QStringList{"sub\\", "shown.html", "\\"}
-        << QStringList{"sub\\shown.html", "vellumixftplog.log"};
+        << QStringList{"sub\\shown.html", "vellumixftplog.log"} << QStringList{};
     QTest::newRow("upload-log-in-any-case")
         << QStringList{"VellumixFtpLog.LOG=old", "sub/vellumixftplog.log=x", "sub/page.html"}
         << QStringList{"sub\\", "page.html", "\\"}
         << QStringList{"sub\\page.html", "sub\\vellumixftplog.log", "vellumixftplog.log",
-                       "vellumixftplog.log"};
+                       "vellumixftplog.log"}
+        << QStringList{};
     QTest::newRow("mixed-case-lowered")
         << QStringList{"Index.HTML", "Bilder/Logo.GIF"}
         << QStringList{"bilder\\", "logo.gif", "\\", "index.html"}
-        << QStringList{"bilder\\logo.gif", "index.html", "vellumixftplog.log"};
+        << QStringList{"bilder\\logo.gif", "index.html", "vellumixftplog.log"} << QStringList{};
     QTest::newRow("umlauts-lowered")
         << QStringList{"Über.html", "ÄRGER/x.html"}
         << QStringList{"ärger\\", "x.html", "\\", "über.html"}
-        << QStringList{"ärger\\x.html", "vellumixftplog.log", "über.html"};
+        << QStringList{"ärger\\x.html", "vellumixftplog.log", "über.html"} << QStringList{};
     QTest::newRow("order-by-lower-case-name")
         << QStringList{"b.html", "A.html", "_x.html", "a0.html", "Z/"}
         << QStringList{"z\\", "\\", "_x.html", "a.html", "a0.html", "b.html"}
-        << QStringList{"_x.html", "a.html", "a0.html", "b.html", "vellumixftplog.log"};
+        << QStringList{"_x.html", "a.html", "a0.html", "b.html", "vellumixftplog.log"}
+        << QStringList{};
     QTest::newRow("link-loops-skipped")
         << QStringList{"sub/page.html", "sub/up->..", "sub/self->.", "sub/deeper/back->../.."}
         << QStringList{"sub\\deeper\\", "sub\\", "page.html", "\\"}
-        << QStringList{"sub\\page.html", "vellumixftplog.log"};
+        << QStringList{"sub\\page.html", "vellumixftplog.log"} << QStringList{};
     QTest::newRow("link-to-sibling-followed")
         << QStringList{"shared/a.html", "sub/shared->../shared"}
         << QStringList{"shared\\", "a.html", "sub\\shared\\", "a.html", "sub\\", "\\"}
-        << QStringList{"shared\\a.html", "sub\\shared\\a.html", "vellumixftplog.log"};
+        << QStringList{"shared\\a.html", "sub\\shared\\a.html", "vellumixftplog.log"}
+        << QStringList{};
     QTest::newRow("link-to-file-followed")
         << QStringList{"real.html=abc", "alias.html->real.html"}
         << QStringList{"\\", "alias.html", "real.html"}
-        << QStringList{"alias.html", "real.html", "vellumixftplog.log"};
+        << QStringList{"alias.html", "real.html", "vellumixftplog.log"} << QStringList{};
     QTest::newRow("dangling-link-and-pipe-skipped")
         << QStringList{"gone.html->nowhere.html", "pipe|", "page.html"}
-        << QStringList{"\\", "page.html"} << QStringList{"page.html", "vellumixftplog.log"};
+        << QStringList{"\\", "page.html"} << QStringList{"page.html", "vellumixftplog.log"}
+        << QStringList{};
     QTest::newRow("unwritable-names-skipped")
         << QStringList{"back\\slash.html", "line\nfeed.html", "carriage\rreturn.html",
                        "folder\\name/inner.html", "ok.html"}
-        << QStringList{"\\", "ok.html"} << QStringList{"ok.html", "vellumixftplog.log"};
+        << QStringList{"\\", "ok.html"} << QStringList{"ok.html", "vellumixftplog.log"}
+        << QStringList{"back\\slash.html", "carriage\\rreturn.html", "folder\\name/",
+                       "line\\nfeed.html"};
+    // Links are followed for these names as for any other, and what they lead to decides.
+    QTest::newRow("unwritable-names-of-links")
+        << QStringList{"page.html",      "sub/x.html",        "back\\link.html->page.html",
+                       "back\\dir->sub", "back\\loop->.",     "back\\nowhere->nowhere.html",
+                       "back\\pipe|",    ".back\\hidden.html"}
+        << QStringList{"sub\\", "x.html", "\\", "page.html"}
+        << QStringList{"sub\\x.html", "page.html", "vellumixftplog.log"}
+        << QStringList{"back\\dir/", "back\\link.html"};
 }
 
 void TestLocalScan::treeGivesLogAndUploads()
@@ -140,6 +168,7 @@ void TestLocalScan::treeGivesLogAndUploads()
     QFETCH(QStringList, tree);
     QFETCH(QStringList, log);
     QFETCH(QStringList, uploads);
+    QFETCH(QStringList, unpublishable);
 
     MakeSiteTree(site(), tree);
     scanSite();
@@ -148,6 +177,166 @@ void TestLocalScan::treeGivesLogAndUploads()
     QCOMPARE(Access::logCount(), log.size());
     QCOMPARE(uploadPaths(), uploads);
     QCOMPARE(Access::uploadCount(), uploads.size());
+    QCOMPARE(Access::unpublishable(), unpublishable);
+}
+
+void TestLocalScan::namesNotInUtf8AreReported_data()
+{
+    QTest::addColumn<QList<QByteArray>>("tree");
+    QTest::addColumn<QStringList>("log");
+    QTest::addColumn<QStringList>("uploads");
+    QTest::addColumn<QStringList>("unpublishable");
+
+    // "caf\xE9.html" is "café.html" as Latin-1 writes it.
+    QTest::newRow("file-next-to-index")
+        << QList<QByteArray>{"index.html", "caf\xE9.html"} << QStringList{"\\", "index.html"}
+        << QStringList{"index.html", "vellumixftplog.log"} << QStringList{"caf\\xE9.html"};
+    QTest::newRow("file-in-subfolder-with-real-case")
+        << QList<QByteArray>{"Bilder/ok.gif", "Bilder/gr\xFC\xDF"
+                                              "e.gif"}
+        << QStringList{"bilder\\", "ok.gif", "\\"}
+        << QStringList{"bilder\\ok.gif", "vellumixftplog.log"}
+        << QStringList{"Bilder/gr\\xFC\\xDFe.gif"};
+    QTest::newRow("folder-reported-once-with-nothing-below")
+        << QList<QByteArray>{"alt\xE9/a.html", "alt\xE9/tief/b.html", "alt\xE9/caf\xE9.html",
+                             "ok.html"}
+        << QStringList{"\\", "ok.html"} << QStringList{"ok.html", "vellumixftplog.log"}
+        << QStringList{"alt\\xE9/"};
+    // A name with lossy conversion would not open the link again, and it would be skipped as
+    // leading nowhere.
+    QTest::newRow("links-examined-by-their-bytes")
+        << QList<QByteArray>{"ziel.html", "sub/x.html", "verweis\xE9.html->ziel.html",
+                             "ordner\xE9->sub"}
+        << QStringList{"sub\\", "x.html", "\\", "ziel.html"}
+        << QStringList{"sub\\x.html", "vellumixftplog.log", "ziel.html"}
+        << QStringList{"ordner\\xE9/", "verweis\\xE9.html"};
+    QTest::newRow("hidden-looping-and-special-stay-silent")
+        << QList<QByteArray>{".vers\xE9.html",
+                             ".ordner/caf\xE9.html",
+                             "pipe\xE9|",
+                             "weg\xE9->nirgends.html",
+                             "sub/zur\xFC"
+                             "ck->..",
+                             "ok.html"}
+        << QStringList{"sub\\", "\\", "ok.html"} << QStringList{"ok.html", "vellumixftplog.log"}
+        << QStringList{};
+    // Each folder's subfolders first, then its own entries in name order: the site folder's last.
+    QTest::newRow("walk-order") << QList<QByteArray>{"z\xE9.html", "b\xE9/", "a\\b.html",
+                                                     "a/caf\xE9.html", "a/ok.html"}
+                                << QStringList{"a\\", "ok.html", "\\"}
+                                << QStringList{"a\\ok.html", "vellumixftplog.log"}
+                                << QStringList{"a/caf\\xE9.html", "a\\b.html", "b\\xE9/",
+                                               "z\\xE9.html"};
+    QTest::newRow("same-file-through-two-folders")
+        << QList<QByteArray>{"shared/caf\xE9.html", "sub/shared->../shared"}
+        << QStringList{"shared\\", "sub\\shared\\", "sub\\", "\\"}
+        << QStringList{"vellumixftplog.log"}
+        << QStringList{"shared/caf\\xE9.html", "sub/shared/caf\\xE9.html"};
+}
+
+void TestLocalScan::namesNotInUtf8AreReported()
+{
+    QFETCH(QList<QByteArray>, tree);
+    QFETCH(QStringList, log);
+    QFETCH(QStringList, uploads);
+    QFETCH(QStringList, unpublishable);
+
+    MakeRawSiteTree(site(), tree);
+    scanSite();
+
+    QCOMPARE(Access::logList(), log);
+    QCOMPARE(uploadPaths(), uploads);
+    QCOMPARE(Access::unpublishable(), unpublishable);
+}
+
+// The report carries the real bytes of each name, which open the entry again, and what it is.
+void TestLocalScan::listingReportsTheBytesOnDisk()
+{
+    MakeRawSiteTree(site(), {"caf\xE9.html=abc", "Dir\xE9/", "ok.html", "a\\b\xE9.html"});
+    QList<UnpublishableEntry> report;
+    const QList<LocalFolderEntry> entries = ListLocalFolder(site(), &report);
+
+    QCOMPARE(entries.size(), 1);
+    QCOMPARE(entries.at(0).name, QStringLiteral("ok.html"));
+    QCOMPARE(report.size(), 3);
+    QCOMPARE(report.at(0).rawName, QByteArray("a\\b\xE9.html"));
+    QCOMPARE(report.at(0).shownName, QStringLiteral("a\\b\\xE9.html"));
+    QCOMPARE(report.at(1).rawName, QByteArray("caf\xE9.html"));
+    QCOMPARE(report.at(1).shownName, QStringLiteral("caf\\xE9.html"));
+    QVERIFY(!report.at(1).isFolder);
+    QCOMPARE(report.at(2).rawName, QByteArray("Dir\xE9"));
+    QVERIFY(report.at(2).isFolder);
+    QVERIFY(report.at(2).id != LocalFolderId{});
+
+    const int fd =
+        ::open(QByteArray(QFile::encodeName(site()) + '/' + report.at(1).rawName).constData(),
+               O_RDONLY | O_CLOEXEC);
+    QVERIFY(fd >= 0);
+    char content[8] = {};
+    const auto read = ::read(fd, content, sizeof content);
+    ::close(fd);
+    QCOMPARE(QByteArray(content, int(read)), QByteArray("abc"));
+
+    // Without a report, the listing is the same.
+    QCOMPARE(ListLocalFolder(site()).size(), 1);
+}
+
+void TestLocalScan::reportedOnceAndOnlyByTheUploadWalk()
+{
+    MakeRawSiteTree(site(), {"caf\xE9.html", "sub/m\xE4rz.html"});
+    classUpload &session = Access::session();
+    // The log's walk does not collect: only the upload list's walk decides what the run names.
+    session.BuildFileLog(QStringLiteral("\\"));
+    QVERIFY(Access::unpublishable().isEmpty());
+
+    session.ScanLocalSubDir(QStringLiteral("\\"));
+    session.ScanLocalSubDir(QStringLiteral("sub"));
+    session.ScanLocalSubDir(QStringLiteral("\\"));
+    QCOMPARE(Access::unpublishable(), QStringList({"sub/m\\xE4rz.html", "caf\\xE9.html"}));
+}
+
+void TestLocalScan::resultNamesTheFirstFew_data()
+{
+    QTest::addColumn<QList<QByteArray>>("tree");
+    QTest::addColumn<int>("errorId");
+    QTest::addColumn<QString>("errorText");
+
+    QTest::newRow("none") << QList<QByteArray>{"index.html"} << 0 << QString();
+    QTest::newRow("one-file")
+        << QList<QByteArray>{"index.html", "caf\xE9.html"} << 4030
+        << "1 Datei wurde nicht veröffentlicht, weil ihr Name nicht übertragen werden kann: "
+           "„caf\\xE9.html“.";
+    QTest::newRow("one-folder")
+        << QList<QByteArray>{"alt\\neu/index.html"} << 4030
+        << "1 Datei wurde nicht veröffentlicht, weil ihr Name nicht übertragen werden kann: "
+           "„alt\\neu/“.";
+    QTest::newRow("two")
+        << QList<QByteArray>{"a\xE9.html", "b\\c.html"} << 4031
+        << "2 Dateien wurden nicht veröffentlicht, weil ihre Namen nicht übertragen werden "
+           "können: „a\\xE9.html“, „b\\c.html“";
+    QTest::newRow("more-than-three")
+        << QList<QByteArray>{"a\xE9", "b\xE9", "c\xE9", "d\xE9", "e\xE9"} << 4031
+        << "5 Dateien wurden nicht veröffentlicht, weil ihre Namen nicht übertragen werden "
+           "können: „a\\xE9“, „b\\xE9“, „c\\xE9“, …";
+    // A name that holds "%2" is not taken for the place of the names.
+    QTest::newRow("placeholder-in-a-name")
+        << QList<QByteArray>{"%2\xE9", "%1\xE9"} << 4031
+        << "2 Dateien wurden nicht veröffentlicht, weil ihre Namen nicht übertragen werden "
+           "können: „%1\\xE9“, „%2\\xE9“";
+}
+
+void TestLocalScan::resultNamesTheFirstFew()
+{
+    QFETCH(QList<QByteArray>, tree);
+    QFETCH(int, errorId);
+    QFETCH(QString, errorText);
+
+    MakeRawSiteTree(site(), tree);
+    scanSite();
+    Access::recordUnpublishable();
+    QCOMPARE(Access::errorId(), errorId);
+    QCOMPARE(Access::errorText(), errorText);
+    QCOMPARE(Access::aborted(), errorId != 0);
 }
 
 void TestLocalScan::exampleSiteLineByLine()

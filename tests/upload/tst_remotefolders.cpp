@@ -185,7 +185,7 @@ void TestRemoteFolders::lostConnectionIsNoFolderProblem()
     };
     QVERIFY(!Access::session().FTPSetCurrentDir(QStringLiteral("/neu"), createNew));
     QCOMPARE(mFtp->log, requests);
-    QCOMPARE(Access::errorId(), 4030);
+    QCOMPARE(Access::errorId(), 4070);
     QCOMPARE(Access::errorText(),
              QStringLiteral("Die Verbindung zum FTP-Server \"\" wurde unterbrochen."));
 }

@@ -6,6 +6,7 @@
 #include "classupload.h"
 #include "formftpprogress.h"
 #include "ftpcontrol.h"
+#include "publishablename.h"
 #include "stringtable.h"
 
 #include <QApplication>
@@ -106,12 +107,55 @@ int main(int argc, char *argv[])
     window->setPicture(ViewPicture::imgError, PictureDone);
     ok &= snap(*window, prefix + QStringLiteral("-result-success.png"));
 
+    // Files whose names cannot be sent: the longest realistic form of that message.
+    window->setCaption(
+        ViewLabel::lblError,
+        ResourceString(4031)
+            .replace(QStringLiteral("%1"), german.toString(1234))
+            .replace(QStringLiteral("%2"), QuotedNameList({QStringLiteral("ARCHIV/1998/BILDER/"
+                                                                          "GR\\xD6\\xDFE.JPG"),
+                                                           QStringLiteral("ARCHIV/WEG.HTM")})));
+    window->setPicture(ViewPicture::imgError, PictureFailed);
+    window->setShowButtonVisible(false);
+    ok &= snap(*window, prefix + QStringLiteral("-result-unpublishable.png"));
+
     // More than the label holds: the message is shortened with "…".
     window->setCaption(
         ViewLabel::lblError,
         message(2002, QStringLiteral("ein-ordner-mit-einem-wirklich-ausserordentlich-langen-"
                                      "namen-der-nirgends-hinpasst")));
     ok &= snap(*window, prefix + QStringLiteral("-result-overflow.png"));
+
+    // A preview: its list where the summary was, and its figures as the result.
+    for (int i = 1; i <= 6; ++i)
+        window->addPreviewLine(ResourceString(4050)
+                                   .arg(QStringLiteral("/kunden/webseiten/mein-verein/aktuelles/"
+                                                       "bilder/sommerfest-%1.jpg")
+                                            .arg(i))
+                                   .arg(1234567));
+    window->addPreviewLine(
+        ResourceString(4052).arg(QStringLiteral("/kunden/webseiten/mein-verein/archiv/2019/")));
+    window->setCaption(ViewLabel::lblError,
+                       ResourceString(4053).arg(german.toString(12345), german.toString(1234567),
+                                                german.toString(1234), german.toString(123)));
+    window->setPicture(ViewPicture::imgError, PictureDone);
+    window->setShowButtonVisible(false);
+    ok &= snap(*window, prefix + QStringLiteral("-result-preview.png"));
+
+    // The question before a clean-up that would delete most of the site, as the window asks it.
+    QTimer::singleShot(0, [&] {
+        auto *box = qobject_cast<QWidget *>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        settle(600);
+        const QPixmap picture = box->screen()->grabWindow(box->winId());
+        const QString path = prefix + QStringLiteral("-question-mass-deletion.png");
+        ok &= !picture.isNull() && picture.save(path, "PNG");
+        std::printf("%s: %dx%d pixels\n", qPrintable(path), picture.width(), picture.height());
+        box->close();
+    });
+    (void)window->confirmMassDeletion(
+        ResourceString(4060).arg(german.toString(4123)).arg(german.toString(4500)));
 
     classUpload::setViewProvider(nullptr);
     delete window;

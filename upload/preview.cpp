@@ -1,0 +1,47 @@
+#include "classupload.h"
+#include "pathhelpers.h"
+#include "roundhalfeven.h"
+#include "stringtable.h"
+#include "uploadview.h"
+
+#include <QLocale>
+
+// The preview of a run (--dry-run). It goes as far as a run goes before its first change on the
+// server: the scan, the log-in, the server's old upload log. What the run would then delete is
+// listed by the clean-up (FTPDeleteFiles); what it would upload is listed here.
+
+namespace {
+
+const QString kUploadLogName = QStringLiteral("vellumixftplog.log");
+
+} // namespace
+
+void classUpload::PreviewUploads()
+{
+    // A real run writes the upload log afresh before the scan, so the log is always among the
+    // files it uploads, with the size of the new log; the preview left the old one in place.
+    // Unless the server's log could not be read: then it stays, and so would the old local one.
+    mUploadList.removeIf([](const UploadItem &item) { return item.Path == kUploadLogName; });
+    if (!mServerLogKept) {
+        UploadItem log;
+        log.Path = kUploadLogName;
+        log.LocalPath = kUploadLogName;
+        log.Size = UploadLogContent().size();
+        mUploadList.append(log);
+    }
+    mUploadCount = static_cast<qint32>(mUploadList.size());
+    mTotalBytes = 0;
+    for (const UploadItem &item : std::as_const(mUploadList)) {
+        mTotalBytes += static_cast<double>(item.Size);
+        view().addPreviewLine(ResourceString(4050).arg(RemoteFilePath(item.Path)).arg(item.Size));
+    }
+}
+
+QString classUpload::PreviewSummary() const
+{
+    const QLocale locale;
+    const auto kilobytes = static_cast<qint64>(RoundHalfEven(mTotalBytes)) / 1000;
+    return ResourceString(4053).arg(locale.toString(mUploadCount), locale.toString(kilobytes),
+                                    locale.toString(mPreviewFilesDeleted),
+                                    locale.toString(mPreviewFoldersDeleted));
+}
