@@ -188,6 +188,7 @@ void classUpload::FTPDeleteFiles()
         DebugNote(ReplaceAll(ResourceString(4021), QStringLiteral("%1"), QString::number(size)));
         return;
     }
+
     // What is to be deleted: what the server's log names, and what the local log of the previous
     // run names, which may be more. A run that failed after it had uploaded new files never got
     // its log onto the server, and files the user deleted since are named only there.
@@ -202,7 +203,8 @@ void classUpload::FTPDeleteFiles()
 
     if (mPreviewOnly) {
         for (const auto &[folderLine, name] : std::as_const(plan.files))
-            view().addPreviewLine(ResourceString(4051).arg(RemoteFilePath(JoinLocalPath(folderLine, name))));
+            view().addPreviewLine(
+                ResourceString(4051).arg(RemoteFilePath(JoinLocalPath(folderLine, name))));
         for (const QString &folder : std::as_const(plan.folders))
             view().addPreviewLine(
                 ResourceString(4052).arg(ToRemoteSlashes(JoinRemotePath(mRemoteBaseDir, folder))));
@@ -277,7 +279,6 @@ QString classUpload::RemoteFilePath(const QString &myPathAndFileName) const
     const PathAndFileName parts = SplitPathAndFileName(myPathAndFileName);
     return JoinRemotePath(ToRemoteSlashes(JoinRemotePath(mRemoteBaseDir, parts.DirName)),
                           parts.FileName);
-}
 }
 
 bool classUpload::IsCurrentDirectory(const QString &myDesiredDir)

@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QRandomGenerator>
 #include <sys/stat.h>
 
 namespace {
@@ -104,6 +105,10 @@ bool FaultPublication::startServer(const QStringList &faults, QString *error)
     options.root = serverRoot();
     options.port = mPort;
     options.faults = faults;
+    if (mRecordCommands) {
+        options.commandLog = mWork.filePath(QStringLiteral("commands.log"));
+        QFile::remove(options.commandLog);
+    }
     mServer = std::make_unique<TestFtpServer>();
     if (!mServer->start(options, error)) {
         mServer.reset();
@@ -111,6 +116,14 @@ bool FaultPublication::startServer(const QStringList &faults, QString *error)
     }
     mPort = mServer->port();
     return true;
+}
+
+QStringList FaultPublication::receivedCommands() const
+{
+    QFile log(mWork.filePath(QStringLiteral("commands.log")));
+    if (!log.open(QIODevice::ReadOnly | QIODevice::Text))
+        return {};
+    return QString::fromUtf8(log.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
 
 void FaultPublication::stopServer()
@@ -263,4 +276,22 @@ QString FaultPublication::repair()
         return QStringLiteral("after the repair run the server differs from the site: ") +
                left.join(QStringLiteral("; ")) + QLatin1Char('\n') + repaired.transcript();
     return QString();
+}
+
+QByteArray RandomBytes(qint64 size, quint32 seed)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    QRandomGenerator generator(seed);
+    generator.fillRange(reinterpret_cast<quint32 *>(bytes.data()), size / 4);
+    for (qint64 i = size / 4 * 4; i < size; ++i)
+        bytes[i] = static_cast<char>(generator.generate() & 0xff);
+    return bytes;
+}
+
+void WriteSiteFile(const QString &path, const QByteArray &content)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(content) < 0)
+        qFatal("cannot write %s", qPrintable(path));
 }

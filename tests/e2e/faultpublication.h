@@ -58,6 +58,11 @@ public:
     // Starts the server with these faults ("STOR#2=drop-after 1000", see
     // tests/servers/faultyftpserver.py); a restart uses the port of the first start.
     [[nodiscard]] bool startServer(const QStringList &faults, QString *error);
+    // From now on the server writes every command it receives to a log, which tells whether a
+    // fault at the N-th occurrence of a command struck at all.
+    void recordCommands() { mRecordCommands = true; }
+    // The commands received since the last start of the server ("STOR film.bin").
+    [[nodiscard]] QStringList receivedCommands() const;
     void stopServer();
     [[nodiscard]] quint16 port() const { return mPort; }
     [[nodiscard]] QString host() const;
@@ -97,4 +102,10 @@ private:
     qint64 mStartedAt = 0;
     std::unique_ptr<TestFtpServer> mServer;
     quint16 mPort = 0;
+    bool mRecordCommands = false;
 };
+
+// Site contents for the tests: content of a given size, the same for the same seed, and a file
+// written with the folders it needs.
+[[nodiscard]] QByteArray RandomBytes(qint64 size, quint32 seed);
+void WriteSiteFile(const QString &path, const QByteArray &content);

@@ -24,22 +24,6 @@ QString fileFailed(const QString &name)
 // A film large enough that a transfer is still under way when a fault strikes in its middle.
 constexpr qint64 kFilmSize = 4 * 1000 * 1000;
 
-QByteArray randomBytes(qint64 size, quint32 seed)
-{
-    QByteArray bytes(size, Qt::Uninitialized);
-    QRandomGenerator generator(seed);
-    generator.fillRange(reinterpret_cast<quint32 *>(bytes.data()), size / 4);
-    return bytes;
-}
-
-void writeFile(const QString &path, const QByteArray &content)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(content) < 0)
-        qFatal("cannot write %s", qPrintable(path));
-}
-
 // The site of the first, healthy publication: nested folders, mixed case, an empty file, binary
 // content and one large file.
 void writeFirstSite(const QString &site)
@@ -48,14 +32,14 @@ void writeFirstSite(const QString &site)
         {"index.html", "<html>Start</html>\n"},
         {"Style.CSS", "body { margin: 0 }\r\n"},
         {"leer.txt", ""},
-        {"Bilder/Logo.png", randomBytes(70000, 42)},
-        {"Bilder/Film.bin", randomBytes(kFilmSize, 7)},
-        {"Bilder/Icons/pfeil.gif", randomBytes(999, 3)},
+        {"Bilder/Logo.png", RandomBytes(70000, 42)},
+        {"Bilder/Film.bin", RandomBytes(kFilmSize, 7)},
+        {"Bilder/Icons/pfeil.gif", RandomBytes(999, 3)},
         {"seiten/a/b/c/tief.html", "<p>tief</p>"},
         {"seiten/kontakt.html", "<p>Kontakt</p>"},
     };
     for (auto it = files.cbegin(); it != files.cend(); ++it)
-        writeFile(site + QLatin1Char('/') + it.key(), it.value());
+        WriteSiteFile(site + QLatin1Char('/') + it.key(), it.value());
 }
 
 // What the user changed before the faulted publication: a file and a folder tree deleted, two
@@ -66,9 +50,9 @@ void changeSite(const QString &site)
 {
     QFile::remove(site + QStringLiteral("/Style.CSS"));
     QDir(site + QStringLiteral("/seiten/a")).removeRecursively();
-    writeFile(site + QStringLiteral("/index.html"), "<html>Neu</html>\n");
-    writeFile(site + QStringLiteral("/neu/x.html"), "<p>neu</p>");
-    writeFile(site + QStringLiteral("/Bilder/Film.bin"), randomBytes(kFilmSize, 8));
+    WriteSiteFile(site + QStringLiteral("/index.html"), "<html>Neu</html>\n");
+    WriteSiteFile(site + QStringLiteral("/neu/x.html"), "<p>neu</p>");
+    WriteSiteFile(site + QStringLiteral("/Bilder/Film.bin"), RandomBytes(kFilmSize, 8));
 }
 
 // Faults of this machine rather than of the server.
