@@ -101,6 +101,12 @@ bool classUpload::FTPSetCurrentDir(const QString &myDesiredDir, bool CreateNew)
             return false;
         if (!CreateNew)
             return false;
+        // After a refused climb the walk is somewhere else: a folder created there belongs to no
+        // site and would stay on the server for good, named in no upload log.
+        if (climbRefused) {
+            RecordFailure(2003, QStringLiteral(".."));
+            return false;
+        }
         FTPCreateDir(name);
         if (mAborted)
             return false;

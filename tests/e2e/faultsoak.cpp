@@ -85,6 +85,7 @@ struct DrawnFault
     bool kills = false;
     bool unreadable = false;     // a file made unreadable: the program runs without root's reading
     bool mayLeaveBehind = false; // a deletion refused for good, which no run tries again
+    QString grownFile;           // a site file the fault appends to during the run
 };
 
 DrawnFault drawFault(QRandomGenerator &random, const FaultPublication &publication)
@@ -143,6 +144,7 @@ DrawnFault drawFault(QRandomGenerator &random, const FaultPublication &publicati
             action = QStringLiteral("run head -c %1 /dev/urandom >> '%2'")
                          .arg(between(random, 1, 5000))
                          .arg(file);
+            drawn.grownFile = file;
         }
         break;
     }
@@ -169,6 +171,7 @@ DrawnFault drawFault(QRandomGenerator &random, const FaultPublication &publicati
             action = QStringLiteral("run-after %1 head -c 3000 /dev/urandom >> '%2'")
                          .arg(between(random, 0, 400000))
                          .arg(file);
+            drawn.grownFile = file;
         }
         break;
     }
@@ -176,16 +179,35 @@ DrawnFault drawFault(QRandomGenerator &random, const FaultPublication &publicati
     return drawn;
 }
 
-// Whether the fault's command came up often enough in the run for the fault to strike.
-bool struck(const QString &fault, const QStringList &commands)
+// Where in the commands the fault struck: the index of its command, or -1.
+qsizetype strikeIndex(const QString &fault, const QStringList &commands)
 {
     const QString verb = fault.section(QLatin1Char('#'), 0, 0);
     const int occurrence =
         fault.section(QLatin1Char('#'), 1).section(QLatin1Char('='), 0, 0).toInt();
-    const auto count = std::count_if(commands.cbegin(), commands.cend(), [&](const QString &line) {
-        return line.section(QLatin1Char(' '), 0, 0).toUpper() == verb;
-    });
-    return count >= occurrence;
+    int seen = 0;
+    for (qsizetype i = 0; i < commands.size(); ++i) {
+        if (commands.at(i).section(QLatin1Char(' '), 0, 0).toUpper() == verb &&
+            ++seen == occurrence)
+            return i;
+    }
+    return -1;
+}
+
+// Whether the run sent the file at or after the command the fault struck at: only then must a
+// success have published the file as the fault left it. A file changed after its upload, or one
+// the run did not send because it was unchanged when the run looked, is the next run's work.
+bool sentAfterStrike(const QString &fault, const QStringList &commands, const QString &file)
+{
+    const qsizetype from = strikeIndex(fault, commands);
+    if (from < 0)
+        return false;
+    const QString stored = QStringLiteral("STOR ") + QFileInfo(file).fileName().toLower();
+    for (qsizetype i = from; i < commands.size(); ++i) {
+        if (commands.at(i) == stored)
+            return true;
+    }
+    return false;
 }
 
 } // namespace
@@ -225,7 +247,8 @@ SoakRun RunSoakCase(const QString &program, quint32 seed)
         wrapper = {QStandardPaths::findExecutable(QStringLiteral("setpriv")),
                    QStringLiteral("--bounding-set=-dac_override,-dac_read_search")};
     const FaultPublication::Run faulted = publication.run({}, wrapper);
-    outcome.struck = struck(fault.text, publication.receivedCommands());
+    const QStringList commands = publication.receivedCommands();
+    outcome.struck = strikeIndex(fault.text, commands) >= 0;
     publication.stopServer();
     outcome.status = faulted.status;
 
@@ -238,10 +261,16 @@ SoakRun RunSoakCase(const QString &program, quint32 seed)
         outcome.failure = QStringLiteral("the program wrote to stderr; ") + faultedRun;
         return outcome;
     }
-    if (faulted.status == 0 && !publication.missingOrStale().isEmpty()) {
+    QStringList falseSuccess = faulted.status == 0 ? publication.missingOrStale() : QStringList();
+    if (!fault.grownFile.isEmpty() && !sentAfterStrike(fault.text, commands, fault.grownFile)) {
+        const QString grown = QDir(publication.site()).relativeFilePath(fault.grownFile).toLower();
+        falseSuccess.removeIf([&](const QString &difference) {
+            return difference.startsWith(QStringLiteral("stale %1 ").arg(grown));
+        });
+    }
+    if (!falseSuccess.isEmpty()) {
         outcome.failure = QStringLiteral("success reported, but on the server: ") +
-                          publication.missingOrStale().join(QStringLiteral("; ")) +
-                          QLatin1Char('\n') + faultedRun;
+                          falseSuccess.join(QStringLiteral("; ")) + QLatin1Char('\n') + faultedRun;
         return outcome;
     }
 

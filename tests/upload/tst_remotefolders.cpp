@@ -23,6 +23,7 @@ private slots:
     void cancelDuringTheQuerySendsNoChange();
     void cancelWhileClimbingStops();
     void failedClimbIsNotNoticed();
+    void failedClimbCreatesNoFolder();
     void deeperThanSixteenLevels();
     void emptyCurrentFolderIsTheRoot();
     void baseFolder_data();
@@ -222,6 +223,21 @@ void TestRemoteFolders::failedClimbIsNotNoticed()
     QVERIFY(!Access::session().FTPSetCurrentDir(QStringLiteral("/b"), false));
     QCOMPARE(mFtp->log, (QStringList{"PWD", "CWD ..", "CWD b"}));
     QVERIFY(!Access::aborted());
+}
+
+void TestRemoteFolders::failedClimbCreatesNoFolder()
+{
+    // A server that says "450" to "CWD .." keeps the walk in /a/b; a folder "neu" created there
+    // would be named in no upload log and stay on the server for good.
+    mFtp->folders << "/a"
+                  << "/a/b";
+    mFtp->cwd = QStringLiteral("/a/b");
+    mFtp->refuse.insert(QStringLiteral("CWD .."), 20450);
+    QVERIFY(!Access::session().FTPSetCurrentDir(QStringLiteral("/a/neu"), true));
+    QCOMPARE(mFtp->log, (QStringList{"PWD", "CWD ..", "CWD neu"}));
+    QCOMPARE(Access::errorId(), 2003);
+    QCOMPARE(Access::errorText(),
+             QStringLiteral("Es konnte nicht in den Ordner \"..\" gewechselt werden."));
 }
 
 void TestRemoteFolders::deeperThanSixteenLevels()
