@@ -10,6 +10,7 @@
 //   PARCELUP_SOAK_SEED     the first run's seed (default: from the clock); run i has seed + i
 //   PARCELUP_SOAK_RUNS     how many runs (default 40)
 //   PARCELUP_SOAK_SECONDS  stop starting runs after this long (default 150; 0: no limit)
+//   PARCELUP_SOAK_FAULTS   stop once this many faults struck (default 0: no such limit)
 // A failure prints its seed; PARCELUP_SOAK_SEED=<seed> PARCELUP_SOAK_RUNS=1 replays it.
 class TestFaultSoak : public QObject
 {
@@ -36,6 +37,7 @@ void TestFaultSoak::promiseHoldsUnderRandomFaults()
         fromEnvironment("PARCELUP_SOAK_SEED", QDateTime::currentMSecsSinceEpoch() % 1000000));
     const qint64 runs = fromEnvironment("PARCELUP_SOAK_RUNS", 40);
     const qint64 seconds = fromEnvironment("PARCELUP_SOAK_SECONDS", 150);
+    const qint64 enoughFaults = fromEnvironment("PARCELUP_SOAK_FAULTS", 0);
 
     QElapsedTimer clock;
     clock.start();
@@ -43,7 +45,8 @@ void TestFaultSoak::promiseHoldsUnderRandomFaults()
     qint64 struck = 0;
     QStringList failures;
     for (qint64 i = 0; i < runs; ++i) {
-        if (seconds > 0 && clock.elapsed() > seconds * 1000)
+        if ((seconds > 0 && clock.elapsed() > seconds * 1000) ||
+            (enoughFaults > 0 && struck >= enoughFaults))
             break;
         const SoakRun run = RunSoakCase(QStringLiteral(PARCELUP_BINARY), firstSeed + quint32(i));
         ++done;
