@@ -32,6 +32,8 @@ private slots:
     void putOffDeletionsStayInTheLog();
     void unreadableOldLogStaysOnTheServer();
     void previousLocalLogNamesWhatTheServerLogMisses();
+    void bothLogsCountOnceForTheDeletionGuard_data();
+    void bothLogsCountOnceForTheDeletionGuard();
     void lostConnectionEndsTheCleanUp();
 
 private:
@@ -323,6 +325,46 @@ void TestCleanup::previousLocalLogNamesWhatTheServerLogMisses()
     Access::previousLocalLog() = QByteArray("\\\r\nindex.html\r\nneu.html\r\n");
     Access::session().FTPDeleteFiles();
     QCOMPARE(deletions(), QStringList{"DELE neu.html"});
+}
+
+void TestCleanup::bothLogsCountOnceForTheDeletionGuard_data()
+{
+    QTest::addColumn<int>("kept");
+    QTest::addColumn<int>("deleted");
+    QTest::addColumn<bool>("asks");
+
+    // The server's log and the previous local log name the same files: a file named twice is
+    // one deletion, and the share is of the files one log lists, not of both together.
+    QTest::newRow("25-of-60-goes-ahead") << 35 << 25 << false;
+    QTest::newRow("35-of-60-asks") << 25 << 35 << true;
+}
+
+void TestCleanup::bothLogsCountOnceForTheDeletionGuard()
+{
+    QFETCH(int, kept);
+    QFETCH(int, deleted);
+    QFETCH(bool, asks);
+
+    QByteArray log = "\\\r\n";
+    QStringList current{"\\"};
+    for (int i = 0; i < kept + deleted; ++i) {
+        const QString name = QStringLiteral("f%1.html").arg(i);
+        log += name.toUtf8() + "\r\n";
+        if (i < kept)
+            current << name;
+        else
+            mFtp->files.insert(kBase + QLatin1Char('/') + name, "alt");
+    }
+    oldLog(log);
+    currentLog(current);
+    Access::previousLocalLog() = log;
+    mView->massDeletionAnswer = MassDeletion::Delete;
+    Access::session().FTPDeleteFiles();
+    QCOMPARE(mView->massDeletionQuestions.size(), asks ? 1 : 0);
+    if (asks)
+        QVERIFY(mView->massDeletionQuestions.first().startsWith(
+            QStringLiteral("Es würden %1 von %2 Dateien").arg(deleted).arg(kept + deleted)));
+    QCOMPARE(deletions().size(), deleted);
 }
 
 void TestCleanup::lostConnectionEndsTheCleanUp()
