@@ -83,12 +83,23 @@ bool classUpload::FTPSetCurrentDir(const QString &myDesiredDir, bool CreateNew)
 
     // Up: one ".." for every current name from the first difference on, whatever those names are.
     bool climbRefused = false;
+    qint16 climbResult = 0;
     for (qsizetype i = current.size() - 1; i >= first; --i) {
-        if (!FTPChangeDir(QStringLiteral("..")))
+        if (!FTPChangeDir(QStringLiteral(".."))) {
             climbRefused = true;
+            climbResult = mLastChangeDirResult;
+        }
         if (mAborted)
             return false;
     }
+    // A walk that fails after a refused climb failed because of the climb: a name that is missing
+    // below the wrong folder says nothing about the wanted one, and a deletion that was only put
+    // off ("450") must not be taken for one refused for good.
+    const auto failedWalk = [&] {
+        if (climbRefused)
+            mLastChangeDirResult = climbResult;
+        return false;
+    };
 
     // Down: one name at a time, creating a missing folder when asked to.
     for (qsizetype i = first; i < wanted.size(); ++i) {
@@ -100,7 +111,7 @@ bool classUpload::FTPSetCurrentDir(const QString &myDesiredDir, bool CreateNew)
         if (mAborted)
             return false;
         if (!CreateNew)
-            return false;
+            return failedWalk();
         // After a refused climb the walk is somewhere else: a folder created there belongs to no
         // site and would stay on the server for good, named in no upload log.
         if (climbRefused) {
@@ -121,7 +132,7 @@ bool classUpload::FTPSetCurrentDir(const QString &myDesiredDir, bool CreateNew)
     if (climbRefused && !mAborted && !SameRemotePath(FTPGetCurrentDir(), myDesiredDir)) {
         if (CreateNew && !mAborted)
             RecordFailure(2003, QStringLiteral(".."));
-        return false;
+        return failedWalk();
     }
     return !mAborted;
 }

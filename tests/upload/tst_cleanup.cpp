@@ -30,6 +30,7 @@ private slots:
     void missingBaseFolderSkipsEverything();
     void putOffDeletionsStayInTheLog_data();
     void putOffDeletionsStayInTheLog();
+    void climbPutOffKeepsTheDeletion();
     void unreadableOldLogStaysOnTheServer();
     void previousLocalLogNamesWhatTheServerLogMisses();
     void bothLogsCountOnceForTheDeletionGuard_data();
@@ -297,6 +298,22 @@ void TestCleanup::putOffDeletionsStayInTheLog()
     QCOMPARE(Access::uploadList().first().Size, log.size());
     QCOMPARE(Access::totalBytes(), double(log.size()));
     QVERIFY(log.size() >= queuedSize);
+}
+
+void TestCleanup::climbPutOffKeepsTheDeletion()
+{
+    // "450" to "CWD ..": the walk to alt goes on from bilder, where there is no alt. That 550 is
+    // not the server's word on alt/y.png, which must be tried again next time.
+    mFtp->folders << kBase + "/bilder" << kBase + "/alt";
+    mFtp->files.insert(kBase + "/bilder/x.png", "x");
+    mFtp->files.insert(kBase + "/alt/y.png", "y");
+    oldLog("bilder\\\r\nx.png\r\nalt\\\r\ny.png\r\n\\\r\nindex.html\r\n");
+    writeLocalLog({"bilder\\", "alt\\", "\\", "index.html"});
+    mFtp->refuse.insert(QStringLiteral("CWD .."), 20450);
+    Access::session().FTPDeleteFiles();
+    QVERIFY(!Access::aborted());
+    QCOMPARE(deletions(), QStringList{"DELE x.png"});
+    QCOMPARE(Access::logList(), (QStringList{"bilder\\", "alt\\", "y.png", "\\", "index.html"}));
 }
 
 void TestCleanup::unreadableOldLogStaysOnTheServer()
