@@ -8,8 +8,8 @@
 // run and the check of the promise (see RunSoakCase). Bounded by a number of runs and by time;
 // tools/soak.sh runs it for longer. Environment:
 //   PARCELUP_SOAK_SEED     the first run's seed (default: from the clock); run i has seed + i
-//   PARCELUP_SOAK_RUNS     how many runs (default 40)
-//   PARCELUP_SOAK_SECONDS  stop starting runs after this long (default 150; 0: no limit)
+//   PARCELUP_SOAK_RUNS     how many runs (default 30)
+//   PARCELUP_SOAK_SECONDS  stop starting runs after this long (default 90; 0: no limit)
 //   PARCELUP_SOAK_FAULTS   stop once this many faults struck (default 0: no such limit)
 // A failure prints its seed; PARCELUP_SOAK_SEED=<seed> PARCELUP_SOAK_RUNS=1 replays it.
 class TestFaultSoak : public QObject
@@ -35,8 +35,8 @@ void TestFaultSoak::promiseHoldsUnderRandomFaults()
 {
     const auto firstSeed = static_cast<quint32>(
         fromEnvironment("PARCELUP_SOAK_SEED", QDateTime::currentMSecsSinceEpoch() % 1000000));
-    const qint64 runs = fromEnvironment("PARCELUP_SOAK_RUNS", 40);
-    const qint64 seconds = fromEnvironment("PARCELUP_SOAK_SECONDS", 150);
+    const qint64 runs = fromEnvironment("PARCELUP_SOAK_RUNS", 30);
+    const qint64 seconds = fromEnvironment("PARCELUP_SOAK_SECONDS", 90);
     const qint64 enoughFaults = fromEnvironment("PARCELUP_SOAK_FAULTS", 0);
 
     QElapsedTimer clock;
