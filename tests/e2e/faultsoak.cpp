@@ -149,6 +149,7 @@ DrawnFault drawFault(QRandomGenerator &random, const FaultPublication &publicati
         break;
     }
     case 8:
+        // A data port where nothing listens; other commands get a reply that is barely late.
         action = verb == QLatin1String("EPSV") ? QStringLiteral("closed-port")
                                                : QStringLiteral("delay 20");
         break;
