@@ -96,7 +96,7 @@ public:
     [[nodiscard]] virtual QString currentDirectory() const;
     [[nodiscard]] virtual bool isBusy() const;
     // True between a successful Connect and Disconnect or the loss of the connection.
-    [[nodiscard]] bool isConnected() const;
+    [[nodiscard]] virtual bool isConnected() const;
 
     [[nodiscard]] FtpTimeouts timeouts() const;
     // Takes effect from the next request on.

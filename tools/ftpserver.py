@@ -22,8 +22,10 @@ killed.
                                         misbehave at a chosen command: COMMAND is a verb ("RETR")
                                         or a verb with its argument ("CWD .."), #N its N-th
                                         occurrence on the server (every one without #N); ACTION is
-                                        "stall" (never answer, the connection stays open) or
-                                        "reply CODE TEXT" (answer this instead of acting)
+                                        for example "stall" (never answer, the connection stays
+                                        open) or "reply CODE TEXT" (answer this instead of
+                                        acting). Every action is described, and implemented, in
+                                        tests/servers/faultyftpserver.py
         [--fake-auth refuse|hang-up]    list AUTH TLS in FEAT without having a certificate, and
                                         answer AUTH TLS with "500 This security scheme is not
                                         implemented" (like a server built with TLS but run
@@ -38,6 +40,7 @@ Needs pyftpdlib (Debian: python3-pyftpdlib); run it with /usr/bin/python3.
 
 import argparse
 import logging
+import os
 import sys
 
 from pyftpdlib.authorizers import DummyAuthorizer
@@ -68,23 +71,13 @@ def parse_arguments():
     return options
 
 
-def parse_faults(texts):
-    """[(verb, argument or None, occurrence or None, action, reply text)] from --fault options."""
-    faults = []
-    for text in texts:
-        command, _, action = text.partition("=")
-        command, _, occurrence = command.partition("#")
-        verb, _, argument = command.strip().partition(" ")
-        action = action.strip()
-        if action == "stall":
-            reply = None
-        elif action.startswith("reply "):
-            reply = action[len("reply "):]
-        else:
-            raise SystemExit("--fault %r: the action is 'stall' or 'reply CODE TEXT'" % text)
-        faults.append((verb.upper(), argument or None, int(occurrence) if occurrence else None,
-                       action.split()[0], reply))
-    return faults
+def misbehaving_class(options):
+    """The fault layer of tests/servers/faultyftpserver.py, which owns every --fault action."""
+    folder = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "servers")
+    sys.path.insert(0, os.path.normpath(folder))
+    import faultyftpserver
+
+    return lambda handler: faultyftpserver.misbehaving(handler, options)
 
 
 def data_handler_class(options):
@@ -231,26 +224,7 @@ def control_handler_class(options):
         Handler = IgnoresActive
 
     if options.fault:
-        faults = parse_faults(options.fault)
-        # Occurrences are counted over the whole server, whichever connection sends the command.
-        seen = {}
-
-        class Misbehaves(Handler):
-            def pre_process_command(self, line, cmd, arg):
-                for verb, argument, occurrence, action, reply in faults:
-                    if cmd != verb or (argument is not None and arg != argument):
-                        continue
-                    key = (verb, argument)
-                    seen[key] = seen.get(key, 0) + 1
-                    if occurrence is not None and seen[key] != occurrence:
-                        continue
-                    if action == "stall":
-                        return
-                    self.respond(reply)
-                    return
-                super().pre_process_command(line, cmd, arg)
-
-        Handler = Misbehaves
+        Handler = misbehaving_class(options)(Handler)
 
     if options.command_log:
         command_log = open(options.command_log, "a", buffering=1, encoding="utf-8")

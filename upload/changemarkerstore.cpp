@@ -314,6 +314,15 @@ std::optional<FileIdentity> ChangeMarkerStore::readIdentity(const QString &absol
     return identity;
 }
 
+bool ChangeMarkerStore::sameState(const FileIdentity &earlier, const FileIdentity &later)
+{
+    const bool changeTimesComparable =
+        earlier.changedNs != kUnsettledChangeTime && later.changedNs != kUnsettledChangeTime;
+    return earlier.size == later.size && earlier.modifiedNs == later.modifiedNs &&
+           earlier.inode == later.inode &&
+           (!changeTimesComparable || earlier.changedNs == later.changedNs);
+}
+
 void ChangeMarkerStore::setDestination(const QString &destination)
 {
     mDestination = destination;

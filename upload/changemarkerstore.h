@@ -69,6 +69,11 @@ public:
     [[nodiscard]] static std::optional<FileIdentity> readIdentity(const QString &absolutePath);
     static constexpr qint64 kUnsettledChangeTime = std::numeric_limits<qint64>::min();
 
+    // Whether two identities read at different times describe the same state of the file. A change
+    // time read while it was unsettled is not compared: size, modification time and inode still
+    // tell a write apart, and such an identity never clears a marker anyway.
+    [[nodiscard]] static bool sameState(const FileIdentity &earlier, const FileIdentity &later);
+
     // The destination that isMarked, clearMarker and markChanged refer to from now on; the store
     // starts with the empty one.
     void setDestination(const QString &destination);

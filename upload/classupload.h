@@ -96,8 +96,13 @@ public:
     // myLocalPath: the file's relative path with its real names on disk; empty means the same as
     // myPathAndFileName.
     void FTPUploadFile(const QString &myPathAndFileName, const QString &myLocalPath = QString());
-    void FTPDeleteDirEx(const QString &myDir);
-    void FTPDeleteFileEx(const QString &myPathAndFileName);
+    // How a deletion ended. A refusal for good (a 5xx reply, or a folder on the way that does not
+    // exist) goes unnoticed, as it always did; one that was put off (a 4xx "try again", a walk
+    // that ended elsewhere) stays in the upload log, so the next run tries it again instead of
+    // forgetting the entry with the log it replaces.
+    enum class Deletion { Done, Refused, PutOff };
+    Deletion FTPDeleteDirEx(const QString &myDir);
+    Deletion FTPDeleteFileEx(const QString &myPathAndFileName);
     void FTPDone();
     void FTPCancel();
     void FTPDisconnect();
@@ -123,8 +128,8 @@ private:
     void AddUploadFile(const QString &myPath, const QString &myLocalPath);
     void AddLogEntry(const QString &myEntry);
     void FTPPutFile(const QString &myLocalFile, const QString &myRemoteName);
-    void FTPDeleteFile(const QString &myFileName);
-    void FTPDeleteDir(const QString &myDirName);
+    Deletion FTPDeleteFile(const QString &myFileName);
+    Deletion FTPDeleteDir(const QString &myDirName);
     void WaitForCompletion();
 
     // Records a failure: mAborted, mErrorId and mErrorText, with "%1" replaced by what it concerns.
@@ -137,6 +142,30 @@ private:
     // earlier request, and acting on it would read a file that was never downloaded or open a log
     // for a log-in that never happened.
     [[nodiscard]] std::optional<qint16> CompletedResult(bool started);
+    // After a request that failed: when the connection to the server is gone with it, records
+    // failure 4070 and returns true. Every later step would fail as well, and a message naming the
+    // folder or file of that step would send the user looking for a problem that is not there.
+    bool RecordIfConnectionLost();
+    // An upload log to read: the downloaded copy at path, or content when path is empty.
+    struct LogSource
+    {
+        QString path;
+        QByteArray content;
+    };
+    struct CleanUpPlan;
+    // Adds what the log names and the site no longer holds, each once; names no scan could have
+    // written are skipped with a note in the debug log.
+    void CollectStaleEntries(const LogSource &source, CleanUpPlan &plan);
+    // What a deletion request came to, from the component's result.
+    [[nodiscard]] Deletion DeletionOutcome(bool started);
+    // What a walk to a deletion's folder that failed means for the deletion.
+    [[nodiscard]] Deletion UnreachableFolderOutcome() const;
+    // Keeps deletions that were put off in the log list and rewrites the local upload log before
+    // it is uploaded: files as (folder line, name), folders as folder lines.
+    void KeepInLog(const QList<std::pair<QString, QString>> &files, const QStringList &folders);
+    // The server's upload log is not replaced in this run: it could not be read, and it still
+    // names what is to be deleted.
+    void KeepServerLog();
     // Whether the server's current folder is myDesiredDir, asked anew right before a deletion.
     [[nodiscard]] bool IsCurrentDirectory(const QString &myDesiredDir);
     // A remark of the session for the debug log, as one line.
@@ -156,14 +185,14 @@ private:
     void ClaimUnassignedMarkers();
     // Differential mode: drops the queued files whose marker is clear for this destination.
     void KeepChangedFiles();
-    // What the clean-up would delete, read from the server's old log at copyPath.
+    // What the clean-up would delete: what the old upload logs name and the site no longer holds.
     struct CleanUpPlan
     {
-        qint64 listedFiles = 0; // file lines of the old log
-        QStringList files;      // relative paths, in the order of the log
-        QStringList folders;    // folder lines, inner folders first
+        qint64 listedFiles = 0;                   // file lines of the longer old log
+        QList<std::pair<QString, QString>> files; // (folder line, name), in the order of the logs
+        QStringList folders;                      // folder lines, inner folders first
+        QSet<QString> seen;                       // what is listed already
     };
-    [[nodiscard]] CleanUpPlan PlanCleanUp(const QString &copyPath);
     // Whether a clean-up may go ahead: one that would delete most of the site asks first.
     [[nodiscard]] bool MayCleanUp(const CleanUpPlan &plan);
     // Keeps the local upload log of the previous run before this run replaces it.
@@ -206,6 +235,11 @@ private:
     qint32 mWatchDogTicks = 0;
     qint32 mTimeout = 60;
     bool mDeleteRemote = false;
+    // The result of the last change of the remote folder, which tells a folder that does not
+    // exist (5xx) from one that could not be entered just now.
+    qint16 mLastChangeDirResult = 0;
+    // The server's upload log stays as it is in this run (see KeepServerLog).
+    bool mServerLogKept = false;
 
     // The progress figures of the upload loop, kept between files: a figure that cannot be computed
     // for one file keeps its value from the previous one.

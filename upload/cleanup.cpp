@@ -2,16 +2,20 @@
 #include "ftpcomponenthost.h"
 #include "ftpcontrol.h"
 #include "ftperror.h"
+#include "ftpresult.h"
 #include "localfileerror.h"
 #include "pathhelpers.h"
 #include "stringtable.h"
 #include "systemhelpers.h"
 #include "uploadview.h"
 
+#include <QBuffer>
 #include <QFile>
 #include <QFileInfo>
+#include <QSet>
 #include <algorithm>
 #include <cerrno>
+#include <memory>
 
 namespace {
 
@@ -51,23 +55,30 @@ bool isSafeFolderLine(const QString &line)
     return std::all_of(names.cbegin(), names.cend(), isSafeFolderName);
 }
 
-// Reads the downloaded log one line at a time, without its line end (LF or CR LF), so that even a
-// large log never needs more memory than its longest line.
-class OldLogReader
+// Reads an upload log one line at a time, without its line end (LF or CR LF), so that even a large
+// log never needs more memory than its longest line.
+class LogReader
 {
 public:
-    explicit OldLogReader(const QString &path) : mFile(path)
+    // The downloaded copy of the server's log.
+    explicit LogReader(const QString &path) : mFile(std::make_unique<QFile>(path))
     {
         errno = 0;
-        if (!mFile.open(QIODevice::ReadOnly))
+        if (!mFile->open(QIODevice::ReadOnly))
             ThrowFileReadError(path, errno != 0 ? errno : EIO);
+    }
+    // The local log as the previous run wrote it.
+    explicit LogReader(const QByteArray &content) : mFile(std::make_unique<QBuffer>())
+    {
+        static_cast<QBuffer &>(*mFile).setData(content);
+        mFile->open(QIODevice::ReadOnly);
     }
 
     [[nodiscard]] bool next(QString &line)
     {
-        if (mFile.atEnd())
+        if (mFile->atEnd())
             return false;
-        QByteArray raw = mFile.readLine();
+        QByteArray raw = mFile->readLine();
         if (raw.endsWith('\n'))
             raw.chop(1);
         if (raw.endsWith('\r'))
@@ -77,10 +88,68 @@ public:
     }
 
 private:
-    QFile mFile;
+    std::unique_ptr<QIODevice> mFile;
 };
 
+// How deep a folder line lies: "a\b\" is 2.
+qsizetype depthOf(const QString &folderLine)
+{
+    return folderLine.count(QLatin1Char('\\'));
+}
+
+bool isPermanentRefusal(qint16 result)
+{
+    return result >= FtpResult::ReplyBase + 500 && result < FtpResult::ReplyBase + 600;
+}
+
 } // namespace
+
+void classUpload::CollectStaleEntries(const LogSource &source, CleanUpPlan &plan)
+{
+    const auto skip = [this](const QString &entry) {
+        DebugNote(ReplaceAll(ResourceString(4020), QStringLiteral("%1"), entry));
+    };
+    LogReader log = source.path.isEmpty() ? LogReader(source.content) : LogReader(source.path);
+    QString entry;
+    QString folderLine;
+    bool folderIsSafe = true;
+    qint64 listedFiles = 0;
+    while (log.next(entry)) {
+        if (entry.endsWith(QLatin1Char('\\'))) {
+            folderLine = entry;
+            folderIsSafe = isSafeFolderLine(entry);
+            if (DirIsInLog(entry))
+                continue;
+            if (!folderIsSafe) {
+                skip(entry);
+                continue;
+            }
+            if (!plan.seen.contains(entry)) {
+                plan.seen.insert(entry);
+                plan.folders.append(entry);
+            }
+            continue;
+        }
+        ++listedFiles;
+        if (FileIsInLog(folderLine, entry))
+            continue;
+        // The upload log is never deleted, in whatever folder it is listed.
+        if (entry.toLower() == kUploadLogName)
+            continue;
+        const QString path = JoinLocalPath(folderLine, entry);
+        if (!folderIsSafe || !isSafeName(entry)) {
+            skip(path);
+            continue;
+        }
+        if (!plan.seen.contains(path)) {
+            plan.seen.insert(path);
+            plan.files.append({folderLine, entry});
+        }
+    }
+    // Both logs describe the same site at different times; the longer list is what a
+    // deletion of most of the site is measured against.
+    plan.listedFiles = std::max(plan.listedFiles, listedFiles);
+}
 
 void classUpload::FTPDeleteFiles()
 {
@@ -100,23 +169,44 @@ void classUpload::FTPDeleteFiles()
         return;
     }
     WaitForCompletion();
-    // No old log is the ordinary first run to a server: nothing to clean up. A download that a
-    // cancellation or the watchdog cut short left no complete copy to read.
+    // A download that a cancellation or the watchdog cut short left no complete copy to read.
     const std::optional<qint16> result = CompletedResult(true);
-    if (!result || *result != 0 || mAborted)
+    if (!result || mAborted)
         return;
-
-    const qint64 size = QFileInfo(copyPath).size();
-    if (size > kLargestOldLog) {
+    const bool serverLogRead = *result == 0;
+    if (!serverLogRead) {
+        if (RecordIfConnectionLost())
+            return;
+        // A refusal for good is how a server says there is no such file: the first run to it,
+        // nothing to clean up. Any other failure ("451 try again") leaves a log that names what
+        // is to be deleted; replacing it with this run's log would forget those names for good.
+        if (!isPermanentRefusal(*result)) {
+            DebugNote(
+                ReplaceAll(ResourceString(4072), QStringLiteral("%1"), QString::number(*result)));
+            KeepServerLog();
+        }
+    } else if (const qint64 size = QFileInfo(copyPath).size(); size > kLargestOldLog) {
         DebugNote(ReplaceAll(ResourceString(4021), QStringLiteral("%1"), QString::number(size)));
         return;
     }
-    const CleanUpPlan plan = PlanCleanUp(copyPath);
+
+    // What is to be deleted: what the server's log names, and what the local log of the previous
+    // run names, which may be more. A run that failed after it had uploaded new files never got
+    // its log onto the server, and files the user deleted since are named only there.
+    CleanUpPlan plan;
+    if (serverLogRead)
+        CollectStaleEntries({copyPath, {}}, plan);
+    if (mPreviousLocalLog)
+        CollectStaleEntries({QString(), *mPreviousLocalLog}, plan);
+    // Inner folders before the folders that hold them.
+    std::stable_sort(plan.folders.begin(), plan.folders.end(),
+                     [](const QString &a, const QString &b) { return depthOf(a) > depthOf(b); });
 
     if (mPreviewOnly) {
-        for (const QString &file : plan.files)
-            view().addPreviewLine(ResourceString(4051).arg(RemoteFilePath(file)));
-        for (const QString &folder : plan.folders)
+        for (const auto &[folderLine, name] : std::as_const(plan.files))
+            view().addPreviewLine(
+                ResourceString(4051).arg(RemoteFilePath(JoinLocalPath(folderLine, name))));
+        for (const QString &folder : std::as_const(plan.folders))
             view().addPreviewLine(
                 ResourceString(4052).arg(ToRemoteSlashes(JoinRemotePath(mRemoteBaseDir, folder))));
         mPreviewFilesDeleted = plan.files.size();
@@ -126,61 +216,33 @@ void classUpload::FTPDeleteFiles()
     if (!MayCleanUp(plan))
         return;
 
-    // Files first: a folder can only be removed once it is empty.
-    for (const QString &file : plan.files) {
-        FTPDeleteFileEx(file);
-        if (mAborted)
-            return;
-    }
-    // Then folders; the log lists inner folders before the folders that hold them.
-    for (const QString &folder : plan.folders) {
-        FTPDeleteDirEx(folder);
-        if (mAborted)
-            return;
-    }
-}
-
-classUpload::CleanUpPlan classUpload::PlanCleanUp(const QString &copyPath)
-{
-    const auto skip = [this](const QString &entry) {
-        DebugNote(ReplaceAll(ResourceString(4020), QStringLiteral("%1"), entry));
+    QList<std::pair<QString, QString>> putOffFiles;
+    QStringList putOffFolders;
+    const auto putOff = [this](const QString &entry) {
+        DebugNote(ResourceString(4073).arg(entry, QString::number(ftp().result())));
     };
-    CleanUpPlan plan;
-    {
-        OldLogReader log(copyPath);
-        QString entry;
-        QString folderLine;
-        bool folderIsSafe = true;
-        while (log.next(entry)) {
-            if (entry.endsWith(QLatin1Char('\\'))) {
-                folderLine = entry;
-                folderIsSafe = isSafeFolderLine(entry);
-                continue;
-            }
-            ++plan.listedFiles;
-            if (FileIsInLog(folderLine, entry))
-                continue;
-            if (entry.toLower() == kUploadLogName)
-                continue;
-            if (!folderIsSafe || !isSafeName(entry)) {
-                skip(JoinLocalPath(folderLine, entry));
-                continue;
-            }
-            plan.files.append(JoinLocalPath(folderLine, entry));
+
+    // Files first: a folder can only be removed once it is empty.
+    for (const auto &[folderLine, name] : std::as_const(plan.files)) {
+        const QString path = JoinLocalPath(folderLine, name);
+        const Deletion outcome = FTPDeleteFileEx(path);
+        if (mAborted)
+            return;
+        if (outcome == Deletion::PutOff) {
+            putOff(path);
+            putOffFiles.append({folderLine, name});
         }
     }
-    OldLogReader log(copyPath);
-    QString entry;
-    while (log.next(entry)) {
-        if (!entry.endsWith(QLatin1Char('\\')) || DirIsInLog(entry))
-            continue;
-        if (!isSafeFolderLine(entry)) {
-            skip(entry);
-            continue;
+    for (const QString &folderLine : std::as_const(plan.folders)) {
+        const Deletion outcome = FTPDeleteDirEx(folderLine);
+        if (mAborted)
+            return;
+        if (outcome == Deletion::PutOff) {
+            putOff(folderLine);
+            putOffFolders.append(folderLine);
         }
-        plan.folders.append(entry);
     }
-    return plan;
+    KeepInLog(putOffFiles, putOffFolders);
 }
 
 bool classUpload::MayCleanUp(const CleanUpPlan &plan)
@@ -233,7 +295,13 @@ bool classUpload::IsCurrentDirectory(const QString &myDesiredDir)
     return false;
 }
 
-void classUpload::FTPDeleteFileEx(const QString &myPathAndFileName)
+classUpload::Deletion classUpload::UnreachableFolderOutcome() const
+{
+    // A folder that does not exist: what was in it is gone as well.
+    return isPermanentRefusal(mLastChangeDirResult) ? Deletion::Refused : Deletion::PutOff;
+}
+
+classUpload::Deletion classUpload::FTPDeleteFileEx(const QString &myPathAndFileName)
 {
     const PathAndFileName parts = SplitPathAndFileName(myPathAndFileName);
     const QString remoteFolder = ToRemoteSlashes(JoinRemotePath(mRemoteBaseDir, parts.DirName));
@@ -241,11 +309,14 @@ void classUpload::FTPDeleteFileEx(const QString &myPathAndFileName)
     view().setCaption(ViewLabel::labelFile, ResourceString(3020));
     view().setFileText(JoinRemotePath(remoteFolder, parts.FileName));
 
-    if (FTPSetCurrentDir(remoteFolder, false) && !mAborted && IsCurrentDirectory(remoteFolder))
-        FTPDeleteFile(parts.FileName);
+    if (!FTPSetCurrentDir(remoteFolder, false) || mAborted)
+        return UnreachableFolderOutcome();
+    if (!IsCurrentDirectory(remoteFolder))
+        return Deletion::PutOff;
+    return FTPDeleteFile(parts.FileName);
 }
 
-void classUpload::FTPDeleteDirEx(const QString &myDir)
+classUpload::Deletion classUpload::FTPDeleteDirEx(const QString &myDir)
 {
     // The folder line's own trailing "\" is not a separator between parent and name.
     const QString withoutTrailing = myDir.left(myDir.size() - 1);
@@ -265,13 +336,16 @@ void classUpload::FTPDeleteDirEx(const QString &myDir)
     view().setCaption(ViewLabel::labelFile, ResourceString(3025));
     view().setFileText(ToRemoteSlashes(JoinRemotePath(mRemoteBaseDir, myDir)));
 
-    if (FTPSetCurrentDir(parentRemote, false) && !mAborted && IsCurrentDirectory(parentRemote))
-        FTPDeleteDir(name);
+    if (!FTPSetCurrentDir(parentRemote, false) || mAborted)
+        return UnreachableFolderOutcome();
+    if (!IsCurrentDirectory(parentRemote))
+        return Deletion::PutOff;
+    return FTPDeleteDir(name);
 }
 
 // A deletion the server refuses (already gone, folder not empty, no permission) is not a reason to
-// stop the publication; the request is waited for and its result left alone.
-void classUpload::FTPDeleteFile(const QString &myFileName)
+// stop the publication; only one it put off is remembered, to be tried again next time.
+classUpload::Deletion classUpload::FTPDeleteFile(const QString &myFileName)
 {
     bool started = true;
     try {
@@ -280,10 +354,10 @@ void classUpload::FTPDeleteFile(const QString &myFileName)
         started = false;
     }
     WaitForCompletion();
-    (void)CompletedResult(started);
+    return DeletionOutcome(started);
 }
 
-void classUpload::FTPDeleteDir(const QString &myDirName)
+classUpload::Deletion classUpload::FTPDeleteDir(const QString &myDirName)
 {
     bool started = true;
     try {
@@ -292,5 +366,16 @@ void classUpload::FTPDeleteDir(const QString &myDirName)
         started = false;
     }
     WaitForCompletion();
-    (void)CompletedResult(started);
+    return DeletionOutcome(started);
+}
+
+classUpload::Deletion classUpload::DeletionOutcome(bool started)
+{
+    const std::optional<qint16> result = CompletedResult(started);
+    if (!result)
+        return Deletion::PutOff;
+    if (*result == 0)
+        return Deletion::Done;
+    RecordIfConnectionLost();
+    return isPermanentRefusal(*result) ? Deletion::Refused : Deletion::PutOff;
 }

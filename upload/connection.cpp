@@ -40,6 +40,16 @@ std::optional<qint16> classUpload::CompletedResult(bool started)
     return result;
 }
 
+bool classUpload::RecordIfConnectionLost()
+{
+    // A cancellation or the watchdog may have ended the connection themselves; their message
+    // stands.
+    if (mAborted || ftp().isConnected())
+        return false;
+    RecordFailure(4070, ftp().host());
+    return true;
+}
+
 void classUpload::FTPConnect()
 {
     mDebugFile.close();

@@ -81,21 +81,41 @@ void classUpload::FTPUploadFile(const QString &myPathAndFileName, const QString 
 
 void classUpload::FTPPutFile(const QString &myLocalFile, const QString &myRemoteName)
 {
-    // Taken before the transfer: a write while the file is on its way changes the identity, so the
-    // file stays marked and goes again next time.
-    const std::optional<FileIdentity> sentIdentity = ChangeMarkerStore::readIdentity(myLocalFile);
-    try {
-        ftp().PutFile(myLocalFile, myRemoteName);
-    } catch (const FtpError &) {
-        RecordFailure(2001, myRemoteName);
-        return;
+    // A file written while it is on its way reaches the server without its last change, or as a
+    // mix of old and new; the run must not call that published. It is sent again, and a file that
+    // never holds still is reported like one that could not be sent.
+    constexpr int attempts = 3;
+    for (int attempt = 1;; ++attempt) {
+        // Taken before the transfer, so that a write during it leaves the file marked.
+        const std::optional<FileIdentity> sentIdentity =
+            ChangeMarkerStore::readIdentity(myLocalFile);
+        try {
+            ftp().PutFile(myLocalFile, myRemoteName);
+        } catch (const FtpError &) {
+            RecordFailure(2001, myRemoteName);
+            return;
+        }
+        WaitForCompletion();
+        const std::optional<qint16> result = CompletedResult(true);
+        if (!result)
+            return; // the cancellation's or the time-out's message stands; the file stays marked
+        if (*result != 0) {
+            RecordFailure(2001, myRemoteName);
+            return;
+        }
+        if (mAborted)
+            return;
+        const std::optional<FileIdentity> now = ChangeMarkerStore::readIdentity(myLocalFile);
+        // Gone since: what was sent was the file as it was; the next run deletes it on the server.
+        if (!sentIdentity || !now || ChangeMarkerStore::sameState(*sentIdentity, *now)) {
+            if (sentIdentity)
+                markers().clearMarker(myLocalFile, *sentIdentity);
+            return;
+        }
+        if (attempt == attempts) {
+            RecordFailure(2001, myRemoteName);
+            return;
+        }
+        DebugNote(ReplaceAll(ResourceString(4071), QStringLiteral("%1"), myRemoteName));
     }
-    WaitForCompletion();
-    const std::optional<qint16> result = CompletedResult(true);
-    if (!result)
-        return; // the cancellation's or the time-out's message stands; the file stays marked
-    if (*result != 0)
-        RecordFailure(2001, myRemoteName);
-    else if (!mAborted && sentIdentity)
-        markers().clearMarker(myLocalFile, *sentIdentity);
 }

@@ -20,12 +20,15 @@ void classUpload::PreviewUploads()
 {
     // A real run writes the upload log afresh before the scan, so the log is always among the
     // files it uploads, with the size of the new log; the preview left the old one in place.
+    // Unless the server's log could not be read: then it stays, and so would the old local one.
     mUploadList.removeIf([](const UploadItem &item) { return item.Path == kUploadLogName; });
-    UploadItem log;
-    log.Path = kUploadLogName;
-    log.LocalPath = kUploadLogName;
-    log.Size = UploadLogContent().size();
-    mUploadList.append(log);
+    if (!mServerLogKept) {
+        UploadItem log;
+        log.Path = kUploadLogName;
+        log.LocalPath = kUploadLogName;
+        log.Size = UploadLogContent().size();
+        mUploadList.append(log);
+    }
     mUploadCount = static_cast<qint32>(mUploadList.size());
     mTotalBytes = 0;
     for (const UploadItem &item : std::as_const(mUploadList)) {

@@ -23,6 +23,8 @@ QString classUpload::FTPGetCurrentDir()
     const std::optional<qint16> result = CompletedResult(true);
     if (mAborted || !result)
         return QString();
+    if (*result != 0 && RecordIfConnectionLost())
+        return QString();
     return ftp().currentDirectory();
 }
 
@@ -38,6 +40,9 @@ bool classUpload::FTPChangeDir(const QString &myDirName)
     }
     WaitForCompletion();
     const std::optional<qint16> result = CompletedResult(started);
+    mLastChangeDirResult = result.value_or(0);
+    if (result && *result != 0)
+        RecordIfConnectionLost();
     return result && *result == 0;
 }
 
@@ -53,7 +58,7 @@ void classUpload::FTPCreateDir(const QString &myDirName)
     // Checked however the wait ended: a refused creation is the more useful message than a
     // time-out.
     const std::optional<qint16> result = CompletedResult(true);
-    if (result && *result != 0)
+    if (result && *result != 0 && !RecordIfConnectionLost())
         RecordFailure(2002, myDirName);
 }
 
@@ -78,12 +83,23 @@ bool classUpload::FTPSetCurrentDir(const QString &myDesiredDir, bool CreateNew)
 
     // Up: one ".." for every current name from the first difference on, whatever those names are.
     bool climbRefused = false;
+    qint16 climbResult = 0;
     for (qsizetype i = current.size() - 1; i >= first; --i) {
-        if (!FTPChangeDir(QStringLiteral("..")))
+        if (!FTPChangeDir(QStringLiteral(".."))) {
             climbRefused = true;
+            climbResult = mLastChangeDirResult;
+        }
         if (mAborted)
             return false;
     }
+    // A walk that fails after a refused climb failed because of the climb: a name that is missing
+    // below the wrong folder says nothing about the wanted one, and a deletion that was only put
+    // off ("450") must not be taken for one refused for good.
+    const auto failedWalk = [&] {
+        if (climbRefused)
+            mLastChangeDirResult = climbResult;
+        return false;
+    };
 
     // Down: one name at a time, creating a missing folder when asked to.
     for (qsizetype i = first; i < wanted.size(); ++i) {
@@ -95,7 +111,13 @@ bool classUpload::FTPSetCurrentDir(const QString &myDesiredDir, bool CreateNew)
         if (mAborted)
             return false;
         if (!CreateNew)
+            return failedWalk();
+        // After a refused climb the walk is somewhere else: a folder created there belongs to no
+        // site and would stay on the server for good, named in no upload log.
+        if (climbRefused) {
+            RecordFailure(2003, QStringLiteral(".."));
             return false;
+        }
         FTPCreateDir(name);
         if (mAborted)
             return false;
@@ -110,7 +132,7 @@ bool classUpload::FTPSetCurrentDir(const QString &myDesiredDir, bool CreateNew)
     if (climbRefused && !mAborted && !SameRemotePath(FTPGetCurrentDir(), myDesiredDir)) {
         if (CreateNew && !mAborted)
             RecordFailure(2003, QStringLiteral(".."));
-        return false;
+        return failedWalk();
     }
     return !mAborted;
 }

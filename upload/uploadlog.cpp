@@ -6,6 +6,9 @@
 #include "stringtable.h"
 
 #include <QFile>
+#include <QFileInfo>
+#include <QHash>
+#include <algorithm>
 #include <limits>
 
 // The upload log describes the whole local site, one block per folder: the folder line (its
@@ -39,7 +42,8 @@ void classUpload::BuildFileLog(const QString &mySubDir)
 
 void classUpload::ReadPreviousLocalLog()
 {
-    // What the previous run wrote tells, once, where the markers of an older store belong.
+    // What the previous run wrote tells, once, where the markers of an older store belong, and it
+    // names what that run may have uploaded without getting its log onto the server.
     QFile previous(NativeLocalPath(mLocalBaseDir, kUploadLogName));
     if (previous.size() <= 64 * 1024 * 1024 && previous.open(QIODevice::ReadOnly))
         mPreviousLocalLog = previous.readAll();
@@ -58,6 +62,75 @@ QByteArray classUpload::UploadLogContent() const
 void classUpload::WriteFileLog()
 {
     ReplaceFileContents(NativeLocalPath(mLocalBaseDir, kUploadLogName), UploadLogContent());
+}
+
+void classUpload::KeepInLog(const QList<std::pair<QString, QString>> &files,
+                            const QStringList &folders)
+{
+    if (files.isEmpty() && folders.isEmpty())
+        return;
+    // Folders the site no longer has get blocks of their own ahead of all others, inner ones
+    // first: the log lists subfolders before the folders that hold them, and the next run removes
+    // folders in that order.
+    QStringList newBlocks;
+    QHash<QString, QStringList> namesIn;
+    for (const auto &[folderLine, name] : files) {
+        namesIn[folderLine].append(name);
+        if (!DirIsInLog(folderLine) && !newBlocks.contains(folderLine))
+            newBlocks.append(folderLine);
+    }
+    for (const QString &folderLine : folders) {
+        if (!newBlocks.contains(folderLine))
+            newBlocks.append(folderLine);
+    }
+    // A folder kept for what is still in it keeps the folders around it that the site no longer
+    // has: their removal failed only because it was not empty, and the next run must try again.
+    for (qsizetype i = 0; i < newBlocks.size(); ++i) {
+        const QString inner = newBlocks.at(i).chopped(1);
+        const qsizetype separator = inner.lastIndexOf(QLatin1Char('\\'));
+        if (separator < 0)
+            continue;
+        const QString outer = inner.left(separator + 1);
+        if (!DirIsInLog(outer) && !newBlocks.contains(outer))
+            newBlocks.append(outer);
+    }
+    std::stable_sort(newBlocks.begin(), newBlocks.end(), [](const QString &a, const QString &b) {
+        return a.count(QLatin1Char('\\')) > b.count(QLatin1Char('\\'));
+    });
+
+    QList<QString> entries;
+    for (const QString &block : std::as_const(newBlocks))
+        entries << block << namesIn.value(block);
+    for (const QString &entry : std::as_const(mLogList)) {
+        entries << entry;
+        if (entry.endsWith(QLatin1Char('\\')) && !newBlocks.contains(entry))
+            entries << namesIn.value(entry);
+    }
+    mLogIndex.reset();
+    mLogList = entries;
+    mLogCount = static_cast<qint32>(entries.size());
+    WriteFileLog();
+
+    // The log is on the upload list already; its size counts towards the progress.
+    const qint64 size = QFileInfo(NativeLocalPath(mLocalBaseDir, kUploadLogName)).size();
+    for (UploadItem &item : mUploadList) {
+        if (item.Path == kUploadLogName) {
+            mTotalBytes += static_cast<double>(size - item.Size);
+            item.Size = size;
+        }
+    }
+}
+
+void classUpload::KeepServerLog()
+{
+    for (qsizetype i = mUploadList.size() - 1; i >= 0; --i) {
+        if (mUploadList.at(i).Path != kUploadLogName)
+            continue;
+        mTotalBytes -= static_cast<double>(mUploadList.at(i).Size);
+        mUploadList.removeAt(i);
+        --mUploadCount;
+    }
+    mServerLogKept = true;
 }
 
 void classUpload::AddLogEntry(const QString &myEntry)

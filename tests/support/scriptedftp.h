@@ -25,6 +25,7 @@ public:
     qint16 result() const override { return mResult; }
     QString currentDirectory() const override { return mCurrentDirectory; }
     bool isBusy() const override { return mPending; }
+    bool isConnected() const override { return connected; }
 
     void Connect() override;
     void QueryCurrentDirectory() override;
@@ -54,6 +55,8 @@ public:
     QSet<QString> hang;            // never completes on its own (Abort ends it)
     QSet<QString> raise;           // raises FtpError when started
     qint16 connectResult = 0;
+    // Whether the control connection stands; a test clears it to act a connection that broke.
+    bool connected = true;
     // Runs when a request completes successfully, e.g. to advance a test clock.
     std::function<void(const QString &request)> onCompleted;
     // Runs when a request starts, before anything else, e.g. to cancel the run.

@@ -34,6 +34,7 @@ struct classUploadTestAccess
     static double &bytesDone() { return session().mBytesDone; }
     static qint32 &startTime() { return session().mStartTime; }
     static DebugLog &debugFile() { return session().mDebugFile; }
+    static std::optional<QByteArray> &previousLocalLog() { return session().mPreviousLocalLog; }
 
     static void waitForCompletion() { session().WaitForCompletion(); }
     static void addUploadFile(const QString &path, const QString &localPath)

@@ -127,7 +127,11 @@ bool TestFtpServer::start(const Options &options, QString *error)
 
 bool TestFtpServer::startPyftpdlib(QString *error)
 {
-    QStringList arguments{TestSourceDirectory() + QStringLiteral("/tools/ftpserver.py"),
+    // Faults are the misbehaving server's: the same server with a fault layer.
+    const QString script = mOptions.faults.isEmpty()
+                               ? QStringLiteral("/tools/ftpserver.py")
+                               : QStringLiteral("/tests/servers/faultyftpserver.py");
+    QStringList arguments{TestSourceDirectory() + script,
                           QStringLiteral("--root"),
                           mOptions.root,
                           QStringLiteral("--user"),

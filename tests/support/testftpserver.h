@@ -61,8 +61,9 @@ public:
         Tls tls = Tls::None;
         QString certificate; // PEM files for TLS, e.g. from createSelfSignedCertificate()
         QString privateKey;
-        // pyftpdlib only: misbehaviour at chosen commands, "COMMAND[#N]=stall" or
-        // "COMMAND[#N]=reply CODE TEXT" (see tools/ftpserver.py --fault).
+        // pyftpdlib only: misbehaviour at chosen commands, "COMMAND[#N]=ACTION" such as
+        // "STOR#2=reply 451 Try again." or "RETR#1=drop-after 1000"; the actions are listed in
+        // tests/servers/faultyftpserver.py, which then serves instead of tools/ftpserver.py.
         QStringList faults;
         // The server writes every command it receives to this file (its own protocol log), so
         // that a test can tell from the server's side what crossed the wire; see

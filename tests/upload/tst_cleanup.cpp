@@ -1,7 +1,9 @@
+#include "ftpresult.h"
 #include "scriptedsession.h"
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QTemporaryDir>
 #include <QTest>
 
 using Access = classUploadTestAccess;
@@ -26,8 +28,20 @@ private slots:
     void entriesThatCouldLeaveTheBaseFolderAreSkipped();
     void cancelDuringADeletionEndsThePass();
     void missingBaseFolderSkipsEverything();
+    void putOffDeletionsStayInTheLog_data();
+    void putOffDeletionsStayInTheLog();
+    void climbPutOffKeepsTheDeletion();
+    void unreadableOldLogStaysOnTheServer();
+    void previousLocalLogNamesWhatTheServerLogMisses();
+    void bothLogsCountOnceForTheDeletionGuard_data();
+    void bothLogsCountOnceForTheDeletionGuard();
+    void lostConnectionEndsTheCleanUp();
 
 private:
+    // A local site folder with the current log written and queued for upload, as the run has it
+    // when the clean-up begins.
+    void writeLocalLog(const QStringList &lines);
+    std::unique_ptr<QTemporaryDir> mSite;
     void currentLog(const QStringList &lines);
     void oldLog(const QByteArray &text);
     QStringList deletions() const;
@@ -39,6 +53,7 @@ private:
 void TestCleanup::init()
 {
     mSession = std::make_unique<ScriptedSession>();
+    mSite = std::make_unique<QTemporaryDir>();
     mView = &mSession->view;
     mFtp = mSession->ftp;
     Access::remoteBaseDir() = kBase;
@@ -49,6 +64,7 @@ void TestCleanup::init()
 void TestCleanup::cleanup()
 {
     mSession.reset();
+    mSite.reset();
 }
 
 void TestCleanup::currentLog(const QStringList &lines)
@@ -220,6 +236,167 @@ void TestCleanup::missingBaseFolderSkipsEverything()
     QVERIFY(deletions().isEmpty());
     QVERIFY(mFtp->log.contains(QStringLiteral("RETR vellumixftplog.log")));
     QVERIFY(!Access::aborted());
+}
+
+void TestCleanup::writeLocalLog(const QStringList &lines)
+{
+    Access::localBaseDir() = mSite->path();
+    currentLog(lines);
+    Access::session().WriteFileLog();
+    Access::addUploadFile(QStringLiteral("vellumixftplog.log"), QString());
+}
+
+void TestCleanup::putOffDeletionsStayInTheLog_data()
+{
+    QTest::addColumn<QString>("request");
+    QTest::addColumn<int>("result");
+    QTest::addColumn<QStringList>("kept"); // the local log afterwards
+    const QStringList site{"bilder\\", "logo.gif", "\\", "index.html"};
+    // "450 busy": the next run must try again, so the log it reads still names the file.
+    QTest::newRow("file-put-off") << "DELE alt.html" << 20450
+                                  << QStringList{"bilder\\", "logo.gif", "\\", "alt.html",
+                                                 "index.html"};
+    // A file kept in a folder the site no longer has keeps that folder, and the folders around
+    // it, whose removal failed only because they were not empty.
+    QTest::newRow("file-in-deleted-folder-put-off")
+        << "DELE tief.html" << 20450
+        << QStringList{"alt\\a\\", "tief.html", "alt\\",     "bilder\\",
+                       "logo.gif", "\\",        "index.html"};
+    QTest::newRow("folder-put-off")
+        << "RMD a" << 20450
+        << QStringList{"alt\\a\\", "alt\\", "bilder\\", "logo.gif", "\\", "index.html"};
+    QTest::newRow("folder-not-entered-just-now")
+        << "CWD alt" << 20450 << QStringList{"alt\\a\\", "tief.html", "alt\\",     "bilder\\",
+                                             "logo.gif", "\\",        "index.html"};
+    // Refusals for good go unnoticed, as they always did: no entry is kept for ever.
+    QTest::newRow("file-refused-for-good") << "DELE alt.html" << 20550 << site;
+    QTest::newRow("folder-missing") << "CWD alt" << 20550 << site;
+}
+
+void TestCleanup::putOffDeletionsStayInTheLog()
+{
+    QFETCH(QString, request);
+    QFETCH(int, result);
+    QFETCH(QStringList, kept);
+    mFtp->folders << kBase + "/bilder" << kBase + "/alt" << kBase + "/alt/a";
+    mFtp->files.insert(kBase + "/alt.html", "alt");
+    mFtp->files.insert(kBase + "/alt/a/tief.html", "tief");
+    oldLog("bilder\\\r\nlogo.gif\r\nalt\\a\\\r\ntief.html\r\nalt\\\r\n\\\r\nindex.html\r\n"
+           "alt.html\r\n");
+    writeLocalLog({"bilder\\", "logo.gif", "\\", "index.html"});
+    const qint64 queuedSize = Access::uploadList().first().Size;
+    mFtp->refuse.insert(request, qint16(result));
+
+    Access::session().FTPDeleteFiles();
+    QVERIFY(!Access::aborted());
+    QFile log(mSite->filePath(QStringLiteral("vellumixftplog.log")));
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    QCOMPARE(QString::fromUtf8(log.readAll()), kept.join(QStringLiteral("\r\n")) + "\r\n");
+    QCOMPARE(Access::logList(), kept);
+    // The rewritten log is the one that goes up, with its size in the progress.
+    QCOMPARE(Access::uploadCount(), 1);
+    QCOMPARE(Access::uploadList().first().Size, log.size());
+    QCOMPARE(Access::totalBytes(), double(log.size()));
+    QVERIFY(log.size() >= queuedSize);
+}
+
+void TestCleanup::climbPutOffKeepsTheDeletion()
+{
+    // "450" to "CWD ..": the walk to alt goes on from bilder, where there is no alt. That 550 is
+    // not the server's word on alt/y.png, which must be tried again next time.
+    mFtp->folders << kBase + "/bilder" << kBase + "/alt";
+    mFtp->files.insert(kBase + "/bilder/x.png", "x");
+    mFtp->files.insert(kBase + "/alt/y.png", "y");
+    oldLog("bilder\\\r\nx.png\r\nalt\\\r\ny.png\r\n\\\r\nindex.html\r\n");
+    writeLocalLog({"bilder\\", "alt\\", "\\", "index.html"});
+    mFtp->refuse.insert(QStringLiteral("CWD .."), 20450);
+    Access::session().FTPDeleteFiles();
+    QVERIFY(!Access::aborted());
+    QCOMPARE(deletions(), QStringList{"DELE x.png"});
+    QCOMPARE(Access::logList(), (QStringList{"bilder\\", "alt\\", "y.png", "\\", "index.html"}));
+}
+
+void TestCleanup::unreadableOldLogStaysOnTheServer()
+{
+    // "451 try again": the log is there and names what is to be deleted. This run's log must not
+    // replace it, or those names are forgotten for good.
+    oldLog("\\\r\nindex.html\r\nalt.html\r\n");
+    mFtp->files.insert(kBase + "/alt.html", "alt");
+    writeLocalLog({"\\", "index.html"});
+    mFtp->refuse.insert(QStringLiteral("RETR vellumixftplog.log"), 20451);
+    Access::session().FTPDeleteFiles();
+    QVERIFY(!Access::aborted());
+    QVERIFY(deletions().isEmpty());
+    QCOMPARE(Access::uploadCount(), 0);
+    QVERIFY(Access::uploadList().isEmpty());
+    QCOMPARE(Access::totalBytes(), 0.0);
+}
+
+void TestCleanup::previousLocalLogNamesWhatTheServerLogMisses()
+{
+    // The previous run uploaded neu.html and then failed before its log reached the server; the
+    // user has deleted the file since. Only the local log of that run names it.
+    oldLog("\\\r\nindex.html\r\n");
+    mFtp->files.insert(kBase + "/neu.html", "neu");
+    currentLog({"\\", "index.html"});
+    Access::previousLocalLog() = QByteArray("\\\r\nindex.html\r\nneu.html\r\n");
+    Access::session().FTPDeleteFiles();
+    QCOMPARE(deletions(), QStringList{"DELE neu.html"});
+}
+
+void TestCleanup::bothLogsCountOnceForTheDeletionGuard_data()
+{
+    QTest::addColumn<int>("kept");
+    QTest::addColumn<int>("deleted");
+    QTest::addColumn<bool>("asks");
+
+    // The server's log and the previous local log name the same files: a file named twice is
+    // one deletion, and the share is of the files one log lists, not of both together.
+    QTest::newRow("25-of-60-goes-ahead") << 35 << 25 << false;
+    QTest::newRow("35-of-60-asks") << 25 << 35 << true;
+}
+
+void TestCleanup::bothLogsCountOnceForTheDeletionGuard()
+{
+    QFETCH(int, kept);
+    QFETCH(int, deleted);
+    QFETCH(bool, asks);
+
+    QByteArray log = "\\\r\n";
+    QStringList current{"\\"};
+    for (int i = 0; i < kept + deleted; ++i) {
+        const QString name = QStringLiteral("f%1.html").arg(i);
+        log += name.toUtf8() + "\r\n";
+        if (i < kept)
+            current << name;
+        else
+            mFtp->files.insert(kBase + QLatin1Char('/') + name, "alt");
+    }
+    oldLog(log);
+    currentLog(current);
+    Access::previousLocalLog() = log;
+    mView->massDeletionAnswer = MassDeletion::Delete;
+    Access::session().FTPDeleteFiles();
+    QCOMPARE(mView->massDeletionQuestions.size(), asks ? 1 : 0);
+    if (asks)
+        QVERIFY(mView->massDeletionQuestions.first().startsWith(
+            QStringLiteral("Es würden %1 von %2 Dateien").arg(deleted).arg(kept + deleted)));
+    QCOMPARE(deletions().size(), deleted);
+}
+
+void TestCleanup::lostConnectionEndsTheCleanUp()
+{
+    oldLog("\\\r\nindex.html\r\na.html\r\nb.html\r\n");
+    currentLog({"\\", "index.html"});
+    mFtp->onStarted = [this](const QString &request) {
+        if (request == QLatin1String("DELE a.html"))
+            mFtp->connected = false;
+    };
+    mFtp->refuse.insert(QStringLiteral("DELE a.html"), FtpResult::ConnectionLost);
+    Access::session().FTPDeleteFiles();
+    // Not a message about a file or folder the server never refused.
+    QCOMPARE(deletions(), QStringList{"DELE a.html"});
+    QCOMPARE(Access::errorId(), 4070);
 }
 
 QTEST_GUILESS_MAIN(TestCleanup)

@@ -11,6 +11,7 @@
 #include <QTimer>
 #include <functional>
 #include <memory>
+#include <utility>
 
 namespace {
 
@@ -43,7 +44,14 @@ private:
     qint16 mResult = 0;
 };
 
-enum class Transfer { Confirmed, Failed, RefusedToStart, Cancelled, FileWrittenMeanwhile };
+enum class Transfer {
+    Confirmed,
+    Failed,
+    RefusedToStart,
+    Cancelled,
+    // The file is written during every transfer, as a file that never holds still.
+    FileWrittenMeanwhile,
+};
 
 } // namespace
 
@@ -56,6 +64,7 @@ class TestPutFileMarker : public QObject
 private slots:
     void markerAfterTransfer_data();
     void markerAfterTransfer();
+    void fileWrittenOnceIsSentAgain();
 };
 
 void TestPutFileMarker::markerAfterTransfer_data()
@@ -68,7 +77,9 @@ void TestPutFileMarker::markerAfterTransfer_data()
     QTest::newRow("failed-keeps") << Transfer::Failed << true << 2001;
     QTest::newRow("refused-keeps") << Transfer::RefusedToStart << true << 2001;
     QTest::newRow("cancelled-keeps") << Transfer::Cancelled << true << 2004;
-    QTest::newRow("written-meanwhile-keeps") << Transfer::FileWrittenMeanwhile << true << 0;
+    // Sent again each time, and reported once the attempts are used up: a run that said "success"
+    // would leave a stale copy on the server.
+    QTest::newRow("written-meanwhile-keeps") << Transfer::FileWrittenMeanwhile << true << 2001;
 }
 
 void TestPutFileMarker::markerAfterTransfer()
@@ -95,9 +106,11 @@ void TestPutFileMarker::markerAfterTransfer()
     ftp.refuseToStart = transfer == Transfer::RefusedToStart;
     if (transfer == Transfer::Cancelled)
         ftp.whileTransferring = [&session] { session.FTPCancel(); };
+    int version = 1;
     if (transfer == Transfer::FileWrittenMeanwhile)
         ftp.whileTransferring = [&] {
-            WriteSiteFile(site.path(), QStringLiteral("Page.html"), "version 2");
+            WriteSiteFile(site.path(), QStringLiteral("Page.html"),
+                          "version " + QByteArray::number(++version));
         };
 
     classUploadTestAccess::putFile(localFile, QStringLiteral("page.html"));
@@ -106,6 +119,36 @@ void TestPutFileMarker::markerAfterTransfer()
     const auto identity = SettledIdentity(localFile);
     QVERIFY(identity);
     QCOMPARE(classUploadTestAccess::markers().isMarked(localFile, *identity), marked);
+    if (transfer == Transfer::FileWrittenMeanwhile)
+        QCOMPARE(ftp.sent.size(), 3);
+    classUploadTestAccess::fresh();
+}
+
+void TestPutFileMarker::fileWrittenOnceIsSentAgain()
+{
+    IsolatedUserFolders userFolders;
+    QTemporaryDir site;
+    WriteSiteFile(site.path(), QStringLiteral("Page.html"), "version 1");
+    const QString localFile = site.path() + QStringLiteral("/Page.html");
+    QVERIFY(SettledIdentity(localFile));
+
+    auto component = std::make_unique<ScriptedTransfer>();
+    ScriptedTransfer &ftp = *component;
+    RecordingView view(std::move(component));
+    view.install();
+    classUploadTestAccess::fresh();
+    classUploadTestAccess::localBaseDir() = site.path();
+    // Written while the first copy is on its way; the second goes through untouched.
+    bool written = false;
+    ftp.whileTransferring = [&] {
+        if (!std::exchange(written, true))
+            WriteSiteFile(site.path(), QStringLiteral("Page.html"), "version 2, longer");
+    };
+
+    classUploadTestAccess::putFile(localFile, QStringLiteral("page.html"));
+
+    QCOMPARE(classUploadTestAccess::errorId(), 0);
+    QCOMPARE(ftp.sent.size(), 2);
     classUploadTestAccess::fresh();
 }
 

@@ -1,3 +1,4 @@
+#include "ftpresult.h"
 #include "scriptedsession.h"
 
 #include <QTest>
@@ -17,9 +18,12 @@ private slots:
     void createdButNotEnterable();
     void existingButNotEnterableIsCreatedAgain();
     void missingWithoutCreatingRecordsNothing();
+    void lostConnectionIsNoFolderProblem_data();
+    void lostConnectionIsNoFolderProblem();
     void cancelDuringTheQuerySendsNoChange();
     void cancelWhileClimbingStops();
     void failedClimbIsNotNoticed();
+    void failedClimbCreatesNoFolder();
     void deeperThanSixteenLevels();
     void emptyCurrentFolderIsTheRoot();
     void baseFolder_data();
@@ -157,6 +161,36 @@ void TestRemoteFolders::missingWithoutCreatingRecordsNothing()
     QCOMPARE(Access::errorId(), 2006);
 }
 
+void TestRemoteFolders::lostConnectionIsNoFolderProblem_data()
+{
+    QTest::addColumn<QString>("lostAt");
+    QTest::addColumn<bool>("createNew");
+    QTest::addColumn<QStringList>("requests");
+    // The server went away (a reset, a restart, a reply that is no reply): the walk stops at once,
+    // and the message says so instead of naming a folder the server never refused.
+    QTest::newRow("query") << "PWD" << true << QStringList{"PWD"};
+    QTest::newRow("change") << "CWD neu" << true << QStringList{"PWD", "CWD neu"};
+    QTest::newRow("change-for-a-deletion") << "CWD neu" << false << QStringList{"PWD", "CWD neu"};
+    QTest::newRow("creation") << "MKD neu" << true << QStringList{"PWD", "CWD neu", "MKD neu"};
+}
+
+void TestRemoteFolders::lostConnectionIsNoFolderProblem()
+{
+    QFETCH(QString, lostAt);
+    QFETCH(bool, createNew);
+    QFETCH(QStringList, requests);
+    mFtp->refuse.insert(lostAt, FtpResult::ConnectionLost);
+    mFtp->onStarted = [&](const QString &request) {
+        if (request == lostAt)
+            mFtp->connected = false;
+    };
+    QVERIFY(!Access::session().FTPSetCurrentDir(QStringLiteral("/neu"), createNew));
+    QCOMPARE(mFtp->log, requests);
+    QCOMPARE(Access::errorId(), 4070);
+    QCOMPARE(Access::errorText(),
+             QStringLiteral("Die Verbindung zum FTP-Server \"\" wurde unterbrochen."));
+}
+
 void TestRemoteFolders::cancelDuringTheQuerySendsNoChange()
 {
     mFtp->hang << QStringLiteral("PWD");
@@ -189,6 +223,21 @@ void TestRemoteFolders::failedClimbIsNotNoticed()
     QVERIFY(!Access::session().FTPSetCurrentDir(QStringLiteral("/b"), false));
     QCOMPARE(mFtp->log, (QStringList{"PWD", "CWD ..", "CWD b"}));
     QVERIFY(!Access::aborted());
+}
+
+void TestRemoteFolders::failedClimbCreatesNoFolder()
+{
+    // A server that says "450" to "CWD .." keeps the walk in /a/b; a folder "neu" created there
+    // would be named in no upload log and stay on the server for good.
+    mFtp->folders << "/a"
+                  << "/a/b";
+    mFtp->cwd = QStringLiteral("/a/b");
+    mFtp->refuse.insert(QStringLiteral("CWD .."), 20450);
+    QVERIFY(!Access::session().FTPSetCurrentDir(QStringLiteral("/a/neu"), true));
+    QCOMPARE(mFtp->log, (QStringList{"PWD", "CWD ..", "CWD neu"}));
+    QCOMPARE(Access::errorId(), 2003);
+    QCOMPARE(Access::errorText(),
+             QStringLiteral("Es konnte nicht in den Ordner \"..\" gewechselt werden."));
 }
 
 void TestRemoteFolders::deeperThanSixteenLevels()
