@@ -21,7 +21,8 @@ public:
     explicit RecordingView(std::unique_ptr<FtpControl> ftp, bool startWatchDog = false);
     ~RecordingView() override;
 
-    // Installs this view as the session's view, and the component as the session's component.
+    // Installs this view as the session's view, and the component as the session's component:
+    // call it after fresh(), since a fresh session starts with a component of its own.
     void install();
 
     // The component, in the session once installed.

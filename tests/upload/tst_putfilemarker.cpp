@@ -135,8 +135,8 @@ void TestPutFileMarker::fileWrittenOnceIsSentAgain()
     auto component = std::make_unique<ScriptedTransfer>();
     ScriptedTransfer &ftp = *component;
     RecordingView view(std::move(component));
-    view.install();
     classUploadTestAccess::fresh();
+    view.install();
     classUploadTestAccess::localBaseDir() = site.path();
     // Written while the first copy is on its way; the second goes through untouched.
     bool written = false;
