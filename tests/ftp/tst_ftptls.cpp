@@ -519,7 +519,10 @@ private slots:
 
     // Forgetting a host is deleting its line, exactly as the README shows; then a bare host goes
     // plain again on a server without TLS, and is not remembered by that.
-    void forgettingAHost_data() { TestFtpServer::addKindRows(); }
+    void forgettingAHost_data()
+    {
+        TestFtpServer::addKindRows();
+    }
     void forgettingAHost()
     {
         QFETCH(int, kind);
@@ -549,7 +552,10 @@ private slots:
 
     // "ftp://" on a server that offers TLS: plain FTP, no FEAT, no AUTH TLS, and the summary
     // says the host setting chose it.
-    void plainSchemeOnTlsServer_data() { TestFtpServer::addKindRows(); }
+    void plainSchemeOnTlsServer_data()
+    {
+        TestFtpServer::addKindRows();
+    }
     void plainSchemeOnTlsServer()
     {
         QFETCH(int, kind);
@@ -582,7 +588,10 @@ private slots:
     // A certificate that verifies against the system's authorities needs no entry among the
     // certificates trusted on first use; the host is remembered as having spoken TLS all the
     // same, and refused in plain FTP afterwards.
-    void verifiedHostIsRememberedToo_data() { TestFtpServer::addKindRows(); }
+    void verifiedHostIsRememberedToo_data()
+    {
+        TestFtpServer::addKindRows();
+    }
     void verifiedHostIsRememberedToo()
     {
         QFETCH(int, kind);
