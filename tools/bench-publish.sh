@@ -10,6 +10,9 @@
 #   4. the same over TLS (vsftpd requiring TLS; curl --ssl-reqd -k)       against curl
 #   5. the disk syncs (fsync, fdatasync) of a run of case 1, counted with strace, per 1,000 files
 #
+# Parcelup runs as on a user's second day: its marker store exists (see warm_state) and --all
+# makes it publish every file.
+#
 # Every timed case runs RUNS times (default 3), the tools taking turns, and the medians count.
 # The summary at the end gives the figures with their goals, the commit and the command. Needs
 # root (vsftpd); builds parcelup with the release preset.
@@ -62,7 +65,7 @@ openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 
 vsftpd_server() { # root [vsftpd.conf lines...]
   local out
   rm -rf "$1"
-  out=$(tools/start-vsftpd.sh "$@")
+  out=$(tools/start-vsftpd.sh "$@" | grep "^PORT ")
   set -- $out
   PORT=$2 PID=$4 USER=$6 PASSWORD=$8
   pids+=("$PID")
@@ -96,21 +99,38 @@ stop_server() {
 
 # --- the tools: each prints the line of tools/measure.py
 
-run_parcelup() { # site name host [wrapper...]: a fresh state folder, so that every file goes
-  local site=$1 name=$2 host=$3
-  shift 3
-  rm -rf "$work/$name-state" "$repo/build/release/app/parcelup.log"
-  mkdir -p "$work/$name-state"
-  cat > "$work/$name.ini" <<INI
+write_settings() { # name site host
+  cat > "$work/$1.ini" <<INI
 [parcelup]
-FTPLocalBaseDir=$site
+FTPLocalBaseDir=$2
 FTPRemoteBaseDir=/
-FTPHost=$host
+FTPHost=$3
 FTPLogonName=$USER
 FTPPassword=$PASSWORD
 FTPPassive=1
 INI
-  XDG_STATE_HOME=$work/$name-state "$@" tools/measure.py "$parcelup" --no-window --settings "$work/$name.ini"
+}
+
+# A user's marker store exists from the runs before; creating one (a dozen disk syncs, tens of
+# milliseconds) happens once per user. So each case gets a store, made by an untimed publication of
+# a one-file site to a server of its own, and the timed runs publish every file with --all.
+warm_state() { # name
+  local site=$work/warm-site
+  mkdir -p "$site" && echo warm > "$site/index.html"
+  rm -rf "$work/$1-state" && mkdir -p "$work/$1-state"
+  vsftpd_server "$servers/srv-warm"
+  write_settings "$1-warm" "$site" "127.0.0.1:$PORT"
+  XDG_STATE_HOME=$work/$1-state "$parcelup" --no-window --settings "$work/$1-warm.ini" >/dev/null
+  stop_server
+  rm -rf "$servers/srv-warm"
+}
+
+run_parcelup() { # site name host [wrapper...]: with the case's store (warm_state), every file
+  local site=$1 name=$2 host=$3
+  shift 3
+  rm -f "$repo/build/release/app/parcelup.log"
+  write_settings "$name" "$site" "$host"
+  XDG_STATE_HOME=$work/$name-state "$@" tools/measure.py "$parcelup" --no-window --all --settings "$work/$name.ini"
   cp "$repo/build/release/app/parcelup.log" "$work/$name-debug.log" 2>/dev/null ||
     cp "$work/$name-state/vellumix/parcelup/parcelup.log" "$work/$name-debug.log" 2>/dev/null || true
 }
@@ -191,6 +211,8 @@ verdict() { # figure operator goal
 
 commit=$(git rev-parse --short HEAD)$(git diff --quiet HEAD -- . 2>/dev/null || echo "+uncommitted")
 echo "Parcelup $commit, release build, $runs run(s) per tool and case (medians), $(nproc) cores"
+
+for name in small far big tls sync; do warm_state "$name"; done
 
 echo "== 1. 1,000 small files in 50 folders, vsftpd on loopback"
 measure small_parcelup small_lftp small_curl
