@@ -54,6 +54,8 @@ small=$work/small
 make_site "$small" 50 20
 far=$work/far
 make_site "$far" 10 20
+tiny=$work/tiny
+mkdir -p "$tiny" && echo x > "$tiny/a.txt"
 big=$work/big
 mkdir -p "$big"
 head -c 300000000 /dev/urandom > "$big/film.bin"
@@ -170,6 +172,8 @@ far_lftp() { far_server "$servers/srv-far-l"; run_lftp "$far"; stop_server; }
 big_parcelup() { vsftpd_server "$servers/srv-big-p"; run_parcelup "$big" big "127.0.0.1:$PORT"; stop_server; }
 big_curl() { vsftpd_server "$servers/srv-big-c"; run_curl_file "$big/film.bin"; stop_server; }
 big_lftp() { vsftpd_server "$servers/srv-big-l"; run_lftp "$big"; stop_server; }
+tiny_parcelup() { vsftpd_server "$servers/srv-tiny-p"; run_parcelup "$tiny" tiny "127.0.0.1:$PORT"; stop_server; }
+tiny_curl() { vsftpd_server "$servers/srv-tiny-c"; run_curl_file "$tiny/a.txt"; stop_server; }
 tls_parcelup() { vsftpd_tls_server "$servers/srv-tls-p"; run_parcelup "$big" tls "ftpes://127.0.0.1:$PORT"; stop_server; }
 tls_curl() { vsftpd_tls_server "$servers/srv-tls-c"; run_curl_file "$big/film.bin" --ssl-reqd -k; stop_server; }
 
@@ -212,7 +216,7 @@ verdict() { # figure operator goal
 commit=$(git rev-parse --short HEAD)$(git diff --quiet HEAD -- . 2>/dev/null || echo "+uncommitted")
 echo "Parcelup $commit, release build, $runs run(s) per tool and case (medians), $(nproc) cores"
 
-for name in small far big tls sync; do warm_state "$name"; done
+for name in small far big tiny tls sync; do warm_state "$name"; done
 
 echo "== 1. 1,000 small files in 50 folders, vsftpd on loopback"
 measure small_parcelup small_lftp small_curl
@@ -233,6 +237,10 @@ same_tree "$far" "$servers/srv-far-l" lftp
 echo "== 3. one 300 MB file, vsftpd on loopback"
 measure big_parcelup big_curl big_lftp
 cmp -s "$big/film.bin" "$servers/srv-big-p/film.bin" && echo "  parcelup: file byte-exact on the server" || echo "  parcelup: FILE DIFFERS"
+# What each run costs besides the file: start, log-in, and for parcelup reading the server's old
+# upload log and writing the new one (two more data connections), and the store's syncs.
+echo "   the same with one 2-byte file instead, the cost of a run besides the transfer:"
+measure tiny_parcelup tiny_curl
 
 echo "== 4. one 300 MB file over TLS, vsftpd requiring TLS"
 measure tls_parcelup tls_curl
@@ -270,4 +278,5 @@ printf '  %-58s %s\n' "lftp, 1,000 files: wall / processor seconds" "$(field sma
 printf '  %-58s %s\n' "200 files, 20 ms: files/s parcelup, lftp" "$(awk -v t="$(field far_parcelup WALL)" 'BEGIN{printf "%.1f", 200/t}'), $(awk -v t="$(field far_lftp WALL)" 'BEGIN{printf "%.1f", 200/t}')"
 printf '  %-58s %s\n' "300 MB plain: MB/s parcelup, curl" "$(awk -v t="$(field big_parcelup WALL)" 'BEGIN{printf "%.0f", 300/t}'), $(awk -v t="$(field big_curl WALL)" 'BEGIN{printf "%.0f", 300/t}')"
 printf '  %-58s %s\n' "300 MB TLS: MB/s parcelup, curl" "$(awk -v t="$(field tls_parcelup WALL)" 'BEGIN{printf "%.0f", 300/t}'), $(awk -v t="$(field tls_curl WALL)" 'BEGIN{printf "%.0f", 300/t}')"
+printf '  %-58s %s\n' "one 2-byte file: wall seconds parcelup, curl" "$(field tiny_parcelup WALL), $(field tiny_curl WALL)"
 printf '  %-58s %s\n' "300 MB plain: peak memory MB parcelup, curl" "$(awk -v k="$(field big_parcelup RSS_KB)" 'BEGIN{printf "%.1f", k/1024}'), $(awk -v k="$(field big_curl RSS_KB)" 'BEGIN{printf "%.1f", k/1024}')"
