@@ -4,7 +4,7 @@
 #
 #   1. 1,000 small files in 50 folders to vsftpd on loopback            time, against lftp
 #   2. 200 small files in 10 folders to a server that takes up every     files per second, against
-#      command and data connection 20 ms late (tools/ftpserver.py         lftp
+#      command and data connection 20 ms late (tests/servers/ftpserver.py         lftp
 #      --delay: vsftpd has no such knob, so both tools go to pyftpdlib)
 #   3. one 300 MB file to vsftpd on loopback                             time and peak memory,
 #   4. the same over TLS (vsftpd requiring TLS; curl --ssl-reqd -k)       against curl
@@ -62,7 +62,7 @@ openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 
 vsftpd_server() { # root [vsftpd.conf lines...]
   local out
   rm -rf "$1"
-  out=$(tools/start-vsftpd.sh "$@")
+  out=$(tests/servers/start-vsftpd.sh "$@")
   set -- $out
   PORT=$2 PID=$4 USER=$6 PASSWORD=$8
   pids+=("$PID")
@@ -78,7 +78,7 @@ far_server() { # root
   rm -rf "$1"
   mkdir -p "$1"
   USER=publisher PASSWORD=bench-far
-  $python tools/ftpserver.py --root "$1" --user "$USER" --password "$PASSWORD" --delay 0.02 \
+  $python tests/servers/ftpserver.py --root "$1" --user "$USER" --password "$PASSWORD" --delay 0.02 \
     > "$1.out" 2>/dev/null &
   PID=$!
   pids+=("$PID")

@@ -4,7 +4,7 @@
 # Runs two real publications with build/dev/app/parcelup --no-window and a bare host (no ftpes://),
 # each to its own pyftpdlib server on a free port of 127.0.0.1 while tshark records the loopback
 # traffic:
-#   1. the server offers AUTH TLS (tools/ftpserver.py --tls, TLS not required): Parcelup must
+#   1. the server offers AUTH TLS (tests/servers/ftpserver.py --tls, TLS not required): Parcelup must
 #      switch to TLS by itself, so the capture may hold neither the password nor a marker text
 #      that every uploaded file contains;
 #   2. a control run against a plain server: there both must be found, which shows the capture
@@ -61,7 +61,7 @@ publish() {
   for page in index.html sub/page.html; do
     printf '<html><body>%s in %s, %s</body></html>\n' "$marker" "$page" "$(head -c 2000 /dev/urandom | base64 -w0)" > "$site/$page"
   done
-  /usr/bin/python3 tools/ftpserver.py --root "$root" --user publisher --password "$password" \
+  /usr/bin/python3 tests/servers/ftpserver.py --root "$root" --user publisher --password "$password" \
     "$@" > "$work/$name-server.out" 2> "$work/$name-server.log" &
   pids+=($!)
   wait_for '^PORT ' "$work/$name-server.out"

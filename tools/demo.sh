@@ -38,7 +38,7 @@ tools/make-sample-site.sh "$site"
 
 user=demo
 password=$(head -c 12 /dev/urandom | base64 | tr -dc 'A-Za-z0-9')
-/usr/bin/python3 tools/ftpserver.py --root "$server_root" --user "$user" --password "$password" \
+/usr/bin/python3 tests/servers/ftpserver.py --root "$server_root" --user "$user" --password "$password" \
   > "$work/server.out" 2> "$work/server.log" &
 server_pid=$!
 port=

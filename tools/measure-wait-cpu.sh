@@ -34,7 +34,7 @@ mkdir "$work/root" "$work/local"
 head -c "$size" /dev/urandom >"$work/local/upload.bin"
 expected=$(sha256sum <"$work/local/upload.bin")
 
-/usr/bin/python3 tools/ftpserver.py --root "$work/root" --user tester --password secret \
+/usr/bin/python3 tests/servers/ftpserver.py --root "$work/root" --user tester --password secret \
   --throttle "$rate" >"$work/server.out" &
 server_pid=$!
 for _ in $(seq 100); do

@@ -129,7 +129,7 @@ bool TestFtpServer::startPyftpdlib(QString *error)
 {
     // Faults are the misbehaving server's: the same server with a fault layer.
     const QString script = mOptions.faults.isEmpty()
-                               ? QStringLiteral("/tools/ftpserver.py")
+                               ? QStringLiteral("/tests/servers/ftpserver.py")
                                : QStringLiteral("/tests/servers/faultyftpserver.py");
     QStringList arguments{TestSourceDirectory() + script,
                           QStringLiteral("--root"),

@@ -2,7 +2,7 @@
 # Starts vsftpd for benchmarks and captures on a free port of 127.0.0.1, serving ROOT to a local test
 # account, and prints "PORT <port> PID <pid> USER <user> PASSWORD <password>". Needs root (vsftpd
 # logs real local users in through PAM). Stop it with: kill <pid>
-#   tools/start-vsftpd.sh ROOT [extra vsftpd.conf lines...]
+#   tests/servers/start-vsftpd.sh ROOT [extra vsftpd.conf lines...]
 set -euo pipefail
 root=${1:?usage: start-vsftpd.sh ROOT [config lines...]}
 shift
