@@ -60,11 +60,16 @@ openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 
 # --- the servers: each starts on a fresh folder and sets PORT PID USER PASSWORD
 
 vsftpd_server() { # root [vsftpd.conf lines...]
-  local out
-  rm -rf "$1"
-  out=$(tests/servers/start-vsftpd.sh "$@")
+  local out root=$1 line config=(--config max_per_ip=0)
+  shift
+  for line in "$@"; do config+=(--config "$line"); done
+  rm -rf "$root"
+  mkdir -p "$root"
+  USER=parcelup-bench PASSWORD=bench-$(head -c 6 /dev/urandom | od -An -tx1 | tr -d ' \n')
+  out=$(tests/servers/start-vsftpd.sh --background --root "$root" --user "$USER" \
+    --password "$PASSWORD" --work "$root.conf" "${config[@]}")
   set -- $out
-  PORT=$2 PID=$4 USER=$6 PASSWORD=$8
+  PORT=$2 PID=$4
   pids+=("$PID")
 }
 
