@@ -10,10 +10,10 @@
 #   2. a control run against a plain server: there both must be found, which shows the capture
 #      and the search would have seen a leak.
 # Prints what it found and exits 0 only when both hold. Needs root (capturing; installs tshark when missing), openssl and
-# python3-pyftpdlib with python3-openssl (tools/install-deps.sh), and a dev build.
-#   tools/capture-tls-publish.sh [--keep]    --keep leaves the captures and logs in the work folder
+# python3-pyftpdlib with python3-openssl (tools/dev/install-deps.sh), and a dev build.
+#   tools/dev/capture-tls-publish.sh [--keep]    --keep leaves the captures and logs in the work folder
 set -euo pipefail
-cd "$(dirname "$0")/.."
+cd "$(dirname "$0")/../.."
 binary=$(pwd)/build/dev/app/parcelup
 keep=no
 [ "${1:-}" = "--keep" ] && keep=yes
@@ -21,7 +21,7 @@ keep=no
 # tshark is only needed here, so the test set-up does not install it.
 command -v tshark >/dev/null || DEBIAN_FRONTEND=noninteractive apt-get install -y -qq tshark
 for tool in tshark openssl /usr/bin/python3; do
-  command -v "$tool" >/dev/null || { echo "missing: $tool (tools/install-deps.sh)" >&2; exit 2; }
+  command -v "$tool" >/dev/null || { echo "missing: $tool (tools/dev/install-deps.sh)" >&2; exit 2; }
 done
 [ -x "$binary" ] || { echo "missing $binary: cmake --preset dev && cmake --build --preset dev" >&2; exit 2; }
 

@@ -13,12 +13,12 @@
 # Every timed case runs RUNS times (default 3), the tools taking turns, and the medians count.
 # The summary at the end gives the figures with their goals, the commit and the command. Needs
 # root (vsftpd); builds parcelup with the release preset.
-#   tools/bench-publish.sh              RUNS=1 tools/bench-publish.sh   (quicker, noisier)
+#   tools/bench/bench-publish.sh              RUNS=1 tools/bench/bench-publish.sh   (quicker, noisier)
 set -euo pipefail
-cd "$(dirname "$0")/.."
+cd "$(dirname "$0")/../.."
 repo=$(pwd)
 runs=${RUNS:-3}
-tools/install-deps.sh
+tools/dev/install-deps.sh
 command -v lftp >/dev/null || apt-get install -y -qq lftp
 command -v curl >/dev/null || apt-get install -y -qq curl
 command -v strace >/dev/null || apt-get install -y -qq strace
@@ -99,7 +99,7 @@ stop_server() {
   wait "$PID" 2>/dev/null || true
 }
 
-# --- the tools: each prints the line of tools/measure.py
+# --- the tools: each prints the line of tools/bench/measure.py
 
 run_parcelup() { # site name host [wrapper...]: a fresh state folder, so that every file goes
   local site=$1 name=$2 host=$3
@@ -115,13 +115,13 @@ FTPLogonName=$USER
 FTPPassword=$PASSWORD
 FTPPassive=1
 INI
-  XDG_STATE_HOME=$work/$name-state "$@" tools/measure.py "$parcelup" --no-window --settings "$work/$name.ini"
+  XDG_STATE_HOME=$work/$name-state "$@" tools/bench/measure.py "$parcelup" --no-window --settings "$work/$name.ini"
   cp "$repo/build/release/app/parcelup.log" "$work/$name-debug.log" 2>/dev/null ||
     cp "$work/$name-state/vellumix/parcelup/parcelup.log" "$work/$name-debug.log" 2>/dev/null || true
 }
 
 run_lftp() { # site
-  tools/measure.py lftp -u "$USER,$PASSWORD" -p "$PORT" \
+  tools/bench/measure.py lftp -u "$USER,$PASSWORD" -p "$PORT" \
     -e "set ftp:passive-mode on; set ftp:ssl-allow no; mirror -R -p $1 /; quit" 127.0.0.1
 }
 
@@ -135,13 +135,13 @@ run_curl_folders() { # site: one call per folder
       echo "curl -sS --ftp-pasv --ftp-create-dirs --user '$USER:$PASSWORD' -T '$folder{$files}' 'ftp://127.0.0.1:$PORT/$name/'"
     done
   } > "$script"
-  tools/measure.py bash "$script"
+  tools/bench/measure.py bash "$script"
 }
 
 run_curl_file() { # file [curl options...]
   local file=$1
   shift
-  tools/measure.py curl -sS --ftp-pasv "$@" --user "$USER:$PASSWORD" -T "$file" \
+  tools/bench/measure.py curl -sS --ftp-pasv "$@" --user "$USER:$PASSWORD" -T "$file" \
     "ftp://127.0.0.1:$PORT/$(basename "$file")"
 }
 
@@ -239,7 +239,7 @@ big_memory=$(ratio "$(field big_parcelup RSS_KB)" "$(field big_curl RSS_KB)")
 syncs_per_thousand=$syncs # the case has exactly 1,000 files
 
 echo
-echo "== Summary: Parcelup $commit, command: RUNS=$runs tools/bench-publish.sh"
+echo "== Summary: Parcelup $commit, command: RUNS=$runs tools/bench/bench-publish.sh"
 printf '  %-58s %8s  %-8s %s\n' figure value goal verdict
 summary() { printf '  %-58s %8s  %-8s %s\n' "$1" "$2" "$3 $4" "$(verdict "$2" "$3" "$4")"; }
 summary "1,000 small files, loopback: time parcelup/lftp" "$small_time" "<=" 0.9
