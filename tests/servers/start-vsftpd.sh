@@ -15,14 +15,14 @@
 #       [--tls-required]               with --tls: refuse log-ins and data without TLS
 #       [--tls-implicit]               with --tls: TLS from the first byte, and required
 #       [--command-log FILE]           vsftpd's protocol log: 'FTP command: Client "...", "USER x"'
-#       [--config LINE ...]            further vsftpd.conf lines; a later line wins
-#       [--work DIR]                   where the configuration goes (default: a temporary folder,
-#                                      removed when vsftpd ends while this script waits for it)
+#       [--config LINE ...]            further vsftpd.conf lines, after those above
+#       [--work DIR]                   where the configuration goes, for as long as vsftpd runs
+#                                      (default: a new temporary folder, left behind)
 #       [--background]                 start vsftpd, print "PORT <n> PID <pid>" and return; stop
 #                                      it with: kill <pid>
 #
-# Without --background the script stays and waits for vsftpd; stopping the script's process group
-# or the processes below it stops the server.
+# Without --background the script becomes vsftpd (the same process id) once the configuration is
+# written.
 set -euo pipefail
 
 usage() { sed -n '9,21p' "$0" >&2; exit 64; }
@@ -67,11 +67,7 @@ fi
 echo "$user:$password" | chpasswd
 chown -R "$user": "$root"
 
-own_work=no
-if [ -z "$work" ]; then
-  work=$(mktemp -d "${TMPDIR:-/tmp}/parcelup-vsftpd.XXXXXX")
-  own_work=yes
-fi
+[ -n "$work" ] || work=$(mktemp -d "${TMPDIR:-/tmp}/parcelup-vsftpd.XXXXXX")
 mkdir -p "$work/empty"
 conf=$work/vsftpd.conf
 yes_no() { if [ "$1" = yes ]; then echo YES; else echo NO; fi; }
@@ -158,28 +154,29 @@ listening_port() {
   return 1
 }
 
-# Its output goes to standard error: standard output carries only the line with the port.
-"$vsftpd" "$conf" </dev/null >&2 &
-pid=$!
-bound=
-for _ in $(seq 1 1000); do # 20 seconds
-  bound=$(listening_port "$pid") && break
-  kill -0 "$pid" 2>/dev/null || break
-  sleep 0.02
-done
-if [ -z "$bound" ]; then
+# Waits, with a deadline, until process PID listens, and prints its port.
+wait_for_port() { # pid
+  local bound
+  for _ in $(seq 1 1000); do # 20 seconds
+    bound=$(listening_port "$1") && { echo "$bound"; return 0; }
+    kill -0 "$1" 2>/dev/null || break
+    sleep 0.02
+  done
   echo "vsftpd did not start listening ($conf)" >&2
-  kill "$pid" 2>/dev/null || true
-  exit 1
-fi
+  return 1
+}
 
+# vsftpd's output goes to standard error: standard output carries only the line with the port.
 if [ "$background" = yes ]; then
+  "$vsftpd" "$conf" </dev/null >&2 &
+  pid=$!
+  bound=$(wait_for_port "$pid") || { kill "$pid" 2>/dev/null || true; exit 1; }
   echo "PORT $bound PID $pid"
   exit 0
 fi
-echo "PORT $bound"
-trap 'kill "$pid" 2>/dev/null || true' TERM INT HUP
-status=0
-wait "$pid" || status=$?
-[ "$own_work" = no ] || rm -rf "$work"
-exit "$status"
+# In the foreground this process becomes vsftpd, so that whoever started it holds the server's own
+# process id, as with a server started directly: stopping it first keeps it from starting more
+# sessions. A watcher reports the port; it is detached, so that vsftpd never sees a child it did
+# not start end.
+( (bound=$(wait_for_port "$$") && echo "PORT $bound") & )
+exec "$vsftpd" "$conf" </dev/null >&2

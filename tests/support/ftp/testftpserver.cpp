@@ -173,8 +173,8 @@ bool TestFtpServer::startVsftpd(QString *error)
     }
 
     // The launcher the scripts use too writes the configuration, sets up the local user, hands the
-    // root folder to it and reports the port vsftpd bound. The configuration stays in a folder of
-    // this object's, removed with it, since the launcher is stopped without a chance to clean up.
+    // root folder to it, reports the port vsftpd bound and then becomes vsftpd. The configuration
+    // stays in a folder of this object's, removed with it: vsftpd reads it as long as it runs.
     mConfigFolder = std::make_unique<QTemporaryDir>();
     QStringList arguments{TestSourceDirectory() + QStringLiteral("/tests/servers/start-vsftpd.sh"),
                           QStringLiteral("--root"),
