@@ -16,7 +16,7 @@ case "${1:-}" in
   *) echo "usage: tools/demo.sh [--no-window]" >&2; exit 64 ;;
 esac
 
-tools/install-deps.sh
+tools/dev/install-deps.sh
 cmake --preset dev >/dev/null
 cmake --build --preset dev -j "$(nproc)" --target parcelup
 binary=$repo/build/dev/app/parcelup
@@ -34,11 +34,11 @@ trap cleanup EXIT
 site=$work/site
 server_root=$work/server
 mkdir -p "$server_root/htdocs" "$work/config/vellumix" "$work/state"
-tools/make-sample-site.sh "$site"
+tools/dev/make-sample-site.sh "$site"
 
 user=demo
 password=$(head -c 12 /dev/urandom | base64 | tr -dc 'A-Za-z0-9')
-/usr/bin/python3 tools/ftpserver.py --root "$server_root" --user "$user" --password "$password" \
+/usr/bin/python3 tests/servers/ftpserver.py --root "$server_root" --user "$user" --password "$password" \
   > "$work/server.out" 2> "$work/server.log" &
 server_pid=$!
 port=

@@ -6,7 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-tools/install-deps.sh
+tools/dev/install-deps.sh
 
 presets=("$@")
 [ ${#presets[@]} -eq 0 ] && presets=(dev asan)

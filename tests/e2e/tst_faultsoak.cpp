@@ -6,7 +6,7 @@
 
 // The randomized soak: runs with a random fault at a random point, each followed by the repair
 // run and the check of the promise (see RunSoakCase). Bounded by a number of runs and by time;
-// tools/soak.sh runs it for longer. Environment:
+// tools/dev/soak.sh runs it for longer. Environment:
 //   PARCELUP_SOAK_SEED     the first run's seed (default: from the clock); run i has seed + i
 //   PARCELUP_SOAK_RUNS     how many runs (default 30)
 //   PARCELUP_SOAK_SECONDS  stop starting runs after this long (default 90; 0: no limit)

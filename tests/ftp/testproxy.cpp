@@ -170,7 +170,7 @@ bool TestProxy::startRelay(Kind kind, const QString &userName, const QString &pa
     const QString kindName = kind == Kind::FtpUserAtHost ? QStringLiteral("user")
                              : kind == Kind::FtpSite     ? QStringLiteral("site")
                                                          : QStringLiteral("open");
-    QStringList arguments{TestSourceDirectory() + QStringLiteral("/tools/ftpproxyrelay.py"),
+    QStringList arguments{TestSourceDirectory() + QStringLiteral("/tests/servers/ftpproxyrelay.py"),
                           QStringLiteral("--kind"), kindName, QStringLiteral("--log"),
                           mFolder->filePath(QStringLiteral("commands.log"))};
     if (!userName.isEmpty())
@@ -186,9 +186,9 @@ bool TestProxy::startTunnelRelay(QString *error)
     // a quick client has sent a whole test file, short enough for a quick test.
     constexpr int holdMs = 50;
     mProcess = StartPortReportingHelper(
-        {TestSourceDirectory() + QStringLiteral("/tools/tunnelrelay.py"), QStringLiteral("--log"),
-         mFolder->filePath(QStringLiteral("tunnels.log")), QStringLiteral("--hold-ms"),
-         QString::number(holdMs)},
+        {TestSourceDirectory() + QStringLiteral("/tests/servers/tunnelrelay.py"),
+         QStringLiteral("--log"), mFolder->filePath(QStringLiteral("tunnels.log")),
+         QStringLiteral("--hold-ms"), QString::number(holdMs)},
         &mPort, error);
     return mPort != 0;
 }

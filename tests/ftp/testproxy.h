@@ -7,8 +7,9 @@
 #include <memory>
 
 // A real proxy for one test, on a free port of 127.0.0.1, stopped by its process id: dante's
-// danted (SOCKS5), tinyproxy (HTTP CONNECT), tools/ftpproxyrelay.py (the three FTP-proxy kinds) or
-// tools/tunnelrelay.py (SOCKS5 or HTTP CONNECT, closing a tunnel as soon as one side ends it).
+// danted (SOCKS5), tinyproxy (HTTP CONNECT), tests/servers/ftpproxyrelay.py (the three FTP-proxy
+// kinds) or tests/servers/tunnelrelay.py (SOCKS5 or HTTP CONNECT, closing a tunnel as soon as one
+// side ends it).
 // danted and tinyproxy need root (danted checks user names against the system's accounts and both
 // are system daemons); a missing package then fails the test.
 class TestProxy
@@ -16,7 +17,7 @@ class TestProxy
 public:
     enum class Kind { Socks5, Http, FtpUserAtHost, FtpSite, FtpOpen, RelaySocks5, RelayHttp };
 
-    // How a tunnel through tools/tunnelrelay.py ended.
+    // How a tunnel through tests/servers/tunnelrelay.py ended.
     struct TunnelEnd
     {
         quint16 targetPort = 0;

@@ -47,7 +47,7 @@ void VerifyNoSecrets(const FtpHarness &h)
 
 // The Firewall properties against real proxies on 127.0.0.1: dante (SOCKS5) and tinyproxy (HTTP
 // CONNECT) carrying whole transfers, with and without credentials and with TLS end to end, and
-// the three FTP-proxy dialogues against tools/ftpproxyrelay.py.
+// the three FTP-proxy dialogues against tests/servers/ftpproxyrelay.py.
 class TestFtpProxy : public QObject
 {
     Q_OBJECT

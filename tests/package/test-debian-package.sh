@@ -119,7 +119,7 @@ chmod 700 "$work/runtime"
 echo '<html>Start</html>' >"$work/site/index.html"
 echo '<html>Seite</html>' >"$work/site/seiten/eins.html"
 head -c 100000 /dev/urandom >"$work/site/seiten/bild.png"
-/usr/bin/python3 "$source/tools/ftpserver.py" --root "$work/server" --user web --password geheim \
+/usr/bin/python3 "$source/tests/servers/ftpserver.py" --root "$work/server" --user web --password geheim \
   >"$work/server.out" 2>"$work/server.err" &
 server_pid=$!
 wait_for "grep -q '^PORT ' '$work/server.out' || ! kill -0 $server_pid 2>/dev/null" 30 ||

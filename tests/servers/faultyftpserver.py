@@ -1,11 +1,11 @@
 #!/usr/bin/python3
 """An FTP server that misbehaves on purpose, for fault-injection tests.
 
-It is tools/ftpserver.py, with the same options and the same "PORT <n>" line once it accepts
+It is tests/servers/ftpserver.py, with the same options and the same "PORT <n>" line once it accepts
 connections, plus faults chosen per test:
 
     /usr/bin/python3 tests/servers/faultyftpserver.py --root DIR --user U --password P
-        [any option of tools/ftpserver.py] --fault 'COMMAND[#N]=ACTION' [--fault ...]
+        [any option of tests/servers/ftpserver.py] --fault 'COMMAND[#N]=ACTION' [--fault ...]
 
 COMMAND is a verb ("STOR") or a verb with its argument ("CWD .."); #N picks its N-th occurrence on
 the server, counted over every connection (without #N, every occurrence misbehaves).
@@ -49,8 +49,8 @@ import sys
 from pyftpdlib.handlers import logger
 from pyftpdlib.ioloop import AsyncChat
 
-TOOLS_FOLDER = os.path.normpath(
-    os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
+# The plain server, which this one extends, lives next to it.
+SERVERS_FOLDER = os.path.dirname(os.path.abspath(__file__))
 
 # Actions that answer in place of the command, and those that let it run and act around it.
 ANSWERING = {"reply", "garbage", "overlong", "stall", "preliminary-close", "dead-port",
@@ -359,7 +359,7 @@ def misbehaving(handler_class, options):
 
 
 def main():
-    sys.path.insert(0, TOOLS_FOLDER)
+    sys.path.insert(0, SERVERS_FOLDER)
     import ftpserver
 
     ftpserver.main()

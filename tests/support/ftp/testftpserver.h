@@ -15,8 +15,8 @@ void StopProcessTree(qint64 processId);
 [[nodiscard]] bool WaitUntilAccepting(const QProcess &process, const QString &address, quint16 port,
                                       QString *error);
 
-// A real FTP server for one test: pyftpdlib (tools/ftpserver.py) or, when the tests run as root,
-// vsftpd. It serves one user whose "/" is the given root folder, listens on a free port of a
+// A real FTP server for one test: pyftpdlib (tests/servers/ftpserver.py) or, when the tests run as
+// root, vsftpd. It serves one user whose "/" is the given root folder, listens on a free port of a
 // loopback address only, and is killed by its process id (with every process below it, so vsftpd's
 // session processes go too) in stop() or the destructor.
 class TestFtpServer
@@ -63,7 +63,8 @@ public:
         QString privateKey;
         // pyftpdlib only: misbehaviour at chosen commands, "COMMAND[#N]=ACTION" such as
         // "STOR#2=reply 451 Try again." or "RETR#1=drop-after 1000"; the actions are listed in
-        // tests/servers/faultyftpserver.py, which then serves instead of tools/ftpserver.py.
+        // tests/servers/faultyftpserver.py, which then serves instead of
+        // tests/servers/ftpserver.py.
         QStringList faults;
         // The server writes every command it receives to this file (its own protocol log), so
         // that a test can tell from the server's side what crossed the wire; see

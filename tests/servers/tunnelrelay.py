@@ -5,7 +5,7 @@ It takes SOCKS5 CONNECT requests (no authentication) and HTTP CONNECT requests o
 127.0.0.1, prints "PORT <n>" once it accepts connections, and connects only to 127.0.0.1. It runs
 until it is killed.
 
-    /usr/bin/python3 tools/tunnelrelay.py --log FILE [--hold-ms N]
+    /usr/bin/python3 tests/servers/tunnelrelay.py --log FILE [--hold-ms N]
 
 A tunnel is relayed in both directions until one side ends its stream (FIN). Then the proxy
 passes on what it still holds for the other side and closes both connections, as tinyproxy does:

@@ -8,7 +8,7 @@
 
 // Small pieces the server fixtures share.
 
-// The source tree, where tools/ftpserver.py and the other test helpers live.
+// The source tree, where the servers the tests start (tests/servers/) live.
 [[nodiscard]] QString TestSourceDirectory();
 
 // Runs a program to its end with the given standard input; false with a message when it cannot be
@@ -21,9 +21,13 @@
 
 class QProcess;
 
-// Starts one of the Python helpers in tools/ (with /usr/bin/python3, in a process group of its own
-// so that stopping it reaches everything it started) and waits, with a deadline, for the "PORT <n>"
-// line it prints once it accepts connections. Returns the process, or nothing with a message in
-// error.
+// Starts one of the servers in tests/servers/ (program with arguments, in a process group of its
+// own so that stopping it reaches everything it started) and waits, with a deadline, for the
+// "PORT <n>" line it prints once it accepts connections. Returns the process, or nothing with a
+// message in error.
+[[nodiscard]] std::unique_ptr<QProcess> StartPortReportingServer(const QString &program,
+                                                                 const QStringList &arguments,
+                                                                 quint16 *port, QString *error);
+// The same for the Python servers, run with /usr/bin/python3.
 [[nodiscard]] std::unique_ptr<QProcess> StartPortReportingHelper(const QStringList &arguments,
                                                                  quint16 *port, QString *error);

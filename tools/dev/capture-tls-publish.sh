@@ -4,16 +4,16 @@
 # Runs two real publications with build/dev/app/parcelup --no-window and a bare host (no ftpes://),
 # each to its own pyftpdlib server on a free port of 127.0.0.1 while tshark records the loopback
 # traffic:
-#   1. the server offers AUTH TLS (tools/ftpserver.py --tls, TLS not required): Parcelup must
+#   1. the server offers AUTH TLS (tests/servers/ftpserver.py --tls, TLS not required): Parcelup must
 #      switch to TLS by itself, so the capture may hold neither the password nor a marker text
 #      that every uploaded file contains;
 #   2. a control run against a plain server: there both must be found, which shows the capture
 #      and the search would have seen a leak.
 # Prints what it found and exits 0 only when both hold. Needs root (capturing; installs tshark when missing), openssl and
-# python3-pyftpdlib with python3-openssl (tools/install-deps.sh), and a dev build.
-#   tools/capture-tls-publish.sh [--keep]    --keep leaves the captures and logs in the work folder
+# python3-pyftpdlib with python3-openssl (tools/dev/install-deps.sh), and a dev build.
+#   tools/dev/capture-tls-publish.sh [--keep]    --keep leaves the captures and logs in the work folder
 set -euo pipefail
-cd "$(dirname "$0")/.."
+cd "$(dirname "$0")/../.."
 binary=$(pwd)/build/dev/app/parcelup
 keep=no
 [ "${1:-}" = "--keep" ] && keep=yes
@@ -21,7 +21,7 @@ keep=no
 # tshark is only needed here, so the test set-up does not install it.
 command -v tshark >/dev/null || DEBIAN_FRONTEND=noninteractive apt-get install -y -qq tshark
 for tool in tshark openssl /usr/bin/python3; do
-  command -v "$tool" >/dev/null || { echo "missing: $tool (tools/install-deps.sh)" >&2; exit 2; }
+  command -v "$tool" >/dev/null || { echo "missing: $tool (tools/dev/install-deps.sh)" >&2; exit 2; }
 done
 [ -x "$binary" ] || { echo "missing $binary: cmake --preset dev && cmake --build --preset dev" >&2; exit 2; }
 
@@ -61,7 +61,7 @@ publish() {
   for page in index.html sub/page.html; do
     printf '<html><body>%s in %s, %s</body></html>\n' "$marker" "$page" "$(head -c 2000 /dev/urandom | base64 -w0)" > "$site/$page"
   done
-  /usr/bin/python3 tools/ftpserver.py --root "$root" --user publisher --password "$password" \
+  /usr/bin/python3 tests/servers/ftpserver.py --root "$root" --user publisher --password "$password" \
     "$@" > "$work/$name-server.out" 2> "$work/$name-server.log" &
   pids+=($!)
   wait_for '^PORT ' "$work/$name-server.out"

@@ -1,5 +1,5 @@
 // Shows the progress window with the longest texts it can get, in each of its states, and saves a
-// picture of each as the X server draws it. tools/screenshot-window.sh runs it under Xvfb at
+// picture of each as the X server draws it. tools/assets/screenshot-window.sh runs it under Xvfb at
 // different pixel densities, so a developer can look at the layout with the fonts of a plain
 // Linux desktop.
 //   parcelup_screenshot CLIP OUTPUT-PREFIX

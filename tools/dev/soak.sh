@@ -3,11 +3,11 @@
 # runs with one random fault each, every one followed by the repair run and the check that the
 # server equals the site. Prints runs, faults injected and invariant failures; a failure names
 # its seed, which --seed SEED --runs 1 replays.
-#   tools/soak.sh [--runs N] [--faults N] [--seed SEED] [--seconds LIMIT] [--preset dev|asan]
+#   tools/dev/soak.sh [--runs N] [--faults N] [--seed SEED] [--seconds LIMIT] [--preset dev|asan]
 # --faults stops once that many faults struck (a fault drawn for the N-th occurrence of a command
 # the run sends fewer times does not), so that --runs 1000 --faults 300 means 300 faulted runs.
 set -euo pipefail
-cd "$(dirname "$0")/.."
+cd "$(dirname "$0")/../.."
 
 runs=300
 seed=$(( $(date +%s) % 1000000 ))

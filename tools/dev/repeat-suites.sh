@@ -3,21 +3,21 @@
 # to tell a fixed intermittent failure from one that merely did not show up this time. Each run is
 # one ctest call over all the suites named, one suite after the other.
 #
-#   tools/repeat-suites.sh [-p PRESET] [-n RUNS] [SUITE...]
+#   tools/dev/repeat-suites.sh [-p PRESET] [-n RUNS] [SUITE...]
 #     -p PRESET  configure, build and test preset (default: asan, where timing differs most)
 #     -n RUNS    runs in a row (default: 30)
 #     SUITE      ctest test names (default: the suites that move data over TLS or through a proxy:
 #                tst_ftpproxy tst_ftptls tst_publishsession)
 #
 # Examples:
-#   tools/repeat-suites.sh                              30 asan runs of the default suites
-#   tools/repeat-suites.sh -p dev -n 100 tst_ftpproxy   100 dev runs of one suite
+#   tools/dev/repeat-suites.sh                              30 asan runs of the default suites
+#   tools/dev/repeat-suites.sh -p dev -n 100 tst_ftpproxy   100 dev runs of one suite
 #
 # Prints "N of M runs passed" at the end. Exit status 0 when every run passed; 1 at the first
 # failing run, whose ctest output stays in build/<preset>/repeat-suites-failure.log; 2 for wrong
 # usage or a failed build. Builds with -j2: the machines have two cores.
 set -euo pipefail
-cd "$(dirname "$0")/.."
+cd "$(dirname "$0")/../.."
 
 preset=asan
 runs=30

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Times the local scan on a generated site of 20,000 files in 500 folders, next to the time "find"
 # needs just to list the same files.
-#   tools/bench-scan.sh [build-dir]     default build/dev
+#   tools/bench/bench-scan.sh [build-dir]     default build/dev
 set -euo pipefail
-cd "$(dirname "$0")/.."
+cd "$(dirname "$0")/../.."
 build=${1:-build/dev}
 bench="$build/tools/bench-scan"
 [ -x "$bench" ] || { echo "build first: cmake --build --preset dev (missing $bench)" >&2; exit 1; }

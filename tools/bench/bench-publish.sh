@@ -4,7 +4,7 @@
 #
 #   1. 1,000 small files in 50 folders to vsftpd on loopback            time, against lftp
 #   2. 200 small files in 10 folders to a server that takes up every     files per second, against
-#      command and data connection 20 ms late (tools/ftpserver.py         lftp
+#      command and data connection 20 ms late (tests/servers/ftpserver.py         lftp
 #      --delay: vsftpd has no such knob, so both tools go to pyftpdlib)
 #   3. one 300 MB file to vsftpd on loopback                             time and peak memory,
 #   4. the same over TLS (vsftpd requiring TLS; curl --ssl-reqd -k)       against curl
@@ -16,12 +16,12 @@
 # Every timed case runs RUNS times (default 3), the tools taking turns, and the medians count.
 # The summary at the end gives the figures with their goals, the commit and the command. Needs
 # root (vsftpd); builds parcelup with the release preset.
-#   tools/bench-publish.sh              RUNS=1 tools/bench-publish.sh   (quicker, noisier)
+#   tools/bench/bench-publish.sh              RUNS=1 tools/bench/bench-publish.sh   (quicker, noisier)
 set -euo pipefail
-cd "$(dirname "$0")/.."
+cd "$(dirname "$0")/../.."
 repo=$(pwd)
 runs=${RUNS:-3}
-tools/install-deps.sh
+tools/dev/install-deps.sh
 command -v lftp >/dev/null || apt-get install -y -qq lftp
 command -v curl >/dev/null || apt-get install -y -qq curl
 command -v strace >/dev/null || apt-get install -y -qq strace
@@ -65,11 +65,16 @@ openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 
 # --- the servers: each starts on a fresh folder and sets PORT PID USER PASSWORD
 
 vsftpd_server() { # root [vsftpd.conf lines...]
-  local out
-  rm -rf "$1"
-  out=$(tools/start-vsftpd.sh "$@" | grep "^PORT ")
+  local out root=$1 line config=(--config max_per_ip=0)
+  shift
+  for line in "$@"; do config+=(--config "$line"); done
+  rm -rf "$root"
+  mkdir -p "$root"
+  USER=parcelup-bench PASSWORD=bench-$(head -c 6 /dev/urandom | od -An -tx1 | tr -d ' \n')
+  out=$(tests/servers/start-vsftpd.sh --background --root "$root" --user "$USER" \
+    --password "$PASSWORD" --work "$root.conf" "${config[@]}")
   set -- $out
-  PORT=$2 PID=$4 USER=$6 PASSWORD=$8
+  PORT=$2 PID=$4
   pids+=("$PID")
 }
 
@@ -83,7 +88,7 @@ far_server() { # root
   rm -rf "$1"
   mkdir -p "$1"
   USER=publisher PASSWORD=bench-far
-  $python tools/ftpserver.py --root "$1" --user "$USER" --password "$PASSWORD" --delay 0.02 \
+  $python tests/servers/ftpserver.py --root "$1" --user "$USER" --password "$PASSWORD" --delay 0.02 \
     > "$1.out" 2>/dev/null &
   PID=$!
   pids+=("$PID")
@@ -99,7 +104,7 @@ stop_server() {
   wait "$PID" 2>/dev/null || true
 }
 
-# --- the tools: each prints the line of tools/measure.py
+# --- the tools: each prints the line of tools/bench/measure.py
 
 write_settings() { # name site host
   cat > "$work/$1.ini" <<INI
@@ -132,13 +137,13 @@ run_parcelup() { # site name host [wrapper...]: with the case's store (warm_stat
   shift 3
   rm -f "$repo/build/release/app/parcelup.log"
   write_settings "$name" "$site" "$host"
-  XDG_STATE_HOME=$work/$name-state "$@" tools/measure.py "$parcelup" --no-window --all --settings "$work/$name.ini"
+  XDG_STATE_HOME=$work/$name-state "$@" tools/bench/measure.py "$parcelup" --no-window --all --settings "$work/$name.ini"
   cp "$repo/build/release/app/parcelup.log" "$work/$name-debug.log" 2>/dev/null ||
     cp "$work/$name-state/vellumix/parcelup/parcelup.log" "$work/$name-debug.log" 2>/dev/null || true
 }
 
 run_lftp() { # site
-  tools/measure.py lftp -u "$USER,$PASSWORD" -p "$PORT" \
+  tools/bench/measure.py lftp -u "$USER,$PASSWORD" -p "$PORT" \
     -e "set ftp:passive-mode on; set ftp:ssl-allow no; mirror -R -p $1 /; quit" 127.0.0.1
 }
 
@@ -152,13 +157,13 @@ run_curl_folders() { # site: one call per folder
       echo "curl -sS --ftp-pasv --ftp-create-dirs --user '$USER:$PASSWORD' -T '$folder{$files}' 'ftp://127.0.0.1:$PORT/$name/'"
     done
   } > "$script"
-  tools/measure.py bash "$script"
+  tools/bench/measure.py bash "$script"
 }
 
 run_curl_file() { # file [curl options...]
   local file=$1
   shift
-  tools/measure.py curl -sS --ftp-pasv "$@" --user "$USER:$PASSWORD" -T "$file" \
+  tools/bench/measure.py curl -sS --ftp-pasv "$@" --user "$USER:$PASSWORD" -T "$file" \
     "ftp://127.0.0.1:$PORT/$(basename "$file")"
 }
 
@@ -264,7 +269,7 @@ big_memory=$(ratio "$(field big_parcelup RSS_KB)" "$(field big_curl RSS_KB)")
 syncs_per_thousand=$syncs # the case has exactly 1,000 files
 
 echo
-echo "== Summary: Parcelup $commit, command: RUNS=$runs tools/bench-publish.sh"
+echo "== Summary: Parcelup $commit, command: RUNS=$runs tools/bench/bench-publish.sh"
 printf '  %-58s %8s  %-8s %s\n' figure value goal verdict
 summary() { printf '  %-58s %8s  %-8s %s\n' "$1" "$2" "$3 $4" "$(verdict "$2" "$3" "$4")"; }
 summary "1,000 small files, loopback: time parcelup/lftp" "$small_time" "<=" 0.9

@@ -1,5 +1,5 @@
 // Draws the pictures of the progress window, the program's icon and the frames of the animation
-// clip. tools/draw-resources.sh runs it and turns the frames into the clip; the results are
+// clip. tools/assets/draw-resources.sh runs it and turns the frames into the clip; the results are
 // committed, so a build never needs this program.
 #include "drawings.h"
 

@@ -46,15 +46,22 @@ quint16 FreePort(const QHostAddress &address)
 std::unique_ptr<QProcess> StartPortReportingHelper(const QStringList &arguments, quint16 *port,
                                                    QString *error)
 {
+    return StartPortReportingServer(QStringLiteral("/usr/bin/python3"), arguments, port, error);
+}
+
+std::unique_ptr<QProcess> StartPortReportingServer(const QString &program,
+                                                   const QStringList &arguments, quint16 *port,
+                                                   QString *error)
+{
     constexpr int startDeadlineMs = 20000;
     *port = 0;
     const QString name = arguments.isEmpty() ? QString() : QFileInfo(arguments.first()).fileName();
     auto process = std::make_unique<QProcess>();
     process->setChildProcessModifier([] { ::setpgid(0, 0); });
     process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    process->start(QStringLiteral("/usr/bin/python3"), arguments);
+    process->start(program, arguments);
     if (!process->waitForStarted(startDeadlineMs)) {
-        *error = QStringLiteral("/usr/bin/python3 did not start: ") + process->errorString();
+        *error = program + QStringLiteral(" did not start: ") + process->errorString();
         return nullptr;
     }
     QDeadlineTimer deadline(startDeadlineMs);
@@ -74,7 +81,7 @@ std::unique_ptr<QProcess> StartPortReportingHelper(const QStringList &arguments,
                 how = QStringLiteral("ended by a signal");
             else
                 how = QStringLiteral("exited with status %1").arg(process->exitCode());
-            *error = name + QStringLiteral(" printed no port (%1; are its Python packages "
+            *error = name + QStringLiteral(" printed no port (%1; is what it needs "
                                            "installed?)")
                                 .arg(how);
             return nullptr;

@@ -9,7 +9,6 @@
 #include <QMultiHash>
 #include <QRegularExpression>
 #include <QStandardPaths>
-#include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
 #include <QThread>
@@ -21,32 +20,8 @@
 namespace {
 
 constexpr int StartDeadlineMs = 20000;
-// The local user vsftpd logs in; created on first use.
+// The local user vsftpd logs in; tests/servers/start-vsftpd.sh creates it on first use.
 const char *const VsftpdUser = "parcelup-test";
-
-bool ensureVsftpdUser(const QString &password, QString *error)
-{
-    // A shell from /etc/shells, or PAM's pam_shells refuses the log-in; a home folder that
-    // exists, because vsftpd changes into it before it goes on to local_root.
-    const passwd *account = getpwnam(VsftpdUser);
-    if (!account) {
-        if (!RunToCompletion(QStringLiteral("useradd"),
-                             {QStringLiteral("--system"), QStringLiteral("--no-create-home"),
-                              QStringLiteral("--home-dir"), QStringLiteral("/"),
-                              QStringLiteral("--shell"), QStringLiteral("/bin/sh"),
-                              QString::fromLatin1(VsftpdUser)},
-                             {}, error))
-            return false;
-    } else if (!QFileInfo(QString::fromLocal8Bit(account->pw_dir)).isDir()) {
-        if (!RunToCompletion(
-                QStringLiteral("usermod"),
-                {QStringLiteral("--home"), QStringLiteral("/"), QString::fromLatin1(VsftpdUser)},
-                {}, error))
-            return false;
-    }
-    return RunToCompletion(QStringLiteral("chpasswd"), {},
-                           QByteArray(VsftpdUser) + ':' + password.toUtf8() + '\n', error);
-}
 
 // The processes below root, read from /proc. vsftpd runs each session in processes of their own
 // session, so neither killing the listener nor its process group ends them.
@@ -129,7 +104,7 @@ bool TestFtpServer::startPyftpdlib(QString *error)
 {
     // Faults are the misbehaving server's: the same server with a fault layer.
     const QString script = mOptions.faults.isEmpty()
-                               ? QStringLiteral("/tools/ftpserver.py")
+                               ? QStringLiteral("/tests/servers/ftpserver.py")
                                : QStringLiteral("/tests/servers/faultyftpserver.py");
     QStringList arguments{TestSourceDirectory() + script,
                           QStringLiteral("--root"),
@@ -189,12 +164,6 @@ bool TestFtpServer::startVsftpd(QString *error)
         *error = QStringLiteral("vsftpd needs to be started as root");
         return false;
     }
-    const QString program = QStandardPaths::findExecutable(
-        QStringLiteral("vsftpd"), {QStringLiteral("/usr/sbin"), QStringLiteral("/sbin")});
-    if (program.isEmpty()) {
-        *error = QStringLiteral("vsftpd is not installed (Debian package vsftpd)");
-        return false;
-    }
     if (mOptions.delaySeconds > 0 || mOptions.activeMode == ActiveMode::Ignore ||
         mOptions.refuseExtendedPassive || mOptions.tls == Tls::Refused ||
         mOptions.tls == Tls::HangsUp) {
@@ -202,107 +171,42 @@ bool TestFtpServer::startVsftpd(QString *error)
                                 "AUTH TLS");
         return false;
     }
-    if (!ensureVsftpdUser(mOptions.password, error))
-        return false;
-    if (!handOver(mOptions.root)) {
-        *error = QStringLiteral("cannot hand \"%1\" to %2").arg(mOptions.root, user());
-        return false;
-    }
 
+    // The launcher the scripts use too writes the configuration, sets up the local user, hands the
+    // root folder to it, reports the port vsftpd bound and then becomes vsftpd. The configuration
+    // stays in a folder of this object's, removed with it: vsftpd reads it as long as it runs.
     mConfigFolder = std::make_unique<QTemporaryDir>();
-    const QString emptyFolder = mConfigFolder->filePath(QStringLiteral("empty"));
-    QDir().mkpath(emptyFolder);
-    const bool ipv6 = mOptions.bindAddress.contains(QLatin1Char(':'));
-    mPort = mOptions.port != 0 ? mOptions.port : FreePort(QHostAddress(mOptions.bindAddress));
-    if (mPort == 0) {
-        *error = QStringLiteral("no free port");
-        return false;
-    }
-
-    QStringList lines{
-        QStringLiteral("listen_port=%1").arg(mPort),
-        QStringLiteral("background=NO"),
-        QStringLiteral("seccomp_sandbox=NO"),
-        // Containers often refuse new namespaces; the tests need no extra isolation.
-        QStringLiteral("isolate=NO"),
-        QStringLiteral("isolate_network=NO"),
-        QStringLiteral("anonymous_enable=NO"),
-        QStringLiteral("local_enable=YES"),
-        QStringLiteral("write_enable=YES"),
-        QStringLiteral("local_umask=022"),
-        QStringLiteral("pam_service_name=vsftpd"),
-        QStringLiteral("userlist_enable=NO"),
-        QStringLiteral("chroot_local_user=YES"),
-        QStringLiteral("allow_writeable_chroot=YES"),
-        QStringLiteral("local_root=") + mOptions.root,
-        QStringLiteral("secure_chroot_dir=") + emptyFolder,
-        QStringLiteral("pasv_enable=YES"),
-        QStringLiteral("port_enable=") +
-            QLatin1String(mOptions.activeMode == ActiveMode::Refuse ? "NO" : "YES"),
-        QStringLiteral("connect_from_port_20=NO"),
-        QStringLiteral("syslog_enable=NO"),
-        QStringLiteral("dirmessage_enable=NO"),
-        QStringLiteral("delay_failed_login=0"),
-        QStringLiteral("delay_successful_login=0"),
-        QStringLiteral("ftpd_banner=Parcelup test server ready."),
-    };
-    if (ipv6) {
-        lines << QStringLiteral("listen=NO") << QStringLiteral("listen_ipv6=YES")
-              << QStringLiteral("listen_address6=") + mOptions.bindAddress;
-    } else {
-        lines << QStringLiteral("listen=YES") << QStringLiteral("listen_ipv6=NO")
-              << QStringLiteral("listen_address=") + mOptions.bindAddress
-              << QStringLiteral("pasv_address=") + (mOptions.passiveAddress.isEmpty()
-                                                        ? mOptions.bindAddress
-                                                        : mOptions.passiveAddress);
-    }
+    QStringList arguments{TestSourceDirectory() + QStringLiteral("/tests/servers/start-vsftpd.sh"),
+                          QStringLiteral("--root"),
+                          mOptions.root,
+                          QStringLiteral("--user"),
+                          QString::fromLatin1(VsftpdUser),
+                          QStringLiteral("--password"),
+                          mOptions.password,
+                          QStringLiteral("--bind"),
+                          mOptions.bindAddress,
+                          QStringLiteral("--port"),
+                          QString::number(mOptions.port),
+                          QStringLiteral("--work"),
+                          mConfigFolder->path()};
+    if (mOptions.activeMode == ActiveMode::Refuse)
+        arguments << QStringLiteral("--active") << QStringLiteral("refuse");
+    if (!mOptions.passiveAddress.isEmpty())
+        arguments << QStringLiteral("--pasv-address") << mOptions.passiveAddress;
     if (mOptions.throttleBytesPerSecond > 0)
-        lines << QStringLiteral("local_max_rate=%1").arg(mOptions.throttleBytesPerSecond);
-    // vsftpd's own log in its own format, with the protocol: 'FTP command: Client "...", "USER x"'.
-    if (mOptions.commandLog.isEmpty())
-        lines << QStringLiteral("xferlog_enable=NO");
-    else
-        lines << QStringLiteral("xferlog_enable=YES") << QStringLiteral("xferlog_std_format=NO")
-              << QStringLiteral("log_ftp_protocol=YES")
-              << QStringLiteral("vsftpd_log_file=") + mOptions.commandLog;
-    if (mOptions.tls != Tls::None) {
-        const bool forced = mOptions.tls != Tls::Explicit;
-        const QString yesOrNo = forced ? QStringLiteral("YES") : QStringLiteral("NO");
-        lines << QStringLiteral("ssl_enable=YES")
-              << QStringLiteral("rsa_cert_file=") + mOptions.certificate
-              << QStringLiteral("rsa_private_key_file=") + mOptions.privateKey
-              << QStringLiteral("implicit_ssl=") +
-                     QLatin1String(mOptions.tls == Tls::Implicit ? "YES" : "NO")
-              << QStringLiteral("force_local_logins_ssl=") + yesOrNo
-              << QStringLiteral("force_local_data_ssl=") + yesOrNo
-              // Data connections must resume the control connection's session, and uploads
-              // must end with a TLS close: a client that only closes TCP fails here. (Downloads
-              // cannot be held to the same: Qt answers no close_notify with its own.)
-              << QStringLiteral("require_ssl_reuse=YES")
-              << QStringLiteral("strict_ssl_read_eof=YES")
-              << QStringLiteral("ssl_request_cert=NO")
-              // The built-in default names a cipher that current OpenSSL no longer offers.
-              << QStringLiteral("ssl_ciphers=HIGH");
-    }
+        arguments << QStringLiteral("--throttle")
+                  << QString::number(mOptions.throttleBytesPerSecond);
+    if (!mOptions.commandLog.isEmpty())
+        arguments << QStringLiteral("--command-log") << mOptions.commandLog;
+    if (mOptions.tls != Tls::None)
+        arguments << QStringLiteral("--tls") << mOptions.certificate << mOptions.privateKey;
+    if (mOptions.tls == Tls::Forced)
+        arguments << QStringLiteral("--tls-required");
+    if (mOptions.tls == Tls::Implicit)
+        arguments << QStringLiteral("--tls-implicit");
 
-    const QString configPath = mConfigFolder->filePath(QStringLiteral("vsftpd.conf"));
-    QFile config(configPath);
-    if (!config.open(QIODevice::WriteOnly) ||
-        config.write((lines.join(QLatin1Char('\n')) + QLatin1Char('\n')).toUtf8()) < 0) {
-        *error = QStringLiteral("cannot write ") + configPath;
-        return false;
-    }
-    config.close();
-
-    mProcess = std::make_unique<QProcess>();
-    mProcess->setChildProcessModifier([] { ::setpgid(0, 0); });
-    mProcess->setProcessChannelMode(QProcess::ForwardedChannels);
-    mProcess->start(program, {configPath});
-    if (!mProcess->waitForStarted(StartDeadlineMs)) {
-        *error = QStringLiteral("vsftpd did not start: ") + mProcess->errorString();
-        return false;
-    }
-    return true;
+    mProcess = StartPortReportingServer(QStringLiteral("/bin/bash"), arguments, &mPort, error);
+    return mPort != 0;
 }
 
 bool TestFtpServer::waitUntilAccepting(QString *error)

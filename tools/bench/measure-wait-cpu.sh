@@ -1,14 +1,14 @@
 #!/usr/bin/env bash
 # Measures the processor time that waiting for a slow FTP server costs. One file is uploaded to a
-# throttled test server twice: by the upload session (tools/uploaddriver.cpp, the real session and
-# FTP component) and by curl -T for comparison. Prints user and system CPU seconds and the wall
-# time of each, and fails when the session uses 10 % of one core or more.
+# throttled test server twice: by the upload session (tools/bench/uploaddriver.cpp, the real
+# session and FTP component) and by curl -T for comparison. Prints user and system CPU seconds and
+# the wall time of each, and fails when the session uses 10 % of one core or more.
 #
-#   tools/measure-wait-cpu.sh [BUILD_DIR]        default build/dev (configure with tests enabled)
+#   tools/bench/measure-wait-cpu.sh [BUILD_DIR]        default build/dev (configure with tests enabled)
 #
 # SIZE (bytes, default 6000000) and RATE (bytes per second, default 1000000) change the upload.
 set -euo pipefail
-cd "$(dirname "$0")/.."
+cd "$(dirname "$0")/../.."
 
 build=${1:-build/dev}
 driver="$build/tools/parcelup_uploaddriver"
@@ -34,7 +34,7 @@ mkdir "$work/root" "$work/local"
 head -c "$size" /dev/urandom >"$work/local/upload.bin"
 expected=$(sha256sum <"$work/local/upload.bin")
 
-/usr/bin/python3 tools/ftpserver.py --root "$work/root" --user tester --password secret \
+/usr/bin/python3 tests/servers/ftpserver.py --root "$work/root" --user tester --password secret \
   --throttle "$rate" >"$work/server.out" &
 server_pid=$!
 for _ in $(seq 100); do

@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # Redraws the window's pictures, the program icon and the animation clip into resources/.
-# The results are committed; run this only after changing tools/drawresources/.
-#   tools/draw-resources.sh [BUILD-DIR]     default build/dev (built first)
+# The results are committed; run this only after changing tools/assets/drawresources/.
+#   tools/assets/draw-resources.sh [BUILD-DIR]     default build/dev (built first)
 # Needs ImageMagick's convert to turn the frames into a GIF, which Qt's movie player reads; the
 # clip keeps the name ftp.dat that the window looks for.
 set -euo pipefail
-cd "$(dirname "$0")/.."
+cd "$(dirname "$0")/../.."
 
 build=${1:-build/dev}
 cmake --build "$build" --target parcelup_drawresources -j2

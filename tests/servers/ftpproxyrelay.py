@@ -5,7 +5,7 @@ It listens on a free port of 127.0.0.1 and prints "PORT <n>" once it accepts con
 command a client sends is appended, exactly as received, to the --log file (one line each), so a
 test can check the log-in dialogue. It runs until it is killed.
 
-    /usr/bin/python3 tools/ftpproxyrelay.py --kind user|site|open --log FILE
+    /usr/bin/python3 tests/servers/ftpproxyrelay.py --kind user|site|open --log FILE
         [--proxy-user NAME --proxy-password PASSWORD]
 
 The three kinds, as firewalls commonly take them:

@@ -5,7 +5,7 @@ Serves one user with full rights in one folder, on a free port of a loopback add
 "PORT <n>" on one line of standard output as soon as it accepts connections. It runs until it is
 killed.
 
-    /usr/bin/python3 tools/ftpserver.py --root DIR --user U --password P
+    /usr/bin/python3 tests/servers/ftpserver.py --root DIR --user U --password P
         [--bind 127.0.0.1 | --bind ::1] [--port N]   (default: a free port)
         [--throttle BYTES_PER_SECOND]   limit the data connection in both directions
         [--delay SECONDS]               wait before every reply and before taking each data
@@ -73,8 +73,9 @@ def parse_arguments():
 
 def misbehaving_class(options):
     """The fault layer of tests/servers/faultyftpserver.py, which owns every --fault action."""
-    folder = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "servers")
-    sys.path.insert(0, os.path.normpath(folder))
+    # Its neighbour in this folder; the folder is on the path when this file runs as a script,
+    # but not when the fault layer itself started and imported this one.
+    sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
     import faultyftpserver
 
     return lambda handler: faultyftpserver.misbehaving(handler, options)

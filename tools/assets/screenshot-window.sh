@@ -2,9 +2,9 @@
 # Takes pictures of the progress window in all its states under Xvfb, with the fonts of a plain
 # Linux desktop, at 96 dots per inch and at 192 (once through Qt's scale factor, once through the
 # X server's density as a desktop would set it). The pictures land in tools/out/.
-#   tools/screenshot-window.sh [BUILD-DIR]     default build/dev
+#   tools/assets/screenshot-window.sh [BUILD-DIR]     default build/dev
 set -euo pipefail
-cd "$(dirname "$0")/.."
+cd "$(dirname "$0")/../.."
 
 build=${1:-build/dev}
 cmake --build "$build" --target parcelup_screenshot -j2
