@@ -119,7 +119,8 @@ void ConsoleView::makeCloseTheCancelButton()
     const QString result = mCaptions.value(int(ViewLabel::lblError));
     printLine(marker(mResultPicture) + QLatin1Char(' ') + result);
     const RunOutcome outcome = mOutcome.value_or(
-        result == ResourceString(2008) ? RunOutcome::Succeeded : RunOutcome::Failed);
+        result == ResourceString(MessageId::UploadSucceeded) ? RunOutcome::Succeeded
+                                                             : RunOutcome::Failed);
     switch (outcome) {
     case RunOutcome::Succeeded:
         mExitStatus = 0;

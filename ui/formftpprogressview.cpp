@@ -176,8 +176,8 @@ MassDeletion FormFTPProgress::confirmMassDeletion(const QString &question)
 {
     QMessageBox box(QMessageBox::Warning, QStringLiteral("Parcelup"), question,
                     QMessageBox::NoButton, this);
-    QPushButton *yes = box.addButton(ResourceString(4065), QMessageBox::YesRole);
-    QPushButton *no = box.addButton(ResourceString(4066), QMessageBox::NoRole);
+    QPushButton *yes = box.addButton(ResourceString(MessageId::YesButton), QMessageBox::YesRole);
+    QPushButton *no = box.addButton(ResourceString(MessageId::NoButton), QMessageBox::NoRole);
     // Deleting most of a live site is the answer that must be chosen, never fallen into.
     box.setDefaultButton(no);
     box.setEscapeButton(no);

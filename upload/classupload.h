@@ -2,6 +2,7 @@
 
 #include "changemarkerstore.h"
 #include "debuglog.h"
+#include "messageid.h"
 #include "uploadlogindex.h"
 
 #include <QList>
@@ -133,9 +134,9 @@ private:
     void WaitForCompletion();
 
     // Records a failure: mAborted, mErrorId and mErrorText, with "%1" replaced by what it concerns.
-    void RecordFailure(int id, const QString &concerned = QString());
+    void RecordFailure(MessageId id, const QString &concerned = QString());
     // The same with a message already composed (one that names more than one thing).
-    void RecordFailureMessage(int id, const QString &message);
+    void RecordFailureMessage(MessageId id, const QString &message);
     // The component's Result for the request just waited for, or nothing when that request did not
     // complete: it could not be started (started is false), or the wait ended by the user's
     // cancellation or the watchdog while it was still under way. Result then still describes an
@@ -229,7 +230,7 @@ private:
     bool mDone = false;
     bool mAborted = false;
     qint32 mStartTime = 0;
-    qint32 mErrorId = 0;
+    MessageId mErrorId = MessageId::None;
     QString mErrorText;
     bool mDifferentialMode = false;
     qint32 mWatchDogTicks = 0;

@@ -50,10 +50,11 @@ void classUpload::FTPUploadFiles()
             mProgress.remaining = std::floor(remaining / 10.0) * 10.0;
 
         if (mProgress.remaining == 0) {
-            mProgress.timeText = ResourceString(1000) + ResourceString(1004);
+            mProgress.timeText = ResourceString(MessageId::RemainingTimePrefix) +
+                                 ResourceString(MessageId::AlmostDone);
         } else if (mProgress.remaining >= std::numeric_limits<qint32>::min() &&
                    mProgress.remaining <= std::numeric_limits<qint32>::max()) {
-            mProgress.timeText = ResourceString(1000) +
+            mProgress.timeText = ResourceString(MessageId::RemainingTimePrefix) +
                                  FormatRemainingTime(static_cast<qint32>(mProgress.remaining));
         }
         view().setCaption(ViewLabel::labelTime, mProgress.timeText);
@@ -68,7 +69,7 @@ void classUpload::FTPUploadFile(const QString &myPathAndFileName, const QString 
         NativeLocalPath(mLocalBaseDir, myLocalPath.isEmpty() ? myPathAndFileName : myLocalPath);
     const QString remoteFolder = ToRemoteSlashes(JoinRemotePath(mRemoteBaseDir, parts.DirName));
 
-    view().setCaption(ViewLabel::labelFile, ResourceString(3030));
+    view().setCaption(ViewLabel::labelFile, ResourceString(MessageId::UploadingFile));
     view().setFileText(JoinRemotePath(remoteFolder, parts.FileName));
 
     FTPSetCurrentDir(remoteFolder, true);
@@ -92,7 +93,7 @@ void classUpload::FTPPutFile(const QString &myLocalFile, const QString &myRemote
         try {
             ftp().PutFile(myLocalFile, myRemoteName);
         } catch (const FtpError &) {
-            RecordFailure(2001, myRemoteName);
+            RecordFailure(MessageId::FileNotUploaded, myRemoteName);
             return;
         }
         WaitForCompletion();
@@ -100,7 +101,7 @@ void classUpload::FTPPutFile(const QString &myLocalFile, const QString &myRemote
         if (!result)
             return; // the cancellation's or the time-out's message stands; the file stays marked
         if (*result != 0) {
-            RecordFailure(2001, myRemoteName);
+            RecordFailure(MessageId::FileNotUploaded, myRemoteName);
             return;
         }
         if (mAborted)
@@ -113,9 +114,10 @@ void classUpload::FTPPutFile(const QString &myLocalFile, const QString &myRemote
             return;
         }
         if (attempt == attempts) {
-            RecordFailure(2001, myRemoteName);
+            RecordFailure(MessageId::FileNotUploaded, myRemoteName);
             return;
         }
-        DebugNote(ReplaceAll(ResourceString(4071), QStringLiteral("%1"), myRemoteName));
+        DebugNote(ReplaceAll(ResourceString(MessageId::FileChangedDuringUpload),
+                             QStringLiteral("%1"), myRemoteName));
     }
 }

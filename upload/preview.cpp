@@ -33,7 +33,8 @@ void classUpload::PreviewUploads()
     mTotalBytes = 0;
     for (const UploadItem &item : std::as_const(mUploadList)) {
         mTotalBytes += static_cast<double>(item.Size);
-        view().addPreviewLine(ResourceString(4050).arg(RemoteFilePath(item.Path)).arg(item.Size));
+        view().addPreviewLine(
+            ResourceString(MessageId::PreviewUpload).arg(RemoteFilePath(item.Path)).arg(item.Size));
     }
 }
 
@@ -41,7 +42,7 @@ QString classUpload::PreviewSummary() const
 {
     const QLocale locale;
     const auto kilobytes = static_cast<qint64>(RoundHalfEven(mTotalBytes)) / 1000;
-    return ResourceString(4053).arg(locale.toString(mUploadCount), locale.toString(kilobytes),
-                                    locale.toString(mPreviewFilesDeleted),
-                                    locale.toString(mPreviewFoldersDeleted));
+    return ResourceString(MessageId::PreviewSummary)
+        .arg(locale.toString(mUploadCount), locale.toString(kilobytes),
+             locale.toString(mPreviewFilesDeleted), locale.toString(mPreviewFoldersDeleted));
 }

@@ -18,11 +18,11 @@ void classUpload::MagicUpload()
 {
     // A. Up-front checks; all three are made, the last failing one is reported.
     if (ftp().host().isEmpty())
-        RecordFailure(2009);
+        RecordFailure(MessageId::NoHost);
     if (mLocalBaseDir.isEmpty() || !FolderExists(mLocalBaseDir))
-        RecordFailure(2011);
+        RecordFailure(MessageId::NoGeneratedPages);
     if (ftp().userName().isEmpty())
-        RecordFailure(2010);
+        RecordFailure(MessageId::NoUserName);
     const bool checksPassed = !mAborted;
 
     if (checksPassed) {
@@ -31,10 +31,10 @@ void classUpload::MagicUpload()
         mBytesDone = 0;
         mUploadCount = 0;
         mFilesDone = 0;
-        mErrorId = 0;
+        mErrorId = MessageId::None;
         mStartTime = static_cast<qint32>(RoundHalfEven(TimeOfDay()));
         ftpHost().setWatchDogEnabled(true);
-        view().setCaption(ViewLabel::labelTime, ResourceString(1005));
+        view().setCaption(ViewLabel::labelTime, ResourceString(MessageId::RemainingTimeUnknown));
         view().setFileText(QString());
         view().setBold(ViewLabel::labelprepare, true);
         view().setPicture(ViewPicture::imgPrepare, PictureRunning);
@@ -94,9 +94,10 @@ void classUpload::MagicUpload()
                 // Uploaded, but the clean-up that would have taken most of the site down was
                 // skipped: that is what the user must act on first.
                 if (mCleanUpRefused)
-                    RecordFailureMessage(4061, ResourceString(4061)
-                                                   .arg(mCleanUpRefused->first)
-                                                   .arg(mCleanUpRefused->second));
+                    RecordFailureMessage(MessageId::MassDeletionRefused,
+                                         ResourceString(MessageId::MassDeletionRefused)
+                                             .arg(mCleanUpRefused->first)
+                                             .arg(mCleanUpRefused->second));
                 else
                     RecordUnpublishable();
             }
@@ -116,8 +117,9 @@ void classUpload::FillSummary(bool runStarted)
     const QLocale locale;
     // Kilobytes are 1000 bytes. 64-bit, so sites of 2 GB and more are counted correctly.
     const auto kilobytes = static_cast<qint64>(RoundHalfEven(mBytesDone)) / 1000;
-    view().setCaption(ViewLabel::lblKB, locale.toString(mFilesDone) + ResourceString(3000) +
-                                            locale.toString(kilobytes) + ResourceString(3001));
+    view().setCaption(ViewLabel::lblKB,
+                      locale.toString(mFilesDone) + ResourceString(MessageId::FilesCountSuffix) +
+                          locale.toString(kilobytes) + ResourceString(MessageId::KilobytesSuffix));
 
     // After failed checks nothing ran, and the start time was never taken.
     const double start = runStarted ? mStartTime : TimeOfDay();
@@ -127,22 +129,24 @@ void classUpload::FillSummary(bool runStarted)
     // The added second keeps the divisor above zero for a run that took no measurable time.
     const double seconds = ElapsedSince(start, TimeOfDay());
     const double rate = (mBytesDone / 1000.0) / (seconds + 1.0);
-    view().setCaption(ViewLabel::lblSpeed, locale.toString(rate, 'f', 2) + ResourceString(3002));
+    view().setCaption(ViewLabel::lblSpeed, locale.toString(rate, 'f', 2) +
+                                               ResourceString(MessageId::KilobytesPerSecondSuffix));
 }
 
 void classUpload::ShowResult()
 {
-    if (mErrorId == 2004) {
+    if (mErrorId == MessageId::CancelledByUser) {
         // The user asked to stop: no sound, no message.
         view().endProgram();
         return;
     }
-    if (mErrorId != 0) {
+    if (mErrorId != MessageId::None) {
         PlaySystemSound(QStringLiteral("SystemHand"));
         view().setCaption(ViewLabel::lblError, mErrorText);
         view().setPicture(ViewPicture::imgError, PictureFailed);
         view().setShowButtonVisible(false);
-        view().setOutcome(mErrorId == 4061 ? RunOutcome::CleanUpRefused : RunOutcome::Failed);
+        view().setOutcome(mErrorId == MessageId::MassDeletionRefused ? RunOutcome::CleanUpRefused
+                                                                     : RunOutcome::Failed);
     } else if (mPreviewOnly) {
         // Nothing was published: the preview's figures instead of the success message.
         PlaySystemSound(QStringLiteral("SystemAsterisk"));
@@ -152,7 +156,7 @@ void classUpload::ShowResult()
         view().setOutcome(RunOutcome::Succeeded);
     } else {
         PlaySystemSound(QStringLiteral("SystemAsterisk"));
-        view().setCaption(ViewLabel::lblError, ResourceString(2008));
+        view().setCaption(ViewLabel::lblError, ResourceString(MessageId::UploadSucceeded));
         view().setPicture(ViewPicture::imgError, PictureDone);
         view().setShowButtonVisible(!mRemoteURL.isEmpty());
         view().setOutcome(RunOutcome::Succeeded);

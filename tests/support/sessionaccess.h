@@ -16,7 +16,9 @@ struct classUploadTestAccess
 
     static bool &done() { return session().mDone; }
     static bool &aborted() { return session().mAborted; }
-    static qint32 &errorId() { return session().mErrorId; }
+    // The id as the string table numbers it, 0 for none.
+    static int errorId() { return int(session().mErrorId); }
+    static void setErrorId(MessageId id) { session().mErrorId = id; }
     static QString &errorText() { return session().mErrorText; }
     static qint32 &watchDogTicks() { return session().mWatchDogTicks; }
     static qint32 &timeout() { return session().mTimeout; }
@@ -46,7 +48,7 @@ struct classUploadTestAccess
     {
         session().FTPPutFile(local, remote);
     }
-    static void recordFailure(int id, const QString &concerned)
+    static void recordFailure(MessageId id, const QString &concerned)
     {
         session().RecordFailure(id, concerned);
     }
