@@ -162,8 +162,7 @@ void classUpload::FTPDeleteFiles()
     if (mAborted)
         return;
 
-    view().setCaption(ViewLabel::labelFile, ResourceString(MessageId::ReadingFile));
-    view().setFileText(JoinRemotePath(mRemoteBaseDir, kUploadLogName));
+    view().fileStarted(FileAction::Reading, JoinRemotePath(mRemoteBaseDir, kUploadLogName));
     try {
         ftp().GetFile(kUploadLogName, copyPath);
     } catch (const FtpError &) {
@@ -206,12 +205,11 @@ void classUpload::FTPDeleteFiles()
 
     if (mPreviewOnly) {
         for (const auto &[folderLine, name] : std::as_const(plan.files))
-            view().addPreviewLine(ResourceString(MessageId::PreviewDeleteFile)
-                                      .arg(RemoteFilePath(JoinLocalPath(folderLine, name))));
+            view().previewEntry(PreviewAction::DeleteFile,
+                                RemoteFilePath(JoinLocalPath(folderLine, name)), 0);
         for (const QString &folder : std::as_const(plan.folders))
-            view().addPreviewLine(
-                ResourceString(MessageId::PreviewDeleteFolder)
-                    .arg(ToRemoteSlashes(JoinRemotePath(mRemoteBaseDir, folder))));
+            view().previewEntry(PreviewAction::DeleteFolder,
+                                ToRemoteSlashes(JoinRemotePath(mRemoteBaseDir, folder)), 0);
         mPreviewFilesDeleted = plan.files.size();
         mPreviewFoldersDeleted = plan.folders.size();
         return;
@@ -263,11 +261,9 @@ bool classUpload::MayCleanUp(const CleanUpPlan &plan)
     if (!mostOfTheSite && (siteHasFiles || deletions == 0))
         return true;
 
-    const QString question =
-        ResourceString(MessageId::MassDeletionQuestion).arg(deletions).arg(plan.listedFiles);
     // The user may take a while to answer; that is no silence of the server.
     ftpHost().setWatchDogEnabled(false);
-    const MassDeletion answer = view().confirmMassDeletion(question);
+    const MassDeletion answer = view().confirmMassDeletion(deletions, plan.listedFiles);
     ftpHost().setWatchDogEnabled(true);
     ResetWatchDog();
     const bool go = answer == MassDeletion::Delete;
@@ -312,8 +308,7 @@ classUpload::Deletion classUpload::FTPDeleteFileEx(const QString &myPathAndFileN
     const PathAndFileName parts = SplitPathAndFileName(myPathAndFileName);
     const QString remoteFolder = ToRemoteSlashes(JoinRemotePath(mRemoteBaseDir, parts.DirName));
 
-    view().setCaption(ViewLabel::labelFile, ResourceString(MessageId::DeletingFile));
-    view().setFileText(JoinRemotePath(remoteFolder, parts.FileName));
+    view().fileStarted(FileAction::DeletingFile, JoinRemotePath(remoteFolder, parts.FileName));
 
     if (!FTPSetCurrentDir(remoteFolder, false) || mAborted)
         return UnreachableFolderOutcome();
@@ -339,8 +334,8 @@ classUpload::Deletion classUpload::FTPDeleteDirEx(const QString &myDir)
     }
     const QString parentRemote = ToRemoteSlashes(JoinRemotePath(mRemoteBaseDir, parent));
 
-    view().setCaption(ViewLabel::labelFile, ResourceString(MessageId::DeletingFolder));
-    view().setFileText(ToRemoteSlashes(JoinRemotePath(mRemoteBaseDir, myDir)));
+    view().fileStarted(FileAction::DeletingFolder,
+                       ToRemoteSlashes(JoinRemotePath(mRemoteBaseDir, myDir)));
 
     if (!FTPSetCurrentDir(parentRemote, false) || mAborted)
         return UnreachableFolderOutcome();

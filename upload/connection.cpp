@@ -116,7 +116,7 @@ void classUpload::FTPCancel()
     }
     try {
         mErrorId = MessageId::CancelledByUser;
-        mErrorText = ResourceString(MessageId::CancelledByUser);
+        mErrorArguments.clear();
     } catch (...) {
     }
 }

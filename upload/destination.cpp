@@ -44,8 +44,7 @@ void classUpload::ClaimUnassignedMarkers()
     bool belongsHere = false;
     if (mPreviousLocalLog && FTPSetCurrentDir(mRemoteBaseDir, false) && !mAborted) {
         const QString copyPath = GetTempFolder() + kUploadLogName;
-        view().setCaption(ViewLabel::labelFile, ResourceString(MessageId::ReadingFile));
-        view().setFileText(JoinRemotePath(mRemoteBaseDir, kUploadLogName));
+        view().fileStarted(FileAction::Reading, JoinRemotePath(mRemoteBaseDir, kUploadLogName));
         bool started = true;
         try {
             ftp().GetFile(kUploadLogName, copyPath);

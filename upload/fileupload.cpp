@@ -1,5 +1,4 @@
 #include "classupload.h"
-#include "formatremainingtime.h"
 #include "ftpcontrol.h"
 #include "ftperror.h"
 #include "pathhelpers.h"
@@ -36,9 +35,6 @@ void classUpload::FTPUploadFiles()
             return;
         mBytesDone += static_cast<double>(item.Size);
 
-        if (mTotalBytes != 0)
-            view().setProgress(static_cast<float>(mBytesDone / mTotalBytes * 100.0));
-
         mProgress.elapsed = RoundHalfEven(ElapsedSince(mStartTime, TimeOfDay()));
         if (mBytesDone != 0) {
             const double rate = mProgress.elapsed / (mBytesDone / 1000.0);
@@ -49,15 +45,12 @@ void classUpload::FTPUploadFiles()
         if (usable(remaining))
             mProgress.remaining = std::floor(remaining / 10.0) * 10.0;
 
-        if (mProgress.remaining == 0) {
-            mProgress.timeText = ResourceString(MessageId::RemainingTimePrefix) +
-                                 ResourceString(MessageId::AlmostDone);
-        } else if (mProgress.remaining >= std::numeric_limits<qint32>::min() &&
-                   mProgress.remaining <= std::numeric_limits<qint32>::max()) {
-            mProgress.timeText = ResourceString(MessageId::RemainingTimePrefix) +
-                                 FormatRemainingTime(static_cast<qint32>(mProgress.remaining));
-        }
-        view().setCaption(ViewLabel::labelTime, mProgress.timeText);
+        // An estimate too large for the view leaves the previous one standing.
+        if (mProgress.remaining >= std::numeric_limits<qint32>::min() &&
+            mProgress.remaining <= std::numeric_limits<qint32>::max())
+            mProgress.secondsLeft = static_cast<qint32>(mProgress.remaining);
+        view().progressed(static_cast<qint64>(mBytesDone), static_cast<qint64>(mTotalBytes),
+                          mProgress.secondsLeft);
     }
 }
 
@@ -69,8 +62,7 @@ void classUpload::FTPUploadFile(const QString &myPathAndFileName, const QString 
         NativeLocalPath(mLocalBaseDir, myLocalPath.isEmpty() ? myPathAndFileName : myLocalPath);
     const QString remoteFolder = ToRemoteSlashes(JoinRemotePath(mRemoteBaseDir, parts.DirName));
 
-    view().setCaption(ViewLabel::labelFile, ResourceString(MessageId::UploadingFile));
-    view().setFileText(JoinRemotePath(remoteFolder, parts.FileName));
+    view().fileStarted(FileAction::Uploading, JoinRemotePath(remoteFolder, parts.FileName));
 
     FTPSetCurrentDir(remoteFolder, true);
     if (mAborted)

@@ -81,14 +81,14 @@ FtpControl &classUpload::ftp()
 
 void classUpload::RecordFailure(MessageId id, const QString &concerned)
 {
-    RecordFailureMessage(id, ReplaceAll(ResourceString(id), QStringLiteral("%1"), concerned));
+    RecordFailure(id, QList<MessageArgument>{concerned});
 }
 
-void classUpload::RecordFailureMessage(MessageId id, const QString &message)
+void classUpload::RecordFailure(MessageId id, QList<MessageArgument> arguments)
 {
     mAborted = true;
     mErrorId = id;
-    mErrorText = message;
+    mErrorArguments = std::move(arguments);
 }
 
 void classUpload::setPreviewOnly(bool previewOnly)

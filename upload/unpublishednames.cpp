@@ -3,8 +3,6 @@
 #include "publishablename.h"
 #include "stringtable.h"
 
-#include <QLocale>
-
 // Files and folders that the site holds but whose names cannot be published (not UTF-8, or with
 // "\", CR or LF) are never left out in silence: the run uploads everything else and then fails
 // with a message that names them.
@@ -34,7 +32,6 @@ void classUpload::RecordUnpublishable()
         RecordFailure(MessageId::OneNameNotPublished, names);
         return;
     }
-    // The count first: it holds no "%2" that the names could then be put into.
-    RecordFailure(MessageId::NamesNotPublished, QLocale().toString(mUnpublishable.size()));
-    mErrorText = ReplaceAll(mErrorText, QStringLiteral("%2"), names);
+    RecordFailure(MessageId::NamesNotPublished,
+                  QList<MessageArgument>{LocalizedCount{mUnpublishable.size()}, names});
 }

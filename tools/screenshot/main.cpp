@@ -160,9 +160,9 @@ int main(int argc, char *argv[])
         std::printf("%s: %dx%d pixels\n", qPrintable(path), picture.width(), picture.height());
         box->close();
     });
-    (void)window->confirmMassDeletion(ResourceString(MessageId::MassDeletionQuestion)
-                                          .arg(german.toString(4123))
-                                          .arg(german.toString(4500)));
+    (void)window->askMassDeletion(ResourceString(MessageId::MassDeletionQuestion)
+                                      .arg(german.toString(4123))
+                                      .arg(german.toString(4500)));
 
     classUpload::setViewProvider(nullptr);
     delete window;
