@@ -21,18 +21,19 @@ CommandLine ParseCommandLine(const QStringList &arguments)
             line.version = true;
         } else if (argument == QLatin1String("--settings")) {
             if (i + 1 >= arguments.size() || arguments.at(i + 1).isEmpty()) {
-                line.error = ResourceString(4109);
+                line.error = ResourceString(MessageId::SettingsFileNameMissing);
                 return line;
             }
             line.settingsFile = arguments.at(++i);
         } else if (argument.startsWith(QLatin1String("--settings="))) {
             line.settingsFile = argument.mid(11);
             if (line.settingsFile.isEmpty()) {
-                line.error = ResourceString(4109);
+                line.error = ResourceString(MessageId::SettingsFileNameMissing);
                 return line;
             }
         } else {
-            line.error = ResourceString(4106).replace(QLatin1String("%1"), argument);
+            line.error =
+                ResourceString(MessageId::UnknownArgument).replace(QLatin1String("%1"), argument);
             return line;
         }
     }
@@ -41,10 +42,13 @@ CommandLine ParseCommandLine(const QStringList &arguments)
 
 QString UsageText(const QString &programName)
 {
-    QString text =
-        ResourceString(4100).replace(QLatin1String("%1"), programName) + QLatin1Char('\n');
+    QString text = ResourceString(MessageId::Usage).replace(QLatin1String("%1"), programName) +
+                   QLatin1Char('\n');
     // The description, then one line per option.
-    for (const int id : {4101, 4102, 4103, 4111, 4112, 4113, 4104, 4105})
+    for (const MessageId id :
+         {MessageId::UsageDescription, MessageId::OptionNoWindow, MessageId::OptionSettings,
+          MessageId::OptionAll, MessageId::OptionDryRun, MessageId::OptionAllowMassDelete,
+          MessageId::OptionHelp, MessageId::OptionVersion})
         text += ResourceString(id) + QLatin1Char('\n');
     return text;
 }

@@ -11,9 +11,9 @@ namespace {
 
 [[noreturn]] void overflow(const QString &key, const QString &text)
 {
-    throw ProgramError(
-        ProgramError::Overflow,
-        ResourceString(4000).replace(QLatin1String("%1"), key).replace(QLatin1String("%2"), text));
+    throw ProgramError(ProgramError::Overflow, ResourceString(MessageId::SettingOutOfRange)
+                                                   .replace(QLatin1String("%1"), key)
+                                                   .replace(QLatin1String("%2"), text));
 }
 
 bool readTruth(SettingsSource &settings, const QString &key)
@@ -69,7 +69,7 @@ StartOutcome Main(InstanceGuard &guard, SettingsSource &settings,
                   const RunRequest &request)
 {
     if (!guard.tryAcquire()) {
-        showWarning(ResourceString(2012));
+        showWarning(ResourceString(MessageId::AlreadyRunning));
         return StartOutcome::AnotherInstanceRunning;
     }
 

@@ -64,12 +64,15 @@ QString IniSettingsStore::problemWith(const QString &iniPath)
 {
     const QFileInfo info(iniPath);
     if (!info.exists())
-        return ResourceString(4107).replace(QLatin1String("%1"), iniPath);
+        return ResourceString(MessageId::SettingsFileNotFound)
+            .replace(QLatin1String("%1"), iniPath);
     QFile file(iniPath);
     if (!info.isFile() || !file.open(QIODevice::ReadOnly))
-        return ResourceString(4108).replace(QLatin1String("%1"), iniPath);
+        return ResourceString(MessageId::SettingsFileUnreadable)
+            .replace(QLatin1String("%1"), iniPath);
     const QSettings settings(iniPath, QSettings::IniFormat);
     if (settings.status() != QSettings::NoError)
-        return ResourceString(4108).replace(QLatin1String("%1"), iniPath);
+        return ResourceString(MessageId::SettingsFileUnreadable)
+            .replace(QLatin1String("%1"), iniPath);
     return QString();
 }

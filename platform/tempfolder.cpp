@@ -20,8 +20,9 @@ QString withTrailingSlash(QString path)
 
 [[noreturn]] void refuse(const QString &folder)
 {
-    throw ProgramError(ProgramError::PathFileAccessError,
-                       ResourceString(4015).replace(QLatin1String("%1"), folder));
+    throw ProgramError(
+        ProgramError::PathFileAccessError,
+        ResourceString(MessageId::FolderNotPrivate).replace(QLatin1String("%1"), folder));
 }
 
 // A folder we keep private files in must be a real folder (not a link someone planted), ours, and
@@ -33,7 +34,7 @@ void ensurePrivateFolder(const QString &folder)
         const int error = errno;
         throw ProgramError(
             ProgramError::PathFileAccessError,
-            ResourceString(4014)
+            ResourceString(MessageId::FolderNotCreatedLocally)
                 .replace(QLatin1String("%1"), folder)
                 .replace(QLatin1String("%2"), QString::fromLocal8Bit(std::strerror(error))));
     }
@@ -87,7 +88,7 @@ QString GetStateFolder()
     if (!QDir().mkpath(folder)) {
         throw ProgramError(
             ProgramError::PathFileAccessError,
-            ResourceString(4014)
+            ResourceString(MessageId::FolderNotCreatedLocally)
                 .replace(QLatin1String("%1"), folder)
                 .replace(QLatin1String("%2"), QString::fromLocal8Bit(std::strerror(errno))));
     }

@@ -44,12 +44,13 @@ const QHash<int, QString> &table()
 
 } // namespace
 
-QString ResourceString(int id)
+QString ResourceString(MessageId id)
 {
     const auto &strings = table();
-    const auto it = strings.constFind(id);
+    const auto it = strings.constFind(int(id));
     if (it == strings.cend())
-        throw std::out_of_range("no text with id " + std::to_string(id) + " in the string table");
+        throw std::out_of_range("no text with id " + std::to_string(int(id)) +
+                                " in the string table");
     return *it;
 }
 

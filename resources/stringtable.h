@@ -1,5 +1,7 @@
 #pragma once
 
+#include "messageid.h"
+
 #include <QString>
 
 // The program's messages live in one resource file of ids and texts (strings.txt), so that every
@@ -8,7 +10,7 @@
 //
 // Throws std::out_of_range for an id that is not in the table: a missing text is a programming
 // error, never something a user's input can cause.
-[[nodiscard]] QString ResourceString(int id);
+[[nodiscard]] QString ResourceString(MessageId id);
 
 // Whether the table holds the id; for tests and tools that list the table.
 [[nodiscard]] bool HasResourceString(int id);

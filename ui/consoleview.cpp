@@ -1,7 +1,7 @@
 #include "consoleview.h"
 
 #include "programexit.h"
-#include "stringtable.h"
+#include "viewtexts.h"
 #include "windowcaptions.h"
 
 #include <cmath>
@@ -26,12 +26,9 @@ ConsoleView::Output ConsoleView::standardOutput()
     return output;
 }
 
-ConsoleView::ConsoleView(Output output, QObject *parent) : QObject(parent), mOutput(output)
-{
-    mCaptions.insert(int(ViewLabel::labelprepare), WindowCaptions::labelprepare());
-    mCaptions.insert(int(ViewLabel::labelConnect), WindowCaptions::labelConnect());
-    mCaptions.insert(int(ViewLabel::labelFile), WindowCaptions::labelFile());
-}
+ConsoleView::ConsoleView(Output output, QObject *parent)
+    : QObject(parent), mOutput(output), mFileCaption(WindowCaptions::labelFile())
+{}
 
 ConsoleView::~ConsoleView()
 {
@@ -39,88 +36,89 @@ ConsoleView::~ConsoleView()
     std::fflush(mOutput.stream);
 }
 
-void ConsoleView::setCaption(ViewLabel label, const QString &caption)
-{
-    mCaptions.insert(int(label), caption);
-    if (label == ViewLabel::labelTime)
-        drawProgress();
-}
+namespace {
 
-void ConsoleView::setBold(ViewLabel, bool)
+QString stepCaption(RunStep step)
 {
-    // The markers say which step runs; there is no bold in a log.
-}
-
-QString ConsoleView::marker(int picture) const
-{
-    switch (picture) {
-    case PictureRunning:
-        return mOutput.utf8 ? QStringLiteral("▸") : QStringLiteral(">");
-    case PictureDone:
-        return mOutput.utf8 ? QStringLiteral("✓") : QStringLiteral("+");
-    default:
-        return mOutput.utf8 ? QStringLiteral("✗") : QStringLiteral("x");
-    }
-}
-
-QString ConsoleView::stepCaption(ViewPicture picture) const
-{
-    switch (picture) {
-    case ViewPicture::imgPrepare:
+    switch (step) {
+    case RunStep::Prepare:
         return WindowCaptions::labelprepare();
-    case ViewPicture::imgConnect:
+    case RunStep::Connect:
         return WindowCaptions::labelConnect();
-    case ViewPicture::imgFile:
-        return WindowCaptions::labelFile();
-    case ViewPicture::imgError:
+    case RunStep::Transfer:
         break;
     }
-    return QString();
+    return WindowCaptions::labelFile();
 }
 
-void ConsoleView::setPicture(ViewPicture picture, int imageListIndex)
+} // namespace
+
+QString ConsoleView::marker(Mark mark) const
 {
-    if (picture == ViewPicture::imgError) {
-        mResultPicture = imageListIndex;
-        return;
+    switch (mark) {
+    case Mark::Running:
+        return mOutput.utf8 ? QStringLiteral("▸") : QStringLiteral(">");
+    case Mark::Done:
+        return mOutput.utf8 ? QStringLiteral("✓") : QStringLiteral("+");
+    case Mark::Failed:
+        break;
     }
-    printLine(marker(imageListIndex) + QLatin1Char(' ') + stepCaption(picture));
+    return mOutput.utf8 ? QStringLiteral("✗") : QStringLiteral("x");
 }
 
-void ConsoleView::setFileText(const QString &text)
+void ConsoleView::runStarted()
 {
-    if (text.isEmpty())
+    mTimeText = ViewTexts::remainingTimeUnknown();
+    drawProgress();
+    stepStarted(RunStep::Prepare);
+}
+
+void ConsoleView::stepStarted(RunStep step)
+{
+    // The markers say which step runs; there is no bold in a log.
+    printLine(marker(Mark::Running) + QLatin1Char(' ') + stepCaption(step));
+}
+
+void ConsoleView::stepEnded(RunStep step, bool succeeded)
+{
+    printLine(marker(succeeded ? Mark::Done : Mark::Failed) + QLatin1Char(' ') + stepCaption(step));
+}
+
+void ConsoleView::fileStarted(FileAction action, const QString &remotePath)
+{
+    mFileCaption = ViewTexts::fileActionCaption(action);
+    if (remotePath.isEmpty())
         return;
-    printLine(mCaptions.value(int(ViewLabel::labelFile)) + QLatin1Char(' ') + text);
+    printLine(mFileCaption + QLatin1Char(' ') + remotePath);
 }
 
-void ConsoleView::setProgress(float percent)
+void ConsoleView::progressed(qint64 bytesDone, qint64 bytesTotal, std::optional<qint32> secondsLeft)
 {
-    mProgress = percent;
+    if (const std::optional<float> percent = ViewTexts::progressPercent(bytesDone, bytesTotal))
+        mProgress = *percent;
+    mTimeText = ViewTexts::remainingTime(secondsLeft);
+    drawProgress();
 }
 
-void ConsoleView::setPanelVisible(ViewPanel, bool) {}
+void ConsoleView::runSummarised(const RunSummary &summary)
+{
+    mSummary = summary;
+}
 
-void ConsoleView::setShowButtonVisible(bool) {}
-
-void ConsoleView::showNonModal() {}
-
-void ConsoleView::makeCloseTheCancelButton()
+void ConsoleView::runEnded(const RunResult &result)
 {
     // The run has shown its result: print the summary as the window's result panel shows it.
     clearProgress();
     mProgressShown = false;
+    const RunSummary summary = mSummary.value_or(RunSummary{});
     printLine(WindowCaptions::Label1());
-    printLine(WindowCaptions::Label2() + QLatin1Char(' ') +
-              mCaptions.value(int(ViewLabel::lblElapsed)));
-    printLine(WindowCaptions::Label3() + QLatin1Char(' ') + mCaptions.value(int(ViewLabel::lblKB)));
-    printLine(WindowCaptions::Label5() + QLatin1Char(' ') +
-              mCaptions.value(int(ViewLabel::lblSpeed)));
-    const QString result = mCaptions.value(int(ViewLabel::lblError));
-    printLine(marker(mResultPicture) + QLatin1Char(' ') + result);
-    const RunOutcome outcome = mOutcome.value_or(
-        result == ResourceString(2008) ? RunOutcome::Succeeded : RunOutcome::Failed);
-    switch (outcome) {
+    printLine(WindowCaptions::Label2() + QLatin1Char(' ') + ViewTexts::duration(summary));
+    printLine(WindowCaptions::Label3() + QLatin1Char(' ') + ViewTexts::transferred(summary));
+    printLine(WindowCaptions::Label5() + QLatin1Char(' ') + ViewTexts::speed(summary));
+    const bool succeeded = result.outcome == RunOutcome::Succeeded;
+    printLine(marker(succeeded ? Mark::Done : Mark::Failed) + QLatin1Char(' ') +
+              ViewTexts::message(result.message));
+    switch (result.outcome) {
     case RunOutcome::Succeeded:
         mExitStatus = 0;
         break;
@@ -134,22 +132,17 @@ void ConsoleView::makeCloseTheCancelButton()
     RequestProgramExit(mExitStatus);
 }
 
-void ConsoleView::addPreviewLine(const QString &line)
+void ConsoleView::previewEntry(PreviewAction action, const QString &remotePath, qint64 bytes)
 {
-    printLine(line);
+    printLine(ViewTexts::previewLine(action, remotePath, bytes));
 }
 
-MassDeletion ConsoleView::confirmMassDeletion(const QString &)
+MassDeletion ConsoleView::confirmMassDeletion(qint64, qint64)
 {
     return mMassDeletionAllowed ? MassDeletion::Delete : MassDeletion::SkipAndReport;
 }
 
-void ConsoleView::setOutcome(RunOutcome outcome)
-{
-    mOutcome = outcome;
-}
-
-void ConsoleView::endProgram()
+void ConsoleView::runCancelled()
 {
     clearProgress();
     mExitStatus = 2;
@@ -165,8 +158,7 @@ void ConsoleView::cancel()
 
 void ConsoleView::drawProgress()
 {
-    const QString line = QStringLiteral("%1 % ").arg(int(std::floor(mProgress)), 3) +
-                         mCaptions.value(int(ViewLabel::labelTime));
+    const QString line = QStringLiteral("%1 % ").arg(int(std::floor(mProgress)), 3) + mTimeText;
     if (!mOutput.terminal) {
         printLine(line);
         return;

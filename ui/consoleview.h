@@ -2,7 +2,6 @@
 
 #include "uploadview.h"
 
-#include <QHash>
 #include <QObject>
 #include <cstdio>
 #include <memory>
@@ -10,7 +9,7 @@
 
 // The run's face in a terminal, a script or a build job: the same session drives it through the
 // same view interface as the window, and it prints what the window would show, with the window's
-// own texts.
+// own texts (ViewTexts, WindowCaptions).
 //
 // On a terminal the overall progress is one line that is redrawn in place; when the output is a
 // file or a pipe every change is a plain line of its own and nothing else is written, so logs stay
@@ -32,19 +31,18 @@ public:
     explicit ConsoleView(Output output = standardOutput(), QObject *parent = nullptr);
     ~ConsoleView() override;
 
-    void setCaption(ViewLabel label, const QString &caption) override;
-    void setBold(ViewLabel label, bool bold) override;
-    void setPicture(ViewPicture picture, int imageListIndex) override;
-    void setFileText(const QString &text) override;
-    void setProgress(float percent) override;
-    void setPanelVisible(ViewPanel panel, bool visible) override;
-    void setShowButtonVisible(bool visible) override;
-    void showNonModal() override;
-    void makeCloseTheCancelButton() override;
-    void endProgram() override;
-    void addPreviewLine(const QString &line) override;
-    [[nodiscard]] MassDeletion confirmMassDeletion(const QString &question) override;
-    void setOutcome(RunOutcome outcome) override;
+    void runStarted() override;
+    void stepStarted(RunStep step) override;
+    void stepEnded(RunStep step, bool succeeded) override;
+    void fileStarted(FileAction action, const QString &remotePath) override;
+    void progressed(qint64 bytesDone, qint64 bytesTotal,
+                    std::optional<qint32> secondsLeft) override;
+    void runSummarised(const RunSummary &summary) override;
+    void runEnded(const RunResult &result) override;
+    void runCancelled() override;
+    void previewEntry(PreviewAction action, const QString &remotePath, qint64 bytes) override;
+    [[nodiscard]] MassDeletion confirmMassDeletion(qint64 filesToDelete,
+                                                   qint64 filesListed) override;
 
     // --allow-mass-delete: nobody can be asked in a terminal, so the option answers.
     void setMassDeletionAllowed(bool allowed) { mMassDeletionAllowed = allowed; }
@@ -52,24 +50,26 @@ public:
     // The user asked to stop (Ctrl+C): said once, then handled like the window's cancel button.
     void cancel();
 
-    // 0 after the success message, 1 after any other result; set when the run has shown its result.
+    // 0 after a run that succeeded, 1 after a failed one, 5 after a refused clean-up, 2 after a
+    // cancelled one; set when the run has shown its result.
     [[nodiscard]] int exitStatus() const { return mExitStatus; }
 
 private:
     void printLine(const QString &line);
     void drawProgress();
     void clearProgress();
-    [[nodiscard]] QString marker(int picture) const;
-    [[nodiscard]] QString stepCaption(ViewPicture picture) const;
+    // A step's or the result's state, as a marker at the start of its line.
+    enum class Mark { Running, Done, Failed };
+    [[nodiscard]] QString marker(Mark mark) const;
 
     Output mOutput;
-    QHash<int, QString> mCaptions;
-    int mResultPicture = 0;
+    // The caption of what the run does with the current file ("Übertrage Datei:").
+    QString mFileCaption;
+    QString mTimeText;
     float mProgress = 0;
+    std::optional<RunSummary> mSummary;
     bool mProgressShown = false;
     bool mCancelSaid = false;
     bool mMassDeletionAllowed = false;
-    // Said by the session before the result; without it the result message decides.
-    std::optional<RunOutcome> mOutcome;
     int mExitStatus = 0;
 };

@@ -5,7 +5,7 @@
 QString FormatRemainingTime(qint32 seconds)
 {
     if (seconds == 0)
-        return ResourceString(1007);
+        return ResourceString(MessageId::UnderOneSecond);
 
     // Division truncates toward zero, so for a negative input both parts carry the sign.
     const qint32 minutes = seconds / 60;
@@ -13,13 +13,14 @@ QString FormatRemainingTime(qint32 seconds)
 
     QString text;
     if (minutes == 1)
-        text = ResourceString(1001) + QLatin1Char(' ');
+        text = ResourceString(MessageId::OneMinute) + QLatin1Char(' ');
     else if (minutes != 0)
-        text = QString::number(minutes) + ResourceString(1002) + QLatin1Char(' ');
+        text =
+            QString::number(minutes) + ResourceString(MessageId::MinutesSuffix) + QLatin1Char(' ');
 
     if (rest == 1)
-        text += ResourceString(1006);
+        text += ResourceString(MessageId::OneSecond);
     else if (rest != 0)
-        text += QString::number(rest) + ResourceString(1003);
+        text += QString::number(rest) + ResourceString(MessageId::SecondsSuffix);
     return text;
 }

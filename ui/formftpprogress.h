@@ -1,6 +1,7 @@
 #pragma once
 
 #include "uploadview.h"
+#include "windowcontrols.h"
 
 #include <QIcon>
 #include <QWidget>
@@ -19,7 +20,8 @@ class QPushButton;
 // The program's only window. While a run works it shows the three steps with their markers, the
 // file being handled, the overall progress, the remaining time and an animation (panel FrameWait);
 // when the run has ended it shows the summary and the result (panel FrameResult). It holds no
-// logic of the run: the session writes its captions, pictures and visibility through UploadView.
+// logic of the run: it turns what the session reports through UploadView into its captions,
+// pictures and visibility, with the texts of ViewTexts.
 // The FTP component and the watchdog timer belong to the session; the window shows what they do
 // and its buttons reach the session directly.
 //
@@ -38,18 +40,40 @@ public:
     // "ftp.dat" in the folder that holds the program.
     [[nodiscard]] static QString AnimationClipPath();
 
-    void setCaption(ViewLabel label, const QString &caption) override;
-    void setBold(ViewLabel label, bool bold) override;
-    void setPicture(ViewPicture picture, int imageListIndex) override;
-    void setFileText(const QString &text) override;
-    void setProgress(float percent) override;
-    void setPanelVisible(ViewPanel panel, bool visible) override;
-    void setShowButtonVisible(bool visible) override;
-    void showNonModal() override;
-    void makeCloseTheCancelButton() override;
-    void endProgram() override;
-    void addPreviewLine(const QString &line) override;
-    [[nodiscard]] MassDeletion confirmMassDeletion(const QString &question) override;
+    // UploadView.
+    void runStarted() override;
+    void stepStarted(RunStep step) override;
+    void stepEnded(RunStep step, bool succeeded) override;
+    void fileStarted(FileAction action, const QString &remotePath) override;
+    void progressed(qint64 bytesDone, qint64 bytesTotal,
+                    std::optional<qint32> secondsLeft) override;
+    void runSummarised(const RunSummary &summary) override;
+    void runEnded(const RunResult &result) override;
+    void runCancelled() override;
+    void previewEntry(PreviewAction action, const QString &remotePath, qint64 bytes) override;
+    [[nodiscard]] MassDeletion confirmMassDeletion(qint64 filesToDelete,
+                                                   qint64 filesListed) override;
+
+    // The controls themselves, which the events above set; tests and the screenshot tool set
+    // them directly.
+    void setCaption(ViewLabel label, const QString &caption);
+    void setBold(ViewLabel label, bool bold);
+    void setPicture(ViewPicture picture, int imageListIndex);
+    // The text box that shows the remote path being handled.
+    void setFileText(const QString &text);
+    // Percent of the bytes uploaded, 0 to 100.
+    void setProgress(float percent);
+    void setPanelVisible(ViewPanel panel, bool visible);
+    void setShowButtonVisible(bool visible);
+    // Shows the window without blocking.
+    void showNonModal();
+    // After the run Escape closes the window instead of cancelling.
+    void makeCloseTheCancelButton();
+    // A run the user cancelled ends the program at once, without sound or message.
+    void endProgram();
+    void addPreviewLine(const QString &line);
+    // Asks in a message box; the answer is Delete or Skip.
+    [[nodiscard]] MassDeletion askMassDeletion(const QString &question);
 
 protected:
     void closeEvent(QCloseEvent *event) override;

@@ -1,4 +1,5 @@
-// What the session writes into the window while a run works and when it ends (UploadView).
+// What the session reports to the window while a run works and when it ends (UploadView), and the
+// controls it sets.
 #include "formftpprogress.h"
 #include "messagelabel.h"
 #include "pathfield.h"
@@ -6,6 +7,7 @@
 #include "programexit.h"
 #include "roundhalfeven.h"
 #include "stringtable.h"
+#include "viewtexts.h"
 #include "windowcaptions.h"
 
 #include <QLabel>
@@ -47,6 +49,76 @@ QString describePicture(ViewPicture picture, int number)
 }
 
 } // namespace
+
+void FormFTPProgress::runStarted()
+{
+    setCaption(ViewLabel::labelTime, ViewTexts::remainingTimeUnknown());
+    setFileText(QString());
+    stepStarted(RunStep::Prepare);
+    setPanelVisible(ViewPanel::FrameWait, true);
+    setPanelVisible(ViewPanel::FrameResult, false);
+    showNonModal();
+}
+
+void FormFTPProgress::stepStarted(RunStep step)
+{
+    setBold(StepLabel(step), true);
+    setPicture(StepMarker(step), PictureRunning);
+}
+
+void FormFTPProgress::stepEnded(RunStep step, bool succeeded)
+{
+    setBold(StepLabel(step), false);
+    setPicture(StepMarker(step), succeeded ? PictureDone : PictureFailed);
+}
+
+void FormFTPProgress::fileStarted(FileAction action, const QString &remotePath)
+{
+    // The file step's caption says what is done with the file, below it the file itself.
+    setCaption(ViewLabel::labelFile, ViewTexts::fileActionCaption(action));
+    setFileText(remotePath);
+}
+
+void FormFTPProgress::progressed(qint64 bytesDone, qint64 bytesTotal,
+                                 std::optional<qint32> secondsLeft)
+{
+    if (const std::optional<float> percent = ViewTexts::progressPercent(bytesDone, bytesTotal))
+        setProgress(*percent);
+    setCaption(ViewLabel::labelTime, ViewTexts::remainingTime(secondsLeft));
+}
+
+void FormFTPProgress::runSummarised(const RunSummary &summary)
+{
+    setCaption(ViewLabel::lblKB, ViewTexts::transferred(summary));
+    setCaption(ViewLabel::lblElapsed, ViewTexts::duration(summary));
+    setCaption(ViewLabel::lblSpeed, ViewTexts::speed(summary));
+}
+
+void FormFTPProgress::runEnded(const RunResult &result)
+{
+    setCaption(ViewLabel::lblError, ViewTexts::message(result.message));
+    setPicture(ViewPicture::imgError, ResultPicture(result.outcome));
+    setShowButtonVisible(result.siteCanBeShown);
+    showNonModal();
+    setPanelVisible(ViewPanel::FrameResult, true);
+    setPanelVisible(ViewPanel::FrameWait, false);
+    makeCloseTheCancelButton();
+}
+
+void FormFTPProgress::runCancelled()
+{
+    endProgram();
+}
+
+void FormFTPProgress::previewEntry(PreviewAction action, const QString &remotePath, qint64 bytes)
+{
+    addPreviewLine(ViewTexts::previewLine(action, remotePath, bytes));
+}
+
+MassDeletion FormFTPProgress::confirmMassDeletion(qint64 filesToDelete, qint64 filesListed)
+{
+    return askMassDeletion(ViewTexts::massDeletionQuestion(filesToDelete, filesListed));
+}
 
 QLabel *FormFTPProgress::label(ViewLabel which) const
 {
@@ -172,12 +244,12 @@ void FormFTPProgress::addPreviewLine(const QString &line)
     mPreviewList->appendPlainText(line);
 }
 
-MassDeletion FormFTPProgress::confirmMassDeletion(const QString &question)
+MassDeletion FormFTPProgress::askMassDeletion(const QString &question)
 {
     QMessageBox box(QMessageBox::Warning, QStringLiteral("Parcelup"), question,
                     QMessageBox::NoButton, this);
-    QPushButton *yes = box.addButton(ResourceString(4065), QMessageBox::YesRole);
-    QPushButton *no = box.addButton(ResourceString(4066), QMessageBox::NoRole);
+    QPushButton *yes = box.addButton(ResourceString(MessageId::YesButton), QMessageBox::YesRole);
+    QPushButton *no = box.addButton(ResourceString(MessageId::NoButton), QMessageBox::NoRole);
     // Deleting most of a live site is the answer that must be chosen, never fallen into.
     box.setDefaultButton(no);
     box.setEscapeButton(no);

@@ -3,6 +3,7 @@
 #include "changemarkerstore.h"
 #include "debuglog.h"
 #include "uploadlogindex.h"
+#include "usermessage.h"
 
 #include <QList>
 #include <QSet>
@@ -15,6 +16,7 @@
 class FtpComponentHost;
 class FtpControl;
 class UploadView;
+struct RunResult;
 
 // One file queued for upload. Path is what the server sees and the upload log records: relative to
 // the site folder, lower case, "\" between folder names. LocalPath is the same file with the names
@@ -32,9 +34,9 @@ struct UploadItem
 // one per process (instance()); the progress window's handlers reach the same object as start-up
 // does.
 //
-// Failures of the run are recorded, not thrown: mAborted, mErrorId and mErrorText describe the last
-// one, and every step tests mAborted before it goes on. Only unexpected problems (a local file that
-// cannot be read) raise ProgramError and end the program.
+// Failures of the run are recorded, not thrown: mAborted, mErrorId and mErrorArguments describe the
+// last one, and every step tests mAborted before it goes on. Only unexpected problems (a local file
+// that cannot be read) raise ProgramError and end the program.
 //
 // All members run on the one user-interface thread. While an operation waits for the FTP component
 // it processes events, so FTPDone, FTPDebug, ResetWatchDog, TriggerWatchDog and FTPCancel run
@@ -132,10 +134,10 @@ private:
     Deletion FTPDeleteDir(const QString &myDirName);
     void WaitForCompletion();
 
-    // Records a failure: mAborted, mErrorId and mErrorText, with "%1" replaced by what it concerns.
-    void RecordFailure(int id, const QString &concerned = QString());
-    // The same with a message already composed (one that names more than one thing).
-    void RecordFailureMessage(int id, const QString &message);
+    // Records a failure: mAborted, mErrorId, and what it concerns for the message's "%1".
+    void RecordFailure(MessageId id, const QString &concerned);
+    // The same for a message that names nothing, or more than one thing.
+    void RecordFailure(MessageId id, QList<MessageArgument> arguments = {});
     // The component's Result for the request just waited for, or nothing when that request did not
     // complete: it could not be started (started is false), or the wait ended by the user's
     // cancellation or the watchdog while it was still under way. Result then still describes an
@@ -173,6 +175,8 @@ private:
     [[nodiscard]] UploadView &view();
     [[nodiscard]] FtpControl &ftp();
     void FillSummary(bool runStarted);
+    // How the run ended, for the view.
+    [[nodiscard]] RunResult Result() const;
     void ShowResult();
     // The change-marker store, opened on first use (differential scan, clearing after an upload).
     [[nodiscard]] ChangeMarkerStore &markers();
@@ -201,7 +205,7 @@ private:
     [[nodiscard]] QByteArray UploadLogContent() const;
     // The preview's list of uploads, and its result message.
     void PreviewUploads();
-    [[nodiscard]] QString PreviewSummary() const;
+    [[nodiscard]] UserMessage PreviewSummary() const;
     // The full remote path of a file given relative to the site, as the window shows it.
     [[nodiscard]] QString RemoteFilePath(const QString &myPathAndFileName) const;
     // The look-up index of the complete log list, built on the first look-up after it changed.
@@ -229,8 +233,9 @@ private:
     bool mDone = false;
     bool mAborted = false;
     qint32 mStartTime = 0;
-    qint32 mErrorId = 0;
-    QString mErrorText;
+    MessageId mErrorId = MessageId::None;
+    // What the failure's message names, put into words by the view.
+    QList<MessageArgument> mErrorArguments;
     bool mDifferentialMode = false;
     qint32 mWatchDogTicks = 0;
     qint32 mTimeout = 60;
@@ -248,7 +253,8 @@ private:
         double elapsed = 0;
         double rate = 0;
         double remaining = 0;
-        QString timeText;
+        // The last estimate that fits the view; empty until there is one.
+        std::optional<qint32> secondsLeft;
     } mProgress;
 
     std::unique_ptr<ChangeMarkerStore> mMarkers;

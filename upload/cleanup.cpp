@@ -107,7 +107,8 @@ bool isPermanentRefusal(qint16 result)
 void classUpload::CollectStaleEntries(const LogSource &source, CleanUpPlan &plan)
 {
     const auto skip = [this](const QString &entry) {
-        DebugNote(ReplaceAll(ResourceString(4020), QStringLiteral("%1"), entry));
+        DebugNote(
+            ReplaceAll(ResourceString(MessageId::OldLogEntrySkipped), QStringLiteral("%1"), entry));
     };
     LogReader log = source.path.isEmpty() ? LogReader(source.content) : LogReader(source.path);
     QString entry;
@@ -161,8 +162,7 @@ void classUpload::FTPDeleteFiles()
     if (mAborted)
         return;
 
-    view().setCaption(ViewLabel::labelFile, ResourceString(3010));
-    view().setFileText(JoinRemotePath(mRemoteBaseDir, kUploadLogName));
+    view().fileStarted(FileAction::Reading, JoinRemotePath(mRemoteBaseDir, kUploadLogName));
     try {
         ftp().GetFile(kUploadLogName, copyPath);
     } catch (const FtpError &) {
@@ -181,12 +181,13 @@ void classUpload::FTPDeleteFiles()
         // nothing to clean up. Any other failure ("451 try again") leaves a log that names what
         // is to be deleted; replacing it with this run's log would forget those names for good.
         if (!isPermanentRefusal(*result)) {
-            DebugNote(
-                ReplaceAll(ResourceString(4072), QStringLiteral("%1"), QString::number(*result)));
+            DebugNote(ReplaceAll(ResourceString(MessageId::OldLogUnreadable), QStringLiteral("%1"),
+                                 QString::number(*result)));
             KeepServerLog();
         }
     } else if (const qint64 size = QFileInfo(copyPath).size(); size > kLargestOldLog) {
-        DebugNote(ReplaceAll(ResourceString(4021), QStringLiteral("%1"), QString::number(size)));
+        DebugNote(ReplaceAll(ResourceString(MessageId::OldLogTooLarge), QStringLiteral("%1"),
+                             QString::number(size)));
         return;
     }
 
@@ -204,11 +205,11 @@ void classUpload::FTPDeleteFiles()
 
     if (mPreviewOnly) {
         for (const auto &[folderLine, name] : std::as_const(plan.files))
-            view().addPreviewLine(
-                ResourceString(4051).arg(RemoteFilePath(JoinLocalPath(folderLine, name))));
+            view().previewEntry(PreviewAction::DeleteFile,
+                                RemoteFilePath(JoinLocalPath(folderLine, name)), 0);
         for (const QString &folder : std::as_const(plan.folders))
-            view().addPreviewLine(
-                ResourceString(4052).arg(ToRemoteSlashes(JoinRemotePath(mRemoteBaseDir, folder))));
+            view().previewEntry(PreviewAction::DeleteFolder,
+                                ToRemoteSlashes(JoinRemotePath(mRemoteBaseDir, folder)), 0);
         mPreviewFilesDeleted = plan.files.size();
         mPreviewFoldersDeleted = plan.folders.size();
         return;
@@ -219,7 +220,8 @@ void classUpload::FTPDeleteFiles()
     QList<std::pair<QString, QString>> putOffFiles;
     QStringList putOffFolders;
     const auto putOff = [this](const QString &entry) {
-        DebugNote(ResourceString(4073).arg(entry, QString::number(ftp().result())));
+        DebugNote(
+            ResourceString(MessageId::DeletionPutOff).arg(entry, QString::number(ftp().result())));
     };
 
     // Files first: a folder can only be removed once it is empty.
@@ -259,17 +261,17 @@ bool classUpload::MayCleanUp(const CleanUpPlan &plan)
     if (!mostOfTheSite && (siteHasFiles || deletions == 0))
         return true;
 
-    const QString question = ResourceString(4060).arg(deletions).arg(plan.listedFiles);
     // The user may take a while to answer; that is no silence of the server.
     ftpHost().setWatchDogEnabled(false);
-    const MassDeletion answer = view().confirmMassDeletion(question);
+    const MassDeletion answer = view().confirmMassDeletion(deletions, plan.listedFiles);
     ftpHost().setWatchDogEnabled(true);
     ResetWatchDog();
     const bool go = answer == MassDeletion::Delete;
-    DebugNote(ResourceString(4062)
+    DebugNote(ResourceString(MessageId::MassDeletionNote)
                   .arg(deletions)
                   .arg(plan.listedFiles)
-                  .arg(ResourceString(go ? 4063 : 4064)));
+                  .arg(ResourceString(go ? MessageId::MassDeletionNoteYes
+                                         : MessageId::MassDeletionNoteNo)));
     if (answer == MassDeletion::SkipAndReport)
         mCleanUpRefused = std::pair{deletions, plan.listedFiles};
     return go;
@@ -291,7 +293,7 @@ bool classUpload::IsCurrentDirectory(const QString &myDesiredDir)
         return false;
     if (SameRemotePath(current, myDesiredDir))
         return true;
-    DebugNote(ResourceString(4022).arg(current, myDesiredDir));
+    DebugNote(ResourceString(MessageId::DeletionSkippedOtherFolder).arg(current, myDesiredDir));
     return false;
 }
 
@@ -306,8 +308,7 @@ classUpload::Deletion classUpload::FTPDeleteFileEx(const QString &myPathAndFileN
     const PathAndFileName parts = SplitPathAndFileName(myPathAndFileName);
     const QString remoteFolder = ToRemoteSlashes(JoinRemotePath(mRemoteBaseDir, parts.DirName));
 
-    view().setCaption(ViewLabel::labelFile, ResourceString(3020));
-    view().setFileText(JoinRemotePath(remoteFolder, parts.FileName));
+    view().fileStarted(FileAction::DeletingFile, JoinRemotePath(remoteFolder, parts.FileName));
 
     if (!FTPSetCurrentDir(remoteFolder, false) || mAborted)
         return UnreachableFolderOutcome();
@@ -333,8 +334,8 @@ classUpload::Deletion classUpload::FTPDeleteDirEx(const QString &myDir)
     }
     const QString parentRemote = ToRemoteSlashes(JoinRemotePath(mRemoteBaseDir, parent));
 
-    view().setCaption(ViewLabel::labelFile, ResourceString(3025));
-    view().setFileText(ToRemoteSlashes(JoinRemotePath(mRemoteBaseDir, myDir)));
+    view().fileStarted(FileAction::DeletingFolder,
+                       ToRemoteSlashes(JoinRemotePath(mRemoteBaseDir, myDir)));
 
     if (!FTPSetCurrentDir(parentRemote, false) || mAborted)
         return UnreachableFolderOutcome();

@@ -46,7 +46,7 @@ bool classUpload::RecordIfConnectionLost()
     // stands.
     if (mAborted || ftp().isConnected())
         return false;
-    RecordFailure(4070, ftp().host());
+    RecordFailure(MessageId::ConnectionLost, ftp().host());
     return true;
 }
 
@@ -77,16 +77,16 @@ void classUpload::FTPConnect()
         // The log-in never ended: the cancellation's or the time-out's message stands, and the
         // log of the last connection that did succeed stays as it was.
         if (!mAborted)
-            RecordFailure(2000, ftp().host());
+            RecordFailure(MessageId::ConnectionFailed, ftp().host());
     } else if (*result == 0) {
         // A cancellation during the log-in stays recorded: the log is opened, the run still stops.
         // A preview leaves the log of the last real run as it is.
         if (!mPreviewOnly)
             mDebugFile.open(DebugLog::defaultFolders());
     } else if (*result == 20530) {
-        RecordFailure(2005);
+        RecordFailure(MessageId::LogonFailed);
     } else {
-        RecordFailure(2000, ftp().host());
+        RecordFailure(MessageId::ConnectionFailed, ftp().host());
     }
 }
 
@@ -115,8 +115,8 @@ void classUpload::FTPCancel()
     } catch (...) {
     }
     try {
-        mErrorId = 2004;
-        mErrorText = ResourceString(2004);
+        mErrorId = MessageId::CancelledByUser;
+        mErrorArguments.clear();
     } catch (...) {
     }
 }
@@ -141,7 +141,7 @@ void classUpload::TriggerWatchDog()
     ++mWatchDogTicks;
     if (mWatchDogTicks <= mTimeout)
         return;
-    RecordFailure(2006);
+    RecordFailure(MessageId::TimedOut);
     // The request that went silent is given up, as a cancellation gives it up: the run stops here,
     // and nothing may go on happening on the server behind its back.
     if (mWatchDogTicks == mTimeout + 1) {

@@ -44,8 +44,7 @@ void classUpload::ClaimUnassignedMarkers()
     bool belongsHere = false;
     if (mPreviousLocalLog && FTPSetCurrentDir(mRemoteBaseDir, false) && !mAborted) {
         const QString copyPath = GetTempFolder() + kUploadLogName;
-        view().setCaption(ViewLabel::labelFile, ResourceString(3010));
-        view().setFileText(JoinRemotePath(mRemoteBaseDir, kUploadLogName));
+        view().fileStarted(FileAction::Reading, JoinRemotePath(mRemoteBaseDir, kUploadLogName));
         bool started = true;
         try {
             ftp().GetFile(kUploadLogName, copyPath);
@@ -69,10 +68,10 @@ void classUpload::ClaimUnassignedMarkers()
     }
     if (belongsHere) {
         markers().adoptUnassigned();
-        DebugNote(ResourceString(4023));
+        DebugNote(ResourceString(MessageId::MarkersAdopted));
     } else {
         markers().discardUnassigned();
-        DebugNote(ResourceString(4024));
+        DebugNote(ResourceString(MessageId::MarkersDropped));
     }
 }
 

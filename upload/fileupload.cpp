@@ -1,5 +1,4 @@
 #include "classupload.h"
-#include "formatremainingtime.h"
 #include "ftpcontrol.h"
 #include "ftperror.h"
 #include "pathhelpers.h"
@@ -36,9 +35,6 @@ void classUpload::FTPUploadFiles()
             return;
         mBytesDone += static_cast<double>(item.Size);
 
-        if (mTotalBytes != 0)
-            view().setProgress(static_cast<float>(mBytesDone / mTotalBytes * 100.0));
-
         mProgress.elapsed = RoundHalfEven(ElapsedSince(mStartTime, TimeOfDay()));
         if (mBytesDone != 0) {
             const double rate = mProgress.elapsed / (mBytesDone / 1000.0);
@@ -49,14 +45,12 @@ void classUpload::FTPUploadFiles()
         if (usable(remaining))
             mProgress.remaining = std::floor(remaining / 10.0) * 10.0;
 
-        if (mProgress.remaining == 0) {
-            mProgress.timeText = ResourceString(1000) + ResourceString(1004);
-        } else if (mProgress.remaining >= std::numeric_limits<qint32>::min() &&
-                   mProgress.remaining <= std::numeric_limits<qint32>::max()) {
-            mProgress.timeText = ResourceString(1000) +
-                                 FormatRemainingTime(static_cast<qint32>(mProgress.remaining));
-        }
-        view().setCaption(ViewLabel::labelTime, mProgress.timeText);
+        // An estimate too large for the view leaves the previous one standing.
+        if (mProgress.remaining >= std::numeric_limits<qint32>::min() &&
+            mProgress.remaining <= std::numeric_limits<qint32>::max())
+            mProgress.secondsLeft = static_cast<qint32>(mProgress.remaining);
+        view().progressed(static_cast<qint64>(mBytesDone), static_cast<qint64>(mTotalBytes),
+                          mProgress.secondsLeft);
     }
 }
 
@@ -68,8 +62,7 @@ void classUpload::FTPUploadFile(const QString &myPathAndFileName, const QString 
         NativeLocalPath(mLocalBaseDir, myLocalPath.isEmpty() ? myPathAndFileName : myLocalPath);
     const QString remoteFolder = ToRemoteSlashes(JoinRemotePath(mRemoteBaseDir, parts.DirName));
 
-    view().setCaption(ViewLabel::labelFile, ResourceString(3030));
-    view().setFileText(JoinRemotePath(remoteFolder, parts.FileName));
+    view().fileStarted(FileAction::Uploading, JoinRemotePath(remoteFolder, parts.FileName));
 
     FTPSetCurrentDir(remoteFolder, true);
     if (mAborted)
@@ -92,7 +85,7 @@ void classUpload::FTPPutFile(const QString &myLocalFile, const QString &myRemote
         try {
             ftp().PutFile(myLocalFile, myRemoteName);
         } catch (const FtpError &) {
-            RecordFailure(2001, myRemoteName);
+            RecordFailure(MessageId::FileNotUploaded, myRemoteName);
             return;
         }
         WaitForCompletion();
@@ -100,7 +93,7 @@ void classUpload::FTPPutFile(const QString &myLocalFile, const QString &myRemote
         if (!result)
             return; // the cancellation's or the time-out's message stands; the file stays marked
         if (*result != 0) {
-            RecordFailure(2001, myRemoteName);
+            RecordFailure(MessageId::FileNotUploaded, myRemoteName);
             return;
         }
         if (mAborted)
@@ -113,9 +106,10 @@ void classUpload::FTPPutFile(const QString &myLocalFile, const QString &myRemote
             return;
         }
         if (attempt == attempts) {
-            RecordFailure(2001, myRemoteName);
+            RecordFailure(MessageId::FileNotUploaded, myRemoteName);
             return;
         }
-        DebugNote(ReplaceAll(ResourceString(4071), QStringLiteral("%1"), myRemoteName));
+        DebugNote(ReplaceAll(ResourceString(MessageId::FileChangedDuringUpload),
+                             QStringLiteral("%1"), myRemoteName));
     }
 }

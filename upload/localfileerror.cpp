@@ -24,7 +24,7 @@ QString systemReason(int error)
     return QString::fromLocal8Bit(std::strerror(error));
 }
 
-[[noreturn]] void raise(int number, int textId, const QString &nativePath,
+[[noreturn]] void raise(int number, MessageId textId, const QString &nativePath,
                         const QString &reason = QString())
 {
     QString text = ResourceString(textId);
@@ -38,29 +38,33 @@ QString systemReason(int error)
 void ThrowFileReadError(const QString &nativePath, int error)
 {
     if (isNotFound(error))
-        raise(ProgramError::FileNotFound, 4012, nativePath);
+        raise(ProgramError::FileNotFound, MessageId::FileNotFound, nativePath);
     if (isDenied(error))
-        raise(ProgramError::PermissionDenied, 4013, nativePath);
-    raise(ProgramError::PathFileAccessError, 4010, nativePath, systemReason(error));
+        raise(ProgramError::PermissionDenied, MessageId::FileAccessDenied, nativePath);
+    raise(ProgramError::PathFileAccessError, MessageId::FileNotReadable, nativePath,
+          systemReason(error));
 }
 
 void ThrowNotARegularFile(const QString &nativePath)
 {
-    raise(ProgramError::PathFileAccessError, 4010, nativePath, ResourceString(4019));
+    raise(ProgramError::PathFileAccessError, MessageId::FileNotReadable, nativePath,
+          ResourceString(MessageId::NoLongerRegularFile));
 }
 
 void ThrowFileWriteError(const QString &nativePath, int error)
 {
     if (isDenied(error))
-        raise(ProgramError::PermissionDenied, 4013, nativePath);
-    raise(ProgramError::PathFileAccessError, 4011, nativePath, systemReason(error));
+        raise(ProgramError::PermissionDenied, MessageId::FileAccessDenied, nativePath);
+    raise(ProgramError::PathFileAccessError, MessageId::FileNotWritable, nativePath,
+          systemReason(error));
 }
 
 void ThrowFolderReadError(const QString &nativePath, int error)
 {
     if (isNotFound(error))
-        raise(ProgramError::FileNotFound, 4017, nativePath);
+        raise(ProgramError::FileNotFound, MessageId::FolderNotFound, nativePath);
     if (isDenied(error))
-        raise(ProgramError::PermissionDenied, 4018, nativePath);
-    raise(ProgramError::PathFileAccessError, 4016, nativePath, systemReason(error));
+        raise(ProgramError::PermissionDenied, MessageId::FolderAccessDenied, nativePath);
+    raise(ProgramError::PathFileAccessError, MessageId::FolderNotReadable, nativePath,
+          systemReason(error));
 }

@@ -74,7 +74,7 @@ void classUpload::ScanSite(const QString &mySubDir, bool consultMarkers)
 void classUpload::AddUploadFile(const QString &myPath, const QString &myLocalPath)
 {
     if (mUploadCount == std::numeric_limits<qint32>::max())
-        throw ProgramError(ProgramError::Overflow, ResourceString(4002));
+        throw ProgramError(ProgramError::Overflow, ResourceString(MessageId::Overflow));
 
     UploadItem item;
     item.Path = myPath.toLower();

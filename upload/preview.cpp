@@ -1,10 +1,7 @@
 #include "classupload.h"
 #include "pathhelpers.h"
 #include "roundhalfeven.h"
-#include "stringtable.h"
 #include "uploadview.h"
-
-#include <QLocale>
 
 // The preview of a run (--dry-run). It goes as far as a run goes before its first change on the
 // server: the scan, the log-in, the server's old upload log. What the run would then delete is
@@ -33,15 +30,14 @@ void classUpload::PreviewUploads()
     mTotalBytes = 0;
     for (const UploadItem &item : std::as_const(mUploadList)) {
         mTotalBytes += static_cast<double>(item.Size);
-        view().addPreviewLine(ResourceString(4050).arg(RemoteFilePath(item.Path)).arg(item.Size));
+        view().previewEntry(PreviewAction::Upload, RemoteFilePath(item.Path), item.Size);
     }
 }
 
-QString classUpload::PreviewSummary() const
+UserMessage classUpload::PreviewSummary() const
 {
-    const QLocale locale;
     const auto kilobytes = static_cast<qint64>(RoundHalfEven(mTotalBytes)) / 1000;
-    return ResourceString(4053).arg(locale.toString(mUploadCount), locale.toString(kilobytes),
-                                    locale.toString(mPreviewFilesDeleted),
-                                    locale.toString(mPreviewFoldersDeleted));
+    return {MessageId::PreviewSummary,
+            {LocalizedCount{mUploadCount}, LocalizedCount{kilobytes},
+             LocalizedCount{mPreviewFilesDeleted}, LocalizedCount{mPreviewFoldersDeleted}}};
 }

@@ -16,7 +16,7 @@ QString classUpload::FTPGetCurrentDir()
         // Only a component still busy with a request that a cancellation or the watchdog gave up
         // refuses the query; the run is stopping then, and an empty folder makes every walk end.
         if (!mAborted)
-            RecordFailure(2000, ftp().host());
+            RecordFailure(MessageId::ConnectionFailed, ftp().host());
         return QString();
     }
     WaitForCompletion();
@@ -51,7 +51,7 @@ void classUpload::FTPCreateDir(const QString &myDirName)
     try {
         ftp().CreateDirectory(myDirName);
     } catch (const FtpError &) {
-        RecordFailure(2002, myDirName);
+        RecordFailure(MessageId::FolderNotCreated, myDirName);
         return;
     }
     WaitForCompletion();
@@ -59,7 +59,7 @@ void classUpload::FTPCreateDir(const QString &myDirName)
     // time-out.
     const std::optional<qint16> result = CompletedResult(true);
     if (result && *result != 0 && !RecordIfConnectionLost())
-        RecordFailure(2002, myDirName);
+        RecordFailure(MessageId::FolderNotCreated, myDirName);
 }
 
 bool classUpload::FTPSetCurrentDir(const QString &myDesiredDir, bool CreateNew)
@@ -115,14 +115,14 @@ bool classUpload::FTPSetCurrentDir(const QString &myDesiredDir, bool CreateNew)
         // After a refused climb the walk is somewhere else: a folder created there belongs to no
         // site and would stay on the server for good, named in no upload log.
         if (climbRefused) {
-            RecordFailure(2003, QStringLiteral(".."));
+            RecordFailure(MessageId::FolderNotEntered, QStringLiteral(".."));
             return false;
         }
         FTPCreateDir(name);
         if (mAborted)
             return false;
         if (!FTPChangeDir(name)) {
-            RecordFailure(2003, name);
+            RecordFailure(MessageId::FolderNotEntered, name);
             return false;
         }
     }
@@ -131,7 +131,7 @@ bool classUpload::FTPSetCurrentDir(const QString &myDesiredDir, bool CreateNew)
     // folder. Where the walk really ended is asked once more.
     if (climbRefused && !mAborted && !SameRemotePath(FTPGetCurrentDir(), myDesiredDir)) {
         if (CreateNew && !mAborted)
-            RecordFailure(2003, QStringLiteral(".."));
+            RecordFailure(MessageId::FolderNotEntered, QStringLiteral(".."));
         return failedWalk();
     }
     return !mAborted;

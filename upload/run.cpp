@@ -1,15 +1,12 @@
 #include "classupload.h"
-#include "formatremainingtime.h"
 #include "ftpcomponenthost.h"
 #include "ftpcontrol.h"
 #include "roundhalfeven.h"
-#include "stringtable.h"
 #include "systemhelpers.h"
 #include "timeofday.h"
 #include "uploadview.h"
 
 #include <QCoreApplication>
-#include <QLocale>
 
 // One publication from start to result. The steps and their order are fixed: the site builder's
 // users know the window's three steps, and the upload log must be written before anything is
@@ -18,11 +15,11 @@ void classUpload::MagicUpload()
 {
     // A. Up-front checks; all three are made, the last failing one is reported.
     if (ftp().host().isEmpty())
-        RecordFailure(2009);
+        RecordFailure(MessageId::NoHost);
     if (mLocalBaseDir.isEmpty() || !FolderExists(mLocalBaseDir))
-        RecordFailure(2011);
+        RecordFailure(MessageId::NoGeneratedPages);
     if (ftp().userName().isEmpty())
-        RecordFailure(2010);
+        RecordFailure(MessageId::NoUserName);
     const bool checksPassed = !mAborted;
 
     if (checksPassed) {
@@ -31,16 +28,10 @@ void classUpload::MagicUpload()
         mBytesDone = 0;
         mUploadCount = 0;
         mFilesDone = 0;
-        mErrorId = 0;
+        mErrorId = MessageId::None;
         mStartTime = static_cast<qint32>(RoundHalfEven(TimeOfDay()));
         ftpHost().setWatchDogEnabled(true);
-        view().setCaption(ViewLabel::labelTime, ResourceString(1005));
-        view().setFileText(QString());
-        view().setBold(ViewLabel::labelprepare, true);
-        view().setPicture(ViewPicture::imgPrepare, PictureRunning);
-        view().setPanelVisible(ViewPanel::FrameWait, true);
-        view().setPanelVisible(ViewPanel::FrameResult, false);
-        view().showNonModal();
+        view().runStarted();
         QCoreApplication::processEvents();
 
         // The scan does not process events: clicks made meanwhile wait in the queue.
@@ -52,26 +43,19 @@ void classUpload::MagicUpload()
         // Which files changed depends on the destination, which is known after the log-in; until
         // then every file is queued (KeepChangedFiles below).
         ScanSite(QStringLiteral("\\"), false);
-        view().setBold(ViewLabel::labelprepare, false);
-        view().setPicture(ViewPicture::imgPrepare, PictureDone);
+        view().stepEnded(RunStep::Prepare, true);
 
         // C. Connection.
-        view().setBold(ViewLabel::labelConnect, true);
-        view().setPicture(ViewPicture::imgConnect, PictureRunning);
+        view().stepStarted(RunStep::Connect);
         QCoreApplication::processEvents();
         // A cancellation made before this point (while the files were being found) must not be
         // lost: FTPConnect clears the abort flag, so without this test the whole site would be
         // transferred before the program ends.
         if (!mAborted)
             FTPConnect();
-        if (mAborted) {
-            view().setBold(ViewLabel::labelConnect, false);
-            view().setPicture(ViewPicture::imgConnect, PictureFailed);
-        } else {
-            view().setBold(ViewLabel::labelConnect, false);
-            view().setPicture(ViewPicture::imgConnect, PictureDone);
-            view().setBold(ViewLabel::labelFile, true);
-            view().setPicture(ViewPicture::imgFile, PictureRunning);
+        view().stepEnded(RunStep::Connect, !mAborted);
+        if (!mAborted) {
+            view().stepStarted(RunStep::Transfer);
             QCoreApplication::processEvents();
 
             // D. Transfer.
@@ -94,9 +78,9 @@ void classUpload::MagicUpload()
                 // Uploaded, but the clean-up that would have taken most of the site down was
                 // skipped: that is what the user must act on first.
                 if (mCleanUpRefused)
-                    RecordFailureMessage(4061, ResourceString(4061)
-                                                   .arg(mCleanUpRefused->first)
-                                                   .arg(mCleanUpRefused->second));
+                    RecordFailure(
+                        MessageId::MassDeletionRefused,
+                        QList<MessageArgument>{mCleanUpRefused->first, mCleanUpRefused->second});
                 else
                     RecordUnpublishable();
             }
@@ -113,52 +97,47 @@ void classUpload::MagicUpload()
 
 void classUpload::FillSummary(bool runStarted)
 {
-    const QLocale locale;
-    // Kilobytes are 1000 bytes. 64-bit, so sites of 2 GB and more are counted correctly.
-    const auto kilobytes = static_cast<qint64>(RoundHalfEven(mBytesDone)) / 1000;
-    view().setCaption(ViewLabel::lblKB, locale.toString(mFilesDone) + ResourceString(3000) +
-                                            locale.toString(kilobytes) + ResourceString(3001));
+    RunSummary summary;
+    summary.filesDone = mFilesDone;
+    // 64-bit, so sites of 2 GB and more are counted correctly.
+    summary.bytesDone = static_cast<qint64>(RoundHalfEven(mBytesDone));
 
     // After failed checks nothing ran, and the start time was never taken.
     const double start = runStarted ? mStartTime : TimeOfDay();
     const double elapsed = RoundHalfEven(ElapsedSince(start, TimeOfDay()));
-    view().setCaption(ViewLabel::lblElapsed, FormatRemainingTime(static_cast<qint32>(elapsed)));
+    summary.elapsedSeconds = static_cast<qint32>(elapsed);
 
     // The added second keeps the divisor above zero for a run that took no measurable time.
     const double seconds = ElapsedSince(start, TimeOfDay());
-    const double rate = (mBytesDone / 1000.0) / (seconds + 1.0);
-    view().setCaption(ViewLabel::lblSpeed, locale.toString(rate, 'f', 2) + ResourceString(3002));
+    summary.kilobytesPerSecond = (mBytesDone / 1000.0) / (seconds + 1.0);
+    view().runSummarised(summary);
+}
+
+RunResult classUpload::Result() const
+{
+    RunResult result;
+    if (mErrorId != MessageId::None) {
+        result.outcome = mErrorId == MessageId::MassDeletionRefused ? RunOutcome::CleanUpRefused
+                                                                    : RunOutcome::Failed;
+        result.message = {mErrorId, mErrorArguments};
+    } else if (mPreviewOnly) {
+        // Nothing was published: the preview's figures instead of the success message.
+        result.message = PreviewSummary();
+    } else {
+        result.message = {MessageId::UploadSucceeded, {}};
+        result.siteCanBeShown = !mRemoteURL.isEmpty();
+    }
+    return result;
 }
 
 void classUpload::ShowResult()
 {
-    if (mErrorId == 2004) {
+    if (mErrorId == MessageId::CancelledByUser) {
         // The user asked to stop: no sound, no message.
-        view().endProgram();
+        view().runCancelled();
         return;
     }
-    if (mErrorId != 0) {
-        PlaySystemSound(QStringLiteral("SystemHand"));
-        view().setCaption(ViewLabel::lblError, mErrorText);
-        view().setPicture(ViewPicture::imgError, PictureFailed);
-        view().setShowButtonVisible(false);
-        view().setOutcome(mErrorId == 4061 ? RunOutcome::CleanUpRefused : RunOutcome::Failed);
-    } else if (mPreviewOnly) {
-        // Nothing was published: the preview's figures instead of the success message.
-        PlaySystemSound(QStringLiteral("SystemAsterisk"));
-        view().setCaption(ViewLabel::lblError, PreviewSummary());
-        view().setPicture(ViewPicture::imgError, PictureDone);
-        view().setShowButtonVisible(false);
-        view().setOutcome(RunOutcome::Succeeded);
-    } else {
-        PlaySystemSound(QStringLiteral("SystemAsterisk"));
-        view().setCaption(ViewLabel::lblError, ResourceString(2008));
-        view().setPicture(ViewPicture::imgError, PictureDone);
-        view().setShowButtonVisible(!mRemoteURL.isEmpty());
-        view().setOutcome(RunOutcome::Succeeded);
-    }
-    view().showNonModal();
-    view().setPanelVisible(ViewPanel::FrameResult, true);
-    view().setPanelVisible(ViewPanel::FrameWait, false);
-    view().makeCloseTheCancelButton();
+    PlaySystemSound(mErrorId != MessageId::None ? QStringLiteral("SystemHand")
+                                                : QStringLiteral("SystemAsterisk"));
+    view().runEnded(Result());
 }

@@ -79,16 +79,16 @@ FtpControl &classUpload::ftp()
     return ftpHost().component();
 }
 
-void classUpload::RecordFailure(int id, const QString &concerned)
+void classUpload::RecordFailure(MessageId id, const QString &concerned)
 {
-    RecordFailureMessage(id, ReplaceAll(ResourceString(id), QStringLiteral("%1"), concerned));
+    RecordFailure(id, QList<MessageArgument>{concerned});
 }
 
-void classUpload::RecordFailureMessage(int id, const QString &message)
+void classUpload::RecordFailure(MessageId id, QList<MessageArgument> arguments)
 {
     mAborted = true;
     mErrorId = id;
-    mErrorText = message;
+    mErrorArguments = std::move(arguments);
 }
 
 void classUpload::setPreviewOnly(bool previewOnly)
@@ -137,7 +137,7 @@ void classUpload::FTPFirewallPort(qint32 myNewPort)
     // would not hold. Start-up refuses other values with a message naming the setting before they
     // get here.
     if (myNewPort < 0 || myNewPort > 65535)
-        throw ProgramError(ProgramError::Overflow, ResourceString(4002));
+        throw ProgramError(ProgramError::Overflow, ResourceString(MessageId::Overflow));
     ftp().setFirewallPort(static_cast<quint16>(myNewPort));
 }
 

@@ -3,8 +3,6 @@
 #include "publishablename.h"
 #include "stringtable.h"
 
-#include <QLocale>
-
 // Files and folders that the site holds but whose names cannot be published (not UTF-8, or with
 // "\", CR or LF) are never left out in silence: the run uploads everything else and then fails
 // with a message that names them.
@@ -20,7 +18,8 @@ void classUpload::NoteUnpublishable(const QString &shownPath)
 void classUpload::LogUnpublishable()
 {
     for (const QString &path : std::as_const(mUnpublishable))
-        DebugNote(ReplaceAll(ResourceString(4032), QStringLiteral("%1"), path));
+        DebugNote(ReplaceAll(ResourceString(MessageId::NameNotPublishedNote), QStringLiteral("%1"),
+                             path));
 }
 
 void classUpload::RecordUnpublishable()
@@ -30,10 +29,9 @@ void classUpload::RecordUnpublishable()
     // The list's default limits keep the message within the three lines of the window's result.
     const QString names = QuotedNameList(mUnpublishable);
     if (mUnpublishable.size() == 1) {
-        RecordFailure(4030, names);
+        RecordFailure(MessageId::OneNameNotPublished, names);
         return;
     }
-    // The count first: it holds no "%2" that the names could then be put into.
-    RecordFailure(4031, QLocale().toString(mUnpublishable.size()));
-    mErrorText = ReplaceAll(mErrorText, QStringLiteral("%2"), names);
+    RecordFailure(MessageId::NamesNotPublished,
+                  QList<MessageArgument>{LocalizedCount{mUnpublishable.size()}, names});
 }

@@ -136,7 +136,7 @@ void classUpload::KeepServerLog()
 void classUpload::AddLogEntry(const QString &myEntry)
 {
     if (mLogCount == std::numeric_limits<qint32>::max())
-        throw ProgramError(ProgramError::Overflow, ResourceString(4002));
+        throw ProgramError(ProgramError::Overflow, ResourceString(MessageId::Overflow));
     // Dropped before the list grows: holding on to the old list would make the append copy it.
     mLogIndex.reset();
     mLogList.append(myEntry.toLower());

@@ -1,29 +1,31 @@
 #pragma once
 
+#include "usermessage.h"
+
 #include <QString>
 #include <QtGlobal>
+#include <optional>
 
-// What the upload session needs from the face of the program: the few controls it writes while it
-// works. The progress window implements it, and so does the console face; tests use a recording
-// view. The session never includes a widget header, so the same run can drive any of them. The FTP
-// component and the watchdog belong to the session (FtpComponentHost); a view only shows what they
-// do.
+// What the upload session tells the face of the program while it works: what happened, in numbers,
+// names and message ids, never in finished text. The progress window implements it, and so does
+// the console face; tests use a recording view. Each face turns the events into its own words with
+// the string table, so the session never includes a user-interface header and the same run can
+// drive any of them. The FTP component and the watchdog belong to the session
+// (FtpComponentHost); a view only shows what they do.
 
-enum class ViewLabel {
-    labelprepare,
-    labelConnect,
-    labelFile,
-    labelTime,
-    lblKB,
-    lblElapsed,
-    lblSpeed,
-    lblError
+// The three steps of a run, as the window lists them.
+enum class RunStep { Prepare, Connect, Transfer };
+
+// What the run is doing with one file or folder on the server.
+enum class FileAction {
+    Reading,        // the server's old upload log is fetched
+    DeletingFile,   // the clean-up removes a file the site no longer holds
+    DeletingFolder, // ... or a folder
+    Uploading,
 };
-enum class ViewPicture { imgPrepare, imgConnect, imgFile, imgError };
-enum class ViewPanel { FrameWait, FrameResult };
 
-// Numbers of the pictures in the window's image list.
-enum StepPicture : int { PictureRunning = 1, PictureDone = 2, PictureFailed = 3 };
+// One entry of a preview (--dry-run).
+enum class PreviewAction { Upload, DeleteFile, DeleteFolder };
 
 // How a run ended, for a face that reports it as an exit status.
 enum class RunOutcome {
@@ -40,37 +42,62 @@ enum class MassDeletion {
     SkipAndReport, // nobody could be asked: skip the clean-up, upload, and end with a message
 };
 
+// The figures of a run once it has ended.
+struct RunSummary
+{
+    qint32 filesDone = 0;          // files uploaded
+    qint64 bytesDone = 0;          // their bytes
+    qint32 elapsedSeconds = 0;     // the run's duration, whole seconds
+    double kilobytesPerSecond = 0; // 1000 bytes to the kilobyte
+};
+
+// How a run ended and what its result says.
+struct RunResult
+{
+    RunOutcome outcome = RunOutcome::Succeeded;
+    UserMessage message;
+    // The published site can be opened in a browser: the run succeeded and its address is known.
+    bool siteCanBeShown = false;
+};
+
 class UploadView
 {
 public:
     virtual ~UploadView() = default;
 
-    virtual void setCaption(ViewLabel label, const QString &caption) = 0;
-    virtual void setBold(ViewLabel label, bool bold) = 0;
-    virtual void setPicture(ViewPicture picture, int imageListIndex) = 0;
-    // The text box that shows the remote path being handled.
-    virtual void setFileText(const QString &text) = 0;
-    // Percent of the bytes uploaded, 0 to 100.
-    virtual void setProgress(float percent) = 0;
-    virtual void setPanelVisible(ViewPanel panel, bool visible) = 0;
-    virtual void setShowButtonVisible(bool visible) = 0;
-    // Shows the view without blocking.
-    virtual void showNonModal() = 0;
-    // After the run Escape closes the window instead of cancelling.
-    virtual void makeCloseTheCancelButton() = 0;
-    // A run the user cancelled ends the program at once, without sound or message.
-    virtual void endProgram() = 0;
+    // The run begins: its remaining time is not known yet, no file is being handled, and its
+    // first step, the preparation, is under way. The face shows itself without blocking.
+    virtual void runStarted() = 0;
+    virtual void stepStarted(RunStep step) = 0;
+    virtual void stepEnded(RunStep step, bool succeeded) = 0;
+    // The run turns to a file or folder on the server; remotePath is its full path there.
+    virtual void fileStarted(FileAction action, const QString &remotePath) = 0;
+    // After each uploaded file. secondsLeft is the estimate of the remaining time, 0 when the run
+    // is almost done, and empty while no estimate could be made; bytesTotal may be 0.
+    virtual void progressed(qint64 bytesDone, qint64 bytesTotal,
+                            std::optional<qint32> secondsLeft) = 0;
+    // The run's figures, reported right before its result.
+    virtual void runSummarised(const RunSummary &summary) = 0;
+    // The run has ended and shows its result; the face stays until the user closes it.
+    virtual void runEnded(const RunResult &result) = 0;
+    // The user cancelled: the program ends at once, without sound or message.
+    virtual void runCancelled() = 0;
 
-    // One entry of a preview (--dry-run): a file the run would upload, or a file or folder it
-    // would delete, as one line of text.
-    virtual void addPreviewLine(const QString &line) { Q_UNUSED(line); }
-    // Asked before the first deletion of a clean-up that would delete most of the site; question
-    // says how much. A face that cannot ask anybody skips the clean-up and reports it.
-    [[nodiscard]] virtual MassDeletion confirmMassDeletion(const QString &question)
+    // One entry of a preview: a file the run would upload (with its size), or a file or folder it
+    // would delete.
+    virtual void previewEntry(PreviewAction action, const QString &remotePath, qint64 bytes)
     {
-        Q_UNUSED(question);
+        Q_UNUSED(action);
+        Q_UNUSED(remotePath);
+        Q_UNUSED(bytes);
+    }
+    // Asked before the first deletion of a clean-up that would delete filesToDelete of the
+    // filesListed files the old upload log names. A face that cannot ask anybody skips the
+    // clean-up and reports it.
+    [[nodiscard]] virtual MassDeletion confirmMassDeletion(qint64 filesToDelete, qint64 filesListed)
+    {
+        Q_UNUSED(filesToDelete);
+        Q_UNUSED(filesListed);
         return MassDeletion::SkipAndReport;
     }
-    // How the run ended, said right before its result is shown.
-    virtual void setOutcome(RunOutcome outcome) { Q_UNUSED(outcome); }
 };

@@ -27,6 +27,41 @@ struct Outcome
     QString kbCaption;
     int resultPicture = 0;
     bool showButtonVisible = false;
+    // The steps in the order the view was told of them: "+name" started, "name" done, "-name"
+    // failed.
+    QStringList steps;
+    std::optional<RunOutcome> runOutcome;
+};
+
+QString stepName(RunStep step)
+{
+    switch (step) {
+    case RunStep::Prepare:
+        return QStringLiteral("prepare");
+    case RunStep::Connect:
+        return QStringLiteral("connect");
+    case RunStep::Transfer:
+        break;
+    }
+    return QStringLiteral("transfer");
+}
+
+// Records the steps' events in one list, since their interleaving is what the faces show.
+class StepRecordingView : public RecordingView
+{
+public:
+    using RecordingView::RecordingView;
+    void stepStarted(RunStep step) override
+    {
+        steps << QLatin1Char('+') + stepName(step);
+        RecordingView::stepStarted(step);
+    }
+    void stepEnded(RunStep step, bool succeeded) override
+    {
+        steps << (succeeded ? QString() : QStringLiteral("-")) + stepName(step);
+        RecordingView::stepEnded(step, succeeded);
+    }
+    QStringList steps;
 };
 
 } // namespace
@@ -111,7 +146,7 @@ void TestPublishSession::startServer(TestFtpServer::Tls tls)
 Outcome TestPublishSession::publish(bool deleteRemote, bool passive, const QString &password)
 {
     classUpload &session = Access::fresh();
-    RecordingView view(std::make_unique<FtpControl>(), true);
+    StepRecordingView view(std::make_unique<FtpControl>(), true);
     view.install();
     session.LocalBaseDir(mSite->path());
     session.RemoteBaseDir(QStringLiteral("htdocs"));
@@ -130,7 +165,9 @@ Outcome TestPublishSession::publish(bool deleteRemote, bool passive, const QStri
             view.caption(ViewLabel::lblError),
             view.caption(ViewLabel::lblKB),
             view.picture(ViewPicture::imgError),
-            view.showButtonVisible};
+            view.showButtonVisible,
+            view.steps,
+            view.outcome};
 }
 
 void TestPublishSession::firstPublicationMirrorsTheSite_data()
@@ -164,6 +201,11 @@ void TestPublishSession::firstPublicationMirrorsTheSite()
     // Seven site files and the upload log.
     QCOMPARE(outcome.filesDone, 8);
     QVERIFY(serverFiles().contains(QStringLiteral("seiten/a/b/c/tief.html")));
+    // The transfer step is never marked done: the result takes its place.
+    QCOMPARE(outcome.steps,
+             (QStringList{"+prepare", "prepare", "+connect", "connect", "+transfer"}));
+    QCOMPARE(outcome.runOutcome, std::optional<RunOutcome>(RunOutcome::Succeeded));
+    QVERIFY(outcome.showButtonVisible);
 
     // The debug log says how the connection was protected, and never holds the password.
     QFile log(QCoreApplication::applicationDirPath() + QStringLiteral("/parcelup.log"));
@@ -341,6 +383,8 @@ void TestPublishSession::otherFailureKeepsItsReason()
     const Outcome outcome = publish(false, true, QStringLiteral("falsch"));
     QCOMPARE(outcome.errorId, 2005);
     QCOMPARE(outcome.resultCaption, QStringLiteral("Benutzername/Kennwort falsch."));
+    QCOMPARE(outcome.steps, (QStringList{"+prepare", "prepare", "+connect", "-connect"}));
+    QCOMPARE(outcome.runOutcome, std::optional<RunOutcome>(RunOutcome::Failed));
 }
 
 QTEST_GUILESS_MAIN(TestPublishSession)

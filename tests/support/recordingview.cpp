@@ -3,6 +3,7 @@
 #include "classupload.h"
 #include "ftpcomponenthost.h"
 #include "ftpcontrol.h"
+#include "viewtexts.h"
 
 RecordingView::RecordingView(std::unique_ptr<FtpControl> ftp, bool startWatchDog)
     : mOwned(std::move(ftp)), mComponent(mOwned.get()), mStartWatchDog(startWatchDog)
@@ -39,48 +40,86 @@ void RecordingView::setCaption(ViewLabel label, const QString &caption)
         timeTexts.append(caption);
 }
 
-void RecordingView::setBold(ViewLabel label, bool bold)
-{
-    bolds.insert(int(label), bold);
-}
-
-void RecordingView::setPicture(ViewPicture picture, int imageListIndex)
-{
-    pictures.insert(int(picture), imageListIndex);
-}
-
 void RecordingView::setFileText(const QString &text)
 {
     fileText = text;
     fileTexts.append(text);
 }
 
-void RecordingView::setProgress(float percent)
+void RecordingView::runStarted()
 {
-    progress = percent;
-}
-
-void RecordingView::setPanelVisible(ViewPanel panel, bool visible)
-{
-    (panel == ViewPanel::FrameWait ? frameWaitVisible : frameResultVisible) = visible;
-}
-
-void RecordingView::setShowButtonVisible(bool visible)
-{
-    showButtonVisible = visible;
-}
-
-void RecordingView::showNonModal()
-{
+    ++runsStarted;
+    setCaption(ViewLabel::labelTime, ViewTexts::remainingTimeUnknown());
+    setFileText(QString());
+    stepStarted(RunStep::Prepare);
+    frameWaitVisible = true;
+    frameResultVisible = false;
     ++shown;
 }
 
-void RecordingView::makeCloseTheCancelButton()
+void RecordingView::stepStarted(RunStep step)
 {
+    stepsStarted.append(step);
+    bolds.insert(int(StepLabel(step)), true);
+    pictures.insert(int(StepMarker(step)), PictureRunning);
+}
+
+void RecordingView::stepEnded(RunStep step, bool succeeded)
+{
+    stepsEnded.append({step, succeeded});
+    bolds.insert(int(StepLabel(step)), false);
+    pictures.insert(int(StepMarker(step)), succeeded ? PictureDone : PictureFailed);
+}
+
+void RecordingView::fileStarted(FileAction action, const QString &remotePath)
+{
+    fileActions.append(action);
+    setCaption(ViewLabel::labelFile, ViewTexts::fileActionCaption(action));
+    setFileText(remotePath);
+}
+
+void RecordingView::progressed(qint64 bytesDone, qint64 bytesTotal, std::optional<qint32> estimate)
+{
+    secondsLeft.append(estimate);
+    if (const std::optional<float> percent = ViewTexts::progressPercent(bytesDone, bytesTotal))
+        progress = *percent;
+    setCaption(ViewLabel::labelTime, ViewTexts::remainingTime(estimate));
+}
+
+void RecordingView::runSummarised(const RunSummary &figures)
+{
+    summary = figures;
+    setCaption(ViewLabel::lblKB, ViewTexts::transferred(figures));
+    setCaption(ViewLabel::lblElapsed, ViewTexts::duration(figures));
+    setCaption(ViewLabel::lblSpeed, ViewTexts::speed(figures));
+}
+
+void RecordingView::runEnded(const RunResult &ended)
+{
+    result = ended;
+    outcome = ended.outcome;
+    setCaption(ViewLabel::lblError, ViewTexts::message(ended.message));
+    pictures.insert(int(ViewPicture::imgError), ResultPicture(ended.outcome));
+    showButtonVisible = ended.siteCanBeShown;
+    ++shown;
+    frameResultVisible = true;
+    frameWaitVisible = false;
     closeIsCancel = true;
 }
 
-void RecordingView::endProgram()
+void RecordingView::runCancelled()
 {
     programEnded = true;
+}
+
+void RecordingView::previewEntry(PreviewAction action, const QString &remotePath, qint64 bytes)
+{
+    previewLines.append(ViewTexts::previewLine(action, remotePath, bytes));
+}
+
+MassDeletion RecordingView::confirmMassDeletion(qint64 filesToDelete, qint64 filesListed)
+{
+    massDeletionsAsked.append({filesToDelete, filesListed});
+    massDeletionQuestions.append(ViewTexts::massDeletionQuestion(filesToDelete, filesListed));
+    return massDeletionAnswer;
 }

@@ -1,18 +1,23 @@
 #pragma once
 
 #include "uploadview.h"
+#include "windowcontrols.h"
 
 #include <QHash>
+#include <QList>
 #include <QObject>
 #include <QStringList>
 #include <QTimer>
 #include <memory>
 #include <optional>
+#include <utility>
 
 class FtpControl;
 
-// A view for tests of the session: it records everything the session writes, and puts the test's
-// FTP component (a real one or a scripted double) in the session when it is installed.
+// A view for tests of the session: it records every event the session reports, and the texts and
+// controls the window would show for them (the same ViewTexts), so tests can compare either. It
+// puts the test's FTP component (a real one or a scripted double) in the session when it is
+// installed.
 class RecordingView : public UploadView
 {
 public:
@@ -29,24 +34,34 @@ public:
     [[nodiscard]] FtpControl &ftpcontrol() { return *mComponent; }
     // The session's watchdog timer (after install()).
     [[nodiscard]] static QTimer &watchDogTimer();
-    void setCaption(ViewLabel label, const QString &caption) override;
-    void setBold(ViewLabel label, bool bold) override;
-    void setPicture(ViewPicture picture, int imageListIndex) override;
-    void setFileText(const QString &text) override;
-    void setProgress(float percent) override;
-    void setPanelVisible(ViewPanel panel, bool visible) override;
-    void setShowButtonVisible(bool visible) override;
-    void showNonModal() override;
-    void makeCloseTheCancelButton() override;
-    void endProgram() override;
-    void addPreviewLine(const QString &line) override { previewLines.append(line); }
-    [[nodiscard]] MassDeletion confirmMassDeletion(const QString &question) override
-    {
-        massDeletionQuestions.append(question);
-        return massDeletionAnswer;
-    }
-    void setOutcome(RunOutcome reported) override { outcome = reported; }
 
+    void runStarted() override;
+    void stepStarted(RunStep step) override;
+    void stepEnded(RunStep step, bool succeeded) override;
+    void fileStarted(FileAction action, const QString &remotePath) override;
+    void progressed(qint64 bytesDone, qint64 bytesTotal,
+                    std::optional<qint32> secondsLeft) override;
+    void runSummarised(const RunSummary &summary) override;
+    void runEnded(const RunResult &result) override;
+    void runCancelled() override;
+    void previewEntry(PreviewAction action, const QString &remotePath, qint64 bytes) override;
+    [[nodiscard]] MassDeletion confirmMassDeletion(qint64 filesToDelete,
+                                                   qint64 filesListed) override;
+
+    // The events, as the session reported them.
+    int runsStarted = 0;
+    QList<RunStep> stepsStarted;
+    QList<std::pair<RunStep, bool>> stepsEnded;
+    QList<FileAction> fileActions;            // with fileTexts, in order
+    QList<std::optional<qint32>> secondsLeft; // every estimate, in order
+    std::optional<RunSummary> summary;
+    std::optional<RunResult> result;
+    std::optional<RunOutcome> outcome;
+    bool programEnded = false;
+    QList<std::pair<qint64, qint64>> massDeletionsAsked; // (files to delete, files listed)
+    MassDeletion massDeletionAnswer = MassDeletion::SkipAndReport;
+
+    // What the window would show for them.
     QString caption(ViewLabel label) const { return captions.value(int(label)); }
     bool bold(ViewLabel label) const { return bolds.value(int(label)); }
     int picture(ViewPicture picture) const { return pictures.value(int(picture)); }
@@ -63,13 +78,13 @@ public:
     bool showButtonVisible = true;
     int shown = 0;
     bool closeIsCancel = false;
-    bool programEnded = false;
     QStringList previewLines;
     QStringList massDeletionQuestions;
-    MassDeletion massDeletionAnswer = MassDeletion::SkipAndReport;
-    std::optional<RunOutcome> outcome;
 
 private:
+    void setCaption(ViewLabel label, const QString &caption);
+    void setFileText(const QString &text);
+
     std::unique_ptr<FtpControl> mOwned;
     FtpControl *mComponent = nullptr;
     bool mStartWatchDog = false;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "classupload.h"
+#include "viewtexts.h"
 
 // Tests read and set the session's private state through this friend, and start each case with a
 // fresh session, as each process of the program starts with one.
@@ -16,8 +17,16 @@ struct classUploadTestAccess
 
     static bool &done() { return session().mDone; }
     static bool &aborted() { return session().mAborted; }
-    static qint32 &errorId() { return session().mErrorId; }
-    static QString &errorText() { return session().mErrorText; }
+    // The id as the string table numbers it, 0 for none.
+    static int errorId() { return int(session().mErrorId); }
+    static void setErrorId(MessageId id) { session().mErrorId = id; }
+    // The failure's message as the views show it, empty when none was recorded.
+    static QString errorText()
+    {
+        if (session().mErrorId == MessageId::None)
+            return QString();
+        return ViewTexts::message({session().mErrorId, session().mErrorArguments});
+    }
     static qint32 &watchDogTicks() { return session().mWatchDogTicks; }
     static qint32 &timeout() { return session().mTimeout; }
     static bool &deleteRemote() { return session().mDeleteRemote; }
@@ -46,7 +55,7 @@ struct classUploadTestAccess
     {
         session().FTPPutFile(local, remote);
     }
-    static void recordFailure(int id, const QString &concerned)
+    static void recordFailure(MessageId id, const QString &concerned)
     {
         session().RecordFailure(id, concerned);
     }

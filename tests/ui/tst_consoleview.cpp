@@ -2,6 +2,7 @@
 #include "programexit.h"
 #include "sessionaccess.h"
 
+#include <QLocale>
 #include <QTest>
 #include <cstdio>
 
@@ -30,36 +31,20 @@ private:
     size_t mSize = 0;
 };
 
-// Drives the view with the calls a successful run of two files makes, in the run's order.
+// Drives the view with the events a successful run of two files reports, in the run's order.
 void successfulRun(ConsoleView &view)
 {
-    view.setCaption(ViewLabel::labelTime, QStringLiteral("Restdauer wird ermittelt"));
-    view.setFileText(QString());
-    view.setBold(ViewLabel::labelprepare, true);
-    view.setPicture(ViewPicture::imgPrepare, PictureRunning);
-    view.setPanelVisible(ViewPanel::FrameWait, true);
-    view.showNonModal();
-    view.setPicture(ViewPicture::imgPrepare, PictureDone);
-    view.setPicture(ViewPicture::imgConnect, PictureRunning);
-    view.setPicture(ViewPicture::imgConnect, PictureDone);
-    view.setPicture(ViewPicture::imgFile, PictureRunning);
-    view.setCaption(ViewLabel::labelFile, QStringLiteral("Übertrage Datei:"));
-    view.setFileText(QStringLiteral("/htdocs/index.html"));
-    view.setProgress(40.5f);
-    view.setCaption(ViewLabel::labelTime, QStringLiteral("Restdauer: 10 Sekunden"));
-    view.setCaption(ViewLabel::labelFile, QStringLiteral("Übertrage Datei:"));
-    view.setFileText(QStringLiteral("/htdocs/vellumixftplog.log"));
-    view.setProgress(100.0f);
-    view.setCaption(ViewLabel::labelTime, QStringLiteral("Restdauer: beinahe fertig"));
-    view.setCaption(ViewLabel::lblKB, QStringLiteral("2 Dateien (5 KB)"));
-    view.setCaption(ViewLabel::lblElapsed, QStringLiteral("3 Sekunden"));
-    view.setCaption(ViewLabel::lblSpeed, QStringLiteral("1,25 KB/Sekunde"));
-    view.setCaption(ViewLabel::lblError, QStringLiteral("Übertragung fehlerfrei abgeschlossen."));
-    view.setPicture(ViewPicture::imgError, PictureDone);
-    view.setShowButtonVisible(true);
-    view.showNonModal();
-    view.setPanelVisible(ViewPanel::FrameResult, true);
-    view.makeCloseTheCancelButton();
+    view.runStarted();
+    view.stepEnded(RunStep::Prepare, true);
+    view.stepStarted(RunStep::Connect);
+    view.stepEnded(RunStep::Connect, true);
+    view.stepStarted(RunStep::Transfer);
+    view.fileStarted(FileAction::Uploading, QStringLiteral("/htdocs/index.html"));
+    view.progressed(405, 1000, 10);
+    view.fileStarted(FileAction::Uploading, QStringLiteral("/htdocs/vellumixftplog.log"));
+    view.progressed(1000, 1000, 0);
+    view.runSummarised({2, 5000, 3, 1.25});
+    view.runEnded({RunOutcome::Succeeded, {MessageId::UploadSucceeded, {}}, true});
 }
 
 const QStringList kPlainLines{
@@ -87,6 +72,8 @@ class TestConsoleView : public QObject
     Q_OBJECT
 
 private slots:
+    // The figures are written the German way, as the program's users see them.
+    void initTestCase() { QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany)); }
     void init() { classUploadTestAccess::fresh(); }
     void plainOutputIsOneLinePerChange();
     void asciiMarkersWithoutUtf8();
@@ -147,10 +134,8 @@ void TestConsoleView::failureGivesStatusOne()
 {
     CapturedOutput out;
     ConsoleView view({out.stream(), false, true});
-    view.setCaption(ViewLabel::lblKB, QStringLiteral("0 Dateien (0 KB)"));
-    view.setCaption(ViewLabel::lblError, QStringLiteral("Benutzername/Kennwort falsch."));
-    view.setPicture(ViewPicture::imgError, PictureFailed);
-    view.makeCloseTheCancelButton();
+    view.runSummarised({0, 0, 0, 0});
+    view.runEnded({RunOutcome::Failed, {MessageId::LogonFailed, {}}, false});
     QVERIFY(out.text().endsWith(QStringLiteral("✗ Benutzername/Kennwort falsch.\n")));
     QCOMPARE(view.exitStatus(), 1);
 }
@@ -161,7 +146,7 @@ void TestConsoleView::cancelGivesStatusTwo()
     ConsoleView view({out.stream(), false, true});
     view.cancel();
     view.cancel();
-    view.endProgram();
+    view.runCancelled();
     QCOMPARE(out.text(), QStringLiteral("Wird abgebrochen\n"));
     QCOMPARE(view.exitStatus(), 2);
     QCOMPARE(RequestedProgramExit(), std::optional<int>(2));

@@ -327,7 +327,8 @@ void TestFormFTPProgress::cancelChangesTheTitleBeforeTheRunWindsDown()
     f.ftp->Connect();
     QTimer::singleShot(0, f.window, [this] { f.control<QPushButton>("cmdCancelBuild")->click(); });
     // A broken button must not hang the test: the deadline records a failure of its own.
-    QTimer::singleShot(5000, f.window, [] { classUploadTestAccess::recordFailure(2006, {}); });
+    QTimer::singleShot(5000, f.window,
+                       [] { classUploadTestAccess::recordFailure(MessageId::TimedOut, {}); });
 
     classUploadTestAccess::waitForCompletion();
 
@@ -342,7 +343,8 @@ void TestFormFTPProgress::closingEndsAPendingWait()
     showAndActivate();
     f.ftp->Connect();
     QTimer::singleShot(0, f.window, [this] { f.window->close(); });
-    QTimer::singleShot(5000, f.window, [] { classUploadTestAccess::recordFailure(2006, {}); });
+    QTimer::singleShot(5000, f.window,
+                       [] { classUploadTestAccess::recordFailure(MessageId::TimedOut, {}); });
 
     classUploadTestAccess::waitForCompletion();
 

@@ -65,7 +65,7 @@ void verifyNoOverlap(const QWidget *panel)
 
 QString message(int id, const QString &concerned = QString())
 {
-    return ResourceString(id).replace(QStringLiteral("%1"), concerned);
+    return ResourceString(MessageId(id)).replace(QStringLiteral("%1"), concerned);
 }
 
 const QHash<QByteArray, ViewLabel> &viewLabels()
@@ -118,20 +118,23 @@ void TestWindowTextFit::captionFits_data()
     both("prepare", "labelprepare", QString());
     both("connect", "labelConnect", QString());
     both("file-initial", "labelFile", QString());
-    both("file-read", "labelFile", ResourceString(3010));
-    both("file-delete", "labelFile", ResourceString(3020));
-    both("file-delete-folder", "labelFile", ResourceString(3025));
-    both("file-upload", "labelFile", ResourceString(3030));
+    both("file-read", "labelFile", ResourceString(MessageId::ReadingFile));
+    both("file-delete", "labelFile", ResourceString(MessageId::DeletingFile));
+    both("file-delete-folder", "labelFile", ResourceString(MessageId::DeletingFolder));
+    both("file-upload", "labelFile", ResourceString(MessageId::UploadingFile));
 
     const auto row = [](const char *name, const char *control, const QString &caption,
                         bool bold = false) {
         QTest::addRow("%s", name) << QByteArray(control) << caption << bold;
     };
     row("time-initial", "labelTime", QString());
-    row("time-unknown", "labelTime", ResourceString(1005));
-    row("time-almost-done", "labelTime", ResourceString(1000) + ResourceString(1004));
-    row("time-59-59", "labelTime", ResourceString(1000) + FormatRemainingTime(3599));
-    row("time-999-59", "labelTime", ResourceString(1000) + FormatRemainingTime(59999));
+    row("time-unknown", "labelTime", ResourceString(MessageId::RemainingTimeUnknown));
+    row("time-almost-done", "labelTime",
+        ResourceString(MessageId::RemainingTimePrefix) + ResourceString(MessageId::AlmostDone));
+    row("time-59-59", "labelTime",
+        ResourceString(MessageId::RemainingTimePrefix) + FormatRemainingTime(3599));
+    row("time-999-59", "labelTime",
+        ResourceString(MessageId::RemainingTimePrefix) + FormatRemainingTime(59999));
 
     const QLocale german(QLocale::German, QLocale::Germany);
     row("elapsed-initial", "lblElapsed", QString());
@@ -139,9 +142,10 @@ void TestWindowTextFit::captionFits_data()
     row("elapsed-whole-day", "lblElapsed", FormatRemainingTime(86399));
     row("elapsed-none", "lblElapsed", FormatRemainingTime(0));
     row("kilobytes", "lblKB",
-        german.toString(1234) + ResourceString(3000) + german.toString(123456789) +
-            ResourceString(3001));
-    row("rate", "lblSpeed", german.toString(12345.67, 'f', 2) + ResourceString(3002));
+        german.toString(1234) + ResourceString(MessageId::FilesCountSuffix) +
+            german.toString(123456789) + ResourceString(MessageId::KilobytesSuffix));
+    row("rate", "lblSpeed",
+        german.toString(12345.67, 'f', 2) + ResourceString(MessageId::KilobytesPerSecondSuffix));
 
     const QString host = QStringLiteral("ftp.mein-webhosting-anbieter.de");
     row("error-initial", "lblError", QString());
@@ -158,7 +162,7 @@ void TestWindowTextFit::captionFits_data()
         message(4030, QuotedNameList({QStringLiteral("veranstaltungen/2024/sommerfest-am-see/"
                                                      "gruppenfoto-caf\\xE9-gro\\xDF.jpg")})));
     row("error-4031-many-names", "lblError",
-        ResourceString(4031)
+        ResourceString(MessageId::NamesNotPublished)
             .replace(QStringLiteral("%1"), german.toString(1234))
             .replace(QStringLiteral("%2"),
                      QuotedNameList({QStringLiteral("archiv/caf\\xE9.html"),
@@ -166,7 +170,7 @@ void TestWindowTextFit::captionFits_data()
                                      QStringLiteral("archiv/m\\xE4rz.html"),
                                      QStringLiteral("archiv/\\xC4rger.html")})));
     row("error-4031-long-first-name", "lblError",
-        ResourceString(4031)
+        ResourceString(MessageId::NamesNotPublished)
             .replace(QStringLiteral("%1"), german.toString(1234))
             .replace(QStringLiteral("%2"),
                      QuotedNameList({QStringLiteral("veranstaltungen/2024/sommerfest-am-see/"
@@ -174,14 +178,14 @@ void TestWindowTextFit::captionFits_data()
                                      QStringLiteral("x.html")})));
     // Upper-case names, as old archives hold them, are the widest.
     row("error-4031-upper-case-names", "lblError",
-        ResourceString(4031)
+        ResourceString(MessageId::NamesNotPublished)
             .replace(QStringLiteral("%1"), german.toString(1234))
             .replace(QStringLiteral("%2"),
                      QuotedNameList({QStringLiteral("ARCHIV/M\\xC4RZ.HTM"),
                                      QStringLiteral("ARCHIV/GR\\xD6\\xDFE.HTM"),
                                      QStringLiteral("ARCHIV/WEG.HTM")})));
     row("error-4031-upper-case-path", "lblError",
-        ResourceString(4031)
+        ResourceString(MessageId::NamesNotPublished)
             .replace(QStringLiteral("%1"), german.toString(1234))
             .replace(QStringLiteral("%2"),
                      QuotedNameList({QStringLiteral("ARCHIV/1998/BILDER/GR\\xD6\\xDFE.JPG"),

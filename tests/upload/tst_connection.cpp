@@ -181,7 +181,7 @@ void TestConnection::watchdogLimit()
              QStringLiteral("Das Zeitlimit für einen Vorgang wurde überschritten."));
 
     // Every further tick records the time-out again, replacing what was recorded in between.
-    Access::recordFailure(2001, QStringLiteral("x"));
+    Access::recordFailure(MessageId::FileNotUploaded, QStringLiteral("x"));
     Access::session().TriggerWatchDog();
     QCOMPARE(Access::errorId(), 2006);
 }

@@ -519,9 +519,10 @@ void TestLocalScan::unreadableEntriesEndTheRun()
         QFAIL("no error raised");
     } catch (const ProgramError &error) {
         QCOMPARE(error.number(), number);
-        QString expected = ResourceString(textId);
-        expected = textId == 4010 ? expected.arg(nativePath, ResourceString(4019))
-                                  : expected.arg(nativePath);
+        QString expected = ResourceString(MessageId(textId));
+        expected = textId == 4010
+                       ? expected.arg(nativePath, ResourceString(MessageId::NoLongerRegularFile))
+                       : expected.arg(nativePath);
         QCOMPARE(error.description(), expected);
     }
     QCOMPARE(Access::uploadCount(), 0);
@@ -554,7 +555,9 @@ void TestLocalScan::unreadableWithoutPermission()
         QFAIL("no error raised");
     } catch (const ProgramError &error) {
         QCOMPARE(error.number(), int(ProgramError::PermissionDenied));
-        QCOMPARE(error.description(), ResourceString(4018).arg(site() + QStringLiteral("/locked")));
+        QCOMPARE(
+            error.description(),
+            ResourceString(MessageId::FolderAccessDenied).arg(site() + QStringLiteral("/locked")));
     }
     QVERIFY(QFile::setPermissions(site() + QStringLiteral("/locked"),
                                   QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));

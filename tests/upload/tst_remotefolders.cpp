@@ -155,7 +155,7 @@ void TestRemoteFolders::existingButNotEnterableIsCreatedAgain()
 
 void TestRemoteFolders::missingWithoutCreatingRecordsNothing()
 {
-    Access::errorId() = 2006; // whatever was recorded stays
+    Access::setErrorId(MessageId::TimedOut); // whatever was recorded stays
     QVERIFY(!Access::session().FTPSetCurrentDir(QStringLiteral("/fehlt"), false));
     QVERIFY(!Access::aborted());
     QCOMPARE(Access::errorId(), 2006);

@@ -21,16 +21,14 @@ namespace {
 class SilentView : public UploadView
 {
 public:
-    void setCaption(ViewLabel, const QString &) override {}
-    void setBold(ViewLabel, bool) override {}
-    void setPicture(ViewPicture, int) override {}
-    void setFileText(const QString &) override {}
-    void setProgress(float) override {}
-    void setPanelVisible(ViewPanel, bool) override {}
-    void setShowButtonVisible(bool) override {}
-    void showNonModal() override {}
-    void makeCloseTheCancelButton() override {}
-    void endProgram() override {}
+    void runStarted() override {}
+    void stepStarted(RunStep) override {}
+    void stepEnded(RunStep, bool) override {}
+    void fileStarted(FileAction, const QString &) override {}
+    void progressed(qint64, qint64, std::optional<qint32>) override {}
+    void runSummarised(const RunSummary &) override {}
+    void runEnded(const RunResult &) override {}
+    void runCancelled() override {}
 };
 
 } // namespace

@@ -42,7 +42,7 @@ bool snap(FormFTPProgress &window, const QString &path)
     return true;
 }
 
-QString message(int id, const QString &concerned)
+QString message(MessageId id, const QString &concerned)
 {
     return ResourceString(id).replace(QStringLiteral("%1"), concerned);
 }
@@ -75,26 +75,31 @@ int main(int argc, char *argv[])
     window->setFileText(QStringLiteral("/kunden/webseiten/mein-verein/aktuelles/2024/bilder/"
                                        "sommerfest-am-see-gruppenfoto-gross.jpg"));
     window->setProgress(42.0F);
-    window->setCaption(ViewLabel::labelTime, ResourceString(1000) + QStringLiteral("59") +
-                                                 ResourceString(1002) + QStringLiteral(" 59") +
-                                                 ResourceString(1003));
+    window->setCaption(ViewLabel::labelTime,
+                       ResourceString(MessageId::RemainingTimePrefix) + QStringLiteral("59") +
+                           ResourceString(MessageId::MinutesSuffix) + QStringLiteral(" 59") +
+                           ResourceString(MessageId::SecondsSuffix));
     window->setPanelVisible(ViewPanel::FrameWait, true);
     window->showNonModal();
     ok &= snap(*window, prefix + QStringLiteral("-wait.png"));
 
     window->setFileText(QStringLiteral("/kunden/webseiten/mein-verein/aktuelles/index.html"));
-    window->setCaption(ViewLabel::labelFile, ResourceString(3030));
+    window->setCaption(ViewLabel::labelFile, ResourceString(MessageId::UploadingFile));
     ok &= snap(*window, prefix + QStringLiteral("-wait-short.png"));
 
     // The summary with large figures and a failure naming a long host.
-    window->setCaption(ViewLabel::lblElapsed, QStringLiteral("62") + ResourceString(1002) +
-                                                  QStringLiteral(" 59") + ResourceString(1003));
-    window->setCaption(ViewLabel::lblKB, german.toString(1234) + ResourceString(3000) +
-                                             german.toString(123456789) + ResourceString(3001));
+    window->setCaption(ViewLabel::lblElapsed,
+                       QStringLiteral("62") + ResourceString(MessageId::MinutesSuffix) +
+                           QStringLiteral(" 59") + ResourceString(MessageId::SecondsSuffix));
+    window->setCaption(ViewLabel::lblKB,
+                       german.toString(1234) + ResourceString(MessageId::FilesCountSuffix) +
+                           german.toString(123456789) + ResourceString(MessageId::KilobytesSuffix));
     window->setCaption(ViewLabel::lblSpeed,
-                       german.toString(12345.67, 'f', 2) + ResourceString(3002));
-    window->setCaption(ViewLabel::lblError,
-                       message(2000, QStringLiteral("ftp.mein-webhosting-anbieter.de")));
+                       german.toString(12345.67, 'f', 2) +
+                           ResourceString(MessageId::KilobytesPerSecondSuffix));
+    window->setCaption(
+        ViewLabel::lblError,
+        message(MessageId::ConnectionFailed, QStringLiteral("ftp.mein-webhosting-anbieter.de")));
     window->setPicture(ViewPicture::imgError, PictureFailed);
     window->setShowButtonVisible(true);
     window->setPanelVisible(ViewPanel::FrameResult, true);
@@ -102,14 +107,14 @@ int main(int argc, char *argv[])
     window->makeCloseTheCancelButton();
     ok &= snap(*window, prefix + QStringLiteral("-result-failure.png"));
 
-    window->setCaption(ViewLabel::lblError, ResourceString(2008));
+    window->setCaption(ViewLabel::lblError, ResourceString(MessageId::UploadSucceeded));
     window->setPicture(ViewPicture::imgError, PictureDone);
     ok &= snap(*window, prefix + QStringLiteral("-result-success.png"));
 
     // Files whose names cannot be sent: the longest realistic form of that message.
     window->setCaption(
         ViewLabel::lblError,
-        ResourceString(4031)
+        ResourceString(MessageId::NamesNotPublished)
             .replace(QStringLiteral("%1"), german.toString(1234))
             .replace(QStringLiteral("%2"), QuotedNameList({QStringLiteral("ARCHIV/1998/BILDER/"
                                                                           "GR\\xD6\\xDFE.JPG"),
@@ -121,22 +126,24 @@ int main(int argc, char *argv[])
     // More than the label holds: the message is shortened with "…".
     window->setCaption(
         ViewLabel::lblError,
-        message(2002, QStringLiteral("ein-ordner-mit-einem-wirklich-ausserordentlich-langen-"
-                                     "namen-der-nirgends-hinpasst")));
+        message(MessageId::FolderNotCreated,
+                QStringLiteral("ein-ordner-mit-einem-wirklich-ausserordentlich-langen-"
+                               "namen-der-nirgends-hinpasst")));
     ok &= snap(*window, prefix + QStringLiteral("-result-overflow.png"));
 
     // A preview: its list where the summary was, and its figures as the result.
     for (int i = 1; i <= 6; ++i)
-        window->addPreviewLine(ResourceString(4050)
+        window->addPreviewLine(ResourceString(MessageId::PreviewUpload)
                                    .arg(QStringLiteral("/kunden/webseiten/mein-verein/aktuelles/"
                                                        "bilder/sommerfest-%1.jpg")
                                             .arg(i))
                                    .arg(1234567));
-    window->addPreviewLine(
-        ResourceString(4052).arg(QStringLiteral("/kunden/webseiten/mein-verein/archiv/2019/")));
+    window->addPreviewLine(ResourceString(MessageId::PreviewDeleteFolder)
+                               .arg(QStringLiteral("/kunden/webseiten/mein-verein/archiv/2019/")));
     window->setCaption(ViewLabel::lblError,
-                       ResourceString(4053).arg(german.toString(12345), german.toString(1234567),
-                                                german.toString(1234), german.toString(123)));
+                       ResourceString(MessageId::PreviewSummary)
+                           .arg(german.toString(12345), german.toString(1234567),
+                                german.toString(1234), german.toString(123)));
     window->setPicture(ViewPicture::imgError, PictureDone);
     window->setShowButtonVisible(false);
     ok &= snap(*window, prefix + QStringLiteral("-result-preview.png"));
@@ -153,8 +160,9 @@ int main(int argc, char *argv[])
         std::printf("%s: %dx%d pixels\n", qPrintable(path), picture.width(), picture.height());
         box->close();
     });
-    (void)window->confirmMassDeletion(
-        ResourceString(4060).arg(german.toString(4123)).arg(german.toString(4500)));
+    (void)window->askMassDeletion(ResourceString(MessageId::MassDeletionQuestion)
+                                      .arg(german.toString(4123))
+                                      .arg(german.toString(4500)));
 
     classUpload::setViewProvider(nullptr);
     delete window;

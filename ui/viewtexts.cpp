@@ -1,0 +1,117 @@
+#include "viewtexts.h"
+
+#include "formatremainingtime.h"
+#include "stringtable.h"
+
+#include <QLocale>
+
+namespace ViewTexts {
+
+QString remainingTimeUnknown()
+{
+    return ResourceString(MessageId::RemainingTimeUnknown);
+}
+
+QString remainingTime(std::optional<qint32> secondsLeft)
+{
+    if (!secondsLeft)
+        return QString();
+    if (*secondsLeft == 0)
+        return ResourceString(MessageId::RemainingTimePrefix) +
+               ResourceString(MessageId::AlmostDone);
+    return ResourceString(MessageId::RemainingTimePrefix) + FormatRemainingTime(*secondsLeft);
+}
+
+std::optional<float> progressPercent(qint64 bytesDone, qint64 bytesTotal)
+{
+    if (bytesTotal == 0)
+        return std::nullopt;
+    return static_cast<float>(double(bytesDone) / double(bytesTotal) * 100.0);
+}
+
+QString fileActionCaption(FileAction action)
+{
+    switch (action) {
+    case FileAction::Reading:
+        return ResourceString(MessageId::ReadingFile);
+    case FileAction::DeletingFile:
+        return ResourceString(MessageId::DeletingFile);
+    case FileAction::DeletingFolder:
+        return ResourceString(MessageId::DeletingFolder);
+    case FileAction::Uploading:
+        break;
+    }
+    return ResourceString(MessageId::UploadingFile);
+}
+
+QString transferred(const RunSummary &summary)
+{
+    const QLocale locale;
+    // Kilobytes are 1000 bytes, cut off rather than rounded.
+    return locale.toString(summary.filesDone) + ResourceString(MessageId::FilesCountSuffix) +
+           locale.toString(summary.bytesDone / 1000) + ResourceString(MessageId::KilobytesSuffix);
+}
+
+QString duration(const RunSummary &summary)
+{
+    return FormatRemainingTime(summary.elapsedSeconds);
+}
+
+QString speed(const RunSummary &summary)
+{
+    return QLocale().toString(summary.kilobytesPerSecond, 'f', 2) +
+           ResourceString(MessageId::KilobytesPerSecondSuffix);
+}
+
+namespace {
+
+QString argumentText(const MessageArgument &argument)
+{
+    if (const auto *text = std::get_if<QString>(&argument))
+        return *text;
+    if (const auto *count = std::get_if<LocalizedCount>(&argument))
+        return QLocale().toString(count->value);
+    return QString::number(std::get<qint64>(argument));
+}
+
+} // namespace
+
+QString message(const UserMessage &message)
+{
+    const QString text = ResourceString(message.id);
+    QString result;
+    result.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        if (c == QLatin1Char('%') && i + 1 < text.size()) {
+            const int number = text.at(i + 1).digitValue();
+            if (number >= 1 && number <= message.arguments.size()) {
+                result += argumentText(message.arguments.at(number - 1));
+                ++i;
+                continue;
+            }
+        }
+        result += c;
+    }
+    return result;
+}
+
+QString previewLine(PreviewAction action, const QString &remotePath, qint64 bytes)
+{
+    switch (action) {
+    case PreviewAction::Upload:
+        return ResourceString(MessageId::PreviewUpload).arg(remotePath).arg(bytes);
+    case PreviewAction::DeleteFile:
+        return ResourceString(MessageId::PreviewDeleteFile).arg(remotePath);
+    case PreviewAction::DeleteFolder:
+        break;
+    }
+    return ResourceString(MessageId::PreviewDeleteFolder).arg(remotePath);
+}
+
+QString massDeletionQuestion(qint64 filesToDelete, qint64 filesListed)
+{
+    return ResourceString(MessageId::MassDeletionQuestion).arg(filesToDelete).arg(filesListed);
+}
+
+} // namespace ViewTexts
