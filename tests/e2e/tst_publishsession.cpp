@@ -123,13 +123,10 @@ Outcome TestPublishSession::publish(bool deleteRemote, bool passive, const QStri
     session.FTPDelete(deleteRemote);
     session.FTPDifferentialMode(true);
     session.MagicUpload();
-    Access::debugFile().close();
-    return {Access::errorId(),
-            Access::errorText(),
-            Access::filesDone(),
-            view.caption(ViewLabel::lblError),
-            view.caption(ViewLabel::lblKB),
-            view.picture(ViewPicture::imgError),
+    Access::closeDebugLog();
+    return {Access::state().errorId,        Access::state().errorText,
+            Access::state().filesDone,      view.caption(ViewLabel::lblError),
+            view.caption(ViewLabel::lblKB), view.picture(ViewPicture::imgError),
             view.showButtonVisible};
 }
 

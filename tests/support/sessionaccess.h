@@ -2,8 +2,39 @@
 
 #include "classupload.h"
 
-// Tests read and set the session's private state through this friend, and start each case with a
-// fresh session, as each process of the program starts with one.
+// What a test sees of the session after a step: copies of the state the tests look at, named as
+// the session's fields without their "m". A snapshot cannot change the session, so a check cannot
+// disturb the state it checks; tests that need a particular state set it up through the explicit
+// calls of classUploadTestAccess below.
+struct SessionState
+{
+    bool done = false;
+    bool aborted = false;
+    qint32 errorId = 0;
+    QString errorText;
+    qint32 watchDogTicks = 0;
+    qint32 timeout = 0;
+    bool deleteRemote = false;
+    bool differentialMode = false;
+    QString localBaseDir;
+    QString remoteBaseDir;
+    QString remoteURL;
+    QList<UploadItem> uploadList;
+    qint32 uploadCount = 0;
+    double totalBytes = 0;
+    QList<QString> logList;
+    qint32 logCount = 0;
+    qint32 filesDone = 0;
+    double bytesDone = 0;
+    qint32 startTime = 0;
+    bool debugLogOpen = false;
+    QString debugLogPath;
+    // What the walk for the upload list found but could not queue for its name, in order.
+    QStringList unpublishable;
+};
+
+// Tests reach the session's private state through this friend, and start each case with a fresh
+// session, as each process of the program starts with one.
 struct classUploadTestAccess
 {
     static classUpload &fresh()
@@ -14,27 +45,55 @@ struct classUploadTestAccess
 
     static classUpload &session() { return classUpload::instance(); }
 
-    static bool &done() { return session().mDone; }
-    static bool &aborted() { return session().mAborted; }
-    static qint32 &errorId() { return session().mErrorId; }
-    static QString &errorText() { return session().mErrorText; }
-    static qint32 &watchDogTicks() { return session().mWatchDogTicks; }
-    static qint32 &timeout() { return session().mTimeout; }
-    static bool &deleteRemote() { return session().mDeleteRemote; }
-    static bool &differentialMode() { return session().mDifferentialMode; }
-    static QString &localBaseDir() { return session().mLocalBaseDir; }
-    static QString &remoteBaseDir() { return session().mRemoteBaseDir; }
-    static QString &remoteURL() { return session().mRemoteURL; }
-    static QList<UploadItem> &uploadList() { return session().mUploadList; }
-    static QList<QString> &logList() { return session().mLogList; }
-    static qint32 &uploadCount() { return session().mUploadCount; }
-    static qint32 &logCount() { return session().mLogCount; }
-    static qint32 &filesDone() { return session().mFilesDone; }
-    static double &totalBytes() { return session().mTotalBytes; }
-    static double &bytesDone() { return session().mBytesDone; }
-    static qint32 &startTime() { return session().mStartTime; }
-    static DebugLog &debugFile() { return session().mDebugFile; }
-    static std::optional<QByteArray> &previousLocalLog() { return session().mPreviousLocalLog; }
+    [[nodiscard]] static SessionState state()
+    {
+        const classUpload &s = session();
+        SessionState state;
+        state.done = s.mDone;
+        state.aborted = s.mAborted;
+        state.errorId = s.mErrorId;
+        state.errorText = s.mErrorText;
+        state.watchDogTicks = s.mWatchDogTicks;
+        state.timeout = s.mTimeout;
+        state.deleteRemote = s.mDeleteRemote;
+        state.differentialMode = s.mDifferentialMode;
+        state.localBaseDir = s.mLocalBaseDir;
+        state.remoteBaseDir = s.mRemoteBaseDir;
+        state.remoteURL = s.mRemoteURL;
+        state.uploadList = s.mUploadList;
+        state.uploadCount = s.mUploadCount;
+        state.totalBytes = s.mTotalBytes;
+        state.logList = s.mLogList;
+        state.logCount = s.mLogCount;
+        state.filesDone = s.mFilesDone;
+        state.bytesDone = s.mBytesDone;
+        state.startTime = s.mStartTime;
+        state.debugLogOpen = s.mDebugFile.isOpen();
+        state.debugLogPath = s.mDebugFile.path();
+        state.unpublishable = s.mUnpublishable;
+        return state;
+    }
+
+    // Set-up: states a test starts from that no public member of the session produces on its own.
+
+    // The abort flag alone, as a cancellation leaves it, without a recorded failure.
+    static void setAborted(bool aborted) { session().mAborted = aborted; }
+    // A failure id recorded earlier in the run, without the abort that recording it would set.
+    static void setErrorId(qint32 errorId) { session().mErrorId = errorId; }
+    static void setWatchDogTicks(qint32 ticks) { session().mWatchDogTicks = ticks; }
+    // Replaces the log list as a whole, count included, the way the clean-up rewrites it, without
+    // going through AddLogEntry.
+    static void replaceLogList(const QStringList &entries)
+    {
+        session().mLogList = entries;
+        session().mLogCount = static_cast<qint32>(entries.size());
+    }
+    // The local upload log as a previous run left it.
+    static void setPreviousLocalLog(const QByteArray &content)
+    {
+        session().mPreviousLocalLog = content;
+    }
+    static void closeDebugLog() { session().mDebugFile.close(); }
 
     static void waitForCompletion() { session().WaitForCompletion(); }
     static void addUploadFile(const QString &path, const QString &localPath)
@@ -51,6 +110,5 @@ struct classUploadTestAccess
         session().RecordFailure(id, concerned);
     }
     static ChangeMarkerStore &markers() { return session().markers(); }
-    static QStringList &unpublishable() { return session().mUnpublishable; }
     static void recordUnpublishable() { session().RecordUnpublishable(); }
 };

@@ -61,7 +61,7 @@ void TestLocalScan::init()
     mSite = std::make_unique<QTemporaryDir>();
     QVERIFY(mSite->isValid());
     Access::fresh();
-    Access::localBaseDir() = site();
+    Access::session().LocalBaseDir(site());
 }
 
 void TestLocalScan::cleanup()
@@ -77,7 +77,7 @@ void TestLocalScan::cleanup()
 // The three steps of a run that read the site, in the run's order.
 void TestLocalScan::scanSite(bool differential)
 {
-    Access::differentialMode() = differential;
+    Access::session().FTPDifferentialMode(differential);
     classUpload &session = Access::session();
     session.BuildFileLog(QStringLiteral("\\"));
     session.WriteFileLog();
@@ -87,7 +87,8 @@ void TestLocalScan::scanSite(bool differential)
 QStringList TestLocalScan::uploadPaths()
 {
     QStringList paths;
-    for (const UploadItem &item : Access::uploadList())
+    const QList<UploadItem> items = Access::state().uploadList;
+    for (const UploadItem &item : items)
         paths << item.Path;
     return paths;
 }
@@ -173,11 +174,11 @@ void TestLocalScan::treeGivesLogAndUploads()
     MakeSiteTree(site(), tree);
     scanSite();
 
-    QCOMPARE(Access::logList(), log);
-    QCOMPARE(Access::logCount(), log.size());
+    QCOMPARE(Access::state().logList, log);
+    QCOMPARE(Access::state().logCount, log.size());
     QCOMPARE(uploadPaths(), uploads);
-    QCOMPARE(Access::uploadCount(), uploads.size());
-    QCOMPARE(Access::unpublishable(), unpublishable);
+    QCOMPARE(Access::state().uploadCount, uploads.size());
+    QCOMPARE(Access::state().unpublishable, unpublishable);
 }
 
 void TestLocalScan::namesNotInUtf8AreReported_data()
@@ -244,9 +245,9 @@ void TestLocalScan::namesNotInUtf8AreReported()
     MakeRawSiteTree(site(), tree);
     scanSite();
 
-    QCOMPARE(Access::logList(), log);
+    QCOMPARE(Access::state().logList, log);
     QCOMPARE(uploadPaths(), uploads);
-    QCOMPARE(Access::unpublishable(), unpublishable);
+    QCOMPARE(Access::state().unpublishable, unpublishable);
 }
 
 // The report carries the real bytes of each name, which open the entry again, and what it is.
@@ -287,12 +288,12 @@ void TestLocalScan::reportedOnceAndOnlyByTheUploadWalk()
     classUpload &session = Access::session();
     // The log's walk does not collect: only the upload list's walk decides what the run names.
     session.BuildFileLog(QStringLiteral("\\"));
-    QVERIFY(Access::unpublishable().isEmpty());
+    QVERIFY(Access::state().unpublishable.isEmpty());
 
     session.ScanLocalSubDir(QStringLiteral("\\"));
     session.ScanLocalSubDir(QStringLiteral("sub"));
     session.ScanLocalSubDir(QStringLiteral("\\"));
-    QCOMPARE(Access::unpublishable(), QStringList({"sub/m\\xE4rz.html", "caf\\xE9.html"}));
+    QCOMPARE(Access::state().unpublishable, QStringList({"sub/m\\xE4rz.html", "caf\\xE9.html"}));
 }
 
 void TestLocalScan::resultNamesTheFirstFew_data()
@@ -334,9 +335,9 @@ void TestLocalScan::resultNamesTheFirstFew()
     MakeRawSiteTree(site(), tree);
     scanSite();
     Access::recordUnpublishable();
-    QCOMPARE(Access::errorId(), errorId);
-    QCOMPARE(Access::errorText(), errorText);
-    QCOMPARE(Access::aborted(), errorId != 0);
+    QCOMPARE(Access::state().errorId, errorId);
+    QCOMPARE(Access::state().errorText, errorText);
+    QCOMPARE(Access::state().aborted, errorId != 0);
 }
 
 void TestLocalScan::exampleSiteLineByLine()
@@ -347,8 +348,8 @@ void TestLocalScan::exampleSiteLineByLine()
 
     const QStringList log{"bilder\\icons\\", "pfeil.gif", "bilder\\", "logo.gif", "\\",
                           "index.html",      "style.css"};
-    QCOMPARE(Access::logList(), log);
-    QCOMPARE(Access::logCount(), 7);
+    QCOMPARE(Access::state().logList, log);
+    QCOMPARE(Access::state().logCount, 7);
 
     // Written as UTF-8 with CR LF after every line, the last one included.
     const QByteArray written = "bilder\\icons\\\r\npfeil.gif\r\nbilder\\\r\nlogo.gif\r\n\\\r\n"
@@ -362,14 +363,14 @@ void TestLocalScan::exampleSiteLineByLine()
                                                     {"index.html", 13},
                                                     {"style.css", 6},
                                                     {"vellumixftplog.log", written.size()}};
-    QCOMPARE(Access::uploadCount(), uploads.size());
+    QCOMPARE(Access::state().uploadCount, uploads.size());
     double total = 0;
     for (qsizetype i = 0; i < uploads.size(); ++i) {
-        QCOMPARE(Access::uploadList().at(i).Path, uploads.at(i).first);
-        QCOMPARE(Access::uploadList().at(i).Size, uploads.at(i).second);
+        QCOMPARE(Access::state().uploadList.at(i).Path, uploads.at(i).first);
+        QCOMPARE(Access::state().uploadList.at(i).Size, uploads.at(i).second);
         total += static_cast<double>(uploads.at(i).second);
     }
-    QCOMPARE(Access::totalBytes(), total);
+    QCOMPARE(Access::state().totalBytes, total);
     // No temporary file of the log writer stays behind.
     QCOMPARE(QDir(site()).entryList(QDir::Files | QDir::Hidden),
              QStringList({"index.html", "style.css", "vellumixftplog.log"}));
@@ -382,9 +383,9 @@ void TestLocalScan::namesDifferingOnlyInCase()
     MakeSiteTree(site(), {"A.html=abc", "a.html=abcde", "Bilder/x.gif=1", "bilder/y.gif=22"});
     scanSite();
 
-    QCOMPARE(Access::logList(),
+    QCOMPARE(Access::state().logList,
              QStringList({"bilder\\", "x.gif", "bilder\\", "y.gif", "\\", "a.html", "a.html"}));
-    const QList<UploadItem> &items = Access::uploadList();
+    const QList<UploadItem> items = Access::state().uploadList;
     QCOMPARE(items.size(), 5);
     const QStringList localPaths{"Bilder\\x.gif", "bilder\\y.gif", "A.html", "a.html"};
     const QList<qint64> sizes{1, 2, 3, 5};
@@ -407,11 +408,11 @@ void TestLocalScan::filesOfTwoGibibytesAndMore()
     MakeSiteTree(site(), {"empty.html"});
     scanSite();
 
-    const QList<UploadItem> &items = Access::uploadList();
+    const QList<UploadItem> items = Access::state().uploadList;
     QCOMPARE(uploadPaths(), QStringList({"empty.html", "vellumixftplog.log", "video.mp4"}));
     QCOMPARE(items.at(0).Size, 0);
     QCOMPARE(items.at(2).Size, size);
-    QCOMPARE(Access::totalBytes(),
+    QCOMPARE(Access::state().totalBytes,
              static_cast<double>(size) + static_cast<double>(items.at(1).Size));
 }
 
@@ -422,9 +423,10 @@ void TestLocalScan::subfolderNamedInLowerCase()
     session.BuildFileLog(QStringLiteral("bilder"));
     session.ScanLocalSubDir(QStringLiteral("bilder"));
 
-    QCOMPARE(Access::logList(), QStringList({"bilder\\icons\\", "p.gif", "bilder\\", "logo.gif"}));
+    QCOMPARE(Access::state().logList,
+             QStringList({"bilder\\icons\\", "p.gif", "bilder\\", "logo.gif"}));
     QCOMPARE(uploadPaths(), QStringList({"bilder\\icons\\p.gif", "bilder\\logo.gif"}));
-    QCOMPARE(Access::uploadList().at(0).LocalPath, QStringLiteral("Bilder\\Icons\\P.gif"));
+    QCOMPARE(Access::state().uploadList.at(0).LocalPath, QStringLiteral("Bilder\\Icons\\P.gif"));
 }
 
 void TestLocalScan::differentialModeQueuesOnlyMarkedFiles()
@@ -444,8 +446,8 @@ void TestLocalScan::differentialModeQueuesOnlyMarkedFiles()
     scanSite(true);
 
     // The log describes the whole site; only changed files (and the fresh log) are sent.
-    QCOMPARE(Access::logList(), QStringList({"sub\\", "changed.css", "uploaded.css", "\\",
-                                             "new.html", "uploaded.html"}));
+    QCOMPARE(Access::state().logList, QStringList({"sub\\", "changed.css", "uploaded.css", "\\",
+                                                   "new.html", "uploaded.html"}));
     QCOMPARE(uploadPaths(), QStringList({"sub\\changed.css", "new.html", "vellumixftplog.log"}));
     QVERIFY(QFile::exists(mUserFolders->stateHome() +
                           QStringLiteral("/vellumix/parcelup/markers.sqlite")));
@@ -524,9 +526,9 @@ void TestLocalScan::unreadableEntriesEndTheRun()
                                   : expected.arg(nativePath);
         QCOMPARE(error.description(), expected);
     }
-    QCOMPARE(Access::uploadCount(), 0);
-    QVERIFY(Access::uploadList().isEmpty());
-    QCOMPARE(Access::totalBytes(), 0.0);
+    QCOMPARE(Access::state().uploadCount, 0);
+    QVERIFY(Access::state().uploadList.isEmpty());
+    QCOMPARE(Access::state().totalBytes, 0.0);
 }
 
 void TestLocalScan::unreadableWithoutPermission()
@@ -548,7 +550,7 @@ void TestLocalScan::unreadableWithoutPermission()
 
     QVERIFY(QFile::setPermissions(site() + QStringLiteral("/locked"), {}));
     Access::fresh();
-    Access::localBaseDir() = site();
+    Access::session().LocalBaseDir(site());
     try {
         scanSite();
         QFAIL("no error raised");
