@@ -15,16 +15,20 @@
 class FtpComponentHost;
 class FtpControl;
 class UploadView;
+struct SiteFile;
 
 // One file queued for upload. Path is what the server sees and the upload log records: relative to
 // the site folder, lower case, "\" between folder names. LocalPath is the same file with the names
 // as they are on disk, because Linux file names are case-sensitive and the file must be opened by
-// its real name. Size is 64-bit: sites do hold files of 2 GiB and more.
+// its real name. NativePath is the file-system path that opens it, as the walk that found the file
+// built it, so that measuring, the change markers and the upload all open the same file. Size is
+// 64-bit: sites do hold files of 2 GiB and more.
 struct UploadItem
 {
     QString Path;
     qint64 Size = 0;
     QString LocalPath;
+    QString NativePath;
 };
 
 // The upload session: the settings of the publication, the lists and counters of the one run of
@@ -125,9 +129,13 @@ private:
     static std::unique_ptr<classUpload> &storage();
 
     // Private operations, in method-table order.
-    void AddUploadFile(const QString &myPath, const QString &myLocalPath);
+    void AddUploadFile(const QString &myPath, const QString &myLocalPath,
+                       const QString &myNativePath);
     void AddLogEntry(const QString &myEntry);
     void FTPPutFile(const QString &myLocalFile, const QString &myRemoteName);
+    // Uploads one file: myPathAndFileName as the server sees it, relative to the site, and
+    // localFile, the file-system path that opens it.
+    void SendFile(const QString &myPathAndFileName, const QString &localFile);
     Deletion FTPDeleteFile(const QString &myFileName);
     Deletion FTPDeleteDir(const QString &myDirName);
     void WaitForCompletion();
@@ -178,6 +186,18 @@ private:
     [[nodiscard]] ChangeMarkerStore &markers();
     // Queues the files below mySubDir; only those with a set marker when consultMarkers is true.
     void ScanSite(const QString &mySubDir, bool consultMarkers);
+    // The run's scan: one walk of the whole site gives the log list and the files to upload; the
+    // upload log is written (except in a preview) before the files are queued, so that it is
+    // queued with them, with its new size.
+    void BuildFileLogAndUploadList();
+    // Walks the folder tree below mySubDir once: appends its log lines when buildLog is true, and
+    // hands each file to found, when given, noting the names that cannot be published.
+    void WalkSite(const QString &mySubDir, bool buildLog,
+                  const std::function<void(const SiteFile &)> &found);
+    // Queues one file the walk found, and adds its path to seen.
+    void QueueSiteFile(const SiteFile &file, bool consultMarkers, QStringList &seen);
+    // After a walk of the whole site: the markers forget the files it did not see.
+    void ForgetFilesNotSeen(const QString &mySubDir, const QStringList &seen);
     // The destination of this run as the markers know it: host, user and remote base folder.
     [[nodiscard]] QString MarkerDestination();
     // Makes the markers refer to this run's destination (once the log-in resolved the base folder).

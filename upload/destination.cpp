@@ -81,10 +81,10 @@ void classUpload::KeepChangedFiles()
     QList<UploadItem> changed;
     double totalBytes = 0;
     for (const UploadItem &item : std::as_const(mUploadList)) {
-        const QString nativePath = NativeLocalPath(mLocalBaseDir, item.LocalPath);
-        const std::optional<FileIdentity> identity = ChangeMarkerStore::readIdentity(nativePath);
+        const std::optional<FileIdentity> identity =
+            ChangeMarkerStore::readIdentity(item.NativePath);
         // A file gone since the scan stays on the list; its upload then says what became of it.
-        if (identity && !markers().isMarked(nativePath, *identity))
+        if (identity && !markers().isMarked(item.NativePath, *identity))
             continue;
         changed.append(item);
         totalBytes += static_cast<double>(item.Size);

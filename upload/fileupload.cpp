@@ -31,7 +31,7 @@ void classUpload::FTPUploadFiles()
     const qint32 count = mUploadCount;
     for (qint32 i = 0; i < count; ++i) {
         const UploadItem item = mUploadList.at(i);
-        FTPUploadFile(item.Path, item.LocalPath);
+        SendFile(item.Path, item.NativePath);
         if (mAborted)
             return;
         mBytesDone += static_cast<double>(item.Size);
@@ -62,10 +62,15 @@ void classUpload::FTPUploadFiles()
 
 void classUpload::FTPUploadFile(const QString &myPathAndFileName, const QString &myLocalPath)
 {
-    const PathAndFileName parts = SplitPathAndFileName(myPathAndFileName);
     // The server sees the lower-case name; the file on disk is opened by its real name.
-    const QString localFile =
-        NativeLocalPath(mLocalBaseDir, myLocalPath.isEmpty() ? myPathAndFileName : myLocalPath);
+    SendFile(
+        myPathAndFileName,
+        NativeLocalPath(mLocalBaseDir, myLocalPath.isEmpty() ? myPathAndFileName : myLocalPath));
+}
+
+void classUpload::SendFile(const QString &myPathAndFileName, const QString &localFile)
+{
+    const PathAndFileName parts = SplitPathAndFileName(myPathAndFileName);
     const QString remoteFolder = ToRemoteSlashes(JoinRemotePath(mRemoteBaseDir, parts.DirName));
 
     view().setCaption(ViewLabel::labelFile, ResourceString(3030));

@@ -26,6 +26,7 @@ void classUpload::PreviewUploads()
         UploadItem log;
         log.Path = kUploadLogName;
         log.LocalPath = kUploadLogName;
+        log.NativePath = NativeLocalPath(mLocalBaseDir, kUploadLogName);
         log.Size = UploadLogContent().size();
         mUploadList.append(log);
     }

@@ -44,14 +44,7 @@ void classUpload::MagicUpload()
         QCoreApplication::processEvents();
 
         // The scan does not process events: clicks made meanwhile wait in the queue.
-        BuildFileLog(QStringLiteral("\\"));
-        ReadPreviousLocalLog();
-        // A preview leaves the local log as the last real run wrote it.
-        if (!mPreviewOnly)
-            WriteFileLog();
-        // Which files changed depends on the destination, which is known after the log-in; until
-        // then every file is queued (KeepChangedFiles below).
-        ScanSite(QStringLiteral("\\"), false);
+        BuildFileLogAndUploadList();
         view().setBold(ViewLabel::labelprepare, false);
         view().setPicture(ViewPicture::imgPrepare, PictureDone);
 

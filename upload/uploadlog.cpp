@@ -2,7 +2,6 @@
 #include "pathhelpers.h"
 #include "programerror.h"
 #include "replacefile.h"
-#include "sitewalk.h"
 #include "stringtable.h"
 
 #include <QFile>
@@ -20,24 +19,11 @@ namespace {
 
 const QString kUploadLogName = QStringLiteral("vellumixftplog.log");
 
-QString folderLine(const QString &folderPath)
-{
-    if (folderPath == QLatin1String("\\"))
-        return folderPath;
-    return folderPath + QLatin1Char('\\');
-}
-
 } // namespace
 
 void classUpload::BuildFileLog(const QString &mySubDir)
 {
-    WalkSiteFolder(mLocalBaseDir, mySubDir,
-                   {[this](const QString &folderPath) { AddLogEntry(folderLine(folderPath)); },
-                    [this](const SiteFile &file) {
-                        // The log does not list itself: it is rewritten before every upload.
-                        if (file.name != kUploadLogName)
-                            AddLogEntry(file.name);
-                    }});
+    WalkSite(mySubDir, true, nullptr);
 }
 
 void classUpload::ReadPreviousLocalLog()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "classupload.h"
+#include "pathhelpers.h"
 
 // What a test sees of the session after a step: copies of the state the tests look at, named as
 // the session's fields without their "m". A snapshot cannot change the session, so a check cannot
@@ -96,11 +97,14 @@ struct classUploadTestAccess
     static void closeDebugLog() { session().mDebugFile.close(); }
 
     static void waitForCompletion() { session().WaitForCompletion(); }
+    // Queues a file of the site as the walk would: localPath empty means the same as path.
     static void addUploadFile(const QString &path, const QString &localPath)
     {
-        session().AddUploadFile(path, localPath);
+        const QString real = localPath.isEmpty() ? path : localPath;
+        session().AddUploadFile(path, real, NativeLocalPath(session().mLocalBaseDir, real));
     }
     static void addLogEntry(const QString &entry) { session().AddLogEntry(entry); }
+    static void buildLogAndUploadList() { session().BuildFileLogAndUploadList(); }
     static void putFile(const QString &local, const QString &remote)
     {
         session().FTPPutFile(local, remote);

@@ -1,5 +1,6 @@
 #include "changemarkerstore.h"
 #include "localfolder.h"
+#include "pathhelpers.h"
 #include "programerror.h"
 #include "sessionaccess.h"
 #include "sitetree.h"
@@ -35,6 +36,8 @@ private slots:
     void resultNamesTheFirstFew_data();
     void resultNamesTheFirstFew();
     void exampleSiteLineByLine();
+    void oneWalkGivesWhatTheSeparateStepsGive_data();
+    void oneWalkGivesWhatTheSeparateStepsGive();
     void namesDifferingOnlyInCase();
     void filesOfTwoGibibytesAndMore();
     void subfolderNamedInLowerCase();
@@ -50,6 +53,10 @@ private:
     [[nodiscard]] QString site() const { return mSite->path(); }
     [[nodiscard]] QString logPath() const { return site() + QStringLiteral("/vellumixftplog.log"); }
     static QStringList uploadPaths();
+    // The upload list with every field of each entry, and the log file as it is on disk.
+    [[nodiscard]] QStringList uploadEntries() const;
+    [[nodiscard]] QByteArray logOnDisk() const;
+    void remakeSite(const QList<QByteArray> &tree);
 
     std::unique_ptr<IsolatedUserFolders> mUserFolders;
     std::unique_ptr<QTemporaryDir> mSite;
@@ -91,6 +98,34 @@ QStringList TestLocalScan::uploadPaths()
     for (const UploadItem &item : items)
         paths << item.Path;
     return paths;
+}
+
+QStringList TestLocalScan::uploadEntries() const
+{
+    QStringList entries;
+    const QList<UploadItem> items = Access::state().uploadList;
+    for (const UploadItem &item : items)
+        entries << QStringLiteral("%1|%2|%3|%4")
+                       .arg(item.Path, item.LocalPath, item.NativePath, QString::number(item.Size));
+    return entries;
+}
+
+QByteArray TestLocalScan::logOnDisk() const
+{
+    // Never opened when it is a pipe: that would wait for a writer.
+    const QFileInfo info(logPath());
+    QFile file(logPath());
+    if (info.isSymLink() || !info.isFile() || !file.open(QIODevice::ReadOnly))
+        return QByteArrayLiteral("(no readable file)");
+    return file.readAll();
+}
+
+void TestLocalScan::remakeSite(const QList<QByteArray> &tree)
+{
+    std::error_code ignored;
+    std::filesystem::remove_all(QFile::encodeName(site()).toStdString(), ignored);
+    QVERIFY(QDir().mkpath(site()));
+    MakeRawSiteTree(site(), tree);
 }
 
 void TestLocalScan::treeGivesLogAndUploads_data()
@@ -374,6 +409,72 @@ void TestLocalScan::exampleSiteLineByLine()
     // No temporary file of the log writer stays behind.
     QCOMPARE(QDir(site()).entryList(QDir::Files | QDir::Hidden),
              QStringList({"index.html", "style.css", "vellumixftplog.log"}));
+}
+
+// A run walks the site once for both lists and writes the log in between; what it gets must be
+// exactly what the separate steps give one after the other, the log queued where a walk after its
+// writing finds it, also when the walk before could not find it (the first run) or found something
+// else in its place.
+void TestLocalScan::oneWalkGivesWhatTheSeparateStepsGive_data()
+{
+    QTest::addColumn<QList<QByteArray>>("tree");
+    QTest::addColumn<bool>("preview");
+
+    QTest::newRow("first-run-empty-site") << QList<QByteArray>{} << false;
+    QTest::newRow("first-run-log-among-near-names")
+        << QList<QByteArray>{"a.html=1",  "vellumixftplog.lof=22", "vellumixftplog.log.bak=333",
+                             "z.html",    "VellumixFtpLog.LOG=4",  "sub/x.html=55",
+                             "Sub2/Y.css"}
+        << false;
+    QTest::newRow("first-run-only-subfolders") << QList<QByteArray>{"a/b/c.html=x", "d/"} << false;
+    QTest::newRow("log-of-an-earlier-run")
+        << QList<QByteArray>{"vellumixftplog.log=" + QByteArray(300, 'x'), "page.html=1"} << false;
+    QTest::newRow("log-a-dangling-link")
+        << QList<QByteArray>{"vellumixftplog.log->nowhere", "page.html"} << false;
+    QTest::newRow("unpublishable-names")
+        << QList<QByteArray>{"caf\xE9.html", "sub/a\\b.html", "sub/ok.html", "ok.html"} << false;
+    QTest::newRow("preview-first-run") << QList<QByteArray>{"page.html=1", "sub/x.html"} << true;
+    QTest::newRow("preview-keeps-the-old-log")
+        << QList<QByteArray>{"vellumixftplog.log=old", "page.html"} << true;
+}
+
+void TestLocalScan::oneWalkGivesWhatTheSeparateStepsGive()
+{
+    QFETCH(QList<QByteArray>, tree);
+    QFETCH(bool, preview);
+
+    remakeSite(tree);
+    Access::session().setPreviewOnly(preview);
+    Access::buildLogAndUploadList();
+    const SessionState oneWalk = Access::state();
+    const QStringList oneWalkEntries = uploadEntries();
+    const QByteArray oneWalkLog = logOnDisk();
+
+    remakeSite(tree);
+    Access::fresh();
+    Access::session().LocalBaseDir(site());
+    classUpload &session = Access::session();
+    session.BuildFileLog(QStringLiteral("\\"));
+    if (!preview)
+        session.WriteFileLog();
+    session.ScanLocalSubDir(QStringLiteral("\\"));
+
+    QCOMPARE(oneWalk.logList, Access::state().logList);
+    QCOMPARE(oneWalk.logCount, Access::state().logCount);
+    QCOMPARE(oneWalkEntries, uploadEntries());
+    QCOMPARE(oneWalk.uploadCount, Access::state().uploadCount);
+    QCOMPARE(oneWalk.totalBytes, Access::state().totalBytes);
+    QCOMPARE(oneWalk.unpublishable, Access::state().unpublishable);
+    QCOMPARE(oneWalkLog, logOnDisk());
+    // Each entry carries the path that opens it, the one the real names give below the site.
+    for (const UploadItem &item : oneWalk.uploadList)
+        QCOMPARE(item.NativePath, NativeLocalPath(site(), item.LocalPath));
+    // The log is queued with the size it was written with.
+    if (!preview)
+        QVERIFY(
+            oneWalkEntries.contains(QStringLiteral("vellumixftplog.log|vellumixftplog.log|%1|%2")
+                                        .arg(logPath())
+                                        .arg(oneWalkLog.size())));
 }
 
 // Both lists carry lower-case names, but each file is opened (and measured) by its real name, also
