@@ -25,63 +25,66 @@ bool usable(double value)
 
 void classUpload::FTPUploadFiles()
 {
-    mStartTime = static_cast<qint32>(RoundHalfEven(TimeOfDay()));
-    mProgress = UploadProgress{};
+    mRun.mStartTime = static_cast<qint32>(RoundHalfEven(TimeOfDay()));
+    mRun.mProgress = UploadProgress{};
 
-    const qint32 count = mUploadCount;
+    const qint32 count = mQueue.mUploadCount;
     for (qint32 i = 0; i < count; ++i) {
-        const UploadItem item = mUploadList.at(i);
+        const UploadItem item = mQueue.mUploadList.at(i);
         SendFile(item.Path, item.NativePath);
-        if (mAborted)
+        if (mFailure.mAborted)
             return;
-        mBytesDone += static_cast<double>(item.Size);
+        mRun.mBytesDone += static_cast<double>(item.Size);
 
-        if (mTotalBytes != 0)
-            view().setProgress(static_cast<float>(mBytesDone / mTotalBytes * 100.0));
+        if (mQueue.mTotalBytes != 0)
+            view().setProgress(static_cast<float>(mRun.mBytesDone / mQueue.mTotalBytes * 100.0));
 
-        mProgress.elapsed = RoundHalfEven(ElapsedSince(mStartTime, TimeOfDay()));
-        if (mBytesDone != 0) {
-            const double rate = mProgress.elapsed / (mBytesDone / 1000.0);
+        mRun.mProgress.elapsed = RoundHalfEven(ElapsedSince(mRun.mStartTime, TimeOfDay()));
+        if (mRun.mBytesDone != 0) {
+            const double rate = mRun.mProgress.elapsed / (mRun.mBytesDone / 1000.0);
             if (usable(rate))
-                mProgress.rate = rate;
+                mRun.mProgress.rate = rate;
         }
-        const double remaining = (mTotalBytes - mBytesDone) / 1000.0 * mProgress.rate;
+        const double remaining =
+            (mQueue.mTotalBytes - mRun.mBytesDone) / 1000.0 * mRun.mProgress.rate;
         if (usable(remaining))
-            mProgress.remaining = std::floor(remaining / 10.0) * 10.0;
+            mRun.mProgress.remaining = std::floor(remaining / 10.0) * 10.0;
 
-        if (mProgress.remaining == 0) {
-            mProgress.timeText = ResourceString(1000) + ResourceString(1004);
-        } else if (mProgress.remaining >= std::numeric_limits<qint32>::min() &&
-                   mProgress.remaining <= std::numeric_limits<qint32>::max()) {
-            mProgress.timeText = ResourceString(1000) +
-                                 FormatRemainingTime(static_cast<qint32>(mProgress.remaining));
+        if (mRun.mProgress.remaining == 0) {
+            mRun.mProgress.timeText = ResourceString(1000) + ResourceString(1004);
+        } else if (mRun.mProgress.remaining >= std::numeric_limits<qint32>::min() &&
+                   mRun.mProgress.remaining <= std::numeric_limits<qint32>::max()) {
+            mRun.mProgress.timeText =
+                ResourceString(1000) +
+                FormatRemainingTime(static_cast<qint32>(mRun.mProgress.remaining));
         }
-        view().setCaption(ViewLabel::labelTime, mProgress.timeText);
+        view().setCaption(ViewLabel::labelTime, mRun.mProgress.timeText);
     }
 }
 
 void classUpload::FTPUploadFile(const QString &myPathAndFileName, const QString &myLocalPath)
 {
     // The server sees the lower-case name; the file on disk is opened by its real name.
-    SendFile(
-        myPathAndFileName,
-        NativeLocalPath(mLocalBaseDir, myLocalPath.isEmpty() ? myPathAndFileName : myLocalPath));
+    SendFile(myPathAndFileName,
+             NativeLocalPath(mSettings.mLocalBaseDir,
+                             myLocalPath.isEmpty() ? myPathAndFileName : myLocalPath));
 }
 
 void classUpload::SendFile(const QString &myPathAndFileName, const QString &localFile)
 {
     const PathAndFileName parts = SplitPathAndFileName(myPathAndFileName);
-    const QString remoteFolder = ToRemoteSlashes(JoinRemotePath(mRemoteBaseDir, parts.DirName));
+    const QString remoteFolder =
+        ToRemoteSlashes(JoinRemotePath(mSettings.mRemoteBaseDir, parts.DirName));
 
     view().setCaption(ViewLabel::labelFile, ResourceString(3030));
     view().setFileText(JoinRemotePath(remoteFolder, parts.FileName));
 
     FTPSetCurrentDir(remoteFolder, true);
-    if (mAborted)
+    if (mFailure.mAborted)
         return;
     FTPPutFile(localFile, parts.FileName);
-    if (!mAborted)
-        ++mFilesDone;
+    if (!mFailure.mAborted)
+        ++mRun.mFilesDone;
 }
 
 void classUpload::FTPPutFile(const QString &myLocalFile, const QString &myRemoteName)
@@ -108,7 +111,7 @@ void classUpload::FTPPutFile(const QString &myLocalFile, const QString &myRemote
             RecordFailure(2001, myRemoteName);
             return;
         }
-        if (mAborted)
+        if (mFailure.mAborted)
             return;
         const std::optional<FileIdentity> now = ChangeMarkerStore::readIdentity(myLocalFile);
         // Gone since: what was sent was the file as it was; the next run deletes it on the server.

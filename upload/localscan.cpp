@@ -79,7 +79,7 @@ qint64 readableFileSize(const QString &nativePath)
 
 void classUpload::ScanLocalSubDir(const QString &mySubDir)
 {
-    ScanSite(mySubDir, mDifferentialMode);
+    ScanSite(mySubDir, mSettings.mDifferentialMode);
 }
 
 void classUpload::ScanSite(const QString &mySubDir, bool consultMarkers)
@@ -99,9 +99,9 @@ void classUpload::BuildFileLogAndUploadList()
     WalkSite(QStringLiteral("\\"), true, [&found](const SiteFile &file) { found.append(file); });
     ReadPreviousLocalLog();
     // A preview leaves the local log as the last real run wrote it.
-    if (!mPreviewOnly) {
+    if (!mSettings.mPreviewOnly) {
         WriteFileLog();
-        includeWrittenLog(found, mLocalBaseDir);
+        includeWrittenLog(found, mSettings.mLocalBaseDir);
     }
     // Which files changed depends on the destination, which is known after the log-in; until
     // then every file is queued (KeepChangedFiles).
@@ -130,7 +130,7 @@ void classUpload::WalkSite(const QString &mySubDir, bool buildLog,
     // Only the walk for the upload list decides what the run names as not published.
     if (found)
         steps.unpublishable = [this](const QString &shownPath) { NoteUnpublishable(shownPath); };
-    WalkSiteFolder(mLocalBaseDir, mySubDir, steps);
+    WalkSiteFolder(mSettings.mLocalBaseDir, mySubDir, steps);
 }
 
 void classUpload::QueueSiteFile(const SiteFile &file, bool consultMarkers, QStringList &seen)
@@ -151,14 +151,14 @@ void classUpload::QueueSiteFile(const SiteFile &file, bool consultMarkers, QStri
 void classUpload::ForgetFilesNotSeen(const QString &mySubDir, const QStringList &seen)
 {
     // What the whole site no longer holds is no longer published as far as the markers know.
-    if (!mPreviewOnly && (mySubDir.isEmpty() || mySubDir == QLatin1String("\\")))
-        markers().forgetAllBut(NativeLocalPath(mLocalBaseDir, QString()), seen);
+    if (!mSettings.mPreviewOnly && (mySubDir.isEmpty() || mySubDir == QLatin1String("\\")))
+        markers().forgetAllBut(NativeLocalPath(mSettings.mLocalBaseDir, QString()), seen);
 }
 
 void classUpload::AddUploadFile(const QString &myPath, const QString &myLocalPath,
                                 const QString &myNativePath)
 {
-    if (mUploadCount == std::numeric_limits<qint32>::max())
+    if (mQueue.mUploadCount == std::numeric_limits<qint32>::max())
         throw ProgramError(ProgramError::Overflow, ResourceString(4002));
 
     UploadItem item;
@@ -167,15 +167,15 @@ void classUpload::AddUploadFile(const QString &myPath, const QString &myLocalPat
     item.NativePath = myNativePath;
     item.Size = readableFileSize(item.NativePath);
 
-    mUploadList.append(item);
-    ++mUploadCount;
-    mTotalBytes += static_cast<double>(item.Size);
+    mQueue.mUploadList.append(item);
+    ++mQueue.mUploadCount;
+    mQueue.mTotalBytes += static_cast<double>(item.Size);
 }
 
 ChangeMarkerStore &classUpload::markers()
 {
     // A preview reads the markers and changes nothing, not even by creating the store.
-    if (!mMarkers && mPreviewOnly)
+    if (!mMarkers && mSettings.mPreviewOnly)
         mMarkers = std::make_unique<ChangeMarkerStore>(ChangeMarkerStore::defaultPathToRead(),
                                                        ChangeMarkerStore::Access::ReadOnly);
     if (!mMarkers)

@@ -21,19 +21,19 @@ void classUpload::PreviewUploads()
     // A real run writes the upload log afresh before the scan, so the log is always among the
     // files it uploads, with the size of the new log; the preview left the old one in place.
     // Unless the server's log could not be read: then it stays, and so would the old local one.
-    mUploadList.removeIf([](const UploadItem &item) { return item.Path == kUploadLogName; });
-    if (!mServerLogKept) {
+    mQueue.mUploadList.removeIf([](const UploadItem &item) { return item.Path == kUploadLogName; });
+    if (!mUploadLog.mServerLogKept) {
         UploadItem log;
         log.Path = kUploadLogName;
         log.LocalPath = kUploadLogName;
-        log.NativePath = NativeLocalPath(mLocalBaseDir, kUploadLogName);
+        log.NativePath = NativeLocalPath(mSettings.mLocalBaseDir, kUploadLogName);
         log.Size = UploadLogContent().size();
-        mUploadList.append(log);
+        mQueue.mUploadList.append(log);
     }
-    mUploadCount = static_cast<qint32>(mUploadList.size());
-    mTotalBytes = 0;
-    for (const UploadItem &item : std::as_const(mUploadList)) {
-        mTotalBytes += static_cast<double>(item.Size);
+    mQueue.mUploadCount = static_cast<qint32>(mQueue.mUploadList.size());
+    mQueue.mTotalBytes = 0;
+    for (const UploadItem &item : std::as_const(mQueue.mUploadList)) {
+        mQueue.mTotalBytes += static_cast<double>(item.Size);
         view().addPreviewLine(ResourceString(4050).arg(RemoteFilePath(item.Path)).arg(item.Size));
     }
 }
@@ -41,8 +41,9 @@ void classUpload::PreviewUploads()
 QString classUpload::PreviewSummary() const
 {
     const QLocale locale;
-    const auto kilobytes = static_cast<qint64>(RoundHalfEven(mTotalBytes)) / 1000;
-    return ResourceString(4053).arg(locale.toString(mUploadCount), locale.toString(kilobytes),
-                                    locale.toString(mPreviewFilesDeleted),
-                                    locale.toString(mPreviewFoldersDeleted));
+    const auto kilobytes = static_cast<qint64>(RoundHalfEven(mQueue.mTotalBytes)) / 1000;
+    return ResourceString(4053).arg(locale.toString(mQueue.mUploadCount),
+                                    locale.toString(kilobytes),
+                                    locale.toString(mCleanUp.mPreviewFilesDeleted),
+                                    locale.toString(mCleanUp.mPreviewFoldersDeleted));
 }

@@ -19,20 +19,20 @@ void classUpload::MagicUpload()
     // A. Up-front checks; all three are made, the last failing one is reported.
     if (ftp().host().isEmpty())
         RecordFailure(2009);
-    if (mLocalBaseDir.isEmpty() || !FolderExists(mLocalBaseDir))
+    if (mSettings.mLocalBaseDir.isEmpty() || !FolderExists(mSettings.mLocalBaseDir))
         RecordFailure(2011);
     if (ftp().userName().isEmpty())
         RecordFailure(2010);
-    const bool checksPassed = !mAborted;
+    const bool checksPassed = !mFailure.mAborted;
 
     if (checksPassed) {
         // B. Preparation.
-        mTotalBytes = 0;
-        mBytesDone = 0;
-        mUploadCount = 0;
-        mFilesDone = 0;
-        mErrorId = 0;
-        mStartTime = static_cast<qint32>(RoundHalfEven(TimeOfDay()));
+        mQueue.mTotalBytes = 0;
+        mRun.mBytesDone = 0;
+        mQueue.mUploadCount = 0;
+        mRun.mFilesDone = 0;
+        mFailure.mErrorId = 0;
+        mRun.mStartTime = static_cast<qint32>(RoundHalfEven(TimeOfDay()));
         ftpHost().setWatchDogEnabled(true);
         view().setCaption(ViewLabel::labelTime, ResourceString(1005));
         view().setFileText(QString());
@@ -55,9 +55,9 @@ void classUpload::MagicUpload()
         // A cancellation made before this point (while the files were being found) must not be
         // lost: FTPConnect clears the abort flag, so without this test the whole site would be
         // transferred before the program ends.
-        if (!mAborted)
+        if (!mFailure.mAborted)
             FTPConnect();
-        if (mAborted) {
+        if (mFailure.mAborted) {
             view().setBold(ViewLabel::labelConnect, false);
             view().setPicture(ViewPicture::imgConnect, PictureFailed);
         } else {
@@ -69,27 +69,27 @@ void classUpload::MagicUpload()
 
             // D. Transfer.
             SetRemoteBaseDir();
-            if (!mAborted)
+            if (!mFailure.mAborted)
                 ChooseMarkerDestination();
-            if (!mAborted && mDifferentialMode)
+            if (!mFailure.mAborted && mSettings.mDifferentialMode)
                 KeepChangedFiles();
-            if (mDeleteRemote && !mAborted)
+            if (mSettings.mDeleteRemote && !mFailure.mAborted)
                 FTPDeleteFiles();
-            if (!mAborted && mPreviewOnly)
+            if (!mFailure.mAborted && mSettings.mPreviewOnly)
                 PreviewUploads();
-            else if (!mAborted)
+            else if (!mFailure.mAborted)
                 FTPUploadFiles();
-            if (!mAborted) {
+            if (!mFailure.mAborted) {
                 // Everything else is on the server; what could not be sent for its name makes
                 // the run fail, named in the debug log (still open here) and in the result.
                 LogUnpublishable();
                 FTPDisconnect();
                 // Uploaded, but the clean-up that would have taken most of the site down was
                 // skipped: that is what the user must act on first.
-                if (mCleanUpRefused)
+                if (mCleanUp.mCleanUpRefused)
                     RecordFailureMessage(4061, ResourceString(4061)
-                                                   .arg(mCleanUpRefused->first)
-                                                   .arg(mCleanUpRefused->second));
+                                                   .arg(mCleanUp.mCleanUpRefused->first)
+                                                   .arg(mCleanUp.mCleanUpRefused->second));
                 else
                     RecordUnpublishable();
             }
@@ -108,35 +108,36 @@ void classUpload::FillSummary(bool runStarted)
 {
     const QLocale locale;
     // Kilobytes are 1000 bytes. 64-bit, so sites of 2 GB and more are counted correctly.
-    const auto kilobytes = static_cast<qint64>(RoundHalfEven(mBytesDone)) / 1000;
-    view().setCaption(ViewLabel::lblKB, locale.toString(mFilesDone) + ResourceString(3000) +
+    const auto kilobytes = static_cast<qint64>(RoundHalfEven(mRun.mBytesDone)) / 1000;
+    view().setCaption(ViewLabel::lblKB, locale.toString(mRun.mFilesDone) + ResourceString(3000) +
                                             locale.toString(kilobytes) + ResourceString(3001));
 
     // After failed checks nothing ran, and the start time was never taken.
-    const double start = runStarted ? mStartTime : TimeOfDay();
+    const double start = runStarted ? mRun.mStartTime : TimeOfDay();
     const double elapsed = RoundHalfEven(ElapsedSince(start, TimeOfDay()));
     view().setCaption(ViewLabel::lblElapsed, FormatRemainingTime(static_cast<qint32>(elapsed)));
 
     // The added second keeps the divisor above zero for a run that took no measurable time.
     const double seconds = ElapsedSince(start, TimeOfDay());
-    const double rate = (mBytesDone / 1000.0) / (seconds + 1.0);
+    const double rate = (mRun.mBytesDone / 1000.0) / (seconds + 1.0);
     view().setCaption(ViewLabel::lblSpeed, locale.toString(rate, 'f', 2) + ResourceString(3002));
 }
 
 void classUpload::ShowResult()
 {
-    if (mErrorId == 2004) {
+    if (mFailure.mErrorId == 2004) {
         // The user asked to stop: no sound, no message.
         view().endProgram();
         return;
     }
-    if (mErrorId != 0) {
+    if (mFailure.mErrorId != 0) {
         PlaySystemSound(QStringLiteral("SystemHand"));
-        view().setCaption(ViewLabel::lblError, mErrorText);
+        view().setCaption(ViewLabel::lblError, mFailure.mErrorText);
         view().setPicture(ViewPicture::imgError, PictureFailed);
         view().setShowButtonVisible(false);
-        view().setOutcome(mErrorId == 4061 ? RunOutcome::CleanUpRefused : RunOutcome::Failed);
-    } else if (mPreviewOnly) {
+        view().setOutcome(mFailure.mErrorId == 4061 ? RunOutcome::CleanUpRefused
+                                                    : RunOutcome::Failed);
+    } else if (mSettings.mPreviewOnly) {
         // Nothing was published: the preview's figures instead of the success message.
         PlaySystemSound(QStringLiteral("SystemAsterisk"));
         view().setCaption(ViewLabel::lblError, PreviewSummary());
@@ -147,7 +148,7 @@ void classUpload::ShowResult()
         PlaySystemSound(QStringLiteral("SystemAsterisk"));
         view().setCaption(ViewLabel::lblError, ResourceString(2008));
         view().setPicture(ViewPicture::imgError, PictureDone);
-        view().setShowButtonVisible(!mRemoteURL.isEmpty());
+        view().setShowButtonVisible(!mSettings.mRemoteURL.isEmpty());
         view().setOutcome(RunOutcome::Succeeded);
     }
     view().showNonModal();

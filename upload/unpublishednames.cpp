@@ -11,29 +11,29 @@
 
 void classUpload::NoteUnpublishable(const QString &shownPath)
 {
-    if (mUnpublishableSeen.contains(shownPath))
+    if (mUnpublishable.mSeen.contains(shownPath))
         return;
-    mUnpublishableSeen.insert(shownPath);
-    mUnpublishable.append(shownPath);
+    mUnpublishable.mSeen.insert(shownPath);
+    mUnpublishable.mPaths.append(shownPath);
 }
 
 void classUpload::LogUnpublishable()
 {
-    for (const QString &path : std::as_const(mUnpublishable))
+    for (const QString &path : std::as_const(mUnpublishable.mPaths))
         DebugNote(ReplaceAll(ResourceString(4032), QStringLiteral("%1"), path));
 }
 
 void classUpload::RecordUnpublishable()
 {
-    if (mUnpublishable.isEmpty())
+    if (mUnpublishable.mPaths.isEmpty())
         return;
     // The list's default limits keep the message within the three lines of the window's result.
-    const QString names = QuotedNameList(mUnpublishable);
-    if (mUnpublishable.size() == 1) {
+    const QString names = QuotedNameList(mUnpublishable.mPaths);
+    if (mUnpublishable.mPaths.size() == 1) {
         RecordFailure(4030, names);
         return;
     }
     // The count first: it holds no "%2" that the names could then be put into.
-    RecordFailure(4031, QLocale().toString(mUnpublishable.size()));
-    mErrorText = ReplaceAll(mErrorText, QStringLiteral("%2"), names);
+    RecordFailure(4031, QLocale().toString(mUnpublishable.mPaths.size()));
+    mFailure.mErrorText = ReplaceAll(mFailure.mErrorText, QStringLiteral("%2"), names);
 }

@@ -50,49 +50,49 @@ struct classUploadTestAccess
     {
         const classUpload &s = session();
         SessionState state;
-        state.done = s.mDone;
-        state.aborted = s.mAborted;
-        state.errorId = s.mErrorId;
-        state.errorText = s.mErrorText;
-        state.watchDogTicks = s.mWatchDogTicks;
-        state.timeout = s.mTimeout;
-        state.deleteRemote = s.mDeleteRemote;
-        state.differentialMode = s.mDifferentialMode;
-        state.localBaseDir = s.mLocalBaseDir;
-        state.remoteBaseDir = s.mRemoteBaseDir;
-        state.remoteURL = s.mRemoteURL;
-        state.uploadList = s.mUploadList;
-        state.uploadCount = s.mUploadCount;
-        state.totalBytes = s.mTotalBytes;
-        state.logList = s.mLogList;
-        state.logCount = s.mLogCount;
-        state.filesDone = s.mFilesDone;
-        state.bytesDone = s.mBytesDone;
-        state.startTime = s.mStartTime;
+        state.done = s.mWait.mDone;
+        state.aborted = s.mFailure.mAborted;
+        state.errorId = s.mFailure.mErrorId;
+        state.errorText = s.mFailure.mErrorText;
+        state.watchDogTicks = s.mWait.mWatchDogTicks;
+        state.timeout = s.mWait.mTimeout;
+        state.deleteRemote = s.mSettings.mDeleteRemote;
+        state.differentialMode = s.mSettings.mDifferentialMode;
+        state.localBaseDir = s.mSettings.mLocalBaseDir;
+        state.remoteBaseDir = s.mSettings.mRemoteBaseDir;
+        state.remoteURL = s.mSettings.mRemoteURL;
+        state.uploadList = s.mQueue.mUploadList;
+        state.uploadCount = s.mQueue.mUploadCount;
+        state.totalBytes = s.mQueue.mTotalBytes;
+        state.logList = s.mUploadLog.mLogList;
+        state.logCount = s.mUploadLog.mLogCount;
+        state.filesDone = s.mRun.mFilesDone;
+        state.bytesDone = s.mRun.mBytesDone;
+        state.startTime = s.mRun.mStartTime;
         state.debugLogOpen = s.mDebugFile.isOpen();
         state.debugLogPath = s.mDebugFile.path();
-        state.unpublishable = s.mUnpublishable;
+        state.unpublishable = s.mUnpublishable.mPaths;
         return state;
     }
 
     // Set-up: states a test starts from that no public member of the session produces on its own.
 
     // The abort flag alone, as a cancellation leaves it, without a recorded failure.
-    static void setAborted(bool aborted) { session().mAborted = aborted; }
+    static void setAborted(bool aborted) { session().mFailure.mAborted = aborted; }
     // A failure id recorded earlier in the run, without the abort that recording it would set.
-    static void setErrorId(qint32 errorId) { session().mErrorId = errorId; }
-    static void setWatchDogTicks(qint32 ticks) { session().mWatchDogTicks = ticks; }
+    static void setErrorId(qint32 errorId) { session().mFailure.mErrorId = errorId; }
+    static void setWatchDogTicks(qint32 ticks) { session().mWait.mWatchDogTicks = ticks; }
     // Replaces the log list as a whole, count included, the way the clean-up rewrites it, without
     // going through AddLogEntry.
     static void replaceLogList(const QStringList &entries)
     {
-        session().mLogList = entries;
-        session().mLogCount = static_cast<qint32>(entries.size());
+        session().mUploadLog.mLogList = entries;
+        session().mUploadLog.mLogCount = static_cast<qint32>(entries.size());
     }
     // The local upload log as a previous run left it.
     static void setPreviousLocalLog(const QByteArray &content)
     {
-        session().mPreviousLocalLog = content;
+        session().mUploadLog.mPreviousLocalLog = content;
     }
     static void closeDebugLog() { session().mDebugFile.close(); }
 
@@ -101,7 +101,8 @@ struct classUploadTestAccess
     static void addUploadFile(const QString &path, const QString &localPath)
     {
         const QString real = localPath.isEmpty() ? path : localPath;
-        session().AddUploadFile(path, real, NativeLocalPath(session().mLocalBaseDir, real));
+        session().AddUploadFile(path, real,
+                                NativeLocalPath(session().mSettings.mLocalBaseDir, real));
     }
     static void addLogEntry(const QString &entry) { session().AddLogEntry(entry); }
     static void buildLogAndUploadList() { session().BuildFileLogAndUploadList(); }
