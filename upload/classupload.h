@@ -16,17 +16,21 @@
 class FtpComponentHost;
 class FtpControl;
 class UploadView;
+struct SiteFile;
 struct RunResult;
 
 // One file queued for upload. Path is what the server sees and the upload log records: relative to
 // the site folder, lower case, "\" between folder names. LocalPath is the same file with the names
 // as they are on disk, because Linux file names are case-sensitive and the file must be opened by
-// its real name. Size is 64-bit: sites do hold files of 2 GiB and more.
+// its real name. NativePath is the file-system path that opens it, as the walk that found the file
+// built it, so that measuring, the change markers and the upload all open the same file. Size is
+// 64-bit: sites do hold files of 2 GiB and more.
 struct UploadItem
 {
     QString Path;
     qint64 Size = 0;
     QString LocalPath;
+    QString NativePath;
 };
 
 // The upload session: the settings of the publication, the lists and counters of the one run of
@@ -34,9 +38,9 @@ struct UploadItem
 // one per process (instance()); the progress window's handlers reach the same object as start-up
 // does.
 //
-// Failures of the run are recorded, not thrown: mAborted, mErrorId and mErrorArguments describe the
-// last one, and every step tests mAborted before it goes on. Only unexpected problems (a local file
-// that cannot be read) raise ProgramError and end the program.
+// Failures of the run are recorded, not thrown: mFailure (mAborted, mErrorId and mErrorArguments)
+// describes the last one, and every step tests mAborted before it goes on. Only unexpected problems
+// (a local file that cannot be read) raise ProgramError and end the program.
 //
 // All members run on the one user-interface thread. While an operation waits for the FTP component
 // it processes events, so FTPDone, FTPDebug, ResetWatchDog, TriggerWatchDog and FTPCancel run
@@ -127,9 +131,13 @@ private:
     static std::unique_ptr<classUpload> &storage();
 
     // Private operations, in method-table order.
-    void AddUploadFile(const QString &myPath, const QString &myLocalPath);
+    void AddUploadFile(const QString &myPath, const QString &myLocalPath,
+                       const QString &myNativePath);
     void AddLogEntry(const QString &myEntry);
     void FTPPutFile(const QString &myLocalFile, const QString &myRemoteName);
+    // Uploads one file: myPathAndFileName as the server sees it, relative to the site, and
+    // localFile, the file-system path that opens it.
+    void SendFile(const QString &myPathAndFileName, const QString &localFile);
     Deletion FTPDeleteFile(const QString &myFileName);
     Deletion FTPDeleteDir(const QString &myDirName);
     void WaitForCompletion();
@@ -182,6 +190,18 @@ private:
     [[nodiscard]] ChangeMarkerStore &markers();
     // Queues the files below mySubDir; only those with a set marker when consultMarkers is true.
     void ScanSite(const QString &mySubDir, bool consultMarkers);
+    // The run's scan: one walk of the whole site gives the log list and the files to upload; the
+    // upload log is written (except in a preview) before the files are queued, so that it is
+    // queued with them, with its new size.
+    void BuildFileLogAndUploadList();
+    // Walks the folder tree below mySubDir once: appends its log lines when buildLog is true, and
+    // hands each file to found, when given, noting the names that cannot be published.
+    void WalkSite(const QString &mySubDir, bool buildLog,
+                  const std::function<void(const SiteFile &)> &found);
+    // Queues one file the walk found, and adds its path to seen.
+    void QueueSiteFile(const SiteFile &file, bool consultMarkers, QStringList &seen);
+    // After a walk of the whole site: the markers forget the files it did not see.
+    void ForgetFilesNotSeen(const QString &mySubDir, const QStringList &seen);
     // The destination of this run as the markers know it: host, user and remote base folder.
     [[nodiscard]] QString MarkerDestination();
     // Makes the markers refer to this run's destination (once the log-in resolved the base folder).
@@ -218,33 +238,46 @@ private:
     // Records the failure that names them, when there are any.
     void RecordUnpublishable();
 
-    // Member variables in declaration order.
+    // The session's state, grouped by what it describes. Inside a group every field keeps the name
+    // it has always had in the session, so mAborted is mFailure.mAborted and mUploadList is
+    // mQueue.mUploadList: the names stay those the rest of the program's documents use, and a
+    // group tells at a glance which other fields change with a field.
+
     DebugLog mDebugFile;
-    QList<UploadItem> mUploadList;
-    QList<QString> mLogList;
-    QString mLocalBaseDir;
-    QString mRemoteBaseDir;
-    QString mRemoteURL;
-    qint32 mUploadCount = 0;
-    qint32 mLogCount = 0;
-    qint32 mFilesDone = 0;
-    double mTotalBytes = 0;
-    double mBytesDone = 0;
-    bool mDone = false;
-    bool mAborted = false;
-    qint32 mStartTime = 0;
-    MessageId mErrorId = MessageId::None;
-    // What the failure's message names, put into words by the view.
-    QList<MessageArgument> mErrorArguments;
-    bool mDifferentialMode = false;
-    qint32 mWatchDogTicks = 0;
-    qint32 mTimeout = 60;
-    bool mDeleteRemote = false;
-    // The result of the last change of the remote folder, which tells a folder that does not
-    // exist (5xx) from one that could not be entered just now.
-    qint16 mLastChangeDirResult = 0;
-    // The server's upload log stays as it is in this run (see KeepServerLog).
-    bool mServerLogKept = false;
+
+    // The publication as start-up configured it. mRemoteBaseDir is made absolute once the log-in
+    // has shown where the account's folder is (SetRemoteBaseDir).
+    struct PublicationSettings
+    {
+        QString mLocalBaseDir;
+        QString mRemoteBaseDir;
+        QString mRemoteURL;
+        bool mDifferentialMode = false;
+        bool mDeleteRemote = false;
+        // A preview: see setPreviewOnly.
+        bool mPreviewOnly = false;
+    } mSettings;
+
+    // The files to upload. mUploadCount is the number of entries of mUploadList and mTotalBytes
+    // the sum of their sizes; every step that changes the list changes them with it.
+    struct UploadQueue
+    {
+        QList<UploadItem> mUploadList;
+        qint32 mUploadCount = 0;
+        double mTotalBytes = 0;
+    } mQueue;
+
+    // The upload log: the lines of the current one (mLogCount of them, with their look-up index,
+    // built on the first look-up after they changed), the local copy the previous run left, and
+    // whether the server's copy stays as it is in this run (see KeepServerLog).
+    struct UploadLogState
+    {
+        QList<QString> mLogList;
+        qint32 mLogCount = 0;
+        std::optional<UploadLogIndex> mLogIndex;
+        std::optional<QByteArray> mPreviousLocalLog;
+        bool mServerLogKept = false;
+    } mUploadLog;
 
     // The progress figures of the upload loop, kept between files: a figure that cannot be computed
     // for one file keeps its value from the previous one.
@@ -255,23 +288,60 @@ private:
         double remaining = 0;
         // The last estimate that fits the view; empty until there is one.
         std::optional<qint32> secondsLeft;
-    } mProgress;
+    };
+
+    // How far the run got: files and bytes sent, when it (and again its upload phase) started, as
+    // seconds since midnight, and the figures the progress display is computed from.
+    struct RunTotals
+    {
+        qint32 mFilesDone = 0;
+        double mBytesDone = 0;
+        qint32 mStartTime = 0;
+        UploadProgress mProgress;
+    } mRun;
+
+    // The failure that ends the run: mAborted stops every wait and loop; mErrorId and
+    // mErrorArguments are the last failure recorded (RecordFailure).
+    struct FailureState
+    {
+        bool mAborted = false;
+        MessageId mErrorId = MessageId::None;
+        // What the failure's message names, put into words by the view.
+        QList<MessageArgument> mErrorArguments;
+    } mFailure;
+
+    // The wait for the FTP component: whether it reported the pending request complete, and the
+    // watchdog's ticks without a sign of activity, of which it tolerates mTimeout.
+    struct WaitState
+    {
+        bool mDone = false;
+        qint32 mWatchDogTicks = 0;
+        qint32 mTimeout = 60;
+    } mWait;
+
+    // The result of the last change of the remote folder, which tells a folder that does not
+    // exist (5xx) from one that could not be entered just now.
+    qint16 mLastChangeDirResult = 0;
+
+    // What the clean-up came to: in a preview, what it would have deleted; and a clean-up skipped
+    // because it would have deleted most of the site and nobody could be asked: the files it
+    // would have deleted, and those the old log listed.
+    struct CleanUpOutcome
+    {
+        qint64 mPreviewFilesDeleted = 0;
+        qint64 mPreviewFoldersDeleted = 0;
+        std::optional<std::pair<qint64, qint64>> mCleanUpRefused;
+    } mCleanUp;
+
+    // What the upload list's walk found but could not queue for its name (NoteUnpublishable):
+    // the paths as the user is shown them, each once, in the order found.
+    struct UnpublishableNames
+    {
+        QStringList mPaths;
+        QSet<QString> mSeen;
+    } mUnpublishable;
 
     std::unique_ptr<ChangeMarkerStore> mMarkers;
-    // The local upload log as the previous run left it, before this run wrote it anew.
-    std::optional<QByteArray> mPreviousLocalLog;
-
-    bool mPreviewOnly = false;
-    // What the preview found the clean-up would delete.
-    qint64 mPreviewFilesDeleted = 0;
-    qint64 mPreviewFoldersDeleted = 0;
-    // A clean-up skipped because it would have deleted most of the site, and nobody could be
-    // asked: the files it would have deleted, and those the old log listed.
-    std::optional<std::pair<qint64, qint64>> mCleanUpRefused;
-    std::optional<UploadLogIndex> mLogIndex;
-    // What the upload list's walk found but could not queue for its name (NoteUnpublishable).
-    QStringList mUnpublishable;
-    QSet<QString> mUnpublishableSeen;
 
     // Declared last, so it goes first: its handlers call into the fields above.
     std::unique_ptr<FtpComponentHost> mFtpHost;

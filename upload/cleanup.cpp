@@ -158,11 +158,12 @@ void classUpload::FTPDeleteFiles()
 
     // The log is fetched by its bare name from wherever the walk ends; when the base folder does
     // not exist yet every deletion below is skipped anyway.
-    FTPSetCurrentDir(mRemoteBaseDir, false);
-    if (mAborted)
+    FTPSetCurrentDir(mSettings.mRemoteBaseDir, false);
+    if (mFailure.mAborted)
         return;
 
-    view().fileStarted(FileAction::Reading, JoinRemotePath(mRemoteBaseDir, kUploadLogName));
+    view().fileStarted(FileAction::Reading,
+                       JoinRemotePath(mSettings.mRemoteBaseDir, kUploadLogName));
     try {
         ftp().GetFile(kUploadLogName, copyPath);
     } catch (const FtpError &) {
@@ -171,7 +172,7 @@ void classUpload::FTPDeleteFiles()
     WaitForCompletion();
     // A download that a cancellation or the watchdog cut short left no complete copy to read.
     const std::optional<qint16> result = CompletedResult(true);
-    if (!result || mAborted)
+    if (!result || mFailure.mAborted)
         return;
     const bool serverLogRead = *result == 0;
     if (!serverLogRead) {
@@ -197,21 +198,22 @@ void classUpload::FTPDeleteFiles()
     CleanUpPlan plan;
     if (serverLogRead)
         CollectStaleEntries({copyPath, {}}, plan);
-    if (mPreviousLocalLog)
-        CollectStaleEntries({QString(), *mPreviousLocalLog}, plan);
+    if (mUploadLog.mPreviousLocalLog)
+        CollectStaleEntries({QString(), *mUploadLog.mPreviousLocalLog}, plan);
     // Inner folders before the folders that hold them.
     std::stable_sort(plan.folders.begin(), plan.folders.end(),
                      [](const QString &a, const QString &b) { return depthOf(a) > depthOf(b); });
 
-    if (mPreviewOnly) {
+    if (mSettings.mPreviewOnly) {
         for (const auto &[folderLine, name] : std::as_const(plan.files))
             view().previewEntry(PreviewAction::DeleteFile,
                                 RemoteFilePath(JoinLocalPath(folderLine, name)), 0);
         for (const QString &folder : std::as_const(plan.folders))
             view().previewEntry(PreviewAction::DeleteFolder,
-                                ToRemoteSlashes(JoinRemotePath(mRemoteBaseDir, folder)), 0);
-        mPreviewFilesDeleted = plan.files.size();
-        mPreviewFoldersDeleted = plan.folders.size();
+                                ToRemoteSlashes(JoinRemotePath(mSettings.mRemoteBaseDir, folder)),
+                                0);
+        mCleanUp.mPreviewFilesDeleted = plan.files.size();
+        mCleanUp.mPreviewFoldersDeleted = plan.folders.size();
         return;
     }
     if (!MayCleanUp(plan))
@@ -228,7 +230,7 @@ void classUpload::FTPDeleteFiles()
     for (const auto &[folderLine, name] : std::as_const(plan.files)) {
         const QString path = JoinLocalPath(folderLine, name);
         const Deletion outcome = FTPDeleteFileEx(path);
-        if (mAborted)
+        if (mFailure.mAborted)
             return;
         if (outcome == Deletion::PutOff) {
             putOff(path);
@@ -237,7 +239,7 @@ void classUpload::FTPDeleteFiles()
     }
     for (const QString &folderLine : std::as_const(plan.folders)) {
         const Deletion outcome = FTPDeleteDirEx(folderLine);
-        if (mAborted)
+        if (mFailure.mAborted)
             return;
         if (outcome == Deletion::PutOff) {
             putOff(folderLine);
@@ -255,7 +257,7 @@ bool classUpload::MayCleanUp(const CleanUpPlan &plan)
     // asking. A site folder without any file always asks.
     const qint64 deletions = plan.files.size();
     const bool siteHasFiles =
-        std::any_of(mLogList.cbegin(), mLogList.cend(),
+        std::any_of(mUploadLog.mLogList.cbegin(), mUploadLog.mLogList.cend(),
                     [](const QString &line) { return !line.endsWith(QLatin1Char('\\')); });
     const bool mostOfTheSite = deletions * 2 > plan.listedFiles && deletions > 20;
     if (!mostOfTheSite && (siteHasFiles || deletions == 0))
@@ -273,14 +275,14 @@ bool classUpload::MayCleanUp(const CleanUpPlan &plan)
                   .arg(ResourceString(go ? MessageId::MassDeletionNoteYes
                                          : MessageId::MassDeletionNoteNo)));
     if (answer == MassDeletion::SkipAndReport)
-        mCleanUpRefused = std::pair{deletions, plan.listedFiles};
+        mCleanUp.mCleanUpRefused = std::pair{deletions, plan.listedFiles};
     return go;
 }
 
 QString classUpload::RemoteFilePath(const QString &myPathAndFileName) const
 {
     const PathAndFileName parts = SplitPathAndFileName(myPathAndFileName);
-    return JoinRemotePath(ToRemoteSlashes(JoinRemotePath(mRemoteBaseDir, parts.DirName)),
+    return JoinRemotePath(ToRemoteSlashes(JoinRemotePath(mSettings.mRemoteBaseDir, parts.DirName)),
                           parts.FileName);
 }
 
@@ -289,7 +291,7 @@ bool classUpload::IsCurrentDirectory(const QString &myDesiredDir)
     // A server that refused a ".." on the way leaves the walk one level too deep, where a folder of
     // the same name may well exist; a deletion must not land there.
     const QString current = FTPGetCurrentDir();
-    if (mAborted)
+    if (mFailure.mAborted)
         return false;
     if (SameRemotePath(current, myDesiredDir))
         return true;
@@ -306,11 +308,12 @@ classUpload::Deletion classUpload::UnreachableFolderOutcome() const
 classUpload::Deletion classUpload::FTPDeleteFileEx(const QString &myPathAndFileName)
 {
     const PathAndFileName parts = SplitPathAndFileName(myPathAndFileName);
-    const QString remoteFolder = ToRemoteSlashes(JoinRemotePath(mRemoteBaseDir, parts.DirName));
+    const QString remoteFolder =
+        ToRemoteSlashes(JoinRemotePath(mSettings.mRemoteBaseDir, parts.DirName));
 
     view().fileStarted(FileAction::DeletingFile, JoinRemotePath(remoteFolder, parts.FileName));
 
-    if (!FTPSetCurrentDir(remoteFolder, false) || mAborted)
+    if (!FTPSetCurrentDir(remoteFolder, false) || mFailure.mAborted)
         return UnreachableFolderOutcome();
     if (!IsCurrentDirectory(remoteFolder))
         return Deletion::PutOff;
@@ -332,12 +335,12 @@ classUpload::Deletion classUpload::FTPDeleteDirEx(const QString &myDir)
         parent = QStringLiteral("/");
         name = withoutTrailing;
     }
-    const QString parentRemote = ToRemoteSlashes(JoinRemotePath(mRemoteBaseDir, parent));
+    const QString parentRemote = ToRemoteSlashes(JoinRemotePath(mSettings.mRemoteBaseDir, parent));
 
     view().fileStarted(FileAction::DeletingFolder,
-                       ToRemoteSlashes(JoinRemotePath(mRemoteBaseDir, myDir)));
+                       ToRemoteSlashes(JoinRemotePath(mSettings.mRemoteBaseDir, myDir)));
 
-    if (!FTPSetCurrentDir(parentRemote, false) || mAborted)
+    if (!FTPSetCurrentDir(parentRemote, false) || mFailure.mAborted)
         return UnreachableFolderOutcome();
     if (!IsCurrentDirectory(parentRemote))
         return Deletion::PutOff;

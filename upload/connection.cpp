@@ -14,10 +14,10 @@
 void classUpload::WaitForCompletion()
 {
     QCoreApplication::processEvents(QEventLoop::AllEvents);
-    while (!mDone && !mAborted) {
+    while (!mWait.mDone && !mFailure.mAborted) {
         QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
     }
-    mDone = false;
+    mWait.mDone = false;
 }
 
 std::optional<qint16> classUpload::CompletedResult(bool started)
@@ -27,7 +27,7 @@ std::optional<qint16> classUpload::CompletedResult(bool started)
     FtpControl &component = ftp();
     // A completion left over from an earlier request can end a wait early; the request's own
     // completion is still to come then.
-    while (component.isBusy() && !mAborted)
+    while (component.isBusy() && !mFailure.mAborted)
         WaitForCompletion();
     if (component.isBusy())
         return std::nullopt; // FTPCancel or the watchdog has asked the component to give it up
@@ -35,7 +35,7 @@ std::optional<qint16> classUpload::CompletedResult(bool started)
     const qint16 result = component.result();
     // The component's answer to our own Abort is the cancellation or the time-out, not a refusal
     // by the server; their message stands.
-    if (mAborted && result == FtpResult::Aborted)
+    if (mFailure.mAborted && result == FtpResult::Aborted)
         return std::nullopt;
     return result;
 }
@@ -44,7 +44,7 @@ bool classUpload::RecordIfConnectionLost()
 {
     // A cancellation or the watchdog may have ended the connection themselves; their message
     // stands.
-    if (mAborted || ftp().isConnected())
+    if (mFailure.mAborted || ftp().isConnected())
         return false;
     RecordFailure(MessageId::ConnectionLost, ftp().host());
     return true;
@@ -54,8 +54,8 @@ void classUpload::FTPConnect()
 {
     mDebugFile.close();
     mDebugFile.holdWhileClosed(); // the log-in's transcript, for a refusal over TLS (see below)
-    mDone = false;
-    mAborted = false;
+    mWait.mDone = false;
+    mFailure.mAborted = false;
 
     bool started = true;
     try {
@@ -70,18 +70,18 @@ void classUpload::FTPConnect()
     // Refused because TLS was missing or failed: the message names only the host, so the log-in's
     // transcript and the component's explanation become the debug log. Any other failure leaves
     // an earlier log as it was.
-    if (result && *result == FtpResult::TlsFailure && !mPreviewOnly)
+    if (result && *result == FtpResult::TlsFailure && !mSettings.mPreviewOnly)
         mDebugFile.writeHeld(DebugLog::defaultFolders());
     mDebugFile.close();
     if (!result) {
         // The log-in never ended: the cancellation's or the time-out's message stands, and the
         // log of the last connection that did succeed stays as it was.
-        if (!mAborted)
+        if (!mFailure.mAborted)
             RecordFailure(MessageId::ConnectionFailed, ftp().host());
     } else if (*result == 0) {
         // A cancellation during the log-in stays recorded: the log is opened, the run still stops.
         // A preview leaves the log of the last real run as it is.
-        if (!mPreviewOnly)
+        if (!mSettings.mPreviewOnly)
             mDebugFile.open(DebugLog::defaultFolders());
     } else if (*result == 20530) {
         RecordFailure(MessageId::LogonFailed);
@@ -109,42 +109,42 @@ void classUpload::DebugNote(const QString &text)
 void classUpload::FTPCancel()
 {
     // The flag comes first, so every wait and loop stops at its next test even if the rest fails.
-    mAborted = true;
+    mFailure.mAborted = true;
     try {
         ftp().Abort();
     } catch (...) {
     }
     try {
-        mErrorId = MessageId::CancelledByUser;
-        mErrorArguments.clear();
+        mFailure.mErrorId = MessageId::CancelledByUser;
+        mFailure.mErrorArguments.clear();
     } catch (...) {
     }
 }
 
 void classUpload::FTPDone()
 {
-    mDone = true;
+    mWait.mDone = true;
 }
 
 bool classUpload::FTPAborted() const
 {
-    return mAborted;
+    return mFailure.mAborted;
 }
 
 void classUpload::ResetWatchDog()
 {
-    mWatchDogTicks = 0;
+    mWait.mWatchDogTicks = 0;
 }
 
 void classUpload::TriggerWatchDog()
 {
-    ++mWatchDogTicks;
-    if (mWatchDogTicks <= mTimeout)
+    ++mWait.mWatchDogTicks;
+    if (mWait.mWatchDogTicks <= mWait.mTimeout)
         return;
     RecordFailure(MessageId::TimedOut);
     // The request that went silent is given up, as a cancellation gives it up: the run stops here,
     // and nothing may go on happening on the server behind its back.
-    if (mWatchDogTicks == mTimeout + 1) {
+    if (mWait.mWatchDogTicks == mWait.mTimeout + 1) {
         try {
             if (ftp().isBusy())
                 ftp().Abort();
@@ -155,5 +155,5 @@ void classUpload::TriggerWatchDog()
 
 void classUpload::FTPTimeout(qint32 myTimeout)
 {
-    mTimeout = myTimeout;
+    mWait.mTimeout = myTimeout;
 }

@@ -26,7 +26,7 @@ constexpr qint64 kLargestLog = 64 * 1024 * 1024;
 QString classUpload::MarkerDestination()
 {
     return ftp().host() + QLatin1Char('\n') + ftp().userName() + QLatin1Char('\n') +
-           QLatin1Char('/') + SplitRemotePath(mRemoteBaseDir).join(QLatin1Char('/'));
+           QLatin1Char('/') + SplitRemotePath(mSettings.mRemoteBaseDir).join(QLatin1Char('/'));
 }
 
 void classUpload::ChooseMarkerDestination()
@@ -42,9 +42,11 @@ void classUpload::ClaimUnassignedMarkers()
     // local upload log was last published to. That destination holds the very same log, and any
     // other one (a new server, another folder) does not, or holds an older state of the site.
     bool belongsHere = false;
-    if (mPreviousLocalLog && FTPSetCurrentDir(mRemoteBaseDir, false) && !mAborted) {
+    if (mUploadLog.mPreviousLocalLog && FTPSetCurrentDir(mSettings.mRemoteBaseDir, false) &&
+        !mFailure.mAborted) {
         const QString copyPath = GetTempFolder() + kUploadLogName;
-        view().fileStarted(FileAction::Reading, JoinRemotePath(mRemoteBaseDir, kUploadLogName));
+        view().fileStarted(FileAction::Reading,
+                           JoinRemotePath(mSettings.mRemoteBaseDir, kUploadLogName));
         bool started = true;
         try {
             ftp().GetFile(kUploadLogName, copyPath);
@@ -54,15 +56,15 @@ void classUpload::ClaimUnassignedMarkers()
         WaitForCompletion();
         const std::optional<qint16> result = CompletedResult(started);
         QFile copy(copyPath);
-        if (result && *result == 0 && !mAborted && copy.size() <= kLargestLog &&
+        if (result && *result == 0 && !mFailure.mAborted && copy.size() <= kLargestLog &&
             copy.open(QIODevice::ReadOnly))
-            belongsHere = copy.readAll() == *mPreviousLocalLog;
+            belongsHere = copy.readAll() == *mUploadLog.mPreviousLocalLog;
     }
     // Cancelled or timed out: the question stays open for the next run.
-    if (mAborted)
+    if (mFailure.mAborted)
         return;
     // A preview answers as the run would, and leaves the question to the run.
-    if (mPreviewOnly) {
+    if (mSettings.mPreviewOnly) {
         markers().consultUnassigned(belongsHere);
         return;
     }
@@ -79,16 +81,16 @@ void classUpload::KeepChangedFiles()
 {
     QList<UploadItem> changed;
     double totalBytes = 0;
-    for (const UploadItem &item : std::as_const(mUploadList)) {
-        const QString nativePath = NativeLocalPath(mLocalBaseDir, item.LocalPath);
-        const std::optional<FileIdentity> identity = ChangeMarkerStore::readIdentity(nativePath);
+    for (const UploadItem &item : std::as_const(mQueue.mUploadList)) {
+        const std::optional<FileIdentity> identity =
+            ChangeMarkerStore::readIdentity(item.NativePath);
         // A file gone since the scan stays on the list; its upload then says what became of it.
-        if (identity && !markers().isMarked(nativePath, *identity))
+        if (identity && !markers().isMarked(item.NativePath, *identity))
             continue;
         changed.append(item);
         totalBytes += static_cast<double>(item.Size);
     }
-    mUploadList = changed;
-    mUploadCount = static_cast<qint32>(changed.size());
-    mTotalBytes = totalBytes;
+    mQueue.mUploadList = changed;
+    mQueue.mUploadCount = static_cast<qint32>(changed.size());
+    mQueue.mTotalBytes = totalBytes;
 }

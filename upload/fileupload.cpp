@@ -24,52 +24,59 @@ bool usable(double value)
 
 void classUpload::FTPUploadFiles()
 {
-    mStartTime = static_cast<qint32>(RoundHalfEven(TimeOfDay()));
-    mProgress = UploadProgress{};
+    mRun.mStartTime = static_cast<qint32>(RoundHalfEven(TimeOfDay()));
+    mRun.mProgress = UploadProgress{};
 
-    const qint32 count = mUploadCount;
+    const qint32 count = mQueue.mUploadCount;
     for (qint32 i = 0; i < count; ++i) {
-        const UploadItem item = mUploadList.at(i);
-        FTPUploadFile(item.Path, item.LocalPath);
-        if (mAborted)
+        const UploadItem item = mQueue.mUploadList.at(i);
+        SendFile(item.Path, item.NativePath);
+        if (mFailure.mAborted)
             return;
-        mBytesDone += static_cast<double>(item.Size);
+        mRun.mBytesDone += static_cast<double>(item.Size);
 
-        mProgress.elapsed = RoundHalfEven(ElapsedSince(mStartTime, TimeOfDay()));
-        if (mBytesDone != 0) {
-            const double rate = mProgress.elapsed / (mBytesDone / 1000.0);
+        mRun.mProgress.elapsed = RoundHalfEven(ElapsedSince(mRun.mStartTime, TimeOfDay()));
+        if (mRun.mBytesDone != 0) {
+            const double rate = mRun.mProgress.elapsed / (mRun.mBytesDone / 1000.0);
             if (usable(rate))
-                mProgress.rate = rate;
+                mRun.mProgress.rate = rate;
         }
-        const double remaining = (mTotalBytes - mBytesDone) / 1000.0 * mProgress.rate;
+        const double remaining =
+            (mQueue.mTotalBytes - mRun.mBytesDone) / 1000.0 * mRun.mProgress.rate;
         if (usable(remaining))
-            mProgress.remaining = std::floor(remaining / 10.0) * 10.0;
+            mRun.mProgress.remaining = std::floor(remaining / 10.0) * 10.0;
 
         // An estimate too large for the view leaves the previous one standing.
-        if (mProgress.remaining >= std::numeric_limits<qint32>::min() &&
-            mProgress.remaining <= std::numeric_limits<qint32>::max())
-            mProgress.secondsLeft = static_cast<qint32>(mProgress.remaining);
-        view().progressed(static_cast<qint64>(mBytesDone), static_cast<qint64>(mTotalBytes),
-                          mProgress.secondsLeft);
+        if (mRun.mProgress.remaining >= std::numeric_limits<qint32>::min() &&
+            mRun.mProgress.remaining <= std::numeric_limits<qint32>::max())
+            mRun.mProgress.secondsLeft = static_cast<qint32>(mRun.mProgress.remaining);
+        view().progressed(static_cast<qint64>(mRun.mBytesDone),
+                          static_cast<qint64>(mQueue.mTotalBytes), mRun.mProgress.secondsLeft);
     }
 }
 
 void classUpload::FTPUploadFile(const QString &myPathAndFileName, const QString &myLocalPath)
 {
-    const PathAndFileName parts = SplitPathAndFileName(myPathAndFileName);
     // The server sees the lower-case name; the file on disk is opened by its real name.
-    const QString localFile =
-        NativeLocalPath(mLocalBaseDir, myLocalPath.isEmpty() ? myPathAndFileName : myLocalPath);
-    const QString remoteFolder = ToRemoteSlashes(JoinRemotePath(mRemoteBaseDir, parts.DirName));
+    SendFile(myPathAndFileName,
+             NativeLocalPath(mSettings.mLocalBaseDir,
+                             myLocalPath.isEmpty() ? myPathAndFileName : myLocalPath));
+}
+
+void classUpload::SendFile(const QString &myPathAndFileName, const QString &localFile)
+{
+    const PathAndFileName parts = SplitPathAndFileName(myPathAndFileName);
+    const QString remoteFolder =
+        ToRemoteSlashes(JoinRemotePath(mSettings.mRemoteBaseDir, parts.DirName));
 
     view().fileStarted(FileAction::Uploading, JoinRemotePath(remoteFolder, parts.FileName));
 
     FTPSetCurrentDir(remoteFolder, true);
-    if (mAborted)
+    if (mFailure.mAborted)
         return;
     FTPPutFile(localFile, parts.FileName);
-    if (!mAborted)
-        ++mFilesDone;
+    if (!mFailure.mAborted)
+        ++mRun.mFilesDone;
 }
 
 void classUpload::FTPPutFile(const QString &myLocalFile, const QString &myRemoteName)
@@ -96,7 +103,7 @@ void classUpload::FTPPutFile(const QString &myLocalFile, const QString &myRemote
             RecordFailure(MessageId::FileNotUploaded, myRemoteName);
             return;
         }
-        if (mAborted)
+        if (mFailure.mAborted)
             return;
         const std::optional<FileIdentity> now = ChangeMarkerStore::readIdentity(myLocalFile);
         // Gone since: what was sent was the file as it was; the next run deletes it on the server.

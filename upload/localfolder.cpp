@@ -89,12 +89,7 @@ QList<LocalFolderEntry> ListLocalFolder(const QString &nativeFolder,
             refused.append({rawName, name, isFolder, id});
     }
 
-    std::sort(entries.begin(), entries.end(),
-              [](const LocalFolderEntry &a, const LocalFolderEntry &b) {
-                  if (a.lowerName != b.lowerName)
-                      return a.lowerName < b.lowerName;
-                  return a.name < b.name;
-              });
+    std::sort(entries.begin(), entries.end(), ListedBefore);
     if (unpublishable) {
         // In the same order as the site's own entries, by the shown name: the bytes of a name that
         // is not UTF-8 have no case of their own. Such names are rare, so the lower-case forms are
@@ -110,6 +105,13 @@ QList<LocalFolderEntry> ListLocalFolder(const QString &nativeFolder,
         *unpublishable = std::move(refused);
     }
     return entries;
+}
+
+bool ListedBefore(const LocalFolderEntry &a, const LocalFolderEntry &b)
+{
+    if (a.lowerName != b.lowerName)
+        return a.lowerName < b.lowerName;
+    return a.name < b.name;
 }
 
 LocalFolderId IdentifyLocalFolder(const QString &nativeFolder)

@@ -48,5 +48,8 @@ struct UnpublishableEntry
 [[nodiscard]] QList<LocalFolderEntry>
 ListLocalFolder(const QString &nativeFolder, QList<UnpublishableEntry> *unpublishable = nullptr);
 
+// The order of ListLocalFolder's entries: by lower-case name, ties by the real name.
+[[nodiscard]] bool ListedBefore(const LocalFolderEntry &a, const LocalFolderEntry &b);
+
 // The identity of the folder at a path (links followed); raises ProgramError when there is none.
 [[nodiscard]] LocalFolderId IdentifyLocalFolder(const QString &nativeFolder);

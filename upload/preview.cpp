@@ -18,26 +18,28 @@ void classUpload::PreviewUploads()
     // A real run writes the upload log afresh before the scan, so the log is always among the
     // files it uploads, with the size of the new log; the preview left the old one in place.
     // Unless the server's log could not be read: then it stays, and so would the old local one.
-    mUploadList.removeIf([](const UploadItem &item) { return item.Path == kUploadLogName; });
-    if (!mServerLogKept) {
+    mQueue.mUploadList.removeIf([](const UploadItem &item) { return item.Path == kUploadLogName; });
+    if (!mUploadLog.mServerLogKept) {
         UploadItem log;
         log.Path = kUploadLogName;
         log.LocalPath = kUploadLogName;
+        log.NativePath = NativeLocalPath(mSettings.mLocalBaseDir, kUploadLogName);
         log.Size = UploadLogContent().size();
-        mUploadList.append(log);
+        mQueue.mUploadList.append(log);
     }
-    mUploadCount = static_cast<qint32>(mUploadList.size());
-    mTotalBytes = 0;
-    for (const UploadItem &item : std::as_const(mUploadList)) {
-        mTotalBytes += static_cast<double>(item.Size);
+    mQueue.mUploadCount = static_cast<qint32>(mQueue.mUploadList.size());
+    mQueue.mTotalBytes = 0;
+    for (const UploadItem &item : std::as_const(mQueue.mUploadList)) {
+        mQueue.mTotalBytes += static_cast<double>(item.Size);
         view().previewEntry(PreviewAction::Upload, RemoteFilePath(item.Path), item.Size);
     }
 }
 
 UserMessage classUpload::PreviewSummary() const
 {
-    const auto kilobytes = static_cast<qint64>(RoundHalfEven(mTotalBytes)) / 1000;
+    const auto kilobytes = static_cast<qint64>(RoundHalfEven(mQueue.mTotalBytes)) / 1000;
     return {MessageId::PreviewSummary,
-            {LocalizedCount{mUploadCount}, LocalizedCount{kilobytes},
-             LocalizedCount{mPreviewFilesDeleted}, LocalizedCount{mPreviewFoldersDeleted}}};
+            {LocalizedCount{mQueue.mUploadCount}, LocalizedCount{kilobytes},
+             LocalizedCount{mCleanUp.mPreviewFilesDeleted},
+             LocalizedCount{mCleanUp.mPreviewFoldersDeleted}}};
 }

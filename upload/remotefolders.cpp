@@ -15,13 +15,13 @@ QString classUpload::FTPGetCurrentDir()
     } catch (const FtpError &) {
         // Only a component still busy with a request that a cancellation or the watchdog gave up
         // refuses the query; the run is stopping then, and an empty folder makes every walk end.
-        if (!mAborted)
+        if (!mFailure.mAborted)
             RecordFailure(MessageId::ConnectionFailed, ftp().host());
         return QString();
     }
     WaitForCompletion();
     const std::optional<qint16> result = CompletedResult(true);
-    if (mAborted || !result)
+    if (mFailure.mAborted || !result)
         return QString();
     if (*result != 0 && RecordIfConnectionLost())
         return QString();
@@ -79,7 +79,7 @@ bool classUpload::FTPSetCurrentDir(const QString &myDesiredDir, bool CreateNew)
         }
     }
     if (first < 0)
-        return !mAborted;
+        return !mFailure.mAborted;
 
     // Up: one ".." for every current name from the first difference on, whatever those names are.
     bool climbRefused = false;
@@ -89,7 +89,7 @@ bool classUpload::FTPSetCurrentDir(const QString &myDesiredDir, bool CreateNew)
             climbRefused = true;
             climbResult = mLastChangeDirResult;
         }
-        if (mAborted)
+        if (mFailure.mAborted)
             return false;
     }
     // A walk that fails after a refused climb failed because of the climb: a name that is missing
@@ -104,11 +104,11 @@ bool classUpload::FTPSetCurrentDir(const QString &myDesiredDir, bool CreateNew)
     // Down: one name at a time, creating a missing folder when asked to.
     for (qsizetype i = first; i < wanted.size(); ++i) {
         const QString &name = wanted.at(i);
-        if (mAborted)
+        if (mFailure.mAborted)
             return false;
         if (FTPChangeDir(name))
             continue;
-        if (mAborted)
+        if (mFailure.mAborted)
             return false;
         if (!CreateNew)
             return failedWalk();
@@ -119,7 +119,7 @@ bool classUpload::FTPSetCurrentDir(const QString &myDesiredDir, bool CreateNew)
             return false;
         }
         FTPCreateDir(name);
-        if (mAborted)
+        if (mFailure.mAborted)
             return false;
         if (!FTPChangeDir(name)) {
             RecordFailure(MessageId::FolderNotEntered, name);
@@ -129,12 +129,12 @@ bool classUpload::FTPSetCurrentDir(const QString &myDesiredDir, bool CreateNew)
     // A server that refused a ".." left the walk deeper than it thinks, and the names after it may
     // well exist there too: a file would then be stored, and reported as published, in another
     // folder. Where the walk really ended is asked once more.
-    if (climbRefused && !mAborted && !SameRemotePath(FTPGetCurrentDir(), myDesiredDir)) {
-        if (CreateNew && !mAborted)
+    if (climbRefused && !mFailure.mAborted && !SameRemotePath(FTPGetCurrentDir(), myDesiredDir)) {
+        if (CreateNew && !mFailure.mAborted)
             RecordFailure(MessageId::FolderNotEntered, QStringLiteral(".."));
         return failedWalk();
     }
-    return !mAborted;
+    return !mFailure.mAborted;
 }
 
 void classUpload::SetRemoteBaseDir()
@@ -142,6 +142,6 @@ void classUpload::SetRemoteBaseDir()
     // Right after the log-in the current folder is the account's login folder; the configured
     // folder is taken relative to it, also when it starts with a separator.
     const QString loginFolder = FTPGetCurrentDir();
-    if (!mAborted)
-        mRemoteBaseDir = JoinRemotePath(loginFolder, mRemoteBaseDir);
+    if (!mFailure.mAborted)
+        mSettings.mRemoteBaseDir = JoinRemotePath(loginFolder, mSettings.mRemoteBaseDir);
 }

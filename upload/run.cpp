@@ -16,33 +16,26 @@ void classUpload::MagicUpload()
     // A. Up-front checks; all three are made, the last failing one is reported.
     if (ftp().host().isEmpty())
         RecordFailure(MessageId::NoHost);
-    if (mLocalBaseDir.isEmpty() || !FolderExists(mLocalBaseDir))
+    if (mSettings.mLocalBaseDir.isEmpty() || !FolderExists(mSettings.mLocalBaseDir))
         RecordFailure(MessageId::NoGeneratedPages);
     if (ftp().userName().isEmpty())
         RecordFailure(MessageId::NoUserName);
-    const bool checksPassed = !mAborted;
+    const bool checksPassed = !mFailure.mAborted;
 
     if (checksPassed) {
         // B. Preparation.
-        mTotalBytes = 0;
-        mBytesDone = 0;
-        mUploadCount = 0;
-        mFilesDone = 0;
-        mErrorId = MessageId::None;
-        mStartTime = static_cast<qint32>(RoundHalfEven(TimeOfDay()));
+        mQueue.mTotalBytes = 0;
+        mRun.mBytesDone = 0;
+        mQueue.mUploadCount = 0;
+        mRun.mFilesDone = 0;
+        mFailure.mErrorId = MessageId::None;
+        mRun.mStartTime = static_cast<qint32>(RoundHalfEven(TimeOfDay()));
         ftpHost().setWatchDogEnabled(true);
         view().runStarted();
         QCoreApplication::processEvents();
 
         // The scan does not process events: clicks made meanwhile wait in the queue.
-        BuildFileLog(QStringLiteral("\\"));
-        ReadPreviousLocalLog();
-        // A preview leaves the local log as the last real run wrote it.
-        if (!mPreviewOnly)
-            WriteFileLog();
-        // Which files changed depends on the destination, which is known after the log-in; until
-        // then every file is queued (KeepChangedFiles below).
-        ScanSite(QStringLiteral("\\"), false);
+        BuildFileLogAndUploadList();
         view().stepEnded(RunStep::Prepare, true);
 
         // C. Connection.
@@ -51,36 +44,36 @@ void classUpload::MagicUpload()
         // A cancellation made before this point (while the files were being found) must not be
         // lost: FTPConnect clears the abort flag, so without this test the whole site would be
         // transferred before the program ends.
-        if (!mAborted)
+        if (!mFailure.mAborted)
             FTPConnect();
-        view().stepEnded(RunStep::Connect, !mAborted);
-        if (!mAborted) {
+        view().stepEnded(RunStep::Connect, !mFailure.mAborted);
+        if (!mFailure.mAborted) {
             view().stepStarted(RunStep::Transfer);
             QCoreApplication::processEvents();
 
             // D. Transfer.
             SetRemoteBaseDir();
-            if (!mAborted)
+            if (!mFailure.mAborted)
                 ChooseMarkerDestination();
-            if (!mAborted && mDifferentialMode)
+            if (!mFailure.mAborted && mSettings.mDifferentialMode)
                 KeepChangedFiles();
-            if (mDeleteRemote && !mAborted)
+            if (mSettings.mDeleteRemote && !mFailure.mAborted)
                 FTPDeleteFiles();
-            if (!mAborted && mPreviewOnly)
+            if (!mFailure.mAborted && mSettings.mPreviewOnly)
                 PreviewUploads();
-            else if (!mAborted)
+            else if (!mFailure.mAborted)
                 FTPUploadFiles();
-            if (!mAborted) {
+            if (!mFailure.mAborted) {
                 // Everything else is on the server; what could not be sent for its name makes
                 // the run fail, named in the debug log (still open here) and in the result.
                 LogUnpublishable();
                 FTPDisconnect();
                 // Uploaded, but the clean-up that would have taken most of the site down was
                 // skipped: that is what the user must act on first.
-                if (mCleanUpRefused)
-                    RecordFailure(
-                        MessageId::MassDeletionRefused,
-                        QList<MessageArgument>{mCleanUpRefused->first, mCleanUpRefused->second});
+                if (mCleanUp.mCleanUpRefused)
+                    RecordFailure(MessageId::MassDeletionRefused,
+                                  QList<MessageArgument>{mCleanUp.mCleanUpRefused->first,
+                                                         mCleanUp.mCleanUpRefused->second});
                 else
                     RecordUnpublishable();
             }
@@ -98,46 +91,47 @@ void classUpload::MagicUpload()
 void classUpload::FillSummary(bool runStarted)
 {
     RunSummary summary;
-    summary.filesDone = mFilesDone;
+    summary.filesDone = mRun.mFilesDone;
     // 64-bit, so sites of 2 GB and more are counted correctly.
-    summary.bytesDone = static_cast<qint64>(RoundHalfEven(mBytesDone));
+    summary.bytesDone = static_cast<qint64>(RoundHalfEven(mRun.mBytesDone));
 
     // After failed checks nothing ran, and the start time was never taken.
-    const double start = runStarted ? mStartTime : TimeOfDay();
+    const double start = runStarted ? mRun.mStartTime : TimeOfDay();
     const double elapsed = RoundHalfEven(ElapsedSince(start, TimeOfDay()));
     summary.elapsedSeconds = static_cast<qint32>(elapsed);
 
     // The added second keeps the divisor above zero for a run that took no measurable time.
     const double seconds = ElapsedSince(start, TimeOfDay());
-    summary.kilobytesPerSecond = (mBytesDone / 1000.0) / (seconds + 1.0);
+    summary.kilobytesPerSecond = (mRun.mBytesDone / 1000.0) / (seconds + 1.0);
     view().runSummarised(summary);
 }
 
 RunResult classUpload::Result() const
 {
     RunResult result;
-    if (mErrorId != MessageId::None) {
-        result.outcome = mErrorId == MessageId::MassDeletionRefused ? RunOutcome::CleanUpRefused
-                                                                    : RunOutcome::Failed;
-        result.message = {mErrorId, mErrorArguments};
-    } else if (mPreviewOnly) {
+    if (mFailure.mErrorId != MessageId::None) {
+        result.outcome = mFailure.mErrorId == MessageId::MassDeletionRefused
+                             ? RunOutcome::CleanUpRefused
+                             : RunOutcome::Failed;
+        result.message = {mFailure.mErrorId, mFailure.mErrorArguments};
+    } else if (mSettings.mPreviewOnly) {
         // Nothing was published: the preview's figures instead of the success message.
         result.message = PreviewSummary();
     } else {
         result.message = {MessageId::UploadSucceeded, {}};
-        result.siteCanBeShown = !mRemoteURL.isEmpty();
+        result.siteCanBeShown = !mSettings.mRemoteURL.isEmpty();
     }
     return result;
 }
 
 void classUpload::ShowResult()
 {
-    if (mErrorId == MessageId::CancelledByUser) {
+    if (mFailure.mErrorId == MessageId::CancelledByUser) {
         // The user asked to stop: no sound, no message.
         view().runCancelled();
         return;
     }
-    PlaySystemSound(mErrorId != MessageId::None ? QStringLiteral("SystemHand")
-                                                : QStringLiteral("SystemAsterisk"));
+    PlaySystemSound(mFailure.mErrorId != MessageId::None ? QStringLiteral("SystemHand")
+                                                         : QStringLiteral("SystemAsterisk"));
     view().runEnded(Result());
 }

@@ -39,8 +39,8 @@ void classUpload::setViewProvider(ViewProvider provider)
 
 classUpload::classUpload()
 {
-    mTimeout = 60;
-    mDifferentialMode = false;
+    mWait.mTimeout = 60;
+    mSettings.mDifferentialMode = false;
 }
 
 classUpload::~classUpload() = default;
@@ -86,14 +86,14 @@ void classUpload::RecordFailure(MessageId id, const QString &concerned)
 
 void classUpload::RecordFailure(MessageId id, QList<MessageArgument> arguments)
 {
-    mAborted = true;
-    mErrorId = id;
-    mErrorArguments = std::move(arguments);
+    mFailure.mAborted = true;
+    mFailure.mErrorId = id;
+    mFailure.mErrorArguments = std::move(arguments);
 }
 
 void classUpload::setPreviewOnly(bool previewOnly)
 {
-    mPreviewOnly = previewOnly;
+    mSettings.mPreviewOnly = previewOnly;
 }
 
 // Settings that the component needs are handed over and not kept here: the component's value is the
@@ -114,7 +114,7 @@ void classUpload::FTPDisablePasv(bool myNewPasv)
 
 void classUpload::FTPDelete(bool myNewDelete)
 {
-    mDeleteRemote = myNewDelete;
+    mSettings.mDeleteRemote = myNewDelete;
 }
 
 void classUpload::FTPFirewallLogonName(const QString &myNewName)
@@ -149,22 +149,22 @@ void classUpload::FTPFirewallType(qint32 myNewType)
 
 void classUpload::LocalBaseDir(const QString &myNewBaseDir)
 {
-    mLocalBaseDir = myNewBaseDir;
+    mSettings.mLocalBaseDir = myNewBaseDir;
 }
 
 void classUpload::RemoteBaseDir(const QString &myNewBaseDir)
 {
-    mRemoteBaseDir = myNewBaseDir;
+    mSettings.mRemoteBaseDir = myNewBaseDir;
 }
 
 void classUpload::RemoteURL(const QString &myNewURL)
 {
-    mRemoteURL = myNewURL;
+    mSettings.mRemoteURL = myNewURL;
 }
 
 QString classUpload::RemoteURL() const
 {
-    return mRemoteURL;
+    return mSettings.mRemoteURL;
 }
 
 void classUpload::FTPLogonName(const QString &myNewLogonName)
@@ -184,5 +184,5 @@ void classUpload::FTPHost(const QString &myNewHost)
 
 void classUpload::FTPDifferentialMode(bool myNewMode)
 {
-    mDifferentialMode = myNewMode;
+    mSettings.mDifferentialMode = myNewMode;
 }

@@ -9,29 +9,29 @@
 
 void classUpload::NoteUnpublishable(const QString &shownPath)
 {
-    if (mUnpublishableSeen.contains(shownPath))
+    if (mUnpublishable.mSeen.contains(shownPath))
         return;
-    mUnpublishableSeen.insert(shownPath);
-    mUnpublishable.append(shownPath);
+    mUnpublishable.mSeen.insert(shownPath);
+    mUnpublishable.mPaths.append(shownPath);
 }
 
 void classUpload::LogUnpublishable()
 {
-    for (const QString &path : std::as_const(mUnpublishable))
+    for (const QString &path : std::as_const(mUnpublishable.mPaths))
         DebugNote(ReplaceAll(ResourceString(MessageId::NameNotPublishedNote), QStringLiteral("%1"),
                              path));
 }
 
 void classUpload::RecordUnpublishable()
 {
-    if (mUnpublishable.isEmpty())
+    if (mUnpublishable.mPaths.isEmpty())
         return;
     // The list's default limits keep the message within the three lines of the window's result.
-    const QString names = QuotedNameList(mUnpublishable);
-    if (mUnpublishable.size() == 1) {
+    const QString names = QuotedNameList(mUnpublishable.mPaths);
+    if (mUnpublishable.mPaths.size() == 1) {
         RecordFailure(MessageId::OneNameNotPublished, names);
         return;
     }
     RecordFailure(MessageId::NamesNotPublished,
-                  QList<MessageArgument>{LocalizedCount{mUnpublishable.size()}, names});
+                  QList<MessageArgument>{LocalizedCount{mUnpublishable.mPaths.size()}, names});
 }

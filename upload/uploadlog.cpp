@@ -2,7 +2,6 @@
 #include "pathhelpers.h"
 #include "programerror.h"
 #include "replacefile.h"
-#include "sitewalk.h"
 #include "stringtable.h"
 
 #include <QFile>
@@ -20,39 +19,26 @@ namespace {
 
 const QString kUploadLogName = QStringLiteral("vellumixftplog.log");
 
-QString folderLine(const QString &folderPath)
-{
-    if (folderPath == QLatin1String("\\"))
-        return folderPath;
-    return folderPath + QLatin1Char('\\');
-}
-
 } // namespace
 
 void classUpload::BuildFileLog(const QString &mySubDir)
 {
-    WalkSiteFolder(mLocalBaseDir, mySubDir,
-                   {[this](const QString &folderPath) { AddLogEntry(folderLine(folderPath)); },
-                    [this](const SiteFile &file) {
-                        // The log does not list itself: it is rewritten before every upload.
-                        if (file.name != kUploadLogName)
-                            AddLogEntry(file.name);
-                    }});
+    WalkSite(mySubDir, true, nullptr);
 }
 
 void classUpload::ReadPreviousLocalLog()
 {
     // What the previous run wrote tells, once, where the markers of an older store belong, and it
     // names what that run may have uploaded without getting its log onto the server.
-    QFile previous(NativeLocalPath(mLocalBaseDir, kUploadLogName));
+    QFile previous(NativeLocalPath(mSettings.mLocalBaseDir, kUploadLogName));
     if (previous.size() <= 64 * 1024 * 1024 && previous.open(QIODevice::ReadOnly))
-        mPreviousLocalLog = previous.readAll();
+        mUploadLog.mPreviousLocalLog = previous.readAll();
 }
 
 QByteArray classUpload::UploadLogContent() const
 {
     QByteArray content;
-    for (const QString &entry : std::as_const(mLogList)) {
+    for (const QString &entry : std::as_const(mUploadLog.mLogList)) {
         content += entry.toUtf8();
         content += "\r\n";
     }
@@ -61,7 +47,8 @@ QByteArray classUpload::UploadLogContent() const
 
 void classUpload::WriteFileLog()
 {
-    ReplaceFileContents(NativeLocalPath(mLocalBaseDir, kUploadLogName), UploadLogContent());
+    ReplaceFileContents(NativeLocalPath(mSettings.mLocalBaseDir, kUploadLogName),
+                        UploadLogContent());
 }
 
 void classUpload::KeepInLog(const QList<std::pair<QString, QString>> &files,
@@ -101,21 +88,21 @@ void classUpload::KeepInLog(const QList<std::pair<QString, QString>> &files,
     QList<QString> entries;
     for (const QString &block : std::as_const(newBlocks))
         entries << block << namesIn.value(block);
-    for (const QString &entry : std::as_const(mLogList)) {
+    for (const QString &entry : std::as_const(mUploadLog.mLogList)) {
         entries << entry;
         if (entry.endsWith(QLatin1Char('\\')) && !newBlocks.contains(entry))
             entries << namesIn.value(entry);
     }
-    mLogIndex.reset();
-    mLogList = entries;
-    mLogCount = static_cast<qint32>(entries.size());
+    mUploadLog.mLogIndex.reset();
+    mUploadLog.mLogList = entries;
+    mUploadLog.mLogCount = static_cast<qint32>(entries.size());
     WriteFileLog();
 
     // The log is on the upload list already; its size counts towards the progress.
-    const qint64 size = QFileInfo(NativeLocalPath(mLocalBaseDir, kUploadLogName)).size();
-    for (UploadItem &item : mUploadList) {
+    const qint64 size = QFileInfo(NativeLocalPath(mSettings.mLocalBaseDir, kUploadLogName)).size();
+    for (UploadItem &item : mQueue.mUploadList) {
         if (item.Path == kUploadLogName) {
-            mTotalBytes += static_cast<double>(size - item.Size);
+            mQueue.mTotalBytes += static_cast<double>(size - item.Size);
             item.Size = size;
         }
     }
@@ -123,31 +110,31 @@ void classUpload::KeepInLog(const QList<std::pair<QString, QString>> &files,
 
 void classUpload::KeepServerLog()
 {
-    for (qsizetype i = mUploadList.size() - 1; i >= 0; --i) {
-        if (mUploadList.at(i).Path != kUploadLogName)
+    for (qsizetype i = mQueue.mUploadList.size() - 1; i >= 0; --i) {
+        if (mQueue.mUploadList.at(i).Path != kUploadLogName)
             continue;
-        mTotalBytes -= static_cast<double>(mUploadList.at(i).Size);
-        mUploadList.removeAt(i);
-        --mUploadCount;
+        mQueue.mTotalBytes -= static_cast<double>(mQueue.mUploadList.at(i).Size);
+        mQueue.mUploadList.removeAt(i);
+        --mQueue.mUploadCount;
     }
-    mServerLogKept = true;
+    mUploadLog.mServerLogKept = true;
 }
 
 void classUpload::AddLogEntry(const QString &myEntry)
 {
-    if (mLogCount == std::numeric_limits<qint32>::max())
+    if (mUploadLog.mLogCount == std::numeric_limits<qint32>::max())
         throw ProgramError(ProgramError::Overflow, ResourceString(MessageId::Overflow));
     // Dropped before the list grows: holding on to the old list would make the append copy it.
-    mLogIndex.reset();
-    mLogList.append(myEntry.toLower());
-    ++mLogCount;
+    mUploadLog.mLogIndex.reset();
+    mUploadLog.mLogList.append(myEntry.toLower());
+    ++mUploadLog.mLogCount;
 }
 
 const UploadLogIndex &classUpload::logIndex()
 {
-    if (!mLogIndex || !mLogIndex->describes(mLogList))
-        mLogIndex.emplace(mLogList);
-    return *mLogIndex;
+    if (!mUploadLog.mLogIndex || !mUploadLog.mLogIndex->describes(mUploadLog.mLogList))
+        mUploadLog.mLogIndex.emplace(mUploadLog.mLogList);
+    return *mUploadLog.mLogIndex;
 }
 
 bool classUpload::FileIsInLog(const QString &myDir, const QString &myFilename)

@@ -234,13 +234,13 @@ void TestSettings::plainValuesAreStored()
                                     {"FTPPassword", "geheim"},
                                     {"FTPDelete", "1"}});
     ApplySettings(source, classUpload::instance());
-    QCOMPARE(classUploadTestAccess::localBaseDir(), QStringLiteral("/srv/site"));
-    QCOMPARE(classUploadTestAccess::remoteBaseDir(), QStringLiteral("/htdocs"));
+    QCOMPARE(classUploadTestAccess::state().localBaseDir, QStringLiteral("/srv/site"));
+    QCOMPARE(classUploadTestAccess::state().remoteBaseDir, QStringLiteral("/htdocs"));
     QCOMPARE(classUpload::instance().RemoteURL(), QStringLiteral("https://www.example.de"));
     QCOMPARE(mView->ftpcontrol().host(), QStringLiteral("ftp.example.de:2121"));
     QCOMPARE(mView->ftpcontrol().userName(), QStringLiteral("web1"));
     QVERIFY(mView->ftpcontrol().hasPassword(QStringLiteral("geheim")));
-    QVERIFY(classUploadTestAccess::deleteRemote());
+    QVERIFY(classUploadTestAccess::state().deleteRemote);
 }
 
 void TestSettings::iniKeysMatchWithoutCase()

@@ -158,10 +158,11 @@ Outcome TestPublishSession::publish(bool deleteRemote, bool passive, const QStri
     session.FTPDelete(deleteRemote);
     session.FTPDifferentialMode(true);
     session.MagicUpload();
-    Access::debugFile().close();
-    return {Access::errorId(),
-            Access::errorText(),
-            Access::filesDone(),
+    Access::closeDebugLog();
+    const SessionState state = Access::state();
+    return {state.errorId,
+            state.errorText,
+            state.filesDone,
             view.caption(ViewLabel::lblError),
             view.caption(ViewLabel::lblKB),
             view.picture(ViewPicture::imgError),

@@ -226,7 +226,7 @@ void TestPublishWindow::massDeletionAsksFirst()
     QString error;
     QVERIFY2(mServer->start(options, &error), qPrintable(error));
     publishOnce(true);
-    QCOMPARE(Access::errorId(), 0);
+    QCOMPARE(Access::state().errorId, 0);
 
     // The site builder left only five pages behind, and a changed one.
     for (int i = 1; i <= 25; ++i)
@@ -264,7 +264,7 @@ void TestPublishWindow::massDeletionAsksFirst()
                             "hochgeladen."));
     QVERIFY(defaultIsNein);
     // Either way the upload went ahead, and the user's answer is no failure.
-    QCOMPARE(Access::errorId(), 0);
+    QCOMPARE(Access::state().errorId, 0);
     const auto server = SiteFixture::read(mServerRoot->path() + QStringLiteral("/htdocs"));
     QCOMPARE(server.value(QStringLiteral("seite30.html")), QByteArray("<p>neu</p>"));
     QCOMPARE(server.contains(QStringLiteral("seite01.html")), !deleted);
@@ -279,7 +279,7 @@ void TestPublishWindow::previewListsInTheWindow()
     QString error;
     QVERIFY2(mServer->start(options, &error), qPrintable(error));
     publishOnce(true, true);
-    QCOMPARE(Access::errorId(), 0);
+    QCOMPARE(Access::state().errorId, 0);
     auto *list = mWindow->findChild<QPlainTextEdit *>(QStringLiteral("lstPreview"));
     QVERIFY(list && list->isVisibleTo(mWindow));
     QVERIFY(list->toPlainText().contains(QStringLiteral("Würde übertragen: /htdocs/index.html (")));

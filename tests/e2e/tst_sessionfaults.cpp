@@ -75,7 +75,7 @@ void TestSessionFaults::init()
 
 void TestSessionFaults::cleanup()
 {
-    Access::debugFile().close();
+    Access::closeDebugLog();
     mView.reset();
     mServer.reset();
     mServerRoot.reset();
@@ -149,18 +149,18 @@ void TestSessionFaults::watchdogCountsEveryReply()
     // less than the clean-up and the upload take without moving data.
     prepare(100, 10).MagicUpload();
     if (silent) {
-        QCOMPARE(Access::errorText(), kTimeoutText);
+        QCOMPARE(Access::state().errorText, kTimeoutText);
         QCOMPARE(mView->caption(ViewLabel::lblError), kTimeoutText);
         return;
     }
-    QCOMPARE(Access::errorText(), QString());
+    QCOMPARE(Access::state().errorText, QString());
     QCOMPARE(SiteFixture::read(mServerRoot->path() + QStringLiteral("/htdocs")),
              SiteFixture::expectedOnServer(SiteFixture::read(mSite->path())));
 
     // The second run deletes a whole folder, then uploads only the log.
     QVERIFY(QDir(mSite->path() + QStringLiteral("/seiten")).removeRecursively());
     prepare(100, 10).MagicUpload();
-    QCOMPARE(Access::errorText(), QString());
+    QCOMPARE(Access::state().errorText, QString());
     QCOMPARE(SiteFixture::read(mServerRoot->path() + QStringLiteral("/htdocs")),
              SiteFixture::expectedOnServer(SiteFixture::read(mSite->path())));
 }
@@ -233,7 +233,7 @@ void TestSessionFaults::interruptedWaitEndsTheRunCleanly()
     if (fault == QLatin1String("connect"))
         mServer->resume();
 
-    QCOMPARE(Access::errorId(), cancel ? 2004 : 2006);
+    QCOMPARE(Access::state().errorId, cancel ? 2004 : 2006);
     QCOMPARE(mView->programEnded, cancel);
     if (!cancel)
         QCOMPARE(mView->caption(ViewLabel::lblError), kTimeoutText);
@@ -243,7 +243,7 @@ void TestSessionFaults::interruptedWaitEndsTheRunCleanly()
                                  sent == QLatin1String("STOR");
     QCOMPARE(serverFiles().contains(QStringLiteral("htdocs/alt.html")), !deletionReached);
     if (fault == QLatin1String("connect")) {
-        Access::debugFile().close();
+        Access::closeDebugLog();
         QCOMPARE(debugLog(), QStringLiteral("# the log of an earlier connection\r\n"));
     }
     // The request that was given up does not keep the component busy.
@@ -281,7 +281,7 @@ void TestSessionFaults::climbThatFailsCannotMisplaceADeletion()
     const auto files = serverFiles();
     QCOMPARE(files.value(QStringLiteral("htdocs/b/a/x.html")), QByteArray("b/a/x"));
     QVERIFY(!files.contains(QStringLiteral("htdocs/b/y.html")));
-    Access::debugFile().close();
+    Access::closeDebugLog();
     if (reply.startsWith(QLatin1String("250"))) {
         // Only asking the server where the walk ended shows it.
         QVERIFY2(debugLog().contains(QStringLiteral("Löschen übersprungen: Der Server meldet den "
@@ -291,8 +291,8 @@ void TestSessionFaults::climbThatFailsCannotMisplaceADeletion()
     }
     // The upload cannot get back up either: it says so instead of storing the site's own files
     // in b/a and calling that a success.
-    QCOMPARE(Access::errorId(), 2003);
-    QCOMPARE(Access::errorText(),
+    QCOMPARE(Access::state().errorId, 2003);
+    QCOMPARE(Access::state().errorText,
              QStringLiteral("Es konnte nicht in den Ordner \"..\" gewechselt werden."));
     QVERIFY(!files.contains(QStringLiteral("htdocs/b/a/index.html")));
     QVERIFY(!files.contains(QStringLiteral("htdocs/b/a/vellumixftplog.log")));
@@ -308,11 +308,11 @@ void TestSessionFaults::homeFolderEntriesAreNotFollowed()
                                              {QStringLiteral("htdocs/~tester/y.html"), "y"}});
     startServer(serverOptions());
     prepare().MagicUpload();
-    QCOMPARE(Access::errorText(), QString());
+    QCOMPARE(Access::state().errorText, QString());
     const auto files = serverFiles();
     QCOMPARE(files.value(QStringLiteral("htdocs/~/x.html")), QByteArray("x"));
     QCOMPARE(files.value(QStringLiteral("htdocs/~tester/y.html")), QByteArray("y"));
-    Access::debugFile().close();
+    Access::closeDebugLog();
     QVERIFY(debugLog().contains(QStringLiteral("unzulässiger Name: ~\\x.html")));
 }
 
@@ -326,11 +326,11 @@ void TestSessionFaults::oversizedOldLogIsNotRead()
     log.clear();
     startServer(serverOptions());
     prepare().MagicUpload();
-    QCOMPARE(Access::errorText(), QString());
+    QCOMPARE(Access::state().errorText, QString());
     QCOMPARE(serverFiles().value(QStringLiteral("htdocs/alt.html")), QByteArray("alt"));
     QCOMPARE(serverFiles().value(QStringLiteral("htdocs/index.html")),
              SiteFixture::sampleSite().value(QStringLiteral("index.html")));
-    Access::debugFile().close();
+    Access::closeDebugLog();
     QVERIFY(debugLog().contains(QStringLiteral("mehr als 64 MiB")));
 }
 

@@ -14,7 +14,7 @@ struct ScriptedSession
         classUploadTestAccess::fresh();
         view.install();
     }
-    ~ScriptedSession() { classUploadTestAccess::debugFile().close(); }
+    ~ScriptedSession() { classUploadTestAccess::closeDebugLog(); }
 
     IsolatedUserFolders folders;
     ScriptedFtp *ftp = nullptr;

@@ -1,10 +1,43 @@
 #pragma once
 
 #include "classupload.h"
+#include "pathhelpers.h"
 #include "viewtexts.h"
 
-// Tests read and set the session's private state through this friend, and start each case with a
-// fresh session, as each process of the program starts with one.
+// What a test sees of the session after a step: copies of the state the tests look at, named as
+// the session's fields without their "m". A snapshot cannot change the session, so a check cannot
+// disturb the state it checks; tests that need a particular state set it up through the explicit
+// calls of classUploadTestAccess below.
+struct SessionState
+{
+    bool done = false;
+    bool aborted = false;
+    // The id as the string table numbers it, 0 for none.
+    qint32 errorId = 0;
+    QString errorText;
+    qint32 watchDogTicks = 0;
+    qint32 timeout = 0;
+    bool deleteRemote = false;
+    bool differentialMode = false;
+    QString localBaseDir;
+    QString remoteBaseDir;
+    QString remoteURL;
+    QList<UploadItem> uploadList;
+    qint32 uploadCount = 0;
+    double totalBytes = 0;
+    QList<QString> logList;
+    qint32 logCount = 0;
+    qint32 filesDone = 0;
+    double bytesDone = 0;
+    qint32 startTime = 0;
+    bool debugLogOpen = false;
+    QString debugLogPath;
+    // What the walk for the upload list found but could not queue for its name, in order.
+    QStringList unpublishable;
+};
+
+// Tests reach the session's private state through this friend, and start each case with a fresh
+// session, as each process of the program starts with one.
 struct classUploadTestAccess
 {
     static classUpload &fresh()
@@ -15,42 +48,68 @@ struct classUploadTestAccess
 
     static classUpload &session() { return classUpload::instance(); }
 
-    static bool &done() { return session().mDone; }
-    static bool &aborted() { return session().mAborted; }
-    // The id as the string table numbers it, 0 for none.
-    static int errorId() { return int(session().mErrorId); }
-    static void setErrorId(MessageId id) { session().mErrorId = id; }
-    // The failure's message as the views show it, empty when none was recorded.
-    static QString errorText()
+    [[nodiscard]] static SessionState state()
     {
-        if (session().mErrorId == MessageId::None)
-            return QString();
-        return ViewTexts::message({session().mErrorId, session().mErrorArguments});
+        const classUpload &s = session();
+        SessionState state;
+        state.done = s.mWait.mDone;
+        state.aborted = s.mFailure.mAborted;
+        state.errorId = static_cast<qint32>(s.mFailure.mErrorId);
+        // The failure's message as the views show it, empty when none was recorded.
+        if (s.mFailure.mErrorId != MessageId::None)
+            state.errorText = ViewTexts::message({s.mFailure.mErrorId, s.mFailure.mErrorArguments});
+        state.watchDogTicks = s.mWait.mWatchDogTicks;
+        state.timeout = s.mWait.mTimeout;
+        state.deleteRemote = s.mSettings.mDeleteRemote;
+        state.differentialMode = s.mSettings.mDifferentialMode;
+        state.localBaseDir = s.mSettings.mLocalBaseDir;
+        state.remoteBaseDir = s.mSettings.mRemoteBaseDir;
+        state.remoteURL = s.mSettings.mRemoteURL;
+        state.uploadList = s.mQueue.mUploadList;
+        state.uploadCount = s.mQueue.mUploadCount;
+        state.totalBytes = s.mQueue.mTotalBytes;
+        state.logList = s.mUploadLog.mLogList;
+        state.logCount = s.mUploadLog.mLogCount;
+        state.filesDone = s.mRun.mFilesDone;
+        state.bytesDone = s.mRun.mBytesDone;
+        state.startTime = s.mRun.mStartTime;
+        state.debugLogOpen = s.mDebugFile.isOpen();
+        state.debugLogPath = s.mDebugFile.path();
+        state.unpublishable = s.mUnpublishable.mPaths;
+        return state;
     }
-    static qint32 &watchDogTicks() { return session().mWatchDogTicks; }
-    static qint32 &timeout() { return session().mTimeout; }
-    static bool &deleteRemote() { return session().mDeleteRemote; }
-    static bool &differentialMode() { return session().mDifferentialMode; }
-    static QString &localBaseDir() { return session().mLocalBaseDir; }
-    static QString &remoteBaseDir() { return session().mRemoteBaseDir; }
-    static QString &remoteURL() { return session().mRemoteURL; }
-    static QList<UploadItem> &uploadList() { return session().mUploadList; }
-    static QList<QString> &logList() { return session().mLogList; }
-    static qint32 &uploadCount() { return session().mUploadCount; }
-    static qint32 &logCount() { return session().mLogCount; }
-    static qint32 &filesDone() { return session().mFilesDone; }
-    static double &totalBytes() { return session().mTotalBytes; }
-    static double &bytesDone() { return session().mBytesDone; }
-    static qint32 &startTime() { return session().mStartTime; }
-    static DebugLog &debugFile() { return session().mDebugFile; }
-    static std::optional<QByteArray> &previousLocalLog() { return session().mPreviousLocalLog; }
+
+    // Set-up: states a test starts from that no public member of the session produces on its own.
+
+    // The abort flag alone, as a cancellation leaves it, without a recorded failure.
+    static void setAborted(bool aborted) { session().mFailure.mAborted = aborted; }
+    // A failure id recorded earlier in the run, without the abort that recording it would set.
+    static void setErrorId(MessageId errorId) { session().mFailure.mErrorId = errorId; }
+    static void setWatchDogTicks(qint32 ticks) { session().mWait.mWatchDogTicks = ticks; }
+    // Replaces the log list as a whole, count included, the way the clean-up rewrites it, without
+    // going through AddLogEntry.
+    static void replaceLogList(const QStringList &entries)
+    {
+        session().mUploadLog.mLogList = entries;
+        session().mUploadLog.mLogCount = static_cast<qint32>(entries.size());
+    }
+    // The local upload log as a previous run left it.
+    static void setPreviousLocalLog(const QByteArray &content)
+    {
+        session().mUploadLog.mPreviousLocalLog = content;
+    }
+    static void closeDebugLog() { session().mDebugFile.close(); }
 
     static void waitForCompletion() { session().WaitForCompletion(); }
+    // Queues a file of the site as the walk would: localPath empty means the same as path.
     static void addUploadFile(const QString &path, const QString &localPath)
     {
-        session().AddUploadFile(path, localPath);
+        const QString real = localPath.isEmpty() ? path : localPath;
+        session().AddUploadFile(path, real,
+                                NativeLocalPath(session().mSettings.mLocalBaseDir, real));
     }
     static void addLogEntry(const QString &entry) { session().AddLogEntry(entry); }
+    static void buildLogAndUploadList() { session().BuildFileLogAndUploadList(); }
     static void putFile(const QString &local, const QString &remote)
     {
         session().FTPPutFile(local, remote);
@@ -60,6 +119,5 @@ struct classUploadTestAccess
         session().RecordFailure(id, concerned);
     }
     static ChangeMarkerStore &markers() { return session().markers(); }
-    static QStringList &unpublishable() { return session().mUnpublishable; }
     static void recordUnpublishable() { session().RecordUnpublishable(); }
 };

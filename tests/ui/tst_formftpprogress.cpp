@@ -198,8 +198,8 @@ void TestFormFTPProgress::escape()
 
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
 
-    QVERIFY(classUploadTestAccess::aborted());
-    QCOMPARE(classUploadTestAccess::errorId(), 2004);
+    QVERIFY(classUploadTestAccess::state().aborted);
+    QCOMPARE(classUploadTestAccess::state().errorId, 2004);
     if (runEnded) {
         QCOMPARE(close.count(), 1);
         QCOMPARE(cancel.count(), 0);
@@ -231,7 +231,7 @@ void TestFormFTPProgress::enter()
     QFETCH(bool, showVisible);
     QFETCH(QString, focused);
     QFETCH(int, opened);
-    classUploadTestAccess::remoteURL() = QStringLiteral("www.example.de");
+    classUploadTestAccess::session().RemoteURL(QStringLiteral("www.example.de"));
     showAndActivate();
     f.window->setShowButtonVisible(showVisible);
     f.window->setPanelVisible(ViewPanel::FrameResult, true);
@@ -251,7 +251,7 @@ void TestFormFTPProgress::enter()
 
 void TestFormFTPProgress::showButtonOpensTheRemoteAddress()
 {
-    classUploadTestAccess::remoteURL() = QStringLiteral("www.example.de/verein/");
+    classUploadTestAccess::session().RemoteURL(QStringLiteral("www.example.de/verein/"));
     f.control<QPushButton>("cmdShow")->click();
     QCOMPARE(urls.opened, QList<QUrl>{QUrl(QStringLiteral("http://www.example.de/verein/"))});
 }
@@ -259,7 +259,7 @@ void TestFormFTPProgress::showButtonOpensTheRemoteAddress()
 void TestFormFTPProgress::failedChecksShowTheResultWithoutShowButton()
 {
     // Nothing configured: the run fails its checks and shows the result at once.
-    classUploadTestAccess::remoteURL() = QStringLiteral("www.example.de");
+    classUploadTestAccess::session().RemoteURL(QStringLiteral("www.example.de"));
     classUpload::instance().MagicUpload();
 
     QVERIFY(f.window->isVisible());
@@ -333,8 +333,8 @@ void TestFormFTPProgress::cancelChangesTheTitleBeforeTheRunWindsDown()
     classUploadTestAccess::waitForCompletion();
 
     QCOMPARE(titleWhenAborting, "Wird abgebrochen");
-    QCOMPARE(classUploadTestAccess::errorId(), 2004);
-    QCOMPARE(classUploadTestAccess::errorText(), "Abbruch durch den Benutzer.");
+    QCOMPARE(classUploadTestAccess::state().errorId, 2004);
+    QCOMPARE(classUploadTestAccess::state().errorText, "Abbruch durch den Benutzer.");
     QVERIFY(f.window->isVisible()); // cancelling does not close the window
 }
 
@@ -348,8 +348,8 @@ void TestFormFTPProgress::closingEndsAPendingWait()
 
     classUploadTestAccess::waitForCompletion();
 
-    QVERIFY(classUploadTestAccess::aborted());
-    QCOMPARE(classUploadTestAccess::errorId(), 2004);
+    QVERIFY(classUploadTestAccess::state().aborted);
+    QCOMPARE(classUploadTestAccess::state().errorId, 2004);
     QCOMPARE(f.ftp->calls, (QStringList{"Connect", "Abort"}));
     QVERIFY(f.window->isHidden());
 }

@@ -56,7 +56,7 @@ void TestCleanup::init()
     mSite = std::make_unique<QTemporaryDir>();
     mView = &mSession->view;
     mFtp = mSession->ftp;
-    Access::remoteBaseDir() = kBase;
+    Access::session().RemoteBaseDir(kBase);
     mFtp->folders << "/home"
                   << "/home/u" << kBase;
 }
@@ -99,8 +99,8 @@ void TestCleanup::firstRunDeletesNothing()
     QCOMPARE(mView->fileText, kOldLog);
     QCOMPARE(mFtp->localPaths,
              QStringList{mSession->folders.runtimeDir() + QStringLiteral("/vellumixftplog.log")});
-    QVERIFY(!Access::aborted());
-    QCOMPARE(Access::errorId(), 0);
+    QVERIFY(!Access::state().aborted);
+    QCOMPARE(Access::state().errorId, 0);
 }
 
 void TestCleanup::downloadRefusedToStart()
@@ -109,7 +109,7 @@ void TestCleanup::downloadRefusedToStart()
     mFtp->raise << QStringLiteral("RETR vellumixftplog.log");
     Access::session().FTPDeleteFiles();
     QVERIFY(deletions().isEmpty());
-    QVERIFY(!Access::aborted());
+    QVERIFY(!Access::state().aborted);
 }
 
 void TestCleanup::staleEntriesAreDeleted_data()
@@ -152,7 +152,7 @@ void TestCleanup::staleEntriesAreDeleted()
     oldLog(old);
     Access::session().FTPDeleteFiles();
     QCOMPARE(deletions(), expected);
-    QVERIFY(!Access::aborted());
+    QVERIFY(!Access::state().aborted);
     QVERIFY(mFtp->files.contains(kOldLog));
 }
 
@@ -199,7 +199,7 @@ void TestCleanup::entriesThatCouldLeaveTheBaseFolderAreSkipped()
     QVERIFY(mFtp->files.contains("/home/u/privat/daten.txt"));
     QVERIFY(mFtp->folders.contains("/home/u/privat"));
 
-    Access::debugFile().close();
+    Access::closeDebugLog();
     QFile log(QCoreApplication::applicationDirPath() + QStringLiteral("/parcelup.log"));
     QVERIFY(log.open(QIODevice::ReadOnly));
     const QString text = QString::fromUtf8(log.readAll());
@@ -222,25 +222,25 @@ void TestCleanup::cancelDuringADeletionEndsThePass()
     };
     Access::session().FTPDeleteFiles();
     QCOMPARE(deletions(), QStringList{"DELE a.html"});
-    QCOMPARE(Access::errorId(), 2004);
+    QCOMPARE(Access::state().errorId, 2004);
 }
 
 void TestCleanup::missingBaseFolderSkipsEverything()
 {
     // The log is asked for in the deepest folder on the way; even when one is found there, nothing
     // below the missing base folder can be entered.
-    Access::remoteBaseDir() = kBase + QStringLiteral("/neu");
+    Access::session().RemoteBaseDir(kBase + QStringLiteral("/neu"));
     mFtp->files.insert(kBase + "/vellumixftplog.log", "\\\r\nalt.html\r\nsub\\\r\n");
     currentLog({"\\"});
     Access::session().FTPDeleteFiles();
     QVERIFY(deletions().isEmpty());
     QVERIFY(mFtp->log.contains(QStringLiteral("RETR vellumixftplog.log")));
-    QVERIFY(!Access::aborted());
+    QVERIFY(!Access::state().aborted);
 }
 
 void TestCleanup::writeLocalLog(const QStringList &lines)
 {
-    Access::localBaseDir() = mSite->path();
+    Access::session().LocalBaseDir(mSite->path());
     currentLog(lines);
     Access::session().WriteFileLog();
     Access::addUploadFile(QStringLiteral("vellumixftplog.log"), QString());
@@ -284,19 +284,19 @@ void TestCleanup::putOffDeletionsStayInTheLog()
     oldLog("bilder\\\r\nlogo.gif\r\nalt\\a\\\r\ntief.html\r\nalt\\\r\n\\\r\nindex.html\r\n"
            "alt.html\r\n");
     writeLocalLog({"bilder\\", "logo.gif", "\\", "index.html"});
-    const qint64 queuedSize = Access::uploadList().first().Size;
+    const qint64 queuedSize = Access::state().uploadList.first().Size;
     mFtp->refuse.insert(request, qint16(result));
 
     Access::session().FTPDeleteFiles();
-    QVERIFY(!Access::aborted());
+    QVERIFY(!Access::state().aborted);
     QFile log(mSite->filePath(QStringLiteral("vellumixftplog.log")));
     QVERIFY(log.open(QIODevice::ReadOnly));
     QCOMPARE(QString::fromUtf8(log.readAll()), kept.join(QStringLiteral("\r\n")) + "\r\n");
-    QCOMPARE(Access::logList(), kept);
+    QCOMPARE(Access::state().logList, kept);
     // The rewritten log is the one that goes up, with its size in the progress.
-    QCOMPARE(Access::uploadCount(), 1);
-    QCOMPARE(Access::uploadList().first().Size, log.size());
-    QCOMPARE(Access::totalBytes(), double(log.size()));
+    QCOMPARE(Access::state().uploadCount, 1);
+    QCOMPARE(Access::state().uploadList.first().Size, log.size());
+    QCOMPARE(Access::state().totalBytes, double(log.size()));
     QVERIFY(log.size() >= queuedSize);
 }
 
@@ -311,9 +311,10 @@ void TestCleanup::climbPutOffKeepsTheDeletion()
     writeLocalLog({"bilder\\", "alt\\", "\\", "index.html"});
     mFtp->refuse.insert(QStringLiteral("CWD .."), 20450);
     Access::session().FTPDeleteFiles();
-    QVERIFY(!Access::aborted());
+    QVERIFY(!Access::state().aborted);
     QCOMPARE(deletions(), QStringList{"DELE x.png"});
-    QCOMPARE(Access::logList(), (QStringList{"bilder\\", "alt\\", "y.png", "\\", "index.html"}));
+    QCOMPARE(Access::state().logList,
+             (QStringList{"bilder\\", "alt\\", "y.png", "\\", "index.html"}));
 }
 
 void TestCleanup::unreadableOldLogStaysOnTheServer()
@@ -325,11 +326,11 @@ void TestCleanup::unreadableOldLogStaysOnTheServer()
     writeLocalLog({"\\", "index.html"});
     mFtp->refuse.insert(QStringLiteral("RETR vellumixftplog.log"), 20451);
     Access::session().FTPDeleteFiles();
-    QVERIFY(!Access::aborted());
+    QVERIFY(!Access::state().aborted);
     QVERIFY(deletions().isEmpty());
-    QCOMPARE(Access::uploadCount(), 0);
-    QVERIFY(Access::uploadList().isEmpty());
-    QCOMPARE(Access::totalBytes(), 0.0);
+    QCOMPARE(Access::state().uploadCount, 0);
+    QVERIFY(Access::state().uploadList.isEmpty());
+    QCOMPARE(Access::state().totalBytes, 0.0);
 }
 
 void TestCleanup::previousLocalLogNamesWhatTheServerLogMisses()
@@ -339,7 +340,7 @@ void TestCleanup::previousLocalLogNamesWhatTheServerLogMisses()
     oldLog("\\\r\nindex.html\r\n");
     mFtp->files.insert(kBase + "/neu.html", "neu");
     currentLog({"\\", "index.html"});
-    Access::previousLocalLog() = QByteArray("\\\r\nindex.html\r\nneu.html\r\n");
+    Access::setPreviousLocalLog(QByteArray("\\\r\nindex.html\r\nneu.html\r\n"));
     Access::session().FTPDeleteFiles();
     QCOMPARE(deletions(), QStringList{"DELE neu.html"});
 }
@@ -374,7 +375,7 @@ void TestCleanup::bothLogsCountOnceForTheDeletionGuard()
     }
     oldLog(log);
     currentLog(current);
-    Access::previousLocalLog() = log;
+    Access::setPreviousLocalLog(log);
     mView->massDeletionAnswer = MassDeletion::Delete;
     Access::session().FTPDeleteFiles();
     QCOMPARE(mView->massDeletionQuestions.size(), asks ? 1 : 0);
@@ -396,7 +397,7 @@ void TestCleanup::lostConnectionEndsTheCleanUp()
     Access::session().FTPDeleteFiles();
     // Not a message about a file or folder the server never refused.
     QCOMPARE(deletions(), QStringList{"DELE a.html"});
-    QCOMPARE(Access::errorId(), 4070);
+    QCOMPARE(Access::state().errorId, 4070);
 }
 
 QTEST_GUILESS_MAIN(TestCleanup)

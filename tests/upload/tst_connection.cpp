@@ -65,19 +65,19 @@ void TestConnection::completionBeforeTheWaitEndsItAtOnce()
 {
     Access::session().FTPDone();
     Access::waitForCompletion();
-    QVERIFY(!Access::done());
-    QVERIFY(!Access::aborted());
+    QVERIFY(!Access::state().done);
+    QVERIFY(!Access::state().aborted);
 }
 
 void TestConnection::leftoverCompletionEndsTheNextWait()
 {
     // A request's completion that nobody waited for ends the following wait without any new event.
     mFtp->QueryCurrentDirectory();
-    QTRY_VERIFY_WITH_TIMEOUT(Access::done(), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(Access::state().done, 5000);
     mFtp->hang << QStringLiteral("CWD a");
     mFtp->ChangeDirectory(QStringLiteral("a"));
     Access::waitForCompletion();
-    QVERIFY(!Access::done());
+    QVERIFY(!Access::state().done);
     QVERIFY(mFtp->isBusy());
 }
 
@@ -87,9 +87,9 @@ void TestConnection::cancelDuringPendingRequest()
     QTimer::singleShot(0, [] { Access::session().FTPCancel(); });
     const QString folder = Access::session().FTPGetCurrentDir();
     QCOMPARE(folder, QString());
-    QVERIFY(Access::aborted());
-    QCOMPARE(Access::errorId(), 2004);
-    QCOMPARE(Access::errorText(), QStringLiteral("Abbruch durch den Benutzer."));
+    QVERIFY(Access::state().aborted);
+    QCOMPARE(Access::state().errorId, 2004);
+    QCOMPARE(Access::state().errorText, QStringLiteral("Abbruch durch den Benutzer."));
     QCOMPARE(mFtp->log, (QStringList{"PWD", "ABOR"}));
 }
 
@@ -122,12 +122,12 @@ void TestConnection::connectResult()
     QFETCH(int, errorId);
     QFETCH(QString, errorText);
     mFtp->connectResult = qint16(result);
-    Access::aborted() = true; // an earlier failure is forgotten by a new connection
+    Access::setAborted(true); // an earlier failure is forgotten by a new connection
     Access::session().FTPConnect();
-    QCOMPARE(Access::aborted(), aborted);
-    QCOMPARE(Access::errorId(), errorId);
-    QCOMPARE(Access::errorText(), errorText);
-    QCOMPARE(Access::debugFile().isOpen(), result == 0);
+    QCOMPARE(Access::state().aborted, aborted);
+    QCOMPARE(Access::state().errorId, errorId);
+    QCOMPARE(Access::state().errorText, errorText);
+    QCOMPARE(Access::state().debugLogOpen, result == 0);
 }
 
 void TestConnection::cancelDuringConnectThen_data()
@@ -150,9 +150,9 @@ void TestConnection::cancelDuringConnectThen()
     mFtp->connectResult = qint16(result);
     mFtp->onStarted = [](const QString &) { Access::session().FTPCancel(); };
     Access::session().FTPConnect();
-    QVERIFY(Access::aborted());
-    QCOMPARE(Access::errorId(), errorId);
-    QCOMPARE(Access::debugFile().isOpen(), logOpen);
+    QVERIFY(Access::state().aborted);
+    QCOMPARE(Access::state().errorId, errorId);
+    QCOMPARE(Access::state().debugLogOpen, logOpen);
 }
 
 void TestConnection::watchdogLimit_data()
@@ -170,20 +170,20 @@ void TestConnection::watchdogLimit()
     QFETCH(int, ticksThatPass);
     if (timeout != 60)
         Access::session().FTPTimeout(timeout);
-    QCOMPARE(Access::timeout(), timeout);
+    QCOMPARE(Access::state().timeout, timeout);
     for (int tick = 0; tick < ticksThatPass; ++tick)
         Access::session().TriggerWatchDog();
-    QVERIFY(!Access::aborted());
+    QVERIFY(!Access::state().aborted);
     Access::session().TriggerWatchDog();
-    QVERIFY(Access::aborted());
-    QCOMPARE(Access::errorId(), 2006);
-    QCOMPARE(Access::errorText(),
+    QVERIFY(Access::state().aborted);
+    QCOMPARE(Access::state().errorId, 2006);
+    QCOMPARE(Access::state().errorText,
              QStringLiteral("Das Zeitlimit für einen Vorgang wurde überschritten."));
 
     // Every further tick records the time-out again, replacing what was recorded in between.
     Access::recordFailure(MessageId::FileNotUploaded, QStringLiteral("x"));
     Access::session().TriggerWatchDog();
-    QCOMPARE(Access::errorId(), 2006);
+    QCOMPARE(Access::state().errorId, 2006);
 }
 
 void TestConnection::activityRestartsTheCount()
@@ -191,12 +191,12 @@ void TestConnection::activityRestartsTheCount()
     for (int tick = 0; tick < 59; ++tick)
         Access::session().TriggerWatchDog();
     emit mFtp->Activity(1024); // forwarded by the view like the window does
-    QCOMPARE(Access::watchDogTicks(), 0);
+    QCOMPARE(Access::state().watchDogTicks, 0);
     for (int tick = 0; tick < 60; ++tick)
         Access::session().TriggerWatchDog();
-    QVERIFY(!Access::aborted());
+    QVERIFY(!Access::state().aborted);
     Access::session().TriggerWatchDog();
-    QVERIFY(Access::aborted());
+    QVERIFY(Access::state().aborted);
 }
 
 void TestConnection::watchdogEndsAConnectThatNeverCompletes()
@@ -207,16 +207,16 @@ void TestConnection::watchdogEndsAConnectThatNeverCompletes()
     RecordingView::watchDogTimer().setInterval(10);
     RecordingView::watchDogTimer().start();
     Access::session().FTPConnect();
-    QVERIFY(Access::aborted());
-    QCOMPARE(Access::errorId(), 2006);
+    QVERIFY(Access::state().aborted);
+    QCOMPARE(Access::state().errorId, 2006);
 }
 
 void TestConnection::debugLogRecordsOnlyAfterLogIn()
 {
     emit mFtp->DebugMessage(QStringLiteral("220 before log-in\r\n"));
     Access::session().FTPConnect();
-    QVERIFY(Access::debugFile().isOpen());
-    QCOMPARE(Access::debugFile().path(), logPath());
+    QVERIFY(Access::state().debugLogOpen);
+    QCOMPARE(Access::state().debugLogPath, logPath());
     emit mFtp->DebugMessage(QStringLiteral("PWD\r\n"));
     emit mFtp->DebugMessage(QStringLiteral("257 \"/\""));
     emit mFtp->DebugMessage(QStringLiteral(" is current\r\n"));
@@ -245,7 +245,7 @@ void TestConnection::disconnectClosesTheLog()
 {
     Access::session().FTPConnect();
     Access::session().FTPDisconnect();
-    QVERIFY(!Access::debugFile().isOpen());
+    QVERIFY(!Access::state().debugLogOpen);
     emit mFtp->DebugMessage(QStringLiteral("after\r\n"));
     QCOMPARE(mFtp->log.last(), QStringLiteral("QUIT"));
     QFile log(logPath());
@@ -261,7 +261,7 @@ void TestConnection::failedConnectOpensNoLog()
     old.close();
     mFtp->connectResult = 20530;
     Access::session().FTPConnect();
-    QVERIFY(!Access::debugFile().isOpen());
+    QVERIFY(!Access::state().debugLogOpen);
     QVERIFY(old.open(QIODevice::ReadOnly));
     QCOMPARE(old.readAll(), QByteArray("earlier process\r\n"));
 }
@@ -305,7 +305,7 @@ void TestConnection::logInTranscriptOnlyForTlsRefusal()
             emit mFtp->DebugMessage(QString::fromLatin1(line));
     };
     Access::session().FTPConnect();
-    QCOMPARE(Access::debugFile().isOpen(), result == 0);
+    QCOMPARE(Access::state().debugLogOpen, result == 0);
     QVERIFY(old.open(QIODevice::ReadOnly));
     QCOMPARE(old.readAll(), expectedLog);
     old.close();

@@ -41,8 +41,8 @@ void TestFileUpload::init()
     mSession = std::make_unique<ScriptedSession>();
     mView = &mSession->view;
     mFtp = mSession->ftp;
-    Access::localBaseDir() = mSite->path();
-    Access::remoteBaseDir() = QStringLiteral("/home/u/htdocs");
+    Access::session().LocalBaseDir(mSite->path());
+    Access::session().RemoteBaseDir(QStringLiteral("/home/u/htdocs"));
     mFtp->folders << "/home"
                   << "/home/u"
                   << "/home/u/htdocs";
@@ -67,9 +67,8 @@ void TestFileUpload::queue(const QString &path, qint64 size, const QString &loca
     QFile file(native);
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.write(QByteArray(size, 'x'));
-    Access::uploadList().append(UploadItem{path, size, real});
-    ++Access::uploadCount();
-    Access::totalBytes() += double(size);
+    file.close();
+    Access::addUploadFile(path, real);
 }
 
 void TestFileUpload::filesGoToTheirMirroredFolders()
@@ -89,8 +88,8 @@ void TestFileUpload::filesGoToTheirMirroredFolders()
     QCOMPARE(mFtp->localPaths,
              (QStringList{mSite->path() + "/Sub/Deep/Page.HTML", mSite->path() + "/page.html"}));
     QCOMPARE(mFtp->files.value("/home/u/htdocs/sub/deep/page.html"), QByteArray("xxx"));
-    QCOMPARE(Access::filesDone(), 2);
-    QCOMPARE(Access::bytesDone(), 5.0);
+    QCOMPARE(Access::state().filesDone, 2);
+    QCOMPARE(Access::state().bytesDone, 5.0);
     QCOMPARE(mView->progress, 100.0f);
     QCOMPARE(mView->caption(ViewLabel::labelTime), QStringLiteral("Restdauer: beinahe fertig"));
 }
@@ -102,7 +101,7 @@ void TestFileUpload::emptyListTouchesNothing()
     QVERIFY(mFtp->log.isEmpty());
     QVERIFY(mView->captions.isEmpty());
     QVERIFY(mView->fileTexts.isEmpty());
-    QCOMPARE(Access::startTime(), 4242);
+    QCOMPARE(Access::state().startTime, 4242);
 }
 
 void TestFileUpload::thirdOfFiveFails()
@@ -112,13 +111,13 @@ void TestFileUpload::thirdOfFiveFails()
     mFtp->refuse.insert(QStringLiteral("STOR f3.html"), 20553);
     Access::session().FTPUploadFiles();
 
-    QVERIFY(Access::aborted());
-    QCOMPARE(Access::errorId(), 2001);
+    QVERIFY(Access::state().aborted);
+    QCOMPARE(Access::state().errorId, 2001);
     QCOMPARE(
-        Access::errorText(),
+        Access::state().errorText,
         QStringLiteral("Die Datei \"f3.html\" konnte nicht auf den FTP-Server übertragen werden."));
-    QCOMPARE(Access::filesDone(), 2);
-    QCOMPARE(Access::bytesDone(), 20.0);
+    QCOMPARE(Access::state().filesDone, 2);
+    QCOMPARE(Access::state().bytesDone, 20.0);
     QVERIFY(!mFtp->log.contains(QStringLiteral("STOR f4.html")));
     QVERIFY(!mFtp->log.contains(QStringLiteral("STOR f5.html")));
     QCOMPARE(mView->progress, 40.0f);
@@ -129,8 +128,8 @@ void TestFileUpload::refusedStartIsAFailure()
     queue(QStringLiteral("a.html"), 1);
     mFtp->raise << QStringLiteral("STOR a.html");
     Access::session().FTPUploadFiles();
-    QCOMPARE(Access::errorId(), 2001);
-    QCOMPARE(Access::filesDone(), 0);
+    QCOMPARE(Access::state().errorId, 2001);
+    QCOMPARE(Access::state().filesDone, 0);
 }
 
 void TestFileUpload::cancelDuringTransferCountsNothing()
@@ -143,9 +142,9 @@ void TestFileUpload::cancelDuringTransferCountsNothing()
             QTimer::singleShot(0, [] { Access::session().FTPCancel(); });
     };
     Access::session().FTPUploadFiles();
-    QCOMPARE(Access::errorId(), 2004);
-    QCOMPARE(Access::filesDone(), 1);
-    QCOMPARE(Access::bytesDone(), 10.0);
+    QCOMPARE(Access::state().errorId, 2004);
+    QCOMPARE(Access::state().filesDone, 1);
+    QCOMPARE(Access::state().bytesDone, 10.0);
     QCOMPARE(mFtp->log.last(), QStringLiteral("ABOR"));
 }
 
@@ -155,8 +154,8 @@ void TestFileUpload::folderFailureStopsTheLoop()
     queue(QStringLiteral("b.html"), 1);
     mFtp->refuse.insert(QStringLiteral("MKD neu"), 20550);
     Access::session().FTPUploadFiles();
-    QCOMPARE(Access::errorId(), 2002);
-    QCOMPARE(Access::filesDone(), 0);
+    QCOMPARE(Access::state().errorId, 2002);
+    QCOMPARE(Access::state().filesDone, 0);
     QVERIFY(!mFtp->log.contains(QStringLiteral("STOR a.html")));
     QVERIFY(!mFtp->log.contains(QStringLiteral("STOR b.html")));
 }
@@ -193,7 +192,7 @@ void TestFileUpload::onlyEmptyFilesLeaveTheBarAlone()
     queue(QStringLiteral("leer2.html"), 0);
     mView->progress = -1;
     Access::session().FTPUploadFiles();
-    QCOMPARE(Access::filesDone(), 2);
+    QCOMPARE(Access::state().filesDone, 2);
     QCOMPARE(mView->progress, -1.0f); // 0 / 0 is not a percentage
     QCOMPARE(mView->timeTexts,
              (QStringList{"Restdauer: beinahe fertig", "Restdauer: beinahe fertig"}));

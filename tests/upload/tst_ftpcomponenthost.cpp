@@ -43,22 +43,22 @@ private slots:
     void ticksReachTheWatchDog()
     {
         QTimer &timer = classUpload::instance().ftpHost().watchDogTimer();
-        Access::watchDogTicks() = 0;
+        Access::setWatchDogTicks(0);
         timer.setInterval(10);
-        QTRY_VERIFY_WITH_TIMEOUT(Access::watchDogTicks() >= 2, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(Access::state().watchDogTicks >= 2, 5000);
     }
 
     void componentEventsReachTheSession()
     {
         FtpControl &component = classUpload::instance().ftpHost().component();
         emit component.OperationComplete(0, 0, QString());
-        QVERIFY(Access::done());
-        Access::watchDogTicks() = 30;
+        QVERIFY(Access::state().done);
+        Access::setWatchDogTicks(30);
         emit component.Activity(4096);
-        QCOMPARE(Access::watchDogTicks(), 0);
-        Access::watchDogTicks() = 30;
+        QCOMPARE(Access::state().watchDogTicks, 0);
+        Access::setWatchDogTicks(30);
         emit component.Activity(-1); // a line from the server
-        QCOMPARE(Access::watchDogTicks(), 0);
+        QCOMPARE(Access::state().watchDogTicks, 0);
     }
 
     // Switching a running watchdog on again keeps its rhythm instead of postponing the next tick.
@@ -89,7 +89,7 @@ private slots:
         QVERIFY(first.isNull());
         FtpControl &second = session.ftpHost().component();
         emit second.OperationComplete(0, 0, QString());
-        QVERIFY(Access::done());
+        QVERIFY(Access::state().done);
     }
 
 private:

@@ -1,5 +1,6 @@
 #include "changemarkerstore.h"
 #include "localfolder.h"
+#include "pathhelpers.h"
 #include "programerror.h"
 #include "sessionaccess.h"
 #include "sitetree.h"
@@ -35,6 +36,8 @@ private slots:
     void resultNamesTheFirstFew_data();
     void resultNamesTheFirstFew();
     void exampleSiteLineByLine();
+    void oneWalkGivesWhatTheSeparateStepsGive_data();
+    void oneWalkGivesWhatTheSeparateStepsGive();
     void namesDifferingOnlyInCase();
     void filesOfTwoGibibytesAndMore();
     void subfolderNamedInLowerCase();
@@ -50,6 +53,10 @@ private:
     [[nodiscard]] QString site() const { return mSite->path(); }
     [[nodiscard]] QString logPath() const { return site() + QStringLiteral("/vellumixftplog.log"); }
     static QStringList uploadPaths();
+    // The upload list with every field of each entry, and the log file as it is on disk.
+    [[nodiscard]] QStringList uploadEntries() const;
+    [[nodiscard]] QByteArray logOnDisk() const;
+    void remakeSite(const QList<QByteArray> &tree);
 
     std::unique_ptr<IsolatedUserFolders> mUserFolders;
     std::unique_ptr<QTemporaryDir> mSite;
@@ -61,7 +68,7 @@ void TestLocalScan::init()
     mSite = std::make_unique<QTemporaryDir>();
     QVERIFY(mSite->isValid());
     Access::fresh();
-    Access::localBaseDir() = site();
+    Access::session().LocalBaseDir(site());
 }
 
 void TestLocalScan::cleanup()
@@ -77,7 +84,7 @@ void TestLocalScan::cleanup()
 // The three steps of a run that read the site, in the run's order.
 void TestLocalScan::scanSite(bool differential)
 {
-    Access::differentialMode() = differential;
+    Access::session().FTPDifferentialMode(differential);
     classUpload &session = Access::session();
     session.BuildFileLog(QStringLiteral("\\"));
     session.WriteFileLog();
@@ -87,9 +94,38 @@ void TestLocalScan::scanSite(bool differential)
 QStringList TestLocalScan::uploadPaths()
 {
     QStringList paths;
-    for (const UploadItem &item : Access::uploadList())
+    const QList<UploadItem> items = Access::state().uploadList;
+    for (const UploadItem &item : items)
         paths << item.Path;
     return paths;
+}
+
+QStringList TestLocalScan::uploadEntries() const
+{
+    QStringList entries;
+    const QList<UploadItem> items = Access::state().uploadList;
+    for (const UploadItem &item : items)
+        entries << QStringLiteral("%1|%2|%3|%4")
+                       .arg(item.Path, item.LocalPath, item.NativePath, QString::number(item.Size));
+    return entries;
+}
+
+QByteArray TestLocalScan::logOnDisk() const
+{
+    // Never opened when it is a pipe: that would wait for a writer.
+    const QFileInfo info(logPath());
+    QFile file(logPath());
+    if (info.isSymLink() || !info.isFile() || !file.open(QIODevice::ReadOnly))
+        return QByteArrayLiteral("(no readable file)");
+    return file.readAll();
+}
+
+void TestLocalScan::remakeSite(const QList<QByteArray> &tree)
+{
+    std::error_code ignored;
+    std::filesystem::remove_all(QFile::encodeName(site()).toStdString(), ignored);
+    QVERIFY(QDir().mkpath(site()));
+    MakeRawSiteTree(site(), tree);
 }
 
 void TestLocalScan::treeGivesLogAndUploads_data()
@@ -173,11 +209,11 @@ void TestLocalScan::treeGivesLogAndUploads()
     MakeSiteTree(site(), tree);
     scanSite();
 
-    QCOMPARE(Access::logList(), log);
-    QCOMPARE(Access::logCount(), log.size());
+    QCOMPARE(Access::state().logList, log);
+    QCOMPARE(Access::state().logCount, log.size());
     QCOMPARE(uploadPaths(), uploads);
-    QCOMPARE(Access::uploadCount(), uploads.size());
-    QCOMPARE(Access::unpublishable(), unpublishable);
+    QCOMPARE(Access::state().uploadCount, uploads.size());
+    QCOMPARE(Access::state().unpublishable, unpublishable);
 }
 
 void TestLocalScan::namesNotInUtf8AreReported_data()
@@ -244,9 +280,9 @@ void TestLocalScan::namesNotInUtf8AreReported()
     MakeRawSiteTree(site(), tree);
     scanSite();
 
-    QCOMPARE(Access::logList(), log);
+    QCOMPARE(Access::state().logList, log);
     QCOMPARE(uploadPaths(), uploads);
-    QCOMPARE(Access::unpublishable(), unpublishable);
+    QCOMPARE(Access::state().unpublishable, unpublishable);
 }
 
 // The report carries the real bytes of each name, which open the entry again, and what it is.
@@ -287,12 +323,12 @@ void TestLocalScan::reportedOnceAndOnlyByTheUploadWalk()
     classUpload &session = Access::session();
     // The log's walk does not collect: only the upload list's walk decides what the run names.
     session.BuildFileLog(QStringLiteral("\\"));
-    QVERIFY(Access::unpublishable().isEmpty());
+    QVERIFY(Access::state().unpublishable.isEmpty());
 
     session.ScanLocalSubDir(QStringLiteral("\\"));
     session.ScanLocalSubDir(QStringLiteral("sub"));
     session.ScanLocalSubDir(QStringLiteral("\\"));
-    QCOMPARE(Access::unpublishable(), QStringList({"sub/m\\xE4rz.html", "caf\\xE9.html"}));
+    QCOMPARE(Access::state().unpublishable, QStringList({"sub/m\\xE4rz.html", "caf\\xE9.html"}));
 }
 
 void TestLocalScan::resultNamesTheFirstFew_data()
@@ -334,9 +370,9 @@ void TestLocalScan::resultNamesTheFirstFew()
     MakeRawSiteTree(site(), tree);
     scanSite();
     Access::recordUnpublishable();
-    QCOMPARE(Access::errorId(), errorId);
-    QCOMPARE(Access::errorText(), errorText);
-    QCOMPARE(Access::aborted(), errorId != 0);
+    QCOMPARE(Access::state().errorId, errorId);
+    QCOMPARE(Access::state().errorText, errorText);
+    QCOMPARE(Access::state().aborted, errorId != 0);
 }
 
 void TestLocalScan::exampleSiteLineByLine()
@@ -347,8 +383,8 @@ void TestLocalScan::exampleSiteLineByLine()
 
     const QStringList log{"bilder\\icons\\", "pfeil.gif", "bilder\\", "logo.gif", "\\",
                           "index.html",      "style.css"};
-    QCOMPARE(Access::logList(), log);
-    QCOMPARE(Access::logCount(), 7);
+    QCOMPARE(Access::state().logList, log);
+    QCOMPARE(Access::state().logCount, 7);
 
     // Written as UTF-8 with CR LF after every line, the last one included.
     const QByteArray written = "bilder\\icons\\\r\npfeil.gif\r\nbilder\\\r\nlogo.gif\r\n\\\r\n"
@@ -362,17 +398,83 @@ void TestLocalScan::exampleSiteLineByLine()
                                                     {"index.html", 13},
                                                     {"style.css", 6},
                                                     {"vellumixftplog.log", written.size()}};
-    QCOMPARE(Access::uploadCount(), uploads.size());
+    QCOMPARE(Access::state().uploadCount, uploads.size());
     double total = 0;
     for (qsizetype i = 0; i < uploads.size(); ++i) {
-        QCOMPARE(Access::uploadList().at(i).Path, uploads.at(i).first);
-        QCOMPARE(Access::uploadList().at(i).Size, uploads.at(i).second);
+        QCOMPARE(Access::state().uploadList.at(i).Path, uploads.at(i).first);
+        QCOMPARE(Access::state().uploadList.at(i).Size, uploads.at(i).second);
         total += static_cast<double>(uploads.at(i).second);
     }
-    QCOMPARE(Access::totalBytes(), total);
+    QCOMPARE(Access::state().totalBytes, total);
     // No temporary file of the log writer stays behind.
     QCOMPARE(QDir(site()).entryList(QDir::Files | QDir::Hidden),
              QStringList({"index.html", "style.css", "vellumixftplog.log"}));
+}
+
+// A run walks the site once for both lists and writes the log in between; what it gets must be
+// exactly what the separate steps give one after the other, the log queued where a walk after its
+// writing finds it, also when the walk before could not find it (the first run) or found something
+// else in its place.
+void TestLocalScan::oneWalkGivesWhatTheSeparateStepsGive_data()
+{
+    QTest::addColumn<QList<QByteArray>>("tree");
+    QTest::addColumn<bool>("preview");
+
+    QTest::newRow("first-run-empty-site") << QList<QByteArray>{} << false;
+    QTest::newRow("first-run-log-among-near-names")
+        << QList<QByteArray>{"a.html=1",  "vellumixftplog.lof=22", "vellumixftplog.log.bak=333",
+                             "z.html",    "VellumixFtpLog.LOG=4",  "sub/x.html=55",
+                             "Sub2/Y.css"}
+        << false;
+    QTest::newRow("first-run-only-subfolders") << QList<QByteArray>{"a/b/c.html=x", "d/"} << false;
+    QTest::newRow("log-of-an-earlier-run")
+        << QList<QByteArray>{"vellumixftplog.log=" + QByteArray(300, 'x'), "page.html=1"} << false;
+    QTest::newRow("log-a-dangling-link")
+        << QList<QByteArray>{"vellumixftplog.log->nowhere", "page.html"} << false;
+    QTest::newRow("unpublishable-names")
+        << QList<QByteArray>{"caf\xE9.html", "sub/a\\b.html", "sub/ok.html", "ok.html"} << false;
+    QTest::newRow("preview-first-run") << QList<QByteArray>{"page.html=1", "sub/x.html"} << true;
+    QTest::newRow("preview-keeps-the-old-log")
+        << QList<QByteArray>{"vellumixftplog.log=old", "page.html"} << true;
+}
+
+void TestLocalScan::oneWalkGivesWhatTheSeparateStepsGive()
+{
+    QFETCH(QList<QByteArray>, tree);
+    QFETCH(bool, preview);
+
+    remakeSite(tree);
+    Access::session().setPreviewOnly(preview);
+    Access::buildLogAndUploadList();
+    const SessionState oneWalk = Access::state();
+    const QStringList oneWalkEntries = uploadEntries();
+    const QByteArray oneWalkLog = logOnDisk();
+
+    remakeSite(tree);
+    Access::fresh();
+    Access::session().LocalBaseDir(site());
+    classUpload &session = Access::session();
+    session.BuildFileLog(QStringLiteral("\\"));
+    if (!preview)
+        session.WriteFileLog();
+    session.ScanLocalSubDir(QStringLiteral("\\"));
+
+    QCOMPARE(oneWalk.logList, Access::state().logList);
+    QCOMPARE(oneWalk.logCount, Access::state().logCount);
+    QCOMPARE(oneWalkEntries, uploadEntries());
+    QCOMPARE(oneWalk.uploadCount, Access::state().uploadCount);
+    QCOMPARE(oneWalk.totalBytes, Access::state().totalBytes);
+    QCOMPARE(oneWalk.unpublishable, Access::state().unpublishable);
+    QCOMPARE(oneWalkLog, logOnDisk());
+    // Each entry carries the path that opens it, the one the real names give below the site.
+    for (const UploadItem &item : oneWalk.uploadList)
+        QCOMPARE(item.NativePath, NativeLocalPath(site(), item.LocalPath));
+    // The log is queued with the size it was written with.
+    if (!preview)
+        QVERIFY(
+            oneWalkEntries.contains(QStringLiteral("vellumixftplog.log|vellumixftplog.log|%1|%2")
+                                        .arg(logPath())
+                                        .arg(oneWalkLog.size())));
 }
 
 // Both lists carry lower-case names, but each file is opened (and measured) by its real name, also
@@ -382,9 +484,9 @@ void TestLocalScan::namesDifferingOnlyInCase()
     MakeSiteTree(site(), {"A.html=abc", "a.html=abcde", "Bilder/x.gif=1", "bilder/y.gif=22"});
     scanSite();
 
-    QCOMPARE(Access::logList(),
+    QCOMPARE(Access::state().logList,
              QStringList({"bilder\\", "x.gif", "bilder\\", "y.gif", "\\", "a.html", "a.html"}));
-    const QList<UploadItem> &items = Access::uploadList();
+    const QList<UploadItem> items = Access::state().uploadList;
     QCOMPARE(items.size(), 5);
     const QStringList localPaths{"Bilder\\x.gif", "bilder\\y.gif", "A.html", "a.html"};
     const QList<qint64> sizes{1, 2, 3, 5};
@@ -407,11 +509,11 @@ void TestLocalScan::filesOfTwoGibibytesAndMore()
     MakeSiteTree(site(), {"empty.html"});
     scanSite();
 
-    const QList<UploadItem> &items = Access::uploadList();
+    const QList<UploadItem> items = Access::state().uploadList;
     QCOMPARE(uploadPaths(), QStringList({"empty.html", "vellumixftplog.log", "video.mp4"}));
     QCOMPARE(items.at(0).Size, 0);
     QCOMPARE(items.at(2).Size, size);
-    QCOMPARE(Access::totalBytes(),
+    QCOMPARE(Access::state().totalBytes,
              static_cast<double>(size) + static_cast<double>(items.at(1).Size));
 }
 
@@ -422,9 +524,10 @@ void TestLocalScan::subfolderNamedInLowerCase()
     session.BuildFileLog(QStringLiteral("bilder"));
     session.ScanLocalSubDir(QStringLiteral("bilder"));
 
-    QCOMPARE(Access::logList(), QStringList({"bilder\\icons\\", "p.gif", "bilder\\", "logo.gif"}));
+    QCOMPARE(Access::state().logList,
+             QStringList({"bilder\\icons\\", "p.gif", "bilder\\", "logo.gif"}));
     QCOMPARE(uploadPaths(), QStringList({"bilder\\icons\\p.gif", "bilder\\logo.gif"}));
-    QCOMPARE(Access::uploadList().at(0).LocalPath, QStringLiteral("Bilder\\Icons\\P.gif"));
+    QCOMPARE(Access::state().uploadList.at(0).LocalPath, QStringLiteral("Bilder\\Icons\\P.gif"));
 }
 
 void TestLocalScan::differentialModeQueuesOnlyMarkedFiles()
@@ -444,8 +547,8 @@ void TestLocalScan::differentialModeQueuesOnlyMarkedFiles()
     scanSite(true);
 
     // The log describes the whole site; only changed files (and the fresh log) are sent.
-    QCOMPARE(Access::logList(), QStringList({"sub\\", "changed.css", "uploaded.css", "\\",
-                                             "new.html", "uploaded.html"}));
+    QCOMPARE(Access::state().logList, QStringList({"sub\\", "changed.css", "uploaded.css", "\\",
+                                                   "new.html", "uploaded.html"}));
     QCOMPARE(uploadPaths(), QStringList({"sub\\changed.css", "new.html", "vellumixftplog.log"}));
     QVERIFY(QFile::exists(mUserFolders->stateHome() +
                           QStringLiteral("/vellumix/parcelup/markers.sqlite")));
@@ -525,9 +628,9 @@ void TestLocalScan::unreadableEntriesEndTheRun()
                        : expected.arg(nativePath);
         QCOMPARE(error.description(), expected);
     }
-    QCOMPARE(Access::uploadCount(), 0);
-    QVERIFY(Access::uploadList().isEmpty());
-    QCOMPARE(Access::totalBytes(), 0.0);
+    QCOMPARE(Access::state().uploadCount, 0);
+    QVERIFY(Access::state().uploadList.isEmpty());
+    QCOMPARE(Access::state().totalBytes, 0.0);
 }
 
 void TestLocalScan::unreadableWithoutPermission()
@@ -549,7 +652,7 @@ void TestLocalScan::unreadableWithoutPermission()
 
     QVERIFY(QFile::setPermissions(site() + QStringLiteral("/locked"), {}));
     Access::fresh();
-    Access::localBaseDir() = site();
+    Access::session().LocalBaseDir(site());
     try {
         scanSite();
         QFAIL("no error raised");

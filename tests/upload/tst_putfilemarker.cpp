@@ -100,7 +100,7 @@ void TestPutFileMarker::markerAfterTransfer()
     RecordingView view(std::move(component));
     classUpload &session = classUploadTestAccess::fresh();
     view.install();
-    classUploadTestAccess::localBaseDir() = site.path();
+    classUploadTestAccess::session().LocalBaseDir(site.path());
 
     ftp.outcome = transfer == Transfer::Failed ? 20550 : 0;
     ftp.refuseToStart = transfer == Transfer::RefusedToStart;
@@ -115,7 +115,7 @@ void TestPutFileMarker::markerAfterTransfer()
 
     classUploadTestAccess::putFile(localFile, QStringLiteral("page.html"));
 
-    QCOMPARE(classUploadTestAccess::errorId(), errorId);
+    QCOMPARE(classUploadTestAccess::state().errorId, errorId);
     const auto identity = SettledIdentity(localFile);
     QVERIFY(identity);
     QCOMPARE(classUploadTestAccess::markers().isMarked(localFile, *identity), marked);
@@ -137,7 +137,7 @@ void TestPutFileMarker::fileWrittenOnceIsSentAgain()
     RecordingView view(std::move(component));
     classUploadTestAccess::fresh();
     view.install();
-    classUploadTestAccess::localBaseDir() = site.path();
+    classUploadTestAccess::session().LocalBaseDir(site.path());
     // Written while the first copy is on its way; the second goes through untouched.
     bool written = false;
     ftp.whileTransferring = [&] {
@@ -147,7 +147,7 @@ void TestPutFileMarker::fileWrittenOnceIsSentAgain()
 
     classUploadTestAccess::putFile(localFile, QStringLiteral("page.html"));
 
-    QCOMPARE(classUploadTestAccess::errorId(), 0);
+    QCOMPARE(classUploadTestAccess::state().errorId, 0);
     QCOMPARE(ftp.sent.size(), 2);
     classUploadTestAccess::fresh();
 }

@@ -113,8 +113,8 @@ void TestRemoteFolders::walk()
     QCOMPARE(Access::session().FTPSetCurrentDir(wanted, createNew), result);
     QCOMPARE(mFtp->log, requests);
     QCOMPARE(mFtp->cwd, finalFolder);
-    QVERIFY(!Access::aborted());
-    QCOMPARE(Access::errorId(), 0);
+    QVERIFY(!Access::state().aborted);
+    QCOMPARE(Access::state().errorId, 0);
 }
 
 void TestRemoteFolders::refusedCreationNamesOnlyThatFolder()
@@ -122,9 +122,9 @@ void TestRemoteFolders::refusedCreationNamesOnlyThatFolder()
     mFtp->refuse.insert(QStringLiteral("MKD neu"), 20550);
     QVERIFY(!Access::session().FTPSetCurrentDir(QStringLiteral("/neu/tief"), true));
     QCOMPARE(mFtp->log, (QStringList{"PWD", "CWD neu", "MKD neu"}));
-    QVERIFY(Access::aborted());
-    QCOMPARE(Access::errorId(), 2002);
-    QCOMPARE(Access::errorText(),
+    QVERIFY(Access::state().aborted);
+    QCOMPARE(Access::state().errorId, 2002);
+    QCOMPARE(Access::state().errorText,
              QStringLiteral("Der Ordner \"neu\" konnte auf dem FTP-Server nicht angelegt werden."));
 }
 
@@ -139,8 +139,8 @@ void TestRemoteFolders::createdButNotEnterable()
     };
     QVERIFY(!Access::session().FTPSetCurrentDir(QStringLiteral("/sperre"), true));
     QCOMPARE(mFtp->log, (QStringList{"PWD", "CWD sperre", "MKD sperre", "CWD sperre"}));
-    QCOMPARE(Access::errorId(), 2003);
-    QCOMPARE(Access::errorText(),
+    QCOMPARE(Access::state().errorId, 2003);
+    QCOMPARE(Access::state().errorText,
              QStringLiteral("Es konnte nicht in den Ordner \"sperre\" gewechselt werden."));
 }
 
@@ -150,15 +150,15 @@ void TestRemoteFolders::existingButNotEnterableIsCreatedAgain()
     mFtp->refuse.insert(QStringLiteral("CWD zu"), 20550);
     QVERIFY(!Access::session().FTPSetCurrentDir(QStringLiteral("/zu"), true));
     QCOMPARE(mFtp->log, (QStringList{"PWD", "CWD zu", "MKD zu"}));
-    QCOMPARE(Access::errorId(), 2002);
+    QCOMPARE(Access::state().errorId, 2002);
 }
 
 void TestRemoteFolders::missingWithoutCreatingRecordsNothing()
 {
     Access::setErrorId(MessageId::TimedOut); // whatever was recorded stays
     QVERIFY(!Access::session().FTPSetCurrentDir(QStringLiteral("/fehlt"), false));
-    QVERIFY(!Access::aborted());
-    QCOMPARE(Access::errorId(), 2006);
+    QVERIFY(!Access::state().aborted);
+    QCOMPARE(Access::state().errorId, 2006);
 }
 
 void TestRemoteFolders::lostConnectionIsNoFolderProblem_data()
@@ -186,8 +186,8 @@ void TestRemoteFolders::lostConnectionIsNoFolderProblem()
     };
     QVERIFY(!Access::session().FTPSetCurrentDir(QStringLiteral("/neu"), createNew));
     QCOMPARE(mFtp->log, requests);
-    QCOMPARE(Access::errorId(), 4070);
-    QCOMPARE(Access::errorText(),
+    QCOMPARE(Access::state().errorId, 4070);
+    QCOMPARE(Access::state().errorText,
              QStringLiteral("Die Verbindung zum FTP-Server \"\" wurde unterbrochen."));
 }
 
@@ -197,7 +197,7 @@ void TestRemoteFolders::cancelDuringTheQuerySendsNoChange()
     mFtp->onStarted = [](const QString &) { Access::session().FTPCancel(); };
     QVERIFY(!Access::session().FTPSetCurrentDir(QStringLiteral("/a"), true));
     QCOMPARE(mFtp->log, (QStringList{"ABOR", "PWD"}));
-    QCOMPARE(Access::errorId(), 2004);
+    QCOMPARE(Access::state().errorId, 2004);
 }
 
 void TestRemoteFolders::cancelWhileClimbingStops()
@@ -222,7 +222,7 @@ void TestRemoteFolders::failedClimbIsNotNoticed()
     mFtp->refuse.insert(QStringLiteral("CWD .."), 20550);
     QVERIFY(!Access::session().FTPSetCurrentDir(QStringLiteral("/b"), false));
     QCOMPARE(mFtp->log, (QStringList{"PWD", "CWD ..", "CWD b"}));
-    QVERIFY(!Access::aborted());
+    QVERIFY(!Access::state().aborted);
 }
 
 void TestRemoteFolders::failedClimbCreatesNoFolder()
@@ -235,8 +235,8 @@ void TestRemoteFolders::failedClimbCreatesNoFolder()
     mFtp->refuse.insert(QStringLiteral("CWD .."), 20450);
     QVERIFY(!Access::session().FTPSetCurrentDir(QStringLiteral("/a/neu"), true));
     QCOMPARE(mFtp->log, (QStringList{"PWD", "CWD ..", "CWD neu"}));
-    QCOMPARE(Access::errorId(), 2003);
-    QCOMPARE(Access::errorText(),
+    QCOMPARE(Access::state().errorId, 2003);
+    QCOMPARE(Access::state().errorText,
              QStringLiteral("Es konnte nicht in den Ordner \"..\" gewechselt werden."));
 }
 
@@ -302,9 +302,9 @@ void TestRemoteFolders::baseFolder()
     QFETCH(QString, configured);
     QFETCH(QString, expected);
     mFtp->reportedCurrentDirectory = [loginFolder] { return loginFolder; };
-    Access::remoteBaseDir() = configured;
+    Access::session().RemoteBaseDir(configured);
     Access::session().SetRemoteBaseDir();
-    QCOMPARE(Access::remoteBaseDir(), expected);
+    QCOMPARE(Access::state().remoteBaseDir, expected);
     QCOMPARE(mFtp->log, QStringList{"PWD"});
 }
 

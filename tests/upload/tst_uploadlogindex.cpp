@@ -126,8 +126,7 @@ void TestUploadLogIndex::sameAnswersAsReadingTheList()
         for (int i = 0; i < lines; ++i)
             log << pick();
         Access::fresh();
-        Access::logList() = log;
-        Access::logCount() = int(log.size());
+        Access::replaceLogList(log);
 
         for (int question = 0; question < 40; ++question) {
             const QString myDir = pick();
@@ -160,7 +159,7 @@ void TestUploadLogIndex::replacedListIsSeen()
 {
     useLog({"\\", "a.html"});
     QVERIFY(Access::session().FileIsInLog(QStringLiteral("\\"), QStringLiteral("a.html")));
-    Access::logList()[1] = QStringLiteral("c.html");
+    Access::replaceLogList({QStringLiteral("\\"), QStringLiteral("c.html")});
     QVERIFY(!Access::session().FileIsInLog(QStringLiteral("\\"), QStringLiteral("a.html")));
     QVERIFY(Access::session().FileIsInLog(QStringLiteral("\\"), QStringLiteral("c.html")));
 }

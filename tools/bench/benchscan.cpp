@@ -94,7 +94,7 @@ int measure(const QString &site)
     const double scan = milliseconds(timer);
 
     // The clean-up's questions: every file line of a log against the current log list.
-    const QStringList log = classUploadTestAccess::logList();
+    const QStringList log = classUploadTestAccess::state().logList;
     QList<std::pair<QString, QString>> questions;
     QString folderLine;
     for (const QString &line : log) {
@@ -115,7 +115,7 @@ int measure(const QString &site)
     const double linear = milliseconds(timer);
 
     out << "log lines           " << log.size() << "\n"
-        << "queued files        " << classUploadTestAccess::uploadCount()
+        << "queued files        " << classUploadTestAccess::state().uploadCount
         << " (all markers clear: only the log)\n"
         << "BuildFileLog        " << QString::number(build, 'f', 1) << " ms\n"
         << "WriteFileLog        " << QString::number(write, 'f', 1) << " ms\n"
