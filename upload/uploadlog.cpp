@@ -8,7 +8,10 @@
 #include <QFileInfo>
 #include <QHash>
 #include <algorithm>
+#include <fcntl.h>
 #include <limits>
+#include <sys/stat.h>
+#include <unistd.h>
 
 // The upload log describes the whole local site, one block per folder: the folder line (its
 // relative path and one "\", or "\" alone for the site folder) and then the bare names of its
@@ -30,9 +33,24 @@ void classUpload::ReadPreviousLocalLog()
 {
     // What the previous run wrote tells, once, where the markers of an older store belong, and it
     // names what that run may have uploaded without getting its log onto the server.
-    QFile previous(NativeLocalPath(mSettings.mLocalBaseDir, kUploadLogName));
-    if (previous.size() <= 64 * 1024 * 1024 && previous.open(QIODevice::ReadOnly))
-        mUploadLog.mPreviousLocalLog = previous.readAll();
+    // Only a regular file tells anything, and O_NONBLOCK: a named pipe in the log's place would
+    // otherwise wait for a writer and hang the run before it starts. The log written next
+    // replaces whatever stands there.
+    const int fd = ::open(
+        QFile::encodeName(NativeLocalPath(mSettings.mLocalBaseDir, kUploadLogName)).constData(),
+        O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    struct stat info
+    {
+    };
+    QFile previous;
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size > 64 * 1024 * 1024 ||
+        !previous.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return;
+    }
+    mUploadLog.mPreviousLocalLog = previous.readAll();
 }
 
 QByteArray classUpload::UploadLogContent() const

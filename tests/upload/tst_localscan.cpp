@@ -44,6 +44,7 @@ private slots:
     void differentialModeQueuesOnlyMarkedFiles();
     void logReplacesEarlierFile();
     void logReplacesPlantedLink();
+    void logReplacesPlantedPipe();
     void unreadableEntriesEndTheRun_data();
     void unreadableEntriesEndTheRun();
     void unreadableWithoutPermission();
@@ -568,6 +569,19 @@ void TestLocalScan::logReplacesEarlierFile()
 
 // Someone who can write into the site folder must not be able to make the log overwrite a file
 // elsewhere by putting a link in its place.
+// A named pipe in the log's place once hung the run for good: reading the previous log waited for
+// a writer.
+void TestLocalScan::logReplacesPlantedPipe()
+{
+    remakeSite({"vellumixftplog.log|", "page.html=1"});
+    Access::buildLogAndUploadList();
+
+    QVERIFY(QFileInfo(logPath()).isFile());
+    QCOMPARE(logOnDisk(), QByteArray("\\\r\npage.html\r\n"));
+    QCOMPARE(uploadPaths(),
+             (QStringList{QStringLiteral("page.html"), QStringLiteral("vellumixftplog.log")}));
+}
+
 void TestLocalScan::logReplacesPlantedLink()
 {
     QTemporaryDir elsewhere;
