@@ -93,7 +93,10 @@ void FtpTransferStream::sendMore()
         return mSocket.bytesToWrite() + (secure ? secure->encryptedBytesToWrite() : 0);
     };
     while (!mSourceExhausted && unsent() < SendAheadLimit) {
-        const qint64 read = mFile.read(mPiece.data(), PieceSize);
+        // A piece of its own each time, handed to the socket whole: the socket keeps the array
+        // in its write buffer instead of copying it there, one copy less per byte sent.
+        QByteArray piece(PieceSize, Qt::Uninitialized);
+        const qint64 read = mFile.read(piece.data(), PieceSize);
         if (read < 0) {
             stop();
             emit localFailure(FtpResult::LocalFileUnreadable, mFile.errorString());
@@ -104,7 +107,8 @@ void FtpTransferStream::sendMore()
             break;
         }
         mBytesRead += read;
-        if (mSocket.write(mPiece.constData(), read) != read) {
+        piece.truncate(read);
+        if (mSocket.write(piece) != read) {
             finish(false);
             return;
         }
