@@ -55,8 +55,8 @@ struct FileIdentity
 struct PublishedFile
 {
     FileIdentity identity;
-    // The digest of the bytes uploaded (ContentDigest); empty when the upload was made by a version that
-    // kept none, or its bytes could not all be seen.
+    // The digest of the bytes uploaded (ContentDigest); empty when the upload was made by a version
+    // that kept none, or its bytes could not all be seen.
     QByteArray digest;
 };
 
