@@ -553,7 +553,8 @@ void FtpControl::GetFile(const QString &remoteFileName, const QString &localPath
                           std::make_unique<FtpDownloadFile>(localPath)));
 }
 
-void FtpControl::PutFile(const QString &localPath, const QString &remoteFileName)
+void FtpControl::PutFile(const QString &localPath, const QString &remoteFileName,
+                         FtpSentBytesWatcher watchSent)
 {
     d->refuseIfPending();
     Private::refuseLineBreaks({localPath, remoteFileName});
@@ -563,9 +564,10 @@ void FtpControl::PutFile(const QString &localPath, const QString &remoteFileName
                            QStringLiteral("Not connected."));
         return;
     }
-    d->startOperation(Request::PutFile, std::make_unique<FtpTransferOperation>(
-                                            *d->connection, d->timeouts, d->passiveInUse,
-                                            remoteFileName, std::move(source)));
+    d->startOperation(Request::PutFile,
+                      std::make_unique<FtpTransferOperation>(
+                          *d->connection, d->timeouts, d->passiveInUse, remoteFileName,
+                          std::move(source), std::move(watchSent)));
 }
 
 void FtpControl::Disconnect()

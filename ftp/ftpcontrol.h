@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ftpsentbyteswatcher.h"
 #include "ftptimeouts.h"
 
 #include <QObject>
@@ -109,7 +110,9 @@ public:
     virtual void DeleteFile(const QString &fileName);
     virtual void RemoveDirectory(const QString &folder);
     virtual void GetFile(const QString &remoteFileName, const QString &localPath);
-    virtual void PutFile(const QString &localPath, const QString &remoteFileName);
+    // watchSent, when given, sees the file's bytes as they are sent (see FtpSentBytesWatcher).
+    virtual void PutFile(const QString &localPath, const QString &remoteFileName,
+                         FtpSentBytesWatcher watchSent = {});
     // Sends QUIT and closes the connection; not a request, nothing completes.
     virtual void Disconnect();
     // Ends the pending request (ABOR, data connection closed); it completes with a non-zero result.

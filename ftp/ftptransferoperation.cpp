@@ -48,11 +48,13 @@ FtpTransferOperation::FtpTransferOperation(FtpControlConnection &connection,
 
 FtpTransferOperation::FtpTransferOperation(FtpControlConnection &connection,
                                            const FtpTimeouts &timeouts, bool passive,
-                                           QString remoteName, std::unique_ptr<QFile> source)
+                                           QString remoteName, std::unique_ptr<QFile> source,
+                                           FtpSentBytesWatcher watchSent)
     : FtpTransferOperation(connection, timeouts, passive, std::move(remoteName),
                            std::unique_ptr<FtpDownloadFile>())
 {
     mSource = std::move(source);
+    mWatchSent = std::move(watchSent);
 }
 
 FtpTransferOperation::~FtpTransferOperation()
@@ -221,6 +223,8 @@ void FtpTransferOperation::startStreamWhenReady()
     mStream = std::make_unique<FtpTransferStream>(
         isUpload() ? FtpTransferStream::Direction::Upload : FtpTransferStream::Direction::Download,
         file, *mData->socket());
+    if (isUpload())
+        mStream->watchSentBytes(mWatchSent);
     connect(mStream.get(), &FtpTransferStream::progressed, this, [this](qint64 bytes) {
         stillAlive();
         mMeter.note(bytes);

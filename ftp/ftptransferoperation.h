@@ -2,6 +2,7 @@
 
 #include "ftpactivitymeter.h"
 #include "ftpoperation.h"
+#include "ftpsentbyteswatcher.h"
 
 #include <QTimer>
 #include <memory>
@@ -35,9 +36,11 @@ public:
     // Download: the bytes go to target. The file must not be open yet.
     FtpTransferOperation(FtpControlConnection &connection, const FtpTimeouts &timeouts,
                          bool passive, QString remoteName, std::unique_ptr<FtpDownloadFile> target);
-    // Upload: the bytes come from source, already open for reading.
+    // Upload: the bytes come from source, already open for reading; watchSent, when given, sees
+    // them as they go.
     FtpTransferOperation(FtpControlConnection &connection, const FtpTimeouts &timeouts,
-                         bool passive, QString remoteName, std::unique_ptr<QFile> source);
+                         bool passive, QString remoteName, std::unique_ptr<QFile> source,
+                         FtpSentBytesWatcher watchSent = {});
     ~FtpTransferOperation() override;
 
     void abort() override;
@@ -81,6 +84,7 @@ private:
 
     QString mRemoteName;
     std::unique_ptr<QFile> mSource;
+    FtpSentBytesWatcher mWatchSent;
     std::unique_ptr<FtpDownloadFile> mTarget;
     bool mPassiveWanted;
     bool mPassiveAttempt = false;

@@ -108,6 +108,8 @@ void FtpTransferStream::sendMore()
         }
         mBytesRead += read;
         piece.truncate(read);
+        if (mWatchSent)
+            mWatchSent(QByteArrayView(piece));
         if (mSocket.write(piece) != read) {
             finish(false);
             return;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ftpsentbyteswatcher.h"
+
 #include <QByteArray>
 #include <QObject>
 
@@ -27,6 +29,10 @@ public:
     FtpTransferStream(Direction direction, QIODevice &file, QTcpSocket &socket,
                       QObject *parent = nullptr);
     ~FtpTransferStream() override;
+
+    // Upload: hands every piece read from the file to watcher, in order, before it is sent. Set
+    // before start().
+    void watchSentBytes(FtpSentBytesWatcher watcher) { mWatchSent = std::move(watcher); }
 
     // Starts moving bytes. A download may be started as soon as the socket exists (servers may
     // send before their preliminary reply arrives); an upload waits for the server's go-ahead.
@@ -56,6 +62,7 @@ private:
     QIODevice &mFile;
     QTcpSocket &mSocket;
     QByteArray mPiece;
+    FtpSentBytesWatcher mWatchSent;
     qint64 mBytesRead = 0;
     qint64 mBytesMoved = 0;
     bool mStarted = false;

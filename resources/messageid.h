@@ -107,4 +107,7 @@ enum class MessageId : int {
     OptionDryRun = 4112,
     OptionAllowMassDelete = 4113,
     WindowUnavailable = 4114,
+
+    // The comparison of contents in the scan.
+    UnchangedContentSkipped = 4200,
 };

@@ -62,6 +62,26 @@ void bindText(sqlite3_stmt *statement, int index, const QByteArray &text)
                       SQLITE_STATIC);
 }
 
+void bindBlob(sqlite3_stmt *statement, int index, const QByteArray &bytes)
+{
+    if (bytes.isEmpty())
+        sqlite3_bind_null(statement, index);
+    else
+        sqlite3_bind_blob(statement, index, bytes.constData(), static_cast<int>(bytes.size()),
+                          SQLITE_STATIC);
+}
+
+// The table of markers. A store of the version before digests lacks the last column; it is added
+// when the store is opened for writing, and the markers stay, without digests.
+constexpr char kPublishedColumns[] = " (destination TEXT NOT NULL,"
+                                     " path TEXT NOT NULL,"
+                                     " size INTEGER NOT NULL,"
+                                     " modified_ns INTEGER NOT NULL,"
+                                     " changed_ns INTEGER NOT NULL,"
+                                     " inode INTEGER NOT NULL,"
+                                     " digest BLOB,"
+                                     " PRIMARY KEY (destination, path)) WITHOUT ROWID";
+
 bool isDamage(int result)
 {
     return result == SQLITE_CORRUPT || result == SQLITE_NOTADB;
@@ -93,6 +113,7 @@ struct ChangeMarkerStore::Connection
     // Steps a statement to its end and resets it; SQLITE_OK when it ran through.
     [[nodiscard]] int run(sqlite3_stmt *statement) const;
     [[nodiscard]] bool tableExists(const char *name) const;
+    [[nodiscard]] bool columnExists(const char *table, const char *column) const;
 };
 
 int ChangeMarkerStore::Connection::execute(const char *sql) const
@@ -129,6 +150,16 @@ bool ChangeMarkerStore::Connection::tableExists(const char *name) const
     return sqlite3_step(query.get()) == SQLITE_ROW;
 }
 
+bool ChangeMarkerStore::Connection::columnExists(const char *table, const char *column) const
+{
+    Statement query;
+    if (prepare("SELECT 1 FROM pragma_table_info(?1) WHERE name = ?2", query) != SQLITE_OK)
+        return false;
+    sqlite3_bind_text(query.get(), 1, table, -1, SQLITE_STATIC);
+    sqlite3_bind_text(query.get(), 2, column, -1, SQLITE_STATIC);
+    return sqlite3_step(query.get()) == SQLITE_ROW;
+}
+
 int ChangeMarkerStore::Connection::open(const QByteArray &path, int flags, bool readOnly)
 {
     sqlite3 *raw = nullptr;
@@ -158,33 +189,41 @@ int ChangeMarkerStore::Connection::open(const QByteArray &path, int flags, bool 
     // Read-only, a store without the table (one of an earlier version) gets an empty one in
     // memory, so the same queries find nothing.
     const bool temporary = readOnly && !tableExists("published");
-    result = execute(temporary ? "CREATE TEMP TABLE published ("
-                               : "CREATE TABLE IF NOT EXISTS published ("
-                                 " destination TEXT NOT NULL,"
-                                 " path TEXT NOT NULL,"
-                                 " size INTEGER NOT NULL,"
-                                 " modified_ns INTEGER NOT NULL,"
-                                 " changed_ns INTEGER NOT NULL,"
-                                 " inode INTEGER NOT NULL,"
-                                 " PRIMARY KEY (destination, path)) WITHOUT ROWID");
-    if (result != SQLITE_OK)
+    const QByteArray create = QByteArray(temporary ? "CREATE TEMP TABLE published"
+                                                   : "CREATE TABLE IF NOT EXISTS published") +
+                              kPublishedColumns;
+    if ((result = execute(create.constData())) != SQLITE_OK)
         return result;
+    // Adding a column changes only the schema, in one transaction of its own.
+    bool hasDigests = columnExists("published", "digest");
+    if (!hasDigests && !readOnly) {
+        if ((result = execute("ALTER TABLE published ADD COLUMN digest BLOB")) != SQLITE_OK)
+            return result;
+        hasDigests = true;
+    }
 
     // The table of a store from a version without destinations. One of another shape (a store from
     // something else) fails here and counts as damaged.
     hasUnassigned = tableExists("markers");
     if (hasUnassigned) {
-        if ((result = prepare("SELECT size, modified_ns, changed_ns, inode FROM markers"
+        if ((result = prepare("SELECT size, modified_ns, changed_ns, inode, NULL FROM markers"
                               " WHERE path = ?1",
                               selectUnassigned)) != SQLITE_OK)
             return result;
     }
 
-    if ((result = prepare("SELECT size, modified_ns, changed_ns, inode FROM published"
-                          " WHERE destination = ?1 AND path = ?2",
-                          select)) != SQLITE_OK ||
-        (result = prepare("INSERT OR REPLACE INTO published (destination, path, size, "
-                          "modified_ns, changed_ns, inode) VALUES (?1, ?2, ?3, ?4, ?5, ?6)",
+    if ((result = prepare(hasDigests ? "SELECT size, modified_ns, changed_ns, inode, digest"
+                                       " FROM published WHERE destination = ?1 AND path = ?2"
+                                     : "SELECT size, modified_ns, changed_ns, inode, NULL"
+                                       " FROM published WHERE destination = ?1 AND path = ?2",
+                          select)) != SQLITE_OK)
+        return result;
+    // A read-only connection never writes, so it prepares nothing that would.
+    if (readOnly)
+        return SQLITE_OK;
+    if ((result = prepare("INSERT OR REPLACE INTO published (destination, path, size, "
+                          "modified_ns, changed_ns, inode, digest) "
+                          "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7)",
                           upsert)) != SQLITE_OK ||
         (result = prepare("DELETE FROM published WHERE destination = ?1 AND path = ?2", remove)) !=
             SQLITE_OK)
@@ -330,8 +369,16 @@ void ChangeMarkerStore::setDestination(const QString &destination)
 
 bool ChangeMarkerStore::isMarked(const QString &absolutePath, const FileIdentity &current)
 {
-    if (current.changedNs == kUnsettledChangeTime || !mConnection)
+    if (current.changedNs == kUnsettledChangeTime)
         return true;
+    const std::optional<PublishedFile> last = lastUpload(absolutePath);
+    return !last || !(last->identity == current);
+}
+
+std::optional<PublishedFile> ChangeMarkerStore::lastUpload(const QString &absolutePath)
+{
+    if (!mConnection)
+        return std::nullopt;
     if (!mReading)
         mReading = mConnection->execute("BEGIN") == SQLITE_OK;
 
@@ -353,29 +400,33 @@ bool ChangeMarkerStore::isMarked(const QString &absolutePath, const FileIdentity
         }
     }
     const int result = sqlite3_step(select);
-    bool marked = true;
+    std::optional<PublishedFile> last;
     if (result == SQLITE_ROW) {
-        const FileIdentity stored{sqlite3_column_int64(select, 0), sqlite3_column_int64(select, 1),
-                                  sqlite3_column_int64(select, 2),
-                                  static_cast<quint64>(sqlite3_column_int64(select, 3))};
-        marked = !(stored == current);
+        last = PublishedFile{{sqlite3_column_int64(select, 0), sqlite3_column_int64(select, 1),
+                              sqlite3_column_int64(select, 2),
+                              static_cast<quint64>(sqlite3_column_int64(select, 3))},
+                             {}};
+        if (const void *digest = sqlite3_column_blob(select, 4))
+            last->digest =
+                QByteArray(static_cast<const char *>(digest), sqlite3_column_bytes(select, 4));
     }
     sqlite3_reset(select);
     sqlite3_clear_bindings(select);
     if (result != SQLITE_ROW && result != SQLITE_DONE)
         recoverFrom(result);
-    return marked;
+    return last;
 }
 
 void ChangeMarkerStore::clearMarker(const QString &absolutePath,
-                                    const FileIdentity &identityReadBeforeTransfer)
+                                    const FileIdentity &identityReadBeforeTransfer,
+                                    const QByteArray &digest)
 {
     if (identityReadBeforeTransfer.changedNs == kUnsettledChangeTime) {
         markChanged(absolutePath);
         return;
     }
     endReading();
-    for (int attempt = 0; attempt < 2 && mConnection; ++attempt) {
+    for (int attempt = 0; attempt < 2 && isWritable(); ++attempt) {
         sqlite3_stmt *upsert = mConnection->upsert.get();
         const QByteArray destination = mDestination.toUtf8();
         const QByteArray key = storeKey(absolutePath);
@@ -385,6 +436,7 @@ void ChangeMarkerStore::clearMarker(const QString &absolutePath,
         sqlite3_bind_int64(upsert, 4, identityReadBeforeTransfer.modifiedNs);
         sqlite3_bind_int64(upsert, 5, identityReadBeforeTransfer.changedNs);
         sqlite3_bind_int64(upsert, 6, static_cast<sqlite3_int64>(identityReadBeforeTransfer.inode));
+        bindBlob(upsert, 7, digest);
         const int result = mConnection->run(upsert);
         // A store that cannot be written leaves the file marked: it is uploaded again next time.
         if (result == SQLITE_OK || !isDamage(result))
@@ -396,7 +448,7 @@ void ChangeMarkerStore::clearMarker(const QString &absolutePath,
 void ChangeMarkerStore::markChanged(const QString &absolutePath)
 {
     endReading();
-    if (!mConnection)
+    if (!isWritable())
         return;
     // Not flushed on its own: should a power cut undo it, the row left is that of an earlier state
     // of the file, which does not match the file now either.
@@ -410,15 +462,56 @@ void ChangeMarkerStore::markChanged(const QString &absolutePath)
         recoverFrom(result);
 }
 
+void ChangeMarkerStore::renewIdentities(const QList<std::pair<QString, FileIdentity>> &files)
+{
+    if (files.isEmpty() || !isWritable())
+        return;
+    Connection &c = *mConnection;
+    const QByteArray destination = mDestination.toUtf8();
+    (void)commit(
+        [&]() -> int {
+            Statement update;
+            int result = c.prepare("UPDATE published SET size = ?3, modified_ns = ?4, "
+                                   "changed_ns = ?5, inode = ?6 "
+                                   "WHERE destination = ?1 AND path = ?2",
+                                   update);
+            for (qsizetype i = 0; result == SQLITE_OK && i < files.size(); ++i) {
+                const auto &[path, identity] = files.at(i);
+                if (identity.changedNs == kUnsettledChangeTime)
+                    continue;
+                const QByteArray key = storeKey(path);
+                bindText(update.get(), 1, destination);
+                bindText(update.get(), 2, key);
+                sqlite3_bind_int64(update.get(), 3, identity.size);
+                sqlite3_bind_int64(update.get(), 4, identity.modifiedNs);
+                sqlite3_bind_int64(update.get(), 5, identity.changedNs);
+                sqlite3_bind_int64(update.get(), 6, static_cast<sqlite3_int64>(identity.inode));
+                result = c.run(update.get());
+            }
+            return result;
+        },
+        Flush::WithTheNextSync);
+}
+
+bool ChangeMarkerStore::isWritable() const
+{
+    return mConnection && mAccess == Access::ReadWrite;
+}
+
 int ChangeMarkerStore::commitDurably(const std::function<int()> &statements)
 {
+    return commit(statements, Flush::Now);
+}
+
+int ChangeMarkerStore::commit(const std::function<int()> &statements, Flush flush)
+{
     endReading();
-    if (!mConnection)
+    if (!isWritable())
         return SQLITE_MISUSE;
     Connection &c = *mConnection;
-    // FULL for this one commit: it is on the disk, together with every commit before it, before
+    // FULL for a commit that must be on the disk, together with every commit before it, before
     // the run goes on.
-    int result = c.execute("PRAGMA synchronous=FULL");
+    int result = flush == Flush::Now ? c.execute("PRAGMA synchronous=FULL") : SQLITE_OK;
     if (result == SQLITE_OK)
         result = c.execute("BEGIN IMMEDIATE");
     if (result == SQLITE_OK) {
@@ -427,7 +520,8 @@ int ChangeMarkerStore::commitDurably(const std::function<int()> &statements)
         if (result != SQLITE_OK)
             (void)c.execute("ROLLBACK");
     }
-    (void)c.execute("PRAGMA synchronous=NORMAL");
+    if (flush == Flush::Now)
+        (void)c.execute("PRAGMA synchronous=NORMAL");
     if (result != SQLITE_OK)
         recoverFrom(result);
     return result;
@@ -435,7 +529,7 @@ int ChangeMarkerStore::commitDurably(const std::function<int()> &statements)
 
 void ChangeMarkerStore::forgetAllBut(const QString &folder, const QStringList &present)
 {
-    if (!mConnection)
+    if (!isWritable())
         return;
     // Paths below the folder lie between "folder/" and "folder0" ('0' follows '/'), compared byte
     // by byte as SQLite compares text.

@@ -1,11 +1,14 @@
 #pragma once
 
+#include <QByteArray>
+#include <QList>
 #include <QString>
 #include <QtGlobal>
 #include <functional>
 #include <limits>
 #include <memory>
 #include <optional>
+#include <utility>
 
 // What the change marker remembers of a file: it counts as unchanged while all four stay the same.
 // A write changes the times (and usually the size), a replacement by rename changes the inode, and
@@ -39,8 +42,24 @@ struct FileIdentity
 // and is otherwise safe. When even a fresh file cannot be created (no space, no permission), the
 // store lives in memory for this run only.
 //
+// With each marker the store keeps the XXH3-128 digest of the bytes that were uploaded, taken while
+// they were sent. A file written again with the same bytes (as site generators rewrite every page
+// on each build) has a new identity but the same digest; the session compares the two and gives
+// the marker the new identity (renewIdentities), so the file is not sent again. The digest is
+// written in the same statement as the identity, so a crash never pairs one upload's identity with
+// another's digest.
+//
 // Stores of earlier versions knew no destinations. Their rows are kept apart as "unassigned" until
 // a run finds out where they belong (adoptUnassigned) or that it cannot (discardUnassigned).
+// What the store knows of a file's last upload to a destination.
+struct PublishedFile
+{
+    FileIdentity identity;
+    // The digest of the bytes uploaded (ContentDigest); empty when the upload was made by a version
+    // that kept none, or its bytes could not all be seen.
+    QByteArray digest;
+};
+
 class ChangeMarkerStore
 {
 public:
@@ -84,10 +103,21 @@ public:
     // transaction (a scan asks once per file, and each transaction of its own costs file locks),
     // which the next change ends.
     [[nodiscard]] bool isMarked(const QString &absolutePath, const FileIdentity &current);
+    // The file's last upload to the current destination, or nothing when the store knows none (or
+    // cannot answer). Shares isMarked's read transaction.
+    [[nodiscard]] std::optional<PublishedFile> lastUpload(const QString &absolutePath);
 
     // Records a successful upload. The identity must be the one read before the transfer started,
-    // so that a write during the transfer leaves the file marked.
-    void clearMarker(const QString &absolutePath, const FileIdentity &identityReadBeforeTransfer);
+    // so that a write during the transfer leaves the file marked; digest is that of the bytes sent
+    // (empty: none known).
+    void clearMarker(const QString &absolutePath, const FileIdentity &identityReadBeforeTransfer,
+                     const QByteArray &digest = {});
+
+    // Files found to hold the bytes of their last upload under a new identity take that identity,
+    // keeping their digest, so the next scan finds them unchanged without reading them. One
+    // transaction for all, not flushed on its own: should it be lost, the files are only read
+    // once more. Unsettled identities are left out (see readIdentity).
+    void renewIdentities(const QList<std::pair<QString, FileIdentity>> &files);
 
     // Forgets the file's last upload, so it counts as changed.
     void markChanged(const QString &absolutePath);
@@ -122,8 +152,12 @@ private:
     // A store found damaged while in use is replaced by a fresh one.
     void recoverFrom(int sqliteResult);
     void endReading();
+    // Whether this store may be changed: a read-only one never is, not even in memory.
+    [[nodiscard]] bool isWritable() const;
     // Runs the statements as one transaction that is on the disk when this returns.
     [[nodiscard]] int commitDurably(const std::function<int()> &statements);
+    enum class Flush { WithTheNextSync, Now };
+    [[nodiscard]] int commit(const std::function<int()> &statements, Flush flush);
 
     QString mPath;
     Access mAccess = Access::ReadWrite;

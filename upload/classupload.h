@@ -207,8 +207,16 @@ private:
     // Makes the markers refer to this run's destination (once the log-in resolved the base folder).
     void ChooseMarkerDestination();
     void ClaimUnassignedMarkers();
-    // Differential mode: drops the queued files whose marker is clear for this destination.
+    // Differential mode: drops the queued files that are on this destination as they are now.
     void KeepChangedFiles();
+    // Whether the file must be uploaded to this destination: its identity differs from that of its
+    // last upload and, where the size is the same, so does its content (the file is read for
+    // that). A file found unchanged in content is noted for FinishContentCheck.
+    [[nodiscard]] bool NeedsUpload(const QString &sitePath, const QString &nativePath,
+                                   const FileIdentity &identity);
+    // After the files were decided: the markers of those unchanged in content take their new
+    // identities, so the next scan does not read them again, and the debug log counts them.
+    void FinishContentCheck();
     // What the clean-up would delete: what the old upload logs name and the site no longer holds.
     struct CleanUpPlan
     {
@@ -342,6 +350,15 @@ private:
     } mUnpublishable;
 
     std::unique_ptr<ChangeMarkerStore> mMarkers;
+
+    // The comparison of contents in the current scan: the files read, those found unchanged, and
+    // their new identities.
+    struct ContentCheck
+    {
+        qint32 filesRead = 0;
+        qint32 filesUnchanged = 0;
+        QList<std::pair<QString, FileIdentity>> renewed;
+    } mContentCheck;
 
     // Declared last, so it goes first: its handlers call into the fields above.
     std::unique_ptr<FtpComponentHost> mFtpHost;

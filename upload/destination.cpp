@@ -76,21 +76,3 @@ void classUpload::ClaimUnassignedMarkers()
         DebugNote(ResourceString(MessageId::MarkersDropped));
     }
 }
-
-void classUpload::KeepChangedFiles()
-{
-    QList<UploadItem> changed;
-    double totalBytes = 0;
-    for (const UploadItem &item : std::as_const(mQueue.mUploadList)) {
-        const std::optional<FileIdentity> identity =
-            ChangeMarkerStore::readIdentity(item.NativePath);
-        // A file gone since the scan stays on the list; its upload then says what became of it.
-        if (identity && !markers().isMarked(item.NativePath, *identity))
-            continue;
-        changed.append(item);
-        totalBytes += static_cast<double>(item.Size);
-    }
-    mQueue.mUploadList = changed;
-    mQueue.mUploadCount = static_cast<qint32>(changed.size());
-    mQueue.mTotalBytes = totalBytes;
-}

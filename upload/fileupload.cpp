@@ -1,4 +1,5 @@
 #include "classupload.h"
+#include "contentdigest.h"
 #include "ftpcontrol.h"
 #include "ftperror.h"
 #include "pathhelpers.h"
@@ -9,6 +10,7 @@
 
 #include <cmath>
 #include <limits>
+#include <memory>
 
 namespace {
 
@@ -89,8 +91,12 @@ void classUpload::FTPPutFile(const QString &myLocalFile, const QString &myRemote
         // Taken before the transfer, so that a write during it leaves the file marked.
         const std::optional<FileIdentity> sentIdentity =
             ChangeMarkerStore::readIdentity(myLocalFile);
+        // The digest of the bytes as they are sent, kept with the marker: no second read. Shared
+        // with the component, which may outlive this call when the wait ends by a cancellation.
+        const auto sent = std::make_shared<ContentDigest>();
         try {
-            ftp().PutFile(myLocalFile, myRemoteName);
+            ftp().PutFile(myLocalFile, myRemoteName,
+                          [sent](QByteArrayView piece) { sent->add(piece); });
         } catch (const FtpError &) {
             RecordFailure(MessageId::FileNotUploaded, myRemoteName);
             return;
@@ -108,8 +114,11 @@ void classUpload::FTPPutFile(const QString &myLocalFile, const QString &myRemote
         const std::optional<FileIdentity> now = ChangeMarkerStore::readIdentity(myLocalFile);
         // Gone since: what was sent was the file as it was; the next run deletes it on the server.
         if (!sentIdentity || !now || ChangeMarkerStore::sameState(*sentIdentity, *now)) {
+            // A digest only of the whole file as it was when the transfer started.
             if (sentIdentity)
-                markers().clearMarker(myLocalFile, *sentIdentity);
+                markers().clearMarker(myLocalFile, *sentIdentity,
+                                      sent->bytesAdded() == sentIdentity->size ? sent->finish()
+                                                                               : QByteArray());
             return;
         }
         if (attempt == attempts) {

@@ -88,6 +88,8 @@ void classUpload::ScanSite(const QString &mySubDir, bool consultMarkers)
     WalkSite(mySubDir, false, [this, &seen, consultMarkers](const SiteFile &file) {
         QueueSiteFile(file, consultMarkers, seen);
     });
+    if (consultMarkers)
+        FinishContentCheck();
     ForgetFilesNotSeen(mySubDir, seen);
 }
 
@@ -142,7 +144,7 @@ void classUpload::QueueSiteFile(const SiteFile &file, bool consultMarkers, QStri
         // Gone or unreadable since the folder was listed; errno is stat's.
         if (!identity)
             ThrowFileReadError(file.nativePath, errno);
-        if (!markers().isMarked(file.nativePath, *identity))
+        if (!NeedsUpload(file.path, file.nativePath, *identity))
             return;
     }
     AddUploadFile(file.path, file.localPath, file.nativePath);

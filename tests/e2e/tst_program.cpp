@@ -9,6 +9,7 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSaveFile>
 #include <QTemporaryDir>
 #include <QTest>
 #include <csignal>
@@ -60,6 +61,8 @@ private slots:
     void interruptWhileReadingTheOldLogEndsQuietly();
     void eachDestinationGetsTheWholeSite();
     void allPublishesEveryFileAgain();
+    void rewrittenFilesAreComparedByContent_data();
+    void rewrittenFilesAreComparedByContent();
     void storeOfTheEarlierVersionKeepsItsDestination_data();
     void storeOfTheEarlierVersionKeepsItsDestination();
     void previewChangesNothing_data();
@@ -791,6 +794,120 @@ void TestProgram::allPublishesEveryFileAgain()
     QCOMPARE(SiteFixture::read(serverBase()), expected());
     // Afterwards the markers are as after any run: the next ordinary run sends only the log.
     QCOMPARE(filesTransferred(runWithoutWindow()), 1);
+}
+
+void TestProgram::rewrittenFilesAreComparedByContent_data()
+{
+    QTest::addColumn<QString>("change");
+    QTest::addColumn<QString>("option");
+    QTest::addColumn<QString>("sent");         // the run's STORs, or the preview's uploads
+    QTest::addColumn<QString>("compared");     // the debug log's "unchanged von read", if any
+    QTest::addColumn<QString>("comparedNext"); // the same for the ordinary run after it
+    const QString log = QStringLiteral("vellumixftplog.log");
+    const QString logo = QStringLiteral("logo.png vellumixftplog.log");
+    QTest::newRow("untouched") << "none"
+                               << "" << log << ""
+                               << "";
+    QTest::newRow("same-bytes-new-times") << "same-bytes"
+                                          << "" << log << "1 von 1"
+                                          << "";
+    QTest::newRow("same-bytes-new-inode") << "same-bytes-renamed"
+                                          << "" << log << "1 von 1"
+                                          << "";
+    QTest::newRow("same-size-new-bytes") << "same-size"
+                                         << "" << logo << "0 von 1"
+                                         << "";
+    QTest::newRow("new-size") << "new-size"
+                              << "" << logo << ""
+                              << "";
+    QTest::newRow("no-digest-yet") << "same-bytes-old-store"
+                                   << "" << logo << ""
+                                   << "";
+    QTest::newRow("all") << "same-bytes"
+                         << "--all"
+                         << "pfeil.gif logo.png tief.html kontakt.html index.html leer.txt "
+                            "style.css vellumixftplog.log"
+                         << ""
+                         << "";
+    QTest::newRow("preview") << "same-bytes"
+                             << "--dry-run" << log << ""
+                             << "1 von 1";
+    // Every file written again, half by renaming over it, and two really changed (one keeping its
+    // size): only those two and the log go.
+    QTest::newRow("rebuilt-site") << "rebuild"
+                                  << ""
+                                  << "kontakt.html index.html vellumixftplog.log"
+                                  << "5 von 6"
+                                  << "";
+}
+
+// A rebuilt site: a file written again with its bytes is not sent. Only a file of the uploaded size
+// is read and compared with the digest of what was sent, and its marker takes the new identity,
+// so the next run reads nothing; --all reads nothing; a preview decides as the run does.
+void TestProgram::rewrittenFilesAreComparedByContent()
+{
+    QFETCH(QString, change);
+    QFETCH(QString, option);
+    QFETCH(QString, sent);
+    QFETCH(QString, compared);
+    QFETCH(QString, comparedNext);
+    TestFtpServer::Options options;
+    options.commandLog = mWork->filePath(QStringLiteral("commands.log"));
+    startServer(options);
+    writeSettings();
+    QCOMPARE(runWithoutWindow().status, 0);
+
+    // As a site generator writes a file: in place, or as a new file renamed over the old one.
+    const auto rewrite = [this](const QString &name, const QByteArray &content, bool byRename) {
+        if (!byRename)
+            return SiteFixture::write(siteFolder(), {{name, content}});
+        QSaveFile file(siteFolder() + QLatin1Char('/') + name);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(content) == content.size() &&
+                file.commit());
+    };
+    const QMap<QString, QByteArray> site = SiteFixture::read(siteFolder());
+    QByteArray logo = site.value(QStringLiteral("Bilder/Logo.png"));
+    if (change == QLatin1String("rebuild")) {
+        for (auto it = site.cbegin(); it != site.cend(); ++it)
+            if (!it.key().endsWith(QLatin1Char('/')) && !it.key().startsWith(QLatin1String("vell")))
+                rewrite(it.key(), it.value(), it.value().size() % 2);
+        rewrite(QStringLiteral("index.html"), "<html>Neu!!</html>\n", true);
+        rewrite(QStringLiteral("seiten/kontakt.html"), "<p>neu</p>", false);
+    } else if (change != QLatin1String("none")) {
+        logo[0] = char(logo.at(0) ^ (change == QLatin1String("same-size") ? 1 : 0));
+        rewrite(QStringLiteral("Bilder/Logo.png"),
+                change == QLatin1String("new-size") ? logo + 'x' : logo,
+                change.endsWith(QLatin1String("renamed")));
+    }
+    // A store of the version before digests.
+    if (change.endsWith(QLatin1String("old-store")))
+        QVERIFY(RunToCompletion(
+            QStringLiteral("/usr/bin/python3"),
+            {QStringLiteral("-c"),
+             QStringLiteral("import sqlite3, sys; sqlite3.connect(sys.argv[1]).execute('ALTER "
+                            "TABLE published DROP COLUMN digest')"),
+             mWork->filePath(QStringLiteral("state/vellumix/parcelup/markers.sqlite"))},
+            QByteArray(), &change));
+
+    // Its status, what it sent (the server's STORs, a preview's list) and what it compared.
+    const auto publish = [this](const QString &with) {
+        QStringList arguments{"--no-window", "--settings", settingsPath()};
+        const Run result = run(with.isEmpty() ? arguments : arguments << with, environment());
+        QString error;
+        const QStringList commands = mServer->receivedCommands(&error).value_or(QStringList());
+        QStringList names = commands.mid(commands.lastIndexOf(QStringLiteral("USER tester")))
+                                .filter(QRegularExpression(QStringLiteral("^STOR ")));
+        for (const QString &line : result.lines.filter(QStringLiteral("Würde übertragen: ")))
+            names << line.section(QLatin1Char('/'), -1).section(QLatin1Char(' '), 0, 0);
+        static const QRegularExpression note(QStringLiteral("Inhaltsvergleich: (\\d+ von \\d+)"));
+        return QStringList{QString::number(result.status) + error,
+                           names.join(QLatin1Char(' ')).remove(QStringLiteral("STOR ")),
+                           with == QLatin1String("--dry-run") ? QString()
+                                                              : note.match(debugLog()).captured(1)};
+    };
+    QCOMPARE(publish(option), (QStringList{"0", sent, compared}));
+    QCOMPARE(publish(QString()), (QStringList{"0", "vellumixftplog.log", comparedNext}));
+    QCOMPARE(SiteFixture::read(serverBase()), expected());
 }
 
 void TestProgram::storeOfTheEarlierVersionKeepsItsDestination_data()

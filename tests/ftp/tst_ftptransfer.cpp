@@ -2,6 +2,7 @@
 #include "ftpharness.h"
 #include "ftpresult.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -48,11 +49,15 @@ private slots:
         QVERIFY(WriteTestFile(original, size, 7));
         const QByteArray expected = Sha256OfFile(original);
 
-        h.ftp.PutFile(original, QStringLiteral("stored.bin"));
+        // The caller's watcher sees exactly the bytes that reached the server, in order.
+        QCryptographicHash seen(QCryptographicHash::Sha256);
+        h.ftp.PutFile(original, QStringLiteral("stored.bin"),
+                      [&seen](QByteArrayView piece) { seen.addData(piece); });
         QCOMPARE(h.waitForCompletion(), 0);
         QCOMPARE(h.completions.last().at(0).toInt(), int(FtpControl::Request::PutFile));
         QCOMPARE(QFileInfo(h.serverPath(QStringLiteral("stored.bin"))).size(), size);
         QCOMPARE(Sha256OfFile(h.serverPath(QStringLiteral("stored.bin"))), expected);
+        QCOMPARE(seen.result().toHex(), expected);
 
         const QString copy = h.localPath(QStringLiteral("copy.bin"));
         h.ftp.GetFile(QStringLiteral("stored.bin"), copy);

@@ -138,15 +138,18 @@ void ScriptedFtp::GetFile(const QString &remoteFileName, const QString &localPat
     completeLater(request, written ? 0 : FtpResult::LocalFileUnwritable);
 }
 
-void ScriptedFtp::PutFile(const QString &localPath, const QString &remoteFileName)
+void ScriptedFtp::PutFile(const QString &localPath, const QString &remoteFileName,
+                          FtpSentBytesWatcher watchSent)
 {
     const QString request = QStringLiteral("STOR ") + remoteFileName;
     localPaths << localPath;
     if (!begin(request))
         return;
     QFile file(localPath);
-    files.insert(absolute(remoteFileName),
-                 file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray());
+    const QByteArray content = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    if (watchSent)
+        watchSent(content);
+    files.insert(absolute(remoteFileName), content);
     completeLater(request, 0);
 }
 

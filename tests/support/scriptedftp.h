@@ -34,7 +34,8 @@ public:
     void DeleteFile(const QString &fileName) override;
     void RemoveDirectory(const QString &folder) override;
     void GetFile(const QString &remoteFileName, const QString &localPath) override;
-    void PutFile(const QString &localPath, const QString &remoteFileName) override;
+    void PutFile(const QString &localPath, const QString &remoteFileName,
+                 FtpSentBytesWatcher watchSent = {}) override;
     void Disconnect() override;
     void Abort() override;
 

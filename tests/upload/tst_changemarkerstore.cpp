@@ -382,13 +382,17 @@ void TestChangeMarkerStore::forgettingReachesEveryDestination()
 void TestChangeMarkerStore::unassignedRowsOfAnEarlierStore_data()
 {
     QTest::addColumn<bool>("adopt");
-    QTest::newRow("adopted-by-their-destination") << true;
-    QTest::newRow("discarded") << false;
+    QTest::addColumn<bool>("preview");
+    QTest::newRow("adopted-by-their-destination") << true << false;
+    QTest::newRow("discarded") << false << false;
+    // A preview answers as the run that adopts them would, from a store it does not change.
+    QTest::newRow("read-by-a-preview") << true << true;
 }
 
 void TestChangeMarkerStore::unassignedRowsOfAnEarlierStore()
 {
     QFETCH(bool, adopt);
+    QFETCH(bool, preview);
     const QString path = file(QStringLiteral("a.html"));
     WriteSiteFile(mFolder->path(), QStringLiteral("a.html"), "abc");
     const auto identity = SettledIdentity(path);
@@ -410,6 +414,13 @@ void TestChangeMarkerStore::unassignedRowsOfAnEarlierStore()
                 .toUtf8();
         QCOMPARE(sqlite3_exec(raw, sql.constData(), nullptr, nullptr, nullptr), SQLITE_OK);
         sqlite3_close(raw);
+    }
+    if (preview) {
+        ChangeMarkerStore store(storePath(), ChangeMarkerStore::Access::ReadOnly);
+        store.setDestination(QStringLiteral("here"));
+        store.consultUnassigned(true);
+        QVERIFY(!store.isMarked(path, *identity));
+        return;
     }
     {
         ChangeMarkerStore store(storePath());

@@ -27,7 +27,8 @@ public:
 
     qint16 result() const override { return mResult; }
 
-    void PutFile(const QString &localPath, const QString &remoteFileName) override
+    void PutFile(const QString &localPath, const QString &remoteFileName,
+                 FtpSentBytesWatcher /*watchSent*/ = {}) override
     {
         if (refuseToStart)
             throw FtpError(1, QStringLiteral("busy"));

@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake pkg-config
-  qt6-base-dev libgl-dev libsqlite3-dev libcanberra-dev
+  qt6-base-dev libgl-dev libsqlite3-dev libxxhash-dev libcanberra-dev
   python3 python3-pyftpdlib python3-openssl vsftpd openssl
   xvfb xauth x11-xserver-utils fonts-dejavu-core
   dante-server tinyproxy
