@@ -221,6 +221,8 @@ void FtpTransferOperation::startStreamWhenReady()
     mStream = std::make_unique<FtpTransferStream>(
         isUpload() ? FtpTransferStream::Direction::Upload : FtpTransferStream::Direction::Download,
         file, *mData->socket());
+    if (!isUpload())
+        mStream->setLimit(mDownloadLimit);
     connect(mStream.get(), &FtpTransferStream::progressed, this, [this](qint64 bytes) {
         stillAlive();
         mMeter.note(bytes);

@@ -40,6 +40,10 @@ public:
                          bool passive, QString remoteName, std::unique_ptr<QFile> source);
     ~FtpTransferOperation() override;
 
+    // Download: gives the transfer up beyond this many bytes (0: no limit); see
+    // FtpControl::setDownloadLimit.
+    void setDownloadLimit(qint64 bytes) { mDownloadLimit = bytes; }
+
     void abort() override;
 
 protected:
@@ -83,6 +87,7 @@ private:
     std::unique_ptr<QFile> mSource;
     std::unique_ptr<FtpDownloadFile> mTarget;
     bool mPassiveWanted;
+    qint64 mDownloadLimit = 0;
     bool mPassiveAttempt = false;
 
     std::unique_ptr<FtpDataConnection> mData;
