@@ -53,6 +53,7 @@ struct FtpControl::Private
     QString certificateStorePath;
     QString tlsHostStorePath;
     FtpTimeouts timeouts;
+    qint64 downloadLimit = 0;
 
     // What the last completed request left behind.
     qint16 result = FtpResult::Success;
@@ -64,8 +65,6 @@ struct FtpControl::Private
     std::unique_ptr<FtpControlConnection> leaving;
     bool loggedIn = false;
     bool passiveInUse = false;
-    QString passwordInUse;
-    QString firewallPasswordInUse;
     // What the last log-in established, said before the next request (see startOperation).
     QString connectionSummary;
 
@@ -110,19 +109,9 @@ struct FtpControl::Private
             postDelivery();
     }
 
-    QString masked(QString text) const
-    {
-        for (const QString *secret :
-             {&passwordInUse, &password, &firewallPasswordInUse, &firewallPassword}) {
-            if (!secret->isEmpty())
-                text.replace(*secret, QStringLiteral("[protected]"));
-        }
-        return text;
-    }
-
     void report(const QString &line)
     {
-        const QString text = masked(line) + QStringLiteral("\r\n");
+        const QString text = line + QStringLiteral("\r\n");
         post([this, text] { emit q->DebugMessage(text); });
     }
 
@@ -436,6 +425,15 @@ bool FtpControl::isConnected() const
     return d->isLoggedIn();
 }
 
+qint64 FtpControl::downloadLimit() const
+{
+    return d->downloadLimit;
+}
+void FtpControl::setDownloadLimit(qint64 bytes)
+{
+    d->downloadLimit = bytes;
+}
+
 FtpTimeouts FtpControl::timeouts() const
 {
     return d->timeouts;
@@ -476,8 +474,6 @@ void FtpControl::Connect()
     if (!d->passive && d->passiveInUse)
         d->report(QStringLiteral("# Passive mode for data connections: they go through the proxy "
                                  "too, and a proxy cannot carry active-mode connections."));
-    d->passwordInUse = d->password;
-    d->firewallPasswordInUse = d->firewallPassword;
     d->connection = std::make_unique<FtpControlConnection>();
     d->watch(*d->connection);
     d->connectionSummary.clear();
@@ -547,10 +543,11 @@ void FtpControl::GetFile(const QString &remoteFileName, const QString &localPath
                            QStringLiteral("Not connected."));
         return;
     }
-    d->startOperation(Request::GetFile,
-                      std::make_unique<FtpTransferOperation>(
-                          *d->connection, d->timeouts, d->passiveInUse, remoteFileName,
-                          std::make_unique<FtpDownloadFile>(localPath)));
+    auto download = std::make_unique<FtpTransferOperation>(
+        *d->connection, d->timeouts, d->passiveInUse, remoteFileName,
+        std::make_unique<FtpDownloadFile>(localPath));
+    download->setDownloadLimit(d->downloadLimit);
+    d->startOperation(Request::GetFile, std::move(download));
 }
 
 void FtpControl::PutFile(const QString &localPath, const QString &remoteFileName,

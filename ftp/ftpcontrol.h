@@ -99,6 +99,12 @@ public:
     // True between a successful Connect and Disconnect or the loss of the connection.
     [[nodiscard]] virtual bool isConnected() const;
 
+    // GetFile gives a download up, with FtpResult::DownloadTooLarge, as soon as it goes beyond
+    // this many bytes, so that a huge or endless file costs neither the disk nor the time to
+    // fetch it all; 0 (the default) means no limit. Takes effect from the next request on.
+    [[nodiscard]] qint64 downloadLimit() const;
+    void setDownloadLimit(qint64 bytes);
+
     [[nodiscard]] FtpTimeouts timeouts() const;
     // Takes effect from the next request on.
     void setTimeouts(const FtpTimeouts &timeouts);

@@ -326,6 +326,7 @@ void FtpControlConnection::send(const QString &command)
 void FtpControlConnection::sendSecret(const QString &verb, const QString &secret)
 {
     writeLine(verb + QLatin1Char(' ') + secret, verb + QStringLiteral(" [protected]"));
+    mSecretAwaitingReply = secret;
 }
 
 void FtpControlConnection::rememberDirectory(const QString &directory, const QString &replyText)
@@ -420,15 +421,26 @@ void FtpControlConnection::readLines()
         while (raw.endsWith('\n') || raw.endsWith('\r'))
             raw.chop(1);
         const QString line = QString::fromUtf8(raw);
-        emit dialogue(line);
+        // Only the answer to the secret is searched for it: masking it in every line would mangle
+        // the transcript wherever the secret happens to be a common word, and the words around the
+        // mask would give it away.
+        if (mSecretAwaitingReply.isEmpty())
+            emit dialogue(line);
+        else
+            emit dialogue(
+                QString(line).replace(mSecretAwaitingReply, QStringLiteral("[protected]")));
         emit lineReceived();
 
         switch (mParser.addLine(line)) {
         case FtpReplyParser::Outcome::NeedMoreLines:
             break;
-        case FtpReplyParser::Outcome::ReplyComplete:
-            handleReply(mParser.takeReply());
+        case FtpReplyParser::Outcome::ReplyComplete: {
+            const FtpReply reply = mParser.takeReply();
+            if (!reply.isPreliminary())
+                mSecretAwaitingReply.clear();
+            handleReply(reply);
             break;
+        }
         case FtpReplyParser::Outcome::Malformed:
             fail(FtpResult::ProtocolViolation, tr("The server sent something that is no reply."));
             return;

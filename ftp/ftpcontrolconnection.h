@@ -166,6 +166,9 @@ private:
     QByteArray mLineBuffer;
     DataModeMemory mDataModes;
     std::optional<KnownDirectory> mKnownDirectory;
+    // The secret just sent with sendSecret, until its reply is complete: a server that repeats
+    // the command in its answer ("530 PASS geheim refused") must not put it into the transcript.
+    QString mSecretAwaitingReply;
     QTimer mQuitGrace;
     bool mFailed = false;
     bool mSynchronising = false;

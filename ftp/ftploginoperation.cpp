@@ -278,7 +278,7 @@ void FtpLoginOperation::continueInPlain(PlainReason reason, const QString &why)
 QString FtpLoginOperation::endpointName() const
 {
     const FtpServerAddress where = endpoint();
-    return tr("%1 port %2").arg(where.host).arg(where.port);
+    return tr("%1 port %2").arg(where.host, QString::number(where.port));
 }
 
 QString FtpLoginOperation::tlsHistory() const

@@ -17,12 +17,13 @@ std::optional<quint32> ipv4Of(const QHostAddress &address)
 QString ExtendedPortArgument(const QHostAddress &address, quint16 port)
 {
     if (const auto ipv4 = ipv4Of(address)) {
-        return QStringLiteral("|1|%1|%2|").arg(QHostAddress(*ipv4).toString()).arg(port);
+        return QStringLiteral("|1|%1|%2|")
+            .arg(QHostAddress(*ipv4).toString(), QString::number(port));
     }
     // The scope of a link-local address means nothing to the server.
     QHostAddress plain(address);
     plain.setScopeId(QString());
-    return QStringLiteral("|2|%1|%2|").arg(plain.toString()).arg(port);
+    return QStringLiteral("|2|%1|%2|").arg(plain.toString(), QString::number(port));
 }
 
 std::optional<QString> PortArgument(const QHostAddress &address, quint16 port)

@@ -40,8 +40,8 @@ QString FtpProxy::description() const
         break;
     }
     const QString where = host.contains(QLatin1Char(':'))
-                              ? QStringLiteral("[%1]:%2").arg(host).arg(port)
-                              : QStringLiteral("%1:%2").arg(host).arg(port);
+                              ? QStringLiteral("[%1]:%2").arg(host, QString::number(port))
+                              : QStringLiteral("%1:%2").arg(host, QString::number(port));
     QString text = kindName + QLatin1Char(' ') + where;
     if (!userName.isEmpty())
         text += QStringLiteral(" as ") + userName;

@@ -24,6 +24,9 @@ enum Code : qint16 {
     // Only as FtpError numbers, never as a result: the request could not be started.
     RequestPending = 13,  // another request has not completed yet
     InvalidArgument = 14, // an argument holds a line break
+    // GetFile: the file went beyond the download limit (FtpControl::setDownloadLimit); the
+    // transfer was given up there and nothing of it was kept.
+    DownloadTooLarge = 15,
     ReplyBase = 20000,
 };
 } // namespace FtpResult

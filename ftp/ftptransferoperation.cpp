@@ -225,6 +225,8 @@ void FtpTransferOperation::startStreamWhenReady()
         file, *mData->socket());
     if (isUpload())
         mStream->watchSentBytes(mWatchSent);
+    else
+        mStream->setLimit(mDownloadLimit);
     connect(mStream.get(), &FtpTransferStream::progressed, this, [this](qint64 bytes) {
         stillAlive();
         mMeter.note(bytes);

@@ -43,6 +43,10 @@ public:
                          FtpSentBytesWatcher watchSent = {});
     ~FtpTransferOperation() override;
 
+    // Download: gives the transfer up beyond this many bytes (0: no limit); see
+    // FtpControl::setDownloadLimit.
+    void setDownloadLimit(qint64 bytes) { mDownloadLimit = bytes; }
+
     void abort() override;
 
 protected:
@@ -87,6 +91,7 @@ private:
     FtpSentBytesWatcher mWatchSent;
     std::unique_ptr<FtpDownloadFile> mTarget;
     bool mPassiveWanted;
+    qint64 mDownloadLimit = 0;
     bool mPassiveAttempt = false;
 
     std::unique_ptr<FtpDataConnection> mData;

@@ -135,6 +135,14 @@ void FtpTransferStream::receive()
         const qint64 read = mSocket.read(mPiece.data(), PieceSize);
         if (read <= 0)
             break;
+        // Stopped at the limit, not after: a server may send without end, and every piece would
+        // count as a sign of life.
+        if (mLimit > 0 && mBytesMoved + movedNow + read > mLimit) {
+            stop();
+            emit localFailure(FtpResult::DownloadTooLarge,
+                              tr("The file is larger than %1 bytes.").arg(mLimit));
+            return;
+        }
         if (mFile.write(mPiece.constData(), read) != read) {
             stop();
             emit localFailure(FtpResult::LocalFileUnwritable, mFile.errorString());

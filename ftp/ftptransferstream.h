@@ -41,6 +41,9 @@ public:
     void stop();
 
     [[nodiscard]] qint64 bytesMoved() const { return mBytesMoved; }
+    // Download: more than this many bytes end the stream with localFailure(DownloadTooLarge)
+    // before they are written; 0 means no limit.
+    void setLimit(qint64 bytes) { mLimit = bytes; }
 
     static constexpr qint64 PieceSize = 64 * 1024;
     static constexpr qint64 SendAheadLimit = 4 * PieceSize;
@@ -65,6 +68,7 @@ private:
     FtpSentBytesWatcher mWatchSent;
     qint64 mBytesRead = 0;
     qint64 mBytesMoved = 0;
+    qint64 mLimit = 0;
     bool mStarted = false;
     bool mSourceExhausted = false;
     bool mFinished = false;

@@ -68,6 +68,8 @@ enum class MessageId : int {
     OneNameNotPublished = 4030,
     NamesNotPublished = 4031,
     NameNotPublishedNote = 4032,
+    OneFolderNotPublished = 4500,
+    NamesWithFoldersNotPublished = 4501,
 
     // The preview (--dry-run).
     PreviewUpload = 4050,

@@ -98,20 +98,22 @@ QString message(const UserMessage &message)
 
 QString previewLine(PreviewAction action, const QString &remotePath, qint64 bytes)
 {
+    // Filled in one pass: a name such as "100%1.html" must reach the line as it is, where chained
+    // arg() calls would fill its "%1" with the next argument.
     switch (action) {
     case PreviewAction::Upload:
-        return ResourceString(MessageId::PreviewUpload).arg(remotePath).arg(bytes);
+        return message({MessageId::PreviewUpload, {remotePath, bytes}});
     case PreviewAction::DeleteFile:
-        return ResourceString(MessageId::PreviewDeleteFile).arg(remotePath);
+        return message({MessageId::PreviewDeleteFile, {remotePath}});
     case PreviewAction::DeleteFolder:
         break;
     }
-    return ResourceString(MessageId::PreviewDeleteFolder).arg(remotePath);
+    return message({MessageId::PreviewDeleteFolder, {remotePath}});
 }
 
 QString massDeletionQuestion(qint64 filesToDelete, qint64 filesListed)
 {
-    return ResourceString(MessageId::MassDeletionQuestion).arg(filesToDelete).arg(filesListed);
+    return message({MessageId::MassDeletionQuestion, {filesToDelete, filesListed}});
 }
 
 } // namespace ViewTexts

@@ -56,6 +56,10 @@ public:
     using ViewProvider = std::function<UploadView &()>;
     static void setViewProvider(ViewProvider provider);
 
+    // A site of a million files writes an upload log of some tens of megabytes; a larger file on
+    // the server is no log of ours, and its download is given up at this size.
+    static constexpr qint64 LargestUploadLog = 64 * 1024 * 1024;
+
     // The FTP component and the watchdog timer of the session, created on first use with the real
     // component. A test or tool that needs another component (a scripted double, other time-outs)
     // puts it in place first.

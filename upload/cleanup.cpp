@@ -11,7 +11,6 @@
 
 #include <QBuffer>
 #include <QFile>
-#include <QFileInfo>
 #include <QSet>
 #include <algorithm>
 #include <cerrno>
@@ -20,9 +19,6 @@
 namespace {
 
 const QString kUploadLogName = QStringLiteral("vellumixftplog.log");
-
-// A site of a million files writes a log of some tens of megabytes; a larger one is not ours.
-constexpr qint64 kLargestOldLog = 64 * 1024 * 1024;
 
 // The old log comes from the server, and anyone with access to the account can change it. Only
 // names the local scan could have written are acted on: no empty name, no "." or "..", no "/" and
@@ -174,6 +170,11 @@ void classUpload::FTPDeleteFiles()
     const std::optional<qint16> result = CompletedResult(true);
     if (!result || mFailure.mAborted)
         return;
+    // Given up at the limit: no log of ours, nothing is deleted, and this run's log replaces it.
+    if (*result == FtpResult::DownloadTooLarge) {
+        DebugNote(ResourceString(MessageId::OldLogTooLarge));
+        return;
+    }
     const bool serverLogRead = *result == 0;
     if (!serverLogRead) {
         if (RecordIfConnectionLost())
@@ -186,10 +187,6 @@ void classUpload::FTPDeleteFiles()
                                  QString::number(*result)));
             KeepServerLog();
         }
-    } else if (const qint64 size = QFileInfo(copyPath).size(); size > kLargestOldLog) {
-        DebugNote(ReplaceAll(ResourceString(MessageId::OldLogTooLarge), QStringLiteral("%1"),
-                             QString::number(size)));
-        return;
     }
 
     // What is to be deleted: what the server's log names, and what the local log of the previous

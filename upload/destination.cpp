@@ -18,9 +18,6 @@ namespace {
 
 const QString kUploadLogName = QStringLiteral("vellumixftplog.log");
 
-// A log larger than this is no log of ours; it cannot equal the local one.
-constexpr qint64 kLargestLog = 64 * 1024 * 1024;
-
 } // namespace
 
 QString classUpload::MarkerDestination()
@@ -56,8 +53,8 @@ void classUpload::ClaimUnassignedMarkers()
         WaitForCompletion();
         const std::optional<qint16> result = CompletedResult(started);
         QFile copy(copyPath);
-        if (result && *result == 0 && !mFailure.mAborted && copy.size() <= kLargestLog &&
-            copy.open(QIODevice::ReadOnly))
+        // The component gives up a log larger than any of ours (LargestUploadLog).
+        if (result && *result == 0 && !mFailure.mAborted && copy.open(QIODevice::ReadOnly))
             belongsHere = copy.readAll() == *mUploadLog.mPreviousLocalLog;
     }
     // Cancelled or timed out: the question stays open for the next run.

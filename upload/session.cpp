@@ -62,6 +62,7 @@ FtpComponentHost &classUpload::ftpHost()
 
 void classUpload::useFtpComponent(std::unique_ptr<FtpControl> component)
 {
+    component->setDownloadLimit(LargestUploadLog);
     mFtpHost = std::make_unique<FtpComponentHost>(
         std::move(component),
         FtpComponentHost::Handlers{[this] { FTPDone(); },

@@ -1148,8 +1148,8 @@ void TestProgram::unpublishableNamesAreNamed_data()
         << QList<QByteArray>{"Bilder/gr\xC3\xBC\xC3\x9F"
                              "e.jpg",
                              "a-b.html", "alt"}
-        << "✗ 3 Dateien wurden nicht veröffentlicht, weil ihre Namen nicht übertragen werden "
-           "können: „Bilder/gr\\xFC\\xDFe.jpg“, „a\\b.html“, …"
+        << "✗ 3 Dateien und Ordner wurden nicht veröffentlicht, weil ihre Namen nicht übertragen "
+           "werden können: „Bilder/gr\\xFC\\xDFe.jpg“, „a\\b.html“, …"
         << QStringList{"Bilder/gr\\xFC\\xDFe.jpg", "a\\b.html", "alt\\xE9/"};
 }
 

@@ -338,11 +338,12 @@ void TestPublishSession::unpublishableNamesFailTheRunAfterTheRest()
     const Outcome outcome = publish(true);
 
     const QString names = QStringLiteral("„Bilder/a\\b.png“, „seiten/caf\\xE9.html“, …");
-    QCOMPARE(outcome.errorId, 4031);
-    QCOMPARE(outcome.errorText,
-             QStringLiteral("4 Dateien wurden nicht veröffentlicht, weil ihre Namen nicht "
-                            "übertragen werden können: ") +
-                 names);
+    QCOMPARE(outcome.errorId, 4501);
+    QCOMPARE(
+        outcome.errorText,
+        QStringLiteral("4 Dateien und Ordner wurden nicht veröffentlicht, weil ihre Namen nicht "
+                       "übertragen werden können: ") +
+            names);
     // Shown as any failure: the message, the failure picture, no button to open the site.
     QCOMPARE(outcome.resultCaption, outcome.errorText);
     QCOMPARE(outcome.resultPicture, int(PictureFailed));

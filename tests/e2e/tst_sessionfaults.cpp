@@ -47,6 +47,7 @@ private slots:
     void climbThatFailsCannotMisplaceADeletion_data();
     void climbThatFailsCannotMisplaceADeletion();
     void homeFolderEntriesAreNotFollowed();
+    void oversizedOldLogIsNotRead_data();
     void oversizedOldLogIsNotRead();
 
 private:
@@ -316,15 +317,29 @@ void TestSessionFaults::homeFolderEntriesAreNotFollowed()
     QVERIFY(debugLog().contains(QStringLiteral("unzulässiger Name: ~\\x.html")));
 }
 
+void TestSessionFaults::oversizedOldLogIsNotRead_data()
+{
+    QTest::addColumn<bool>("endless");
+    QTest::newRow("64-MiB-and-more") << false;
+    // Every piece is a sign of life for the watchdog: only the limit ends this one.
+    QTest::newRow("endless-stream") << true;
+}
+
 void TestSessionFaults::oversizedOldLogIsNotRead()
 {
-    // An old log of more than 64 MiB is no log of ours: nothing is deleted, and the run goes on.
+    // An old log of more than 64 MiB is no log of ours: its download is given up at that size,
+    // nothing is deleted, and the run goes on.
+    QFETCH(bool, endless);
     QByteArray log = "\\\r\nalt.html\r\n";
-    log += QByteArray(64 * 1024 * 1024, 'x');
+    if (!endless)
+        log += QByteArray(64 * 1024 * 1024, 'x');
     SiteFixture::write(mServerRoot->path(), {{QStringLiteral("htdocs/vellumixftplog.log"), log},
                                              {QStringLiteral("htdocs/alt.html"), "alt"}});
     log.clear();
-    startServer(serverOptions());
+    TestFtpServer::Options options = serverOptions();
+    if (endless)
+        options.faults = QStringList{QStringLiteral("RETR=endless")};
+    startServer(options);
     prepare().MagicUpload();
     QCOMPARE(Access::state().errorText, QString());
     QCOMPARE(serverFiles().value(QStringLiteral("htdocs/alt.html")), QByteArray("alt"));

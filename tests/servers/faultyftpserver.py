@@ -20,6 +20,7 @@ Actions that answer instead of doing what the command asks:
     dead-port               (PASV, EPSV) announce a data port that never accepts a connection,
                             as behind a firewall that drops it: the client's connect hangs
     closed-port             (PASV, EPSV) announce a data port where nothing listens
+    endless                 (RETR) send a file that never ends, until the client gives up
 
 Actions that do what the command asks, but:
 
@@ -54,7 +55,7 @@ SERVERS_FOLDER = os.path.dirname(os.path.abspath(__file__))
 
 # Actions that answer in place of the command, and those that let it run and act around it.
 ANSWERING = {"reply", "garbage", "overlong", "stall", "preliminary-close", "dead-port",
-             "closed-port"}
+             "closed-port", "endless"}
 ACCOMPANYING = {"delay", "split", "stall-final", "drop-after", "restart", "run", "run-after"}
 
 OVERLONG_LENGTH = 100000
@@ -155,6 +156,15 @@ def restart_arguments(faults_left):
         arguments.append(argument)
         i += 1
     return arguments
+
+
+class EndlessFile:
+    """A producer for the data connection whose file never ends."""
+
+    PIECE = b"\\\r\nendless.html\r\n" * 4096
+
+    def more(self):
+        return self.PIECE
 
 
 def misbehaving(handler_class, options):
@@ -260,6 +270,9 @@ def misbehaving(handler_class, options):
             if action == "preliminary-close":
                 self.respond("150 File status okay. About to open data connection.")
                 self.ioloop.call_later(0.05, self.drop_everything, False)
+                return
+            if action == "endless":
+                self.push_dtp_data(EndlessFile(), isproducer=True, file=None, cmd="RETR")
                 return
             if action in ("dead-port", "closed-port"):
                 self.announce_unusable_port(cmd, action == "dead-port")

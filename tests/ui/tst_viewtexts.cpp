@@ -132,6 +132,12 @@ void TestViewTexts::previewLine_data()
                                  << "Würde löschen: /htdocs/alt.html";
     QTest::newRow("delete-folder") << PreviewAction::DeleteFolder << "/htdocs/alt/" << qint64(0)
                                    << "Würde Ordner löschen: /htdocs/alt/";
+    // Scripts parse these lines: a placeholder in a name is part of the name.
+    QTest::newRow("upload-name-with-%1")
+        << PreviewAction::Upload << "/htdocs/100%1.html" << qint64(7)
+        << "Würde übertragen: /htdocs/100%1.html (7 Bytes)";
+    QTest::newRow("delete-name-with-%2") << PreviewAction::DeleteFile << "/htdocs/%2%1.html"
+                                         << qint64(0) << "Würde löschen: /htdocs/%2%1.html";
 }
 
 void TestViewTexts::previewLine()

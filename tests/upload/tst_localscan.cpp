@@ -344,8 +344,8 @@ void TestLocalScan::resultNamesTheFirstFew_data()
         << "1 Datei wurde nicht veröffentlicht, weil ihr Name nicht übertragen werden kann: "
            "„caf\\xE9.html“.";
     QTest::newRow("one-folder")
-        << QList<QByteArray>{"alt\\neu/index.html"} << 4030
-        << "1 Datei wurde nicht veröffentlicht, weil ihr Name nicht übertragen werden kann: "
+        << QList<QByteArray>{"alt\\neu/index.html"} << 4500
+        << "1 Ordner wurde nicht veröffentlicht, weil sein Name nicht übertragen werden kann: "
            "„alt\\neu/“.";
     QTest::newRow("two")
         << QList<QByteArray>{"a\xE9.html", "b\\c.html"} << 4031
