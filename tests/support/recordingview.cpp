@@ -99,6 +99,7 @@ void RecordingView::runEnded(const RunResult &ended)
     result = ended;
     outcome = ended.outcome;
     setCaption(ViewLabel::lblError, ViewTexts::message(ended.message));
+    setCaption(ViewLabel::lblReason, ViewTexts::detail(ended.message));
     pictures.insert(int(ViewPicture::imgError), ResultPicture(ended.outcome));
     showButtonVisible = ended.siteCanBeShown;
     ++shown;
@@ -115,6 +116,19 @@ void RecordingView::runCancelled()
 void RecordingView::previewEntry(PreviewAction action, const QString &remotePath, qint64 bytes)
 {
     previewLines.append(ViewTexts::previewLine(action, remotePath, bytes));
+}
+
+CertificateAnswer RecordingView::confirmChangedCertificate(const ChangedCertificate &certificate)
+{
+    certificatesAsked.append(certificate);
+    certificateQuestions.append(ViewTexts::certificateQuestion(certificate));
+    watchDogRanWhileAsked = watchDogRanWhileAsked || watchDogTimer().isActive();
+    return certificateAnswer;
+}
+
+void RecordingView::previewNote(const UserMessage &note)
+{
+    previewLines.append(ViewTexts::message(note));
 }
 
 MassDeletion RecordingView::confirmMassDeletion(qint64 filesToDelete, qint64 filesListed)
