@@ -9,6 +9,8 @@ class TestCommandLine : public QObject
 private slots:
     void parse_data();
     void parse();
+    void acceptedCertificate_data();
+    void acceptedCertificate();
     void usageNamesEveryOption();
 };
 
@@ -63,11 +65,53 @@ void TestCommandLine::parse()
     QCOMPARE(line.version, version);
 }
 
+void TestCommandLine::acceptedCertificate_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QByteArray>("fingerprint");
+    QTest::addColumn<QString>("error");
+    const QByteArray hex("a94b0c1d2e3f40516273849506a7b8c9d0e1f2031425364758697a8b9cadbecf");
+    const QString shown = QStringLiteral("A9:4B:0C:1D:2E:3F:40:51:62:73:84:95:06:A7:B8:C9:D0:E1:F2:"
+                                         "03:14:25:36:47:58:69:7A:8B:9C:AD:BE:CF");
+    QTest::newRow("as-the-message-prints-it")
+        << QStringList{"--no-window", "--accept-certificate", shown} << hex << "";
+    QTest::newRow("hex-without-colons")
+        << QStringList{"--accept-certificate", QString::fromLatin1(hex)} << hex << "";
+    QTest::newRow("equals-mixed-case")
+        << QStringList{"--accept-certificate=" + QString::fromLatin1(hex.toUpper())} << hex << "";
+    QTest::newRow("missing") << QStringList{"--accept-certificate"} << QByteArray()
+                             << "Nach --accept-certificate fehlt der SHA-256-Fingerabdruck des "
+                                "Zertifikats.";
+    QTest::newRow("empty-equals")
+        << QStringList{"--accept-certificate="} << QByteArray()
+        << "Nach --accept-certificate fehlt der SHA-256-Fingerabdruck des Zertifikats.";
+    const QString notOne = QStringLiteral("„%1“ ist kein SHA-256-Fingerabdruck: erwartet werden 64 "
+                                          "Hexadezimalziffern, Doppelpunkte dazwischen sind "
+                                          "erlaubt.");
+    QTest::newRow("sha1-is-too-short") << QStringList{"--accept-certificate", shown.left(59)}
+                                       << QByteArray() << notOne.arg(shown.left(59));
+    QTest::newRow("not-hex") << QStringList{"--accept-certificate", "--no-window"} << QByteArray()
+                             << notOne.arg("--no-window");
+}
+
+// Hex in either case, colons optional, so that the fingerprint can be copied from the message or
+// from the hosting company's page.
+void TestCommandLine::acceptedCertificate()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QByteArray, fingerprint);
+    QFETCH(QString, error);
+    const CommandLine line = ParseCommandLine(arguments);
+    QCOMPARE(line.error, error);
+    QCOMPARE(line.acceptedCertificate, fingerprint);
+}
+
 void TestCommandLine::usageNamesEveryOption()
 {
     const QString usage = UsageText(QStringLiteral("parcelup"));
     QVERIFY(usage.startsWith(QStringLiteral("Aufruf: parcelup ")));
-    for (const char *option : {"--no-window", "--settings", "--help", "--version"})
+    for (const char *option :
+         {"--no-window", "--settings", "--help", "--version", "--accept-certificate"})
         QVERIFY2(usage.contains(QLatin1String(option)), option);
 }
 
