@@ -44,6 +44,7 @@ private slots:
     void serverThatRefusesAuthTlsGetsPlainFtp();
     void hostThatSpokeTlsRefusesPlainText_data();
     void hostThatSpokeTlsRefusesPlainText();
+    void renewedCertificateIsAcceptedByFingerprint();
     void emptySettingsInGermanLocale();
     void interruptCancelsTheTransfer();
     void secondInstanceIsRefused();
@@ -386,20 +387,29 @@ void TestProgram::hostThatSpokeTlsRefusesPlainText_data()
 {
     QTest::addColumn<int>("kind");
     QTest::addColumn<int>("degradedTls");
+    QTest::addColumn<QString>("why"); // %1 the host as ftp:// takes it
+    const QString noLongerOffered = QStringLiteral(
+        "Der Server hat sich früher verschlüsselt (TLS) angemeldet und verweigert das jetzt – ein "
+        "Umbau beim Anbieter oder ein Angriff; das Kennwort wurde nicht gesendet. Fragen Sie Ihren "
+        "Anbieter; hat er TLS abgeschaltet, tragen Sie als Server „ftp://%1“ ein.");
     for (const auto kind : TestFtpServer::kinds()) {
         QTest::addRow("%s-feat-stripped", qPrintable(TestFtpServer::kindName(kind)))
-            << int(kind) << int(TestFtpServer::Tls::None);
+            << int(kind) << int(TestFtpServer::Tls::None) << noLongerOffered;
     }
-    QTest::newRow("pyftpdlib-auth-refused")
-        << int(TestFtpServer::Kind::Pyftpdlib) << int(TestFtpServer::Tls::Refused);
+    QTest::newRow("pyftpdlib-auth-refused") << int(TestFtpServer::Kind::Pyftpdlib)
+                                            << int(TestFtpServer::Tls::Refused) << noLongerOffered;
     QTest::newRow("pyftpdlib-handshake-fails")
-        << int(TestFtpServer::Kind::Pyftpdlib) << int(TestFtpServer::Tls::HangsUp);
+        << int(TestFtpServer::Kind::Pyftpdlib) << int(TestFtpServer::Tls::HangsUp)
+        << "Die Verschlüsselung (TLS) kam nicht zustande – ein Fehler des Servers oder ein "
+           "Eingriff auf dem Weg; das Kennwort wurde nicht gesendet. Fragen Sie Ihren Anbieter; "
+           "ist sein TLS dauerhaft defekt, tragen Sie als Server „ftp://%1“ ein.";
 }
 
 void TestProgram::hostThatSpokeTlsRefusesPlainText()
 {
     QFETCH(int, kind);
     QFETCH(int, degradedTls);
+    QFETCH(QString, why);
     // Yesterday: published over TLS with a bare host, the certificate trusted on first use.
     TestFtpServer::Options options;
     options.kind = TestFtpServer::Kind(kind);
@@ -431,10 +441,13 @@ void TestProgram::hostThatSpokeTlsRefusesPlainText()
     startServer(degraded);
     const Run result = runWithoutWindow();
     QCOMPARE(result.status, 1);
+    // Not the words of a wrong host name: why, and what the user can do.
+    const QString host = QStringLiteral("127.0.0.1:%1").arg(port);
     QCOMPARE(result.lines.last(),
-             QStringLiteral("✗ Die Verbindung zum FTP-Server \"127.0.0.1:%1\" konnte nicht "
-                            "hergestellt werden.")
-                 .arg(port));
+             QStringLiteral("✗ Die Verbindung zum FTP-Server \"%1\" konnte nicht hergestellt "
+                            "werden. ")
+                     .arg(host) +
+                 why.arg(host));
     QVERIFY(result.lines.filter(QStringLiteral("Übertrage Datei:")).isEmpty());
     QCOMPARE(SiteFixture::read(serverBase()), published);
 
@@ -457,6 +470,100 @@ void TestProgram::hostThatSpokeTlsRefusesPlainText()
         QStringLiteral("deleting the line \"127.0.0.1 %1\" from %2").arg(port).arg(tlsHosts)));
     QVERIFY(!log.contains(QStringLiteral("USER ")));
     QVERIFY(!log.contains(mServer->password()));
+}
+
+namespace {
+
+// The SHA-256 fingerprint of a PEM certificate as the openssl command prints it, "AB:CD:...", the
+// way a hosting company names it.
+QString OpenSslFingerprint(const QString &certificate)
+{
+    QProcess openssl;
+    openssl.start(QStringLiteral("openssl"),
+                  {QStringLiteral("x509"), QStringLiteral("-noout"), QStringLiteral("-fingerprint"),
+                   QStringLiteral("-sha256"), QStringLiteral("-in"), certificate});
+    if (!openssl.waitForFinished() || openssl.exitCode() != 0)
+        return QString();
+    return QString::fromLatin1(openssl.readAllStandardOutput())
+        .section(QLatin1Char('='), 1)
+        .trimmed();
+}
+
+} // namespace
+
+// The host renewed its self-signed certificate. The terminal refuses with a status of its own,
+// naming the new fingerprint and the option; the option with another fingerprint changes
+// nothing; with the new one (copied in any form) the run publishes, and from then on the new
+// certificate is the trusted one.
+void TestProgram::renewedCertificateIsAcceptedByFingerprint()
+{
+    TestFtpServer::Options options;
+    options.tls = TestFtpServer::Tls::Explicit;
+    startServer(options);
+    writeSettings();
+    QCOMPARE(runWithoutWindow().status, 0);
+    const quint16 port = mServer->port();
+    const QString before = OpenSslFingerprint(mWork->filePath(QStringLiteral("cert.pem")));
+    QCOMPARE(before.size(), 95);
+
+    // The same server, port and name, with a new key and certificate.
+    mServer->stop();
+    options.port = port;
+    options.commandLog = mWork->filePath(QStringLiteral("commands.log"));
+    startServer(options);
+    const QString renewed = OpenSslFingerprint(mWork->filePath(QStringLiteral("cert.pem")));
+    QVERIFY(!renewed.isEmpty() && renewed != before);
+    const auto published = SiteFixture::read(serverBase());
+    SiteFixture::write(siteFolder(), {{QStringLiteral("neu.html"), "<p>neu</p>"}});
+
+    const QString refused =
+        QStringLiteral("✗ Die Verbindung zum FTP-Server \"127.0.0.1:%1\" konnte nicht hergestellt "
+                       "werden. ")
+            .arg(port);
+    const Run refusal = runWithoutWindow();
+    QCOMPARE(refusal.status, 6);
+    QCOMPARE(refusal.lines.last(),
+             refused +
+                 QStringLiteral("Sein Zertifikat hat sich geändert und lässt sich nicht "
+                                "prüfen. Nennt Ihr Anbieter diesen Fingerabdruck, übernehmen "
+                                "Sie es mit: parcelup --accept-certificate ") +
+                 renewed);
+    QString error;
+    const auto commands = mServer->receivedCommands(&error);
+    QVERIFY2(commands, qPrintable(error));
+    QVERIFY2(!commands->join('|').contains(QStringLiteral("USER")),
+             qPrintable(commands->join('|')));
+
+    const QStringList usual{"--no-window", "--settings", settingsPath()};
+    const Run other =
+        run(usual + QStringList{"--accept-certificate", before.toLower()}, environment());
+    QCOMPARE(other.status, 6);
+    QCOMPARE(other.lines.last(),
+             refused + QStringLiteral("Sein Zertifikat hat sich geändert und lässt sich nicht "
+                                      "prüfen; sein Fingerabdruck %1 ist nicht der mit "
+                                      "--accept-certificate angegebene.")
+                           .arg(renewed));
+    QCOMPARE(SiteFixture::read(serverBase()), published);
+
+    const Run accepted = run(
+        usual + QStringList{"--accept-certificate=" + QString(renewed).remove(QLatin1Char(':'))},
+        environment());
+    QCOMPARE(accepted.errors, QString());
+    QCOMPARE(accepted.status, 0);
+    QCOMPARE(SiteFixture::read(serverBase()), expected());
+    QVERIFY2(debugLog().contains(QStringLiteral("accepted by the user in place of SHA-256 %1, now "
+                                                "stored")
+                                     .arg(before)),
+             qPrintable(debugLog().left(800)));
+
+    // The next run knows the new certificate and says nothing about it.
+    SiteFixture::write(siteFolder(), {{QStringLiteral("neu.html"), "<p>neuer</p>"}});
+    const Run quiet = runWithoutWindow();
+    QCOMPARE(quiet.errors, QString());
+    QCOMPARE(quiet.status, 0);
+    QCOMPARE(quiet.lines.last(), QStringLiteral("✓ Übertragung fehlerfrei abgeschlossen."));
+    QCOMPARE(SiteFixture::read(serverBase()), expected());
+    QVERIFY(debugLog().contains(QStringLiteral("(trusted on first use earlier)")));
 }
 
 void TestProgram::emptySettingsInGermanLocale()
@@ -870,6 +977,8 @@ void TestProgram::previewChangesNothing_data()
 {
     QTest::addColumn<QString>("before");
     QTest::newRow("first-run") << "nothing";
+    // First contact with a server whose certificate does not verify: trusted for this run only.
+    QTest::newRow("first-run-over-tls") << "nothing-tls";
     QTest::newRow("changes-and-deletions") << "changed";
     QTest::newRow("unchanged-site") << "published";
 }
@@ -877,9 +986,12 @@ void TestProgram::previewChangesNothing_data()
 void TestProgram::previewChangesNothing()
 {
     QFETCH(QString, before);
-    startServer();
+    TestFtpServer::Options options;
+    if (before == QLatin1String("nothing-tls"))
+        options.tls = TestFtpServer::Tls::Explicit;
+    startServer(options);
     writeSettings({{"FTPDelete", "1"}});
-    if (before != QLatin1String("nothing"))
+    if (!before.startsWith(QLatin1String("nothing")))
         QCOMPARE(runWithoutWindow().status, 0);
     if (before == QLatin1String("changed")) {
         SiteFixture::write(siteFolder(), {{QStringLiteral("index.html"), "<p>neu</p>"},
@@ -902,7 +1014,11 @@ void TestProgram::previewChangesNothing()
     QCOMPARE(snapshot(mServerRoot->path()), server);
     QCOMPARE(snapshot(siteFolder()), site);
     QCOMPARE(snapshot(state), markers);
+    if (before.startsWith(QLatin1String("nothing")))
+        QVERIFY(!QFileInfo::exists(state));
     QCOMPARE(debugLog(), QStringLiteral("# an earlier run\r\n"));
+    QCOMPARE(linesStartingWith(preview, QStringLiteral("Hinweis: ")).size(),
+             before == QLatin1String("nothing-tls") ? 1 : 0);
 
     const QStringList uploads = linesStartingWith(preview, QStringLiteral("Würde übertragen: "));
     const QStringList deletions = linesStartingWith(preview, QStringLiteral("Würde löschen: "));
