@@ -275,6 +275,8 @@ void FormFTPProgress::showReason(const QString &reason)
     // not fit beside the result's marker.
     hideSummaryFigures();
     mPreviewList->hide();
+    if (auto *heading = mFrameResult->findChild<QLabel *>(QStringLiteral("Label1")))
+        heading->setText(WindowCaptions::Label1());
     setCaption(ViewLabel::lblReason, reason);
     mLblReason->show();
 }
