@@ -72,88 +72,39 @@ private slots:
         QCOMPARE(FtpTlsHostStore::pathBeside(certificates), tlsHosts);
     }
 
-    // Every spelling of one name or address is one key, so a respelled host is no stranger to the
-    // state files: neither its pinned certificate nor its refusal of plain FTP can be slipped past.
+    // Every spelling of one name or address is one key in both trust lists. A name is known by
+    // the address a connection reached it at as well, and its own line comes first.
     void hostKeys_data()
     {
         QTest::addColumn<QString>("spelling");
         QTest::addColumn<QString>("key");
-        QTest::newRow("dotted") << "127.0.0.1"
-                                << "127.0.0.1";
-        QTest::newRow("short-form") << "127.1"
-                                    << "127.0.0.1";
-        QTest::newRow("hex-part") << "0x7f.0.0.1"
-                                  << "127.0.0.1";
-        QTest::newRow("one-number") << "2130706433"
-                                    << "127.0.0.1";
-        QTest::newRow("octal-part") << "0177.0.0.1"
-                                    << "127.0.0.1";
-        QTest::newRow("ipv4-mapped") << "::ffff:127.0.0.1"
-                                     << "127.0.0.1";
-        QTest::newRow("ipv4-mapped-bracketed") << "[::FFFF:7f00:1]"
-                                               << "127.0.0.1";
-        QTest::newRow("ipv6-long") << "2001:DB8:0:0:0:0:0:1"
-                                   << "2001:db8::1";
-        QTest::newRow("ipv6-zone") << "fe80::1%eth0"
-                                   << "fe80::1";
-        QTest::newRow("name-case") << "FTP.Example.DE"
-                                   << "ftp.example.de";
-        QTest::newRow("name-trailing-dot") << "ftp.example.de."
-                                           << "ftp.example.de";
-        QTest::newRow("name-idna") << "Bücher.Example"
-                                   << "xn--bcher-kva.example";
-        QTest::newRow("name-idna-ascii") << "xn--bcher-kva.example"
-                                         << "xn--bcher-kva.example";
-        QTest::newRow("name-with-digits") << "ftp1.example"
-                                          << "ftp1.example";
+        const auto row = [](const char *name, const char *spelling, const char *key) {
+            QTest::newRow(name) << QString::fromUtf8(spelling) << QString::fromUtf8(key);
+        };
+        row("short-address", "127.1", "127.0.0.1");
+        row("hex-part", "0x7f.0.0.1", "127.0.0.1");
+        row("ipv4-mapped", "[::FFFF:7f00:1]", "127.0.0.1");
+        row("ipv6-long-with-zone", "2001:DB8:0:0:0:0:0:1%eth0", "2001:db8::1");
+        row("name-case-and-trailing-dot", "FTP.Example.DE.", "ftp.example.de");
+        row("name-idna", "Bücher.Example", "xn--bcher-kva.example");
     }
     void hostKeys()
     {
         QFETCH(QString, spelling);
         QFETCH(QString, key);
-        QCOMPARE(FtpHostKey(spelling), key);
-        // Both stores find a line written under any spelling by any other.
         QTemporaryDir state;
         FtpTlsHostStore hosts(state.filePath(QStringLiteral("tls-hosts")));
         FtpCertificateStore certificates(state.filePath(QStringLiteral("known-certificates")));
         QString error;
+        const QStringList endpoint = FtpHostKeys(QStringLiteral("Other.Example"), spelling);
+        QCOMPARE(endpoint, (QStringList{"other.example", key}));
         QVERIFY(hosts.remember(spelling, 21, &error));
-        QVERIFY(certificates.remember(spelling, 21, "aa11", &error));
         QCOMPARE(hosts.contains(key, 21, &error), true);
-        QCOMPARE(certificates.fingerprint(key, 21), QByteArray("aa11"));
-        QCOMPARE(FtpTlsHostStore::key(spelling, 21), key + QStringLiteral(" 21"));
-    }
-
-    // A name is remembered with the address a connection reached it at, and each key alone finds
-    // the entry; the address never outweighs the name's own line.
-    void endpointKeys()
-    {
-        QCOMPARE(FtpHostKeys(QStringLiteral("Localhost."), QStringLiteral("::ffff:127.0.0.1")),
-                 (QStringList{"localhost", "127.0.0.1"}));
-        QCOMPARE(FtpHostKeys(QStringLiteral("127.1"), QStringLiteral("127.0.0.1")),
-                 QStringList{"127.0.0.1"});
-        QCOMPARE(FtpHostKeys(QStringLiteral("ftp.example"), QString()), QStringList{"ftp.example"});
-
-        QTemporaryDir state;
-        FtpTlsHostStore hosts(state.filePath(QStringLiteral("tls-hosts")));
-        FtpCertificateStore certificates(state.filePath(QStringLiteral("known-certificates")));
-        QString error;
-        const QStringList keys{"ftp.example", "192.0.2.7"};
-        QVERIFY(hosts.remember(keys, 21, &error));
-        QCOMPARE(hosts.contains(QStringLiteral("192.0.2.7"), 21, &error), true);
-        QCOMPARE(hosts.contains(QStringList{"ftp.example", "192.0.2.8"}, 21, &error), true);
-        QCOMPARE(hosts.contains(QStringList{"other.example", "192.0.2.8"}, 21, &error), false);
-
-        QVERIFY(certificates.remember(keys, 21, "aa11", &error));
-        QVERIFY(certificates.remember(QStringList{"192.0.2.8"}, 21, "bb22", &error));
-        QCOMPARE(certificates.fingerprint(QStringList{"ftp.example", "192.0.2.8"}, 21),
-                 QByteArray("aa11"));
-        QCOMPARE(certificates.fingerprint(QStringList{"other.example", "192.0.2.7"}, 21),
-                 QByteArray("aa11"));
-        // Replacing a name's certificate replaces it under each of its keys.
-        QVERIFY(certificates.remember(keys, 21, "cc33", &error));
-        QCOMPARE(certificates.fingerprint(QStringLiteral("192.0.2.7"), 21), QByteArray("cc33"));
-        QCOMPARE(certificates.fingerprint(QStringLiteral("192.0.2.8"), 21), QByteArray("bb22"));
+        QVERIFY(certificates.remember(endpoint, 21, "aa11", &error));
+        QVERIFY(certificates.remember(QStringLiteral("third.example"), 21, "bb22", &error));
+        QCOMPARE(certificates.fingerprint(QStringList{"new.example", key}, 21), QByteArray("aa11"));
+        QCOMPARE(certificates.fingerprint(QStringList{"third.example", key}, 21),
+                 QByteArray("bb22"));
     }
 
     // Hosts (any case) per port; a file edited by hand with tabs and comments is read as meant;
@@ -276,39 +227,6 @@ private slots:
                      .decide(second, selfSigned)
                      .verdict,
                  V::FirstUse);
-
-        // The user's acceptance takes exactly the certificate accepted, in place of the stored
-        // one, and stores it; another accepted fingerprint changes nothing.
-        const QSslCertificate third = MakeCertificate(state.filePath("c"), "c.test");
-        const auto fingerprintOf = &FtpCertificateCheck::fingerprintOf;
-        const auto accepting = [&](const QByteArray &accepted, bool remember) {
-            return FtpCertificateCheck(QStringList{"ftp.test"}, 21,
-                                       FtpCertificateCheck::Trust{storePath, accepted, remember});
-        };
-        const auto notTheAccepted =
-            accepting(fingerprintOf(third), true).decide(second, selfSigned);
-        QCOMPARE(notTheAccepted.verdict, V::Changed);
-        QCOMPARE(notTheAccepted.trustedFingerprint, fingerprintOf(first));
-        QCOMPARE(notTheAccepted.presented.fingerprint, fingerprintOf(second));
-        QCOMPARE(notTheAccepted.presented.subject, QStringLiteral("b.test"));
-        QCOMPARE(notTheAccepted.presented.validUntil, second.expiryDate());
-        // Without remembering (a preview) it is trusted for the connection, and nothing stored.
-        const auto acceptedForNow =
-            accepting(fingerprintOf(second).toUpper(), false).decide(second, selfSigned);
-        QCOMPARE(acceptedForNow.verdict, V::Accepted);
-        QVERIFY(acceptedForNow.accepted() && !acceptedForNow.stored);
-        QCOMPARE(check.decide(first, selfSigned).verdict, V::Known);
-        const auto accepted = accepting(fingerprintOf(second), true).decide(second, selfSigned);
-        QCOMPARE(accepted.verdict, V::Accepted);
-        QVERIFY(accepted.stored);
-        QCOMPARE(check.decide(second, selfSigned).verdict, V::Known);
-        QCOMPARE(check.decide(first, selfSigned).verdict, V::Changed);
-        const FtpCertificateCheck otherPort(QStringList{"ftp.test"}, 990,
-                                            FtpCertificateCheck::Trust{storePath, {}, false});
-        const auto firstUseForNow = otherPort.decide(third, selfSigned);
-        QCOMPARE(firstUseForNow.verdict, V::FirstUse);
-        QVERIFY(!firstUseForNow.stored);
-        QVERIFY(!FtpCertificateStore(storePath).fingerprint(QStringLiteral("ftp.test"), 990));
 
         QCOMPARE(check.decide(QSslCertificate(), selfSigned).verdict, V::Unusable);
         // A store that cannot be read refuses rather than trusting blindly.

@@ -121,14 +121,8 @@ void RecordingView::previewEntry(PreviewAction action, const QString &remotePath
 CertificateAnswer RecordingView::confirmChangedCertificate(const ChangedCertificate &certificate)
 {
     certificatesAsked.append(certificate);
-    certificateQuestions.append(ViewTexts::certificateQuestion(certificate));
     watchDogRanWhileAsked = watchDogRanWhileAsked || watchDogTimer().isActive();
     return certificateAnswer;
-}
-
-void RecordingView::previewNote(const UserMessage &note)
-{
-    previewLines.append(ViewTexts::message(note));
 }
 
 MassDeletion RecordingView::confirmMassDeletion(qint64 filesToDelete, qint64 filesListed)

@@ -49,7 +49,6 @@ public:
                                                    qint64 filesListed) override;
     [[nodiscard]] CertificateAnswer
     confirmChangedCertificate(const ChangedCertificate &certificate) override;
-    void previewNote(const UserMessage &note) override;
 
     // The events, as the session reported them.
     int runsStarted = 0;
@@ -64,7 +63,6 @@ public:
     QList<std::pair<qint64, qint64>> massDeletionsAsked; // (files to delete, files listed)
     MassDeletion massDeletionAnswer = MassDeletion::SkipAndReport;
     QList<ChangedCertificate> certificatesAsked;
-    QStringList certificateQuestions;
     bool watchDogRanWhileAsked = false;
     CertificateAnswer certificateAnswer = CertificateAnswer::RefuseAndReport;
 

@@ -28,7 +28,6 @@ private slots:
     void previewLine_data();
     void previewLine();
     void massDeletionQuestion();
-    void certificateQuestion();
     void everyFileActionHasItsCaption();
 };
 
@@ -150,38 +149,6 @@ void TestViewTexts::massDeletionQuestion()
              ResourceString(MessageId::MassDeletionQuestion)
                  .replace(QStringLiteral("%1"), QStringLiteral("4123"))
                  .replace(QStringLiteral("%2"), QStringLiteral("4500")));
-}
-
-// Everything the user needs to judge the certificate, one fingerprint half a line, so that the box
-// stays narrow; dates the German way.
-void TestViewTexts::certificateQuestion()
-{
-    const ChangedCertificate certificate{
-        QStringLiteral("ftp.example.de:2121"),
-        QByteArray("3f1c9e0a7b55d2e48f9a01c6b7d3e25f4a8c90b1d2e3f405162738495a6b7c8d"),
-        FtpCertificateSummary{
-            QByteArray("a94b0c1d2e3f40516273849506a7b8c9d0e1f2031425364758697a8b9cadbecf"),
-            QStringLiteral("ftp.example.de"), QStringLiteral("Beispiel CA"),
-            QDateTime(QDate(2025, 2, 1), QTime(12, 0), Qt::UTC),
-            QDateTime(QDate(2025, 5, 2), QTime(12, 0), Qt::UTC)}};
-    QCOMPARE(ViewTexts::certificateQuestion(certificate).split(QLatin1Char('\n')),
-             (QStringList{
-                 "Das Zertifikat des FTP-Servers \"ftp.example.de:2121\" ist ein anderes als das, "
-                 "dem Parcelup bisher vertraut hat, und es lässt sich nicht prüfen.",
-                 "",
-                 "Neues Zertifikat (SHA-256):",
-                 "A9:4B:0C:1D:2E:3F:40:51:62:73:84:95:06:A7:B8:C9",
-                 "D0:E1:F2:03:14:25:36:47:58:69:7A:8B:9C:AD:BE:CF",
-                 "Bisher vertraut (SHA-256):",
-                 "3F:1C:9E:0A:7B:55:D2:E4:8F:9A:01:C6:B7:D3:E2:5F",
-                 "4A:8C:90:B1:D2:E3:F4:05:16:27:38:49:5A:6B:7C:8D",
-                 "",
-                 "Ausgestellt für: ftp.example.de",
-                 "Ausgestellt von: Beispiel CA",
-                 "Gültig vom 01.02.2025 bis 02.05.2025",
-                 "",
-                 ResourceString(MessageId::CertificateQuestionAdvice),
-             }));
 }
 
 void TestViewTexts::everyFileActionHasItsCaption()

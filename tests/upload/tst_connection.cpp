@@ -1,5 +1,6 @@
 #include "ftpresult.h"
 #include "scriptedsession.h"
+#include "stringtable.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -35,8 +36,6 @@ private slots:
     void logInTranscriptOnlyForTlsRefusal();
     void tlsRefusalSaysWhy_data();
     void tlsRefusalSaysWhy();
-    void changedCertificateIsAQuestion_data();
-    void changedCertificateIsAQuestion();
     void waitingUsesNoProcessor();
 
 private:
@@ -330,158 +329,65 @@ void TestConnection::logInTranscriptOnlyForTlsRefusal()
     QCOMPARE(old.readAll(), QByteArray());
 }
 
-namespace {
-
-const QByteArray kTrusted("3f1c9e0a7b55d2e48f9a01c6b7d3e25f4a8c90b1d2e3f405162738495a6b7c8d");
-const QByteArray kRenewed("a94b0c1d2e3f40516273849506a7b8c9d0e1f2031425364758697a8b9cadbecf");
-const QString kRenewedShown = QStringLiteral("A9:4B:0C:1D:2E:3F:40:51:62:73:84:95:06:A7:B8:C9:D0:"
-                                             "E1:F2:03:14:25:36:47:58:69:7A:8B:9C:AD:BE:CF");
-
-FtpTlsRefusal Refusal(FtpTlsRefusal::Reason reason)
-{
-    FtpTlsRefusal refusal;
-    refusal.reason = reason;
-    refusal.host = QStringLiteral("ftp.example.de");
-    refusal.port = 2121;
-    refusal.plainTarget = QStringLiteral("ftp.example.de:2121");
-    refusal.certificateStorePath = QStringLiteral("/home/anna/.local/state/known-certificates");
-    if (reason == FtpTlsRefusal::Reason::CertificateChanged) {
-        refusal.trustedFingerprint = kTrusted;
-        refusal.presented = FtpCertificateSummary{
-            kRenewed, QStringLiteral("ftp.example.de"), QStringLiteral("Beispiel CA"),
-            QDateTime(QDate(2025, 2, 1), QTime(12, 0), Qt::UTC),
-            QDateTime(QDate(2025, 5, 2), QTime(12, 0), Qt::UTC)};
-    }
-    return refusal;
-}
-
-} // namespace
-
 void TestConnection::tlsRefusalSaysWhy_data()
 {
     QTest::addColumn<int>("reason"); // -1: the component gave none
+    QTest::addColumn<bool>("preview");
     QTest::addColumn<QByteArray>("accepted");
-    QTest::addColumn<QString>("why");
+    QTest::addColumn<int>("detail");
+    QTest::addColumn<QString>("argument");
     using R = FtpTlsRefusal::Reason;
-    QTest::newRow("no-longer-offered")
-        << int(R::NoLongerOffered) << QByteArray()
-        << "Der Server hat sich früher verschlüsselt (TLS) angemeldet und verweigert das jetzt – "
-           "ein Umbau beim Anbieter oder ein Angriff; das Kennwort wurde nicht gesendet. Fragen "
-           "Sie Ihren Anbieter; hat er TLS abgeschaltet, tragen Sie als Server "
-           "„ftp://ftp.example.de:2121“ ein.";
-    QTest::newRow("required-by-ftpes")
-        << int(R::RequiredButRefused) << QByteArray()
-        << "Der Server verweigert die Verschlüsselung (TLS), die „ftpes://“ verlangt; das "
-           "Kennwort wurde nicht gesendet. Fragen Sie Ihren Anbieter; nur wenn der Server kein "
-           "TLS kann, tragen Sie als Server „ftp://ftp.example.de:2121“ ein.";
-    QTest::newRow("handshake-failed")
-        << int(R::HandshakeFailed) << QByteArray()
-        << "Die Verschlüsselung (TLS) kam nicht zustande – ein Fehler des Servers oder ein "
-           "Eingriff auf dem Weg; das Kennwort wurde nicht gesendet. Fragen Sie Ihren Anbieter; "
-           "ist sein TLS dauerhaft defekt, tragen Sie als Server „ftp://ftp.example.de:2121“ ein.";
-    QTest::newRow("data-protection-refused")
-        << int(R::DataProtectionRefused) << QByteArray()
-        << "Der Server verweigert die Verschlüsselung der Dateiübertragung (PROT P). Fragen Sie "
-           "Ihren Anbieter; nur wenn der Server das nicht kann, tragen Sie als Server "
-           "„ftp://ftp.example.de:2121“ ein.";
-    QTest::newRow("trust-list-unusable")
-        << int(R::CertificateUnusable) << QByteArray()
-        << "Das Zertifikat des Servers lässt sich nicht prüfen: Die Liste der vertrauten "
-           "Zertifikate „/home/anna/.local/state/known-certificates“ kann nicht gelesen oder "
-           "geschrieben werden.";
-    QTest::newRow("certificate-changed")
-        << int(R::CertificateChanged) << QByteArray()
-        << "Sein Zertifikat hat sich geändert und lässt sich nicht prüfen. Nennt Ihr Anbieter "
-           "diesen Fingerabdruck, übernehmen Sie es mit: parcelup --accept-certificate " +
-               kRenewedShown;
-    QTest::newRow("certificate-changed-not-the-accepted")
-        << int(R::CertificateChanged) << kTrusted
-        << "Sein Zertifikat hat sich geändert und lässt sich nicht prüfen; sein Fingerabdruck " +
-               kRenewedShown + " ist nicht der mit --accept-certificate angegebene.";
-    QTest::newRow("no-reason-given") << -1 << QByteArray() << QString();
+    const auto row = [](const char *name, int reason, int detail, const QString &argument,
+                        bool preview = false, const QByteArray &accepted = {}) {
+        QTest::newRow(name) << reason << preview << accepted << detail << argument;
+    };
+    const QString target = QStringLiteral("ftp.example.de:2121");
+    const QString renewed = QStringLiteral("A9:4B:0C:1D:2E:3F:40:51:62:73:84:95:06:A7:B8:C9:D0:E1:"
+                                           "F2:03:14:25:36:47:58:69:7A:8B:9C:AD:BE:CF");
+    row("no-longer-offered", int(R::NoLongerOffered), 4150, target);
+    row("required-by-ftpes", int(R::RequiredButRefused), 4151, target);
+    row("handshake-failed", int(R::HandshakeFailed), 4152, target);
+    row("data-protection-refused", int(R::DataProtectionRefused), 4153, target);
+    row("trust-list-unusable", int(R::CertificateUnusable), 4154, QStringLiteral("/s/known"));
+    row("certificate-changed", int(R::CertificateChanged), 4155, renewed);
+    row("certificate-changed-in-a-preview", int(R::CertificateChanged), 4155, renewed, true);
+    row("certificate-changed-not-the-accepted", int(R::CertificateChanged), 4156, renewed, false,
+        QByteArray(64, 'b'));
+    row("no-reason-given", -1, 0, QString());
 }
 
-// Each refusal over TLS ends with the connection message and a sentence that says which refusal
-// it was and what the user can do: none reads like a wrong host name.
+// Each refusal over TLS ends with the connection message and the sentence that says which refusal
+// it was and what the user can do: none reads like a wrong host name. A changed certificate is
+// asked about first (the watchdog paused meanwhile), except in a preview.
 void TestConnection::tlsRefusalSaysWhy()
 {
     QFETCH(int, reason);
+    QFETCH(bool, preview);
     QFETCH(QByteArray, accepted);
-    QFETCH(QString, why);
+    QFETCH(int, detail);
+    QFETCH(QString, argument);
     const bool changed = reason == int(FtpTlsRefusal::Reason::CertificateChanged);
     mFtp->connectResult = changed ? FtpResult::CertificateChanged : FtpResult::TlsFailure;
-    if (reason >= 0)
-        mFtp->connectRefusal = Refusal(FtpTlsRefusal::Reason(reason));
-    Access::session().setAcceptedCertificate(accepted);
-    Access::session().FTPConnect();
-    const QString connection =
-        QStringLiteral("Die Verbindung zum FTP-Server \"ftp.example.de\" konnte nicht hergestellt "
-                       "werden.");
-    QCOMPARE(Access::state().errorId, 2000);
-    QCOMPARE(Access::state().errorText,
-             why.isEmpty() ? connection : connection + QLatin1Char(' ') + why);
-    // Nobody could be asked here.
-    QCOMPARE(mView->certificatesAsked.size(), changed ? 1 : 0);
-}
-
-void TestConnection::changedCertificateIsAQuestion_data()
-{
-    QTest::addColumn<int>("answer");
-    QTest::addColumn<bool>("preview");
-    QTest::addColumn<int>("errorId");
-    QTest::addColumn<QString>("errorText");
-    const QString refused =
-        QStringLiteral("Die Verbindung zum FTP-Server \"ftp.example.de\" konnte nicht hergestellt "
-                       "werden. Sein Zertifikat hat sich geändert");
-    QTest::newRow("ja-connects-again-with-the-new-one")
-        << int(CertificateAnswer::Accept) << false << 0 << QString();
-    QTest::newRow("nein-ends-the-run")
-        << int(CertificateAnswer::Refuse) << false << 4157
-        << "Das neue Zertifikat des FTP-Servers \"ftp.example.de\" wurde nicht angenommen. Es "
-           "wurde nichts übertragen.";
-    QTest::newRow("nobody-to-ask-says-how")
-        << int(CertificateAnswer::RefuseAndReport) << false << 2000 << refused;
-    QTest::newRow("preview-asks-nothing")
-        << int(CertificateAnswer::Accept) << true << 2000 << refused;
-}
-
-// The session asks before anything is sent, with the watchdog paused; on yes the component takes
-// exactly the certificate shown, at a new log-in.
-void TestConnection::changedCertificateIsAQuestion()
-{
-    QFETCH(int, answer);
-    QFETCH(bool, preview);
-    QFETCH(int, errorId);
-    QFETCH(QString, errorText);
-    mFtp->connectResult = FtpResult::CertificateChanged;
-    mFtp->connectRefusal = Refusal(FtpTlsRefusal::Reason::CertificateChanged);
-    mView->certificateAnswer = CertificateAnswer(answer);
-    // The server takes the accepted certificate at the second log-in.
-    mFtp->onStarted = [this](const QString &request) {
-        if (request == QLatin1String("CONNECT") && mFtp->log.contains(request)) {
-            mFtp->connectResult = 0;
-            mFtp->connectRefusal.reset();
-        }
-    };
-    RecordingView::watchDogTimer().start();
-    Access::session().setPreviewOnly(preview);
-    Access::session().FTPConnect();
-
-    QCOMPARE(Access::state().errorId, errorId);
-    QVERIFY2(Access::state().errorText.startsWith(errorText),
-             qPrintable(Access::state().errorText));
-    QCOMPARE(mFtp->log.count(QStringLiteral("CONNECT")), errorId == 0 ? 2 : 1);
-    if (preview) {
-        QVERIFY(mView->certificatesAsked.isEmpty());
-        return;
+    if (reason >= 0) {
+        FtpTlsRefusal refusal;
+        refusal.reason = FtpTlsRefusal::Reason(reason);
+        refusal.plainTarget = QStringLiteral("ftp.example.de:2121");
+        refusal.certificateStorePath = QStringLiteral("/s/known");
+        refusal.presented.fingerprint =
+            QString(argument).remove(QLatin1Char(':')).toLower().toLatin1();
+        mFtp->connectRefusal = refusal;
     }
-    QCOMPARE(mView->certificatesAsked.size(), 1);
-    QCOMPARE(mView->certificatesAsked.first().host, QStringLiteral("ftp.example.de"));
-    QCOMPARE(mView->certificatesAsked.first().trustedFingerprint, kTrusted);
-    QCOMPARE(mView->certificatesAsked.first().presented.fingerprint, kRenewed);
+    Access::session().setPreviewOnly(preview);
+    Access::session().setAcceptedCertificate(accepted);
+    RecordingView::watchDogTimer().start();
+    Access::session().FTPConnect();
+    QString expected = ResourceString(MessageId::ConnectionFailed)
+                           .replace(QStringLiteral("%1"), QStringLiteral("ftp.example.de"));
+    if (detail)
+        expected += QLatin1Char(' ') + ResourceString(MessageId(detail)).replace("%1", argument);
+    QCOMPARE(Access::state().errorText, expected);
+    QCOMPARE(mView->certificatesAsked.size(), changed && !preview ? 1 : 0);
     QVERIFY(!mView->watchDogRanWhileAsked);
-    QVERIFY(RecordingView::watchDogTimer().isActive());
-    QCOMPARE(Access::state().debugLogOpen, errorId == 0);
 }
 
 void TestConnection::waitingUsesNoProcessor()
