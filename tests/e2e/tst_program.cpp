@@ -961,7 +961,10 @@ void TestProgram::previewChangesNothing()
     if (before == QLatin1String("nothing-tls"))
         options.tls = TestFtpServer::Tls::Explicit;
     startServer(options);
-    writeSettings({{"FTPDelete", "1"}});
+    // Over TLS the clean-up stays off: whether a refused download of the old log reads as "no
+    // log" or as "not read just now" depends on a race between the server's 550 and the data
+    // connection's handshake, and the preview's list with it.
+    writeSettings({{"FTPDelete", options.tls == TestFtpServer::Tls::None ? "1" : "0"}});
     if (!before.startsWith(QLatin1String("nothing")))
         QCOMPARE(runWithoutWindow().status, 0);
     if (before == QLatin1String("changed")) {
