@@ -2,6 +2,24 @@
 
 #include "stringtable.h"
 
+#include <QRegularExpression>
+
+namespace {
+
+// A SHA-256 fingerprint as people copy it: 64 hexadecimal digits in either case, with or without
+// the colons between the bytes that certificate tools print. Lower-case hex without colons, or
+// nothing when the text is none.
+std::optional<QByteArray> FingerprintFromText(const QString &text)
+{
+    static const QRegularExpression sha256(QStringLiteral("^[0-9a-f]{64}$"));
+    const QString digits = QString(text).remove(QLatin1Char(':')).toLower();
+    if (!sha256.match(digits).hasMatch())
+        return std::nullopt;
+    return digits.toLatin1();
+}
+
+} // namespace
+
 CommandLine ParseCommandLine(const QStringList &arguments)
 {
     CommandLine line;
@@ -25,6 +43,22 @@ CommandLine ParseCommandLine(const QStringList &arguments)
                 return line;
             }
             line.settingsFile = arguments.at(++i);
+        } else if (argument == QLatin1String("--accept-certificate") ||
+                   argument.startsWith(QLatin1String("--accept-certificate="))) {
+            const bool joined = argument.contains(QLatin1Char('='));
+            if (!joined && i + 1 >= arguments.size()) {
+                line.error = ResourceString(MessageId::AcceptCertificateMissing);
+                return line;
+            }
+            const QString text = joined ? argument.section(QLatin1Char('='), 1) : arguments.at(++i);
+            const auto fingerprint = FingerprintFromText(text);
+            if (!fingerprint) {
+                line.error = text.isEmpty() ? ResourceString(MessageId::AcceptCertificateMissing)
+                                            : ResourceString(MessageId::AcceptCertificateInvalid)
+                                                  .replace(QLatin1String("%1"), text);
+                return line;
+            }
+            line.acceptedCertificate = *fingerprint;
         } else if (argument.startsWith(QLatin1String("--settings="))) {
             line.settingsFile = argument.mid(11);
             if (line.settingsFile.isEmpty()) {
@@ -48,6 +82,7 @@ QString UsageText(const QString &programName)
     for (const MessageId id :
          {MessageId::UsageDescription, MessageId::OptionNoWindow, MessageId::OptionSettings,
           MessageId::OptionAll, MessageId::OptionDryRun, MessageId::OptionAllowMassDelete,
+          MessageId::OptionAcceptCertificate, MessageId::OptionAcceptCertificateMore,
           MessageId::OptionHelp, MessageId::OptionVersion})
         text += ResourceString(id) + QLatin1Char('\n');
     return text;

@@ -16,6 +16,9 @@ struct CommandLine
     bool dryRun = false;
     // Without a window: go ahead with a clean-up that would delete most of the site.
     bool allowMassDelete = false;
+    // The SHA-256 fingerprint (lower-case hex) of a changed server certificate the user accepts:
+    // what the window's question does, for a terminal, a script or a build job.
+    QByteArray acceptedCertificate;
     bool help = false;
     bool version = false;
     QString error; // a German message when the arguments cannot be used
@@ -30,6 +33,7 @@ enum ExitStatus : int {
     ExitAnotherInstance = 3,
     ExitUnexpectedError = 4, // without a window: an unexpected error, or an unusable settings file
     ExitCleanUpRefused = 5,  // without a window: the clean-up would have deleted most of the site
+    ExitCertificateRefused = 6, // without a window: the server's certificate changed, nothing sent
     ExitUsage = 64,
 };
 

@@ -77,6 +77,7 @@ StartOutcome Main(InstanceGuard &guard, SettingsSource &settings,
     ApplySettings(settings, session);
     session.FTPDifferentialMode(!request.publishEverything);
     session.setPreviewOnly(request.previewOnly);
+    session.setAcceptedCertificate(request.acceptedCertificate);
     session.MagicUpload();
     return StartOutcome::RunFinished;
 }

@@ -18,6 +18,7 @@ struct RunRequest
 {
     bool publishEverything = false; // --all
     bool previewOnly = false;       // --dry-run
+    QByteArray acceptedCertificate; // --accept-certificate, SHA-256 in lower-case hex
 };
 
 StartOutcome Main(InstanceGuard &guard, SettingsSource &settings,

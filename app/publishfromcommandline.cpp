@@ -39,7 +39,8 @@ std::optional<int> PublishFromCommandLine(const CommandLine &line,
         IniSettingsStore settings(settingsPath);
         guard.emplace();
         const StartOutcome outcome =
-            Main(*guard, settings, showWarning, RunRequest{line.all, line.dryRun});
+            Main(*guard, settings, showWarning,
+                 RunRequest{line.all, line.dryRun, line.acceptedCertificate});
         if (outcome == StartOutcome::AnotherInstanceRunning)
             return ExitAnotherInstance;
         if (const auto status = RequestedProgramExit())

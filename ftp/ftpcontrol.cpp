@@ -52,12 +52,19 @@ struct FtpControl::Private
     quint16 firewallPort = 0;
     QString certificateStorePath;
     QString tlsHostStorePath;
+    QByteArray acceptedCertificate;
+    bool trustRemembered = true;
     FtpTimeouts timeouts;
     qint64 downloadLimit = 0;
 
     // What the last completed request left behind.
     qint16 result = FtpResult::Success;
     QString currentDirectory;
+    std::optional<FtpTlsRefusal> tlsRefusal;
+    std::optional<FtpCertificateSummary> certificateTrustedForNow;
+    // The same, while the log-in that says so has not completed yet.
+    std::optional<FtpTlsRefusal> pendingTlsRefusal;
+    std::optional<FtpCertificateSummary> pendingTrustedForNow;
 
     // The connection; declared before the operation, which refers to it, so it is destroyed after.
     std::unique_ptr<FtpControlConnection> connection;
@@ -191,6 +198,10 @@ struct FtpControl::Private
     void complete(const FtpOperation::Outcome &outcome)
     {
         result = outcome.result;
+        if (request == Request::Connect) {
+            tlsRefusal = std::exchange(pendingTlsRefusal, std::nullopt);
+            certificateTrustedForNow = std::exchange(pendingTrustedForNow, std::nullopt);
+        }
         if (outcome.currentDirectory)
             currentDirectory = *outcome.currentDirectory;
         pending = false;
@@ -399,6 +410,24 @@ void FtpControl::setTlsHostStorePath(const QString &path)
     d->tlsHostStorePath = path;
 }
 
+void FtpControl::setAcceptedCertificate(const QByteArray &fingerprint)
+{
+    d->acceptedCertificate = fingerprint.toLower();
+}
+void FtpControl::setTrustRemembered(bool remembered)
+{
+    d->trustRemembered = remembered;
+}
+
+std::optional<FtpTlsRefusal> FtpControl::tlsRefusal() const
+{
+    return d->tlsRefusal;
+}
+std::optional<FtpCertificateSummary> FtpControl::certificateTrustedForNow() const
+{
+    return d->certificateTrustedForNow;
+}
+
 bool FtpControl::hasPassword(const QString &candidate) const
 {
     return d->password == candidate;
@@ -450,6 +479,8 @@ void FtpControl::Connect()
 
     // An idle earlier connection says goodbye; the new one starts from the log-in folder.
     d->dropConnection();
+    d->pendingTlsRefusal.reset();
+    d->pendingTrustedForNow.reset();
 
     const auto address = ParseFtpServerAddress(d->host);
     if (!address) {
@@ -479,10 +510,18 @@ void FtpControl::Connect()
     d->connectionSummary.clear();
     auto login = std::make_unique<FtpLoginOperation>(
         *d->connection, d->timeouts,
-        FtpLoginSettings{*address, *proxy, d->userName, d->password, certificateStorePath(),
+        FtpLoginSettings{*address, *proxy, d->userName, d->password,
+                         FtpCertificateCheck::Trust{certificateStorePath(), d->acceptedCertificate,
+                                                    d->trustRemembered},
                          tlsHostStorePath()});
     QObject::connect(login.get(), &FtpLoginOperation::established, this,
                      [this](const QString &summary) { d->connectionSummary = summary; });
+    QObject::connect(login.get(), &FtpLoginOperation::refused, this,
+                     [this](const FtpTlsRefusal &refusal) { d->pendingTlsRefusal = refusal; });
+    QObject::connect(login.get(), &FtpLoginOperation::trustedForNow, this,
+                     [this](const FtpCertificateSummary &certificate) {
+                         d->pendingTrustedForNow = certificate;
+                     });
     d->startOperation(Request::Connect, std::move(login));
 }
 

@@ -2,10 +2,12 @@
 
 #include "ftpsentbyteswatcher.h"
 #include "ftptimeouts.h"
+#include "ftptlsrefusal.h"
 
 #include <QObject>
 #include <QString>
 #include <memory>
+#include <optional>
 
 // An event-driven FTP client for one connection at a time (RFC 959, RFC 2428, RFC 2389 FEAT,
 // RFC 4217 FTP over TLS).
@@ -13,8 +15,11 @@
 // Security comes from the Host text: "ftpes://" requires AUTH TLS, "ftps://" is implicit TLS,
 // "ftp://" is plain FTP, and a bare host uses TLS whenever the server offers it, and always once
 // it completed a TLS log-in (see FtpTlsHostStore). Certificates that do not verify against the
-// system's authorities are trusted on first use (see FtpCertificateStore). The Firewall properties
-// route the connection through a SOCKS5, HTTP CONNECT or FTP proxy (see FtpProxy).
+// system's authorities are trusted on first use (see FtpCertificateStore); when a server presents
+// another one later, Connect ends with FtpResult::CertificateChanged and tlsRefusal() tells what
+// the user needs to judge it, and setAcceptedCertificate() lets the next Connect take exactly the
+// one they accepted. The Firewall properties route the connection through a SOCKS5, HTTP CONNECT or
+// FTP proxy (see FtpProxy).
 //
 // Every request is started by its call and then runs on the event loop of the thread that owns the
 // object; it ends with exactly one OperationComplete, which is always delivered from the event loop
@@ -85,6 +90,24 @@ public:
     // "tls-hosts" in the folder of certificateStorePath().
     [[nodiscard]] QString tlsHostStorePath() const;
     void setTlsHostStorePath(const QString &path);
+
+    // The SHA-256 fingerprint (hex, lower or upper case) of a certificate the user accepted: a
+    // server presenting it at the next Connect is trusted in place of the certificate trusted
+    // before, and it is stored instead (when trust is remembered). Any other certificate that
+    // differs from the stored one is still refused. Empty (the default) accepts none.
+    void setAcceptedCertificate(const QByteArray &fingerprint);
+    // False: Connect writes nothing, neither a certificate nor a host that completed a TLS log-in;
+    // what it trusts anew it trusts for that connection only. For a preview, which changes
+    // nothing, a trust decision included. True by default.
+    void setTrustRemembered(bool remembered);
+
+    // Why the last Connect was refused over TLS (result FtpResult::TlsFailure or
+    // FtpResult::CertificateChanged); empty after any other outcome. Changes only when
+    // OperationComplete is emitted, like result().
+    [[nodiscard]] virtual std::optional<FtpTlsRefusal> tlsRefusal() const;
+    // After a successful Connect while trust is not remembered: the certificate trusted for this
+    // connection only, because it was new or accepted. Empty otherwise.
+    [[nodiscard]] virtual std::optional<FtpCertificateSummary> certificateTrustedForNow() const;
 
     // Secrets are write-only for every caller that talks FTP; these two exist so that start-up
     // tests can check what reached the component. They are never logged.

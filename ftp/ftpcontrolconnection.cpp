@@ -1,5 +1,6 @@
 #include "ftpcontrolconnection.h"
 
+#include "ftphostkey.h"
 #include "ftpresult.h"
 
 #include <QNetworkProxy>
@@ -164,11 +165,11 @@ void FtpControlConnection::watchSocket()
 }
 
 void FtpControlConnection::open(const FtpServerAddress &address, const QNetworkProxy &proxy,
-                                const QString &certificateStorePath)
+                                const FtpCertificateCheck::Trust &trust)
 {
     mAddress = address;
     mProxy = proxy;
-    mCertificateStorePath = certificateStorePath;
+    mTrust = trust;
     const bool implicitTls = address.security == FtpServerAddress::Security::ImplicitTls;
     // With implicit TLS the socket speaks TLS from the first byte, and through a SOCKS5 or HTTP
     // proxy only Qt's own socket can carry the tunnel on into TLS. Otherwise the connection
@@ -178,7 +179,12 @@ void FtpControlConnection::open(const FtpServerAddress &address, const QNetworkP
     mSocket = createSocket(implicitTls || proxy.type() != QNetworkProxy::NoProxy);
     if (!implicitTls)
         connect(mSocket.get(), &QTcpSocket::connected, this, &FtpControlConnection::opened);
-    connect(mSocket.get(), &QTcpSocket::connected, this, [this] { mTcpConnected = true; });
+    connect(mSocket.get(), &QTcpSocket::connected, this, [this] {
+        mTcpConnected = true;
+        // Through a tunnel the peer is the proxy, which says nothing about the server.
+        if (mProxy.type() == QNetworkProxy::NoProxy)
+            mReachedAddress = mSocket->peerAddress().toString();
+    });
     watchSocket();
     // Qt resolves the name and tries each of its addresses in turn, IPv6 and IPv4; through a
     // proxy, the proxy resolves it.
@@ -186,6 +192,11 @@ void FtpControlConnection::open(const FtpServerAddress &address, const QNetworkP
         secureSocket()->connectToHostEncrypted(address.host, address.port, address.host);
     else
         mSocket->connectToHost(address.host, address.port);
+}
+
+QStringList FtpControlConnection::endpointHosts() const
+{
+    return FtpHostKeys(mAddress.host, mReachedAddress);
 }
 
 QSslSocket *FtpControlConnection::secureSocket() const
@@ -250,7 +261,7 @@ bool FtpControlConnection::isEncrypted() const
 void FtpControlConnection::judgeCertificate(const QList<QSslError> &errors)
 {
     // Ask once per handshake; the decision stores a first-use fingerprint.
-    mCertificate = FtpCertificateCheck(mAddress.host, mAddress.port, mCertificateStorePath)
+    mCertificate = FtpCertificateCheck(endpointHosts(), mAddress.port, mTrust)
                        .decide(secureSocket()->peerCertificate(), errors);
     emit dialogue(QStringLiteral("# ") + mCertificate->explanation);
     if (mCertificate->accepted())
@@ -260,7 +271,7 @@ void FtpControlConnection::judgeCertificate(const QList<QSslError> &errors)
 void FtpControlConnection::handshakeDone()
 {
     if (!mCertificate) {
-        mCertificate = FtpCertificateCheck(mAddress.host, mAddress.port, mCertificateStorePath)
+        mCertificate = FtpCertificateCheck(endpointHosts(), mAddress.port, mTrust)
                            .decide(secureSocket()->peerCertificate(), {});
         emit dialogue(QStringLiteral("# ") + mCertificate->explanation);
     }
@@ -289,7 +300,15 @@ QString FtpControlConnection::securityDescription() const
             text += QStringLiteral(" (verified by the system's authorities)");
             break;
         case FtpCertificateCheck::Verdict::FirstUse:
-            text += QStringLiteral(" (trusted on first use, now stored)");
+            text += mCertificate->stored
+                        ? QStringLiteral(" (trusted on first use, now stored)")
+                        : QStringLiteral(" (trusted on first use for this connection only)");
+            break;
+        case FtpCertificateCheck::Verdict::Accepted:
+            text += QStringLiteral(" (accepted by the user in place of SHA-256 %1, %2)")
+                        .arg(FtpCertificateCheck::readable(mCertificate->trustedFingerprint),
+                             mCertificate->stored ? QStringLiteral("now stored")
+                                                  : QStringLiteral("for this connection only"));
             break;
         case FtpCertificateCheck::Verdict::Known:
             text += QStringLiteral(" (trusted on first use earlier)");

@@ -66,11 +66,14 @@ public:
 
     // Resolves and connects, through the proxy when one is given (SOCKS5 or HTTP CONNECT); emits
     // opened() or failed(). With implicit TLS opened() comes after the handshake. The greeting
-    // arrives as the first reply. Certificates that do not verify are judged against the store at
-    // certificateStorePath.
+    // arrives as the first reply. Certificates that do not verify are judged as trust allows.
     void open(const FtpServerAddress &address, const QNetworkProxy &proxy,
-              const QString &certificateStorePath);
+              const FtpCertificateCheck::Trust &trust);
     [[nodiscard]] bool isOpen() const;
+    // The keys under which the state files know the other end (FtpHostKeys): its host as given
+    // to open() and, once connected without a SOCKS5 or HTTP proxy in between, the address it was
+    // reached at. Kept after the connection ended.
+    [[nodiscard]] QStringList endpointHosts() const;
 
     // After the server agreed to AUTH TLS: the handshake on the running connection. Emits
     // secured() or failed() with FtpResult::TlsFailure.
@@ -80,6 +83,11 @@ public:
     void setDataProtected(bool isProtected) { mDataProtected = isProtected; }
     // "TLSv1.3, cipher ..., certificate SHA-256 ... (how it was trusted)", or empty without TLS.
     [[nodiscard]] QString securityDescription() const;
+    // How the server's certificate was judged in the last handshake, if there was one.
+    [[nodiscard]] const std::optional<FtpCertificateCheck::Decision> &certificateDecision() const
+    {
+        return mCertificate;
+    }
     [[nodiscard]] FtpDataRoute dataRoute() const;
 
     void send(const QString &command);
@@ -157,7 +165,8 @@ private:
     std::unique_ptr<QTcpSocket> mSocket;
     FtpServerAddress mAddress;
     QNetworkProxy mProxy{QNetworkProxy::NoProxy};
-    QString mCertificateStorePath;
+    FtpCertificateCheck::Trust mTrust;
+    QString mReachedAddress;
     std::optional<FtpCertificateCheck::Decision> mCertificate;
     bool mDataProtected = false;
     bool mUpgrading = false;

@@ -68,23 +68,26 @@ void FtpLoginOperation::begin()
     if (mSettings.proxy.kind != FtpProxy::Kind::None)
         emit note(QStringLiteral("Connecting through the ") + mSettings.proxy.description() +
                   QLatin1Char('.'));
-    connection().open(endpoint(), mSettings.proxy.networkProxy(), mSettings.certificateStorePath);
+    connection().open(endpoint(), mSettings.proxy.networkProxy(), mSettings.trust);
 }
 
 void FtpLoginOperation::handleConnectionFailure(int result, const QString &description)
 {
-    // A bare host whose handshake fails ends here like any other; if it spoke TLS before, the
-    // transcript says so, because that is where a user would look for how to go on.
-    if (mStep == Step::Handshake && result == FtpResult::TlsFailure &&
-        mSettings.server.security == FtpServerAddress::Security::Automatic) {
-        const QString before = tlsHistory();
+    if (result == FtpResult::TlsFailure) {
+        // A bare host whose handshake fails ends here like any other; if it spoke TLS before,
+        // the transcript says so, because that is where a user would look for how to go on.
+        QString why = description;
+        const QString before = mStep == Step::Handshake && mSettings.server.security ==
+                                                               FtpServerAddress::Security::Automatic
+                                   ? tlsHistory()
+                                   : QString();
         if (!before.isEmpty()) {
             const QString end =
                 description.endsWith(QLatin1Char('.')) ? QStringLiteral(" ") : QStringLiteral(". ");
-            finish(FtpResult::TlsFailure, description + end + capitalised(before) +
-                                              QStringLiteral(". ") + forgettingHint());
-            return;
+            why += end + capitalised(before) + QStringLiteral(". ") + forgettingHint();
         }
+        failTls(handshakeRefusal(), why);
+        return;
     }
     // Whatever stops the way to an FTP proxy is the proxy's failure, not the server's.
     if (mStep == Step::Connecting && mSettings.proxy.isFtpProxy() &&
@@ -146,12 +149,17 @@ void FtpLoginOperation::handleReply(const FtpReply &reply)
                             tr("the server refused AUTH TLS (%1)").arg(mAuthRefusal));
             return;
         }
-        failTls(replyResultText(tr("The server refused AUTH TLS"), reply));
+        // A bare host gets here only with an answer that is neither consent nor refusal.
+        failTls(mSettings.server.security == FtpServerAddress::Security::Automatic
+                    ? FtpTlsRefusal::Reason::HandshakeFailed
+                    : FtpTlsRefusal::Reason::RequiredButRefused,
+                replyResultText(tr("The server refused AUTH TLS"), reply));
         return;
 
     case Step::Handshake:
         // Nothing is outstanding during the handshake; a reply now is out of turn.
-        failTls(tr("The server answered during the TLS handshake: %1").arg(reply.text()));
+        failTls(FtpTlsRefusal::Reason::HandshakeFailed,
+                tr("The server answered during the TLS handshake: %1").arg(reply.text()));
         return;
 
     case Step::ProxyUser:
@@ -201,7 +209,8 @@ void FtpLoginOperation::handleReply(const FtpReply &reply)
 
     case Step::ProtectionBufferSize:
         if (!reply.isPositive()) {
-            failTls(replyResultText(tr("The server refused PBSZ 0"), reply));
+            failTls(FtpTlsRefusal::Reason::DataProtectionRefused,
+                    replyResultText(tr("The server refused PBSZ 0"), reply));
             return;
         }
         mStep = Step::Protection;
@@ -211,7 +220,8 @@ void FtpLoginOperation::handleReply(const FtpReply &reply)
     case Step::Protection:
         // Data in clear text after a protected log-in would hand the files to anyone listening.
         if (!reply.isPositive()) {
-            failTls(replyResultText(tr("The server refuses to encrypt data connections (PROT P)"),
+            failTls(FtpTlsRefusal::Reason::DataProtectionRefused,
+                    replyResultText(tr("The server refuses to encrypt data connections (PROT P)"),
                                     reply));
             return;
         }
@@ -261,7 +271,8 @@ void FtpLoginOperation::continueInPlain(PlainReason reason, const QString &why)
 {
     const QString before = tlsHistory();
     if (!before.isEmpty()) {
-        failTls(tr("Plain FTP refused: %1, but %2. Someone on the way may be removing TLS from "
+        failTls(FtpTlsRefusal::Reason::NoLongerOffered,
+                tr("Plain FTP refused: %1, but %2. Someone on the way may be removing TLS from "
                    "the dialogue to read the password; the user name and password were not "
                    "sent. %3")
                     .arg(why, before, forgettingHint()));
@@ -285,8 +296,10 @@ QString FtpLoginOperation::tlsHistory() const
 {
     const FtpServerAddress where = endpoint();
     QString error;
-    const auto known =
-        FtpTlsHostStore(mSettings.tlsHostStorePath).contains(where.host, where.port, &error);
+    // The host as spelled and the address it was reached at: another spelling of a remembered
+    // host, or its address, must not get the password in clear text.
+    const auto known = FtpTlsHostStore(mSettings.tlsHostStorePath)
+                           .contains(connection().endpointHosts(), where.port, &error);
     // Assume the worst: a list that cannot be read may well hold this host.
     if (!known)
         return tr("the list of servers that completed a log-in over TLS cannot be read (%1), so "
@@ -300,9 +313,12 @@ QString FtpLoginOperation::tlsHistory() const
 QString FtpLoginOperation::forgettingHint() const
 {
     const FtpServerAddress where = endpoint();
-    return tr("If the server really no longer speaks TLS, forget it by deleting the line \"%1\" "
+    QStringList lines;
+    for (const QString &host : connection().endpointHosts())
+        lines.append(QLatin1Char('"') + FtpTlsHostStore::key(host, where.port) + QLatin1Char('"'));
+    return tr("If the server really no longer speaks TLS, forget it by deleting the line %1 "
               "from %2, or write ftp://%3 as the host to choose plain FTP.")
-        .arg(FtpTlsHostStore::key(where.host, where.port), mSettings.tlsHostStorePath,
+        .arg(lines.join(QStringLiteral(" and the line ")), mSettings.tlsHostStorePath,
              FtpProxyTarget(mSettings.server));
 }
 
@@ -388,6 +404,11 @@ void FtpLoginOperation::succeed(const FtpReply &reply)
     if (connection().isEncrypted())
         text += rememberTls();
     emit established(text);
+    const auto &certificate = connection().certificateDecision();
+    if (certificate && certificate->accepted() && !certificate->stored &&
+        (certificate->verdict == FtpCertificateCheck::Verdict::FirstUse ||
+         certificate->verdict == FtpCertificateCheck::Verdict::Accepted))
+        emit trustedForNow(certificate->presented);
     finishWithReply(reply);
 }
 
@@ -412,11 +433,17 @@ QString FtpLoginOperation::rememberTls()
     const FtpServerAddress where = endpoint();
     FtpTlsHostStore store(mSettings.tlsHostStorePath);
     QString error;
-    const auto known = store.contains(where.host, where.port, &error);
-    if (known && *known)
-        return QString();
+    const QStringList hosts = connection().endpointHosts();
+    const auto known = store.contains(hosts, where.port, &error);
+    if (!mSettings.trust.remember)
+        return known && *known
+                   ? QString()
+                   : tr(" That %1 completed a log-in over TLS is not remembered: nothing is stored "
+                        "now.")
+                         .arg(endpointName());
+    // Every key that is new is added, so the address of a remembered name is known from now on.
     // The log-in went through; a list that cannot be written only weakens the next connection.
-    if (!known || !store.remember(where.host, where.port, &error))
+    if (!known || !store.remember(hosts, where.port, &error))
         return tr(" Cannot remember that %1 completed a log-in over TLS: %2")
             .arg(endpointName(), error);
     return tr(" From now on plain FTP to %1 is refused (remembered in %2).")
@@ -428,9 +455,32 @@ void FtpLoginOperation::failProxy(const FtpReply &reply)
     finish(FtpResult::ProxyFailure, replyResultText(tr("The FTP proxy refused"), reply));
 }
 
-void FtpLoginOperation::failTls(const QString &why)
+void FtpLoginOperation::failTls(FtpTlsRefusal::Reason reason, const QString &why)
 {
-    // Once TLS was asked for, the connection is not used in clear text.
     connection().close();
-    finish(FtpResult::TlsFailure, why);
+    const FtpServerAddress where = endpoint();
+    FtpTlsRefusal refusal;
+    refusal.reason = reason;
+    refusal.host = where.host;
+    refusal.port = where.port;
+    refusal.plainTarget = FtpProxyTarget(mSettings.server);
+    refusal.certificateStorePath = mSettings.trust.storePath;
+    if (const auto &certificate = connection().certificateDecision()) {
+        refusal.trustedFingerprint = certificate->trustedFingerprint;
+        refusal.presented = certificate->presented;
+    }
+    emit refused(refusal);
+    finish(reason == FtpTlsRefusal::Reason::CertificateChanged ? FtpResult::CertificateChanged
+                                                               : FtpResult::TlsFailure,
+           why);
+}
+
+FtpTlsRefusal::Reason FtpLoginOperation::handshakeRefusal() const
+{
+    const auto &certificate = connection().certificateDecision();
+    if (certificate && certificate->verdict == FtpCertificateCheck::Verdict::Changed)
+        return FtpTlsRefusal::Reason::CertificateChanged;
+    if (certificate && certificate->verdict == FtpCertificateCheck::Verdict::Unusable)
+        return FtpTlsRefusal::Reason::CertificateUnusable;
+    return FtpTlsRefusal::Reason::HandshakeFailed;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ftpcertificatecheck.h"
 #include "ftpoperation.h"
 #include "ftpproxy.h"
 #include "ftpserveraddress.h"
@@ -11,8 +12,10 @@ struct FtpLoginSettings
     FtpProxy proxy;
     QString userName;
     QString password;
-    QString certificateStorePath;
-    QString tlsHostStorePath; // FtpTlsHostStore: the hosts that completed a TLS log-in
+    // The certificates trusted on first use, and what else may be trusted and remembered.
+    FtpCertificateCheck::Trust trust;
+    // FtpTlsHostStore: the hosts that completed a TLS log-in. Written only when trust.remember.
+    QString tlsHostStorePath;
 };
 
 // Connect: opens the control connection, reads the greeting, secures the connection, logs in and
@@ -44,6 +47,10 @@ public:
 signals:
     // After a successful log-in: the protocol, TLS version, cipher, certificate and route in use.
     void established(const QString &summary);
+    // Before the log-in ends with FtpResult::TlsFailure or FtpResult::CertificateChanged: why.
+    void refused(const FtpTlsRefusal &refusal);
+    // After a successful log-in over TLS with a certificate trusted for this connection only.
+    void trustedForNow(const FtpCertificateSummary &certificate);
 
 protected:
     void begin() override;
@@ -97,7 +104,12 @@ private:
     void sendType();
     void succeed(const FtpReply &reply);
     void failProxy(const FtpReply &reply);
-    void failTls(const QString &why);
+    // Ends the log-in, closing the connection: once TLS was asked for, it is not used in clear
+    // text.
+    void failTls(FtpTlsRefusal::Reason reason, const QString &why);
+    // The refusal of a connection that failed during the handshake, by what the certificate
+    // check found.
+    [[nodiscard]] FtpTlsRefusal::Reason handshakeRefusal() const;
 
     FtpLoginSettings mSettings;
     Step mStep = Step::Connecting;

@@ -65,6 +65,7 @@ protected:
     void hurry();
 
     [[nodiscard]] FtpControlConnection &connection() { return mConnection; }
+    [[nodiscard]] const FtpControlConnection &connection() const { return mConnection; }
     [[nodiscard]] const FtpTimeouts &timeouts() const { return mTimeouts; }
     void setCurrentDirectory(const QString &directory) { mOutcome.currentDirectory = directory; }
 

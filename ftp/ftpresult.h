@@ -9,18 +9,21 @@
 namespace FtpResult {
 enum Code : qint16 {
     Success = 0,
-    NameLookupFailed = 1,      // the host name could not be resolved
-    ConnectionRefused = 2,     // nothing listens on the host's port
-    ConnectionLost = 3,        // the control or data connection broke off
-    Timeout = 4,               // the server did not answer in time
-    TlsFailure = 5,            // handshake failed, certificate refused, or TLS required but missing
-    LocalFileUnreadable = 6,   // PutFile: the local file could not be opened or read
-    LocalFileUnwritable = 7,   // GetFile: the local file could not be created or written
-    ProtocolViolation = 8,     // the server's reply could not be understood
-    Aborted = 9,               // Abort() ended the request
-    ProxyFailure = 10,         // the SOCKS5, HTTP or FTP proxy refused or could not be reached
+    NameLookupFailed = 1,    // the host name could not be resolved
+    ConnectionRefused = 2,   // nothing listens on the host's port
+    ConnectionLost = 3,      // the control or data connection broke off
+    Timeout = 4,             // the server did not answer in time
+    TlsFailure = 5,          // handshake failed, certificate unusable, or TLS required but missing
+    LocalFileUnreadable = 6, // PutFile: the local file could not be opened or read
+    LocalFileUnwritable = 7, // GetFile: the local file could not be created or written
+    ProtocolViolation = 8,   // the server's reply could not be understood
+    Aborted = 9,             // Abort() ended the request
+    ProxyFailure = 10,       // the SOCKS5, HTTP or FTP proxy refused or could not be reached
     DataConnectionFailed = 11, // no data connection could be opened in either mode
     NotConnected = 12,         // a request that needs a log-in was started without one
+    // Connect: the server's certificate does not verify and is not the one trusted before; what
+    // the user needs to judge it is in FtpControl::tlsRefusal().
+    CertificateChanged = 15,
     // Only as FtpError numbers, never as a result: the request could not be started.
     RequestPending = 13,  // another request has not completed yet
     InvalidArgument = 14, // an argument holds a line break

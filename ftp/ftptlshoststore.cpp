@@ -5,16 +5,36 @@
 
 #include <QFileInfo>
 #include <QRegularExpression>
-#include <QStringList>
 #include <algorithm>
 
 namespace {
 
-// Blanks and tabs between host and port count alike: the file is meant to be edited by hand.
-QString normalised(const QString &line)
+// "host port" as the store's key. Blanks and tabs between host and port count alike: the file is
+// meant to be edited by hand.
+std::optional<QString> keyOfLine(const QString &line)
 {
     static const QRegularExpression blanks(QStringLiteral("\\s+"));
-    return line.split(blanks, Qt::SkipEmptyParts).join(QLatin1Char(' ')).toLower();
+    const QStringList words = line.split(blanks, Qt::SkipEmptyParts);
+    if (words.size() != 2 || line.startsWith(QLatin1Char('#')))
+        return std::nullopt;
+    return FtpTlsHostStore::key(words.at(0), words.at(1).toUShort());
+}
+
+QStringList keysOf(const QStringList &hosts, quint16 port)
+{
+    QStringList keys;
+    for (const QString &host : hosts)
+        keys.append(FtpTlsHostStore::key(host, port));
+    keys.removeDuplicates();
+    return keys;
+}
+
+bool holdsAny(const QStringList &lines, const QStringList &keys)
+{
+    return std::any_of(lines.begin(), lines.end(), [&keys](const QString &line) {
+        const auto lineKey = keyOfLine(line);
+        return lineKey && keys.contains(*lineKey);
+    });
 }
 
 } // namespace
@@ -39,22 +59,34 @@ QString FtpTlsHostStore::key(const QString &host, quint16 port)
 std::optional<bool> FtpTlsHostStore::contains(const QString &host, quint16 port,
                                               QString *error) const
 {
+    return contains(QStringList{host}, port, error);
+}
+
+std::optional<bool> FtpTlsHostStore::contains(const QStringList &hosts, quint16 port,
+                                              QString *error) const
+{
     const auto lines = ReadFtpStateLines(mPath, error);
     if (!lines)
         return std::nullopt;
-    const QString wanted = key(host, port);
-    return std::any_of(lines->begin(), lines->end(),
-                       [&wanted](const QString &line) { return normalised(line) == wanted; });
+    return holdsAny(*lines, keysOf(hosts, port));
 }
 
 bool FtpTlsHostStore::remember(const QString &host, quint16 port, QString *error)
 {
+    return remember(QStringList{host}, port, error);
+}
+
+bool FtpTlsHostStore::remember(const QStringList &hosts, quint16 port, QString *error)
+{
     auto lines = ReadFtpStateLines(mPath, error);
     if (!lines)
         return false;
-    const QString added = key(host, port);
-    if (std::any_of(lines->begin(), lines->end(),
-                    [&added](const QString &line) { return normalised(line) == added; }))
+    QStringList added;
+    for (const QString &key : keysOf(hosts, port)) {
+        if (!holdsAny(*lines, {key}))
+            added.append(key);
+    }
+    if (added.isEmpty())
         return true;
     if (lines->isEmpty())
         lines->append(QStringLiteral("# FTP servers that completed a log-in over TLS: host port. "

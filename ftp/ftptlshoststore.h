@@ -1,12 +1,14 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <optional>
 
 // The hosts that completed a log-in over TLS: one "host port" line each, in a small text file
 // that only its owner may read or change (folder 0700, file 0600), next to the certificates
 // trusted on first use. Lines starting with "#" are comments; forgetting a host means deleting its
-// line.
+// line. Hosts are compared by their FtpHostKey, so that no other spelling of a remembered host gets
+// the password in clear text.
 //
 // It is what keeps opportunistic TLS from being stripped: a bare host that spoke TLS once must do
 // so again, because a server that suddenly offers no TLS, refuses AUTH TLS or fails the handshake
@@ -31,11 +33,15 @@ public:
     // then assume the worst.
     [[nodiscard]] std::optional<bool> contains(const QString &host, quint16 port,
                                                QString *error) const;
+    // The same for the keys of one endpoint (FtpHostKeys): known when any of them is.
+    [[nodiscard]] std::optional<bool> contains(const QStringList &hosts, quint16 port,
+                                               QString *error) const;
     // Adds host and port unless they are known already (then the file is not touched).
     [[nodiscard]] bool remember(const QString &host, quint16 port, QString *error);
+    // The same for every key of one endpoint, in one write.
+    [[nodiscard]] bool remember(const QStringList &hosts, quint16 port, QString *error);
 
-    // "host port" as stored: host names without regard to case, like the certificate store, and
-    // an IPv6 literal without brackets.
+    // "host port" as stored, with the host's FtpHostKey, like the certificate store.
     [[nodiscard]] static QString key(const QString &host, quint16 port);
 
 private:

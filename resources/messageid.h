@@ -112,4 +112,31 @@ enum class MessageId : int {
 
     // The comparison of contents in the scan.
     UnchangedContentSkipped = 4200,
+    // A refused TLS connection: why, after message 2000.
+    TlsNoLongerOffered = 4150,
+    TlsRequiredButRefused = 4151,
+    TlsHandshakeFailed = 4152,
+    TlsDataProtectionRefused = 4153,
+    CertificateUnusable = 4154,
+    CertificateChanged = 4155,
+    CertificateNotTheAccepted = 4156,
+    CertificateDeclined = 4157,
+
+    // The window's question about a changed certificate.
+    CertificateQuestion = 4160,
+    CertificateQuestionNew = 4161,
+    CertificateQuestionTrusted = 4162,
+    CertificateQuestionSubject = 4163,
+    CertificateQuestionIssuer = 4164,
+    CertificateQuestionValidity = 4165,
+    CertificateQuestionAdvice = 4166,
+
+    // A preview that trusted a certificate for this run only.
+    PreviewCertificateTrustedOnce = 4170,
+
+    // Terminal use: accepting a changed certificate.
+    OptionAcceptCertificate = 4180,
+    OptionAcceptCertificateMore = 4181,
+    AcceptCertificateMissing = 4182,
+    AcceptCertificateInvalid = 4183,
 };

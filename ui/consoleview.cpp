@@ -128,6 +128,9 @@ void ConsoleView::runEnded(const RunResult &result)
     case RunOutcome::CleanUpRefused:
         mExitStatus = 5;
         break;
+    case RunOutcome::CertificateRefused:
+        mExitStatus = 6;
+        break;
     }
     RequestProgramExit(mExitStatus);
 }
@@ -135,6 +138,11 @@ void ConsoleView::runEnded(const RunResult &result)
 void ConsoleView::previewEntry(PreviewAction action, const QString &remotePath, qint64 bytes)
 {
     printLine(ViewTexts::previewLine(action, remotePath, bytes));
+}
+
+void ConsoleView::previewNote(const UserMessage &note)
+{
+    printLine(ViewTexts::message(note));
 }
 
 MassDeletion ConsoleView::confirmMassDeletion(qint64, qint64)

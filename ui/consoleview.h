@@ -43,6 +43,7 @@ public:
     void previewEntry(PreviewAction action, const QString &remotePath, qint64 bytes) override;
     [[nodiscard]] MassDeletion confirmMassDeletion(qint64 filesToDelete,
                                                    qint64 filesListed) override;
+    void previewNote(const UserMessage &note) override;
 
     // --allow-mass-delete: nobody can be asked in a terminal, so the option answers.
     void setMassDeletionAllowed(bool allowed) { mMassDeletionAllowed = allowed; }
@@ -50,8 +51,9 @@ public:
     // The user asked to stop (Ctrl+C): said once, then handled like the window's cancel button.
     void cancel();
 
-    // 0 after a run that succeeded, 1 after a failed one, 5 after a refused clean-up, 2 after a
-    // cancelled one; set when the run has shown its result.
+    // 0 after a run that succeeded, 1 after a failed one, 5 after a refused clean-up, 6 after a
+    // changed certificate that nobody accepted, 2 after a cancelled one; set when the run has
+    // shown its result.
     [[nodiscard]] int exitStatus() const { return mExitStatus; }
 
 private:

@@ -215,6 +215,14 @@ void FormFTPProgress::buildResultPanel()
     mLblError->setGeometry(96, 120, 281, 41);
     mLblError->setMessage(QStringLiteral("**"));
 
+    // A refused connection says why where the summary's figures would be.
+    mLblReason = new MessageLabel(mFrameResult);
+    mLblReason->setObjectName(QStringLiteral("lblReason"));
+    mLblReason->setFont(LabelFont());
+    mLblReason->setGeometry(16, 40, 361, 76);
+    mLblReason->setAccessibleName(QStringLiteral("Grund"));
+    mLblReason->hide();
+
     // A preview lists its entries where the summary's figures would be.
     mPreviewList = new QPlainTextEdit(mFrameResult);
     mPreviewList->setObjectName(QStringLiteral("lstPreview"));

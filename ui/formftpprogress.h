@@ -53,6 +53,9 @@ public:
     void previewEntry(PreviewAction action, const QString &remotePath, qint64 bytes) override;
     [[nodiscard]] MassDeletion confirmMassDeletion(qint64 filesToDelete,
                                                    qint64 filesListed) override;
+    [[nodiscard]] CertificateAnswer
+    confirmChangedCertificate(const ChangedCertificate &certificate) override;
+    void previewNote(const UserMessage &note) override;
 
     // The controls themselves, which the events above set; tests and the screenshot tool set
     // them directly.
@@ -72,8 +75,12 @@ public:
     // A run the user cancelled ends the program at once, without sound or message.
     void endProgram();
     void addPreviewLine(const QString &line);
-    // Asks in a message box; the answer is Delete or Skip.
-    [[nodiscard]] MassDeletion askMassDeletion(const QString &question);
+    // Why the run failed, in the place of the summary's figures.
+    void showReason(const QString &reason);
+    // Asks in a warning box with "Ja" and "Nein"; true for "Ja". "Nein" is the default and the
+    // Escape answer: what the window asks about (deleting most of a live site, trusting a
+    // certificate nobody can verify) must be chosen, never fallen into.
+    [[nodiscard]] bool askYesNo(const QString &question);
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -83,6 +90,8 @@ protected:
 private:
     void buildWaitPanel();
     void buildResultPanel();
+    // The summary's figures and the globe make room for a preview's list or a failure's reason.
+    void hideSummaryFigures();
     void load(const QString &clipPath);
 
     // Handlers of the buttons.
@@ -116,6 +125,7 @@ private:
     QLabel *mLblSpeed = nullptr;
     PictureBox *mImgError = nullptr;
     MessageLabel *mLblError = nullptr;
+    MessageLabel *mLblReason = nullptr;
     QPushButton *mCmdShow = nullptr;
     QPushButton *mCmdClose = nullptr;
     // A preview's list of what the run would upload and delete; it takes the summary's place.

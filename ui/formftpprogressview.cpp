@@ -96,7 +96,12 @@ void FormFTPProgress::runSummarised(const RunSummary &summary)
 
 void FormFTPProgress::runEnded(const RunResult &result)
 {
-    setCaption(ViewLabel::lblError, ViewTexts::message(result.message));
+    // The message and its reason each get their own place: the message's label holds three
+    // lines, and the reason what to do about it.
+    setCaption(ViewLabel::lblError,
+               ViewTexts::message(UserMessage(result.message.id, result.message.arguments)));
+    if (const QString reason = ViewTexts::detail(result.message); !reason.isEmpty())
+        showReason(reason);
     setPicture(ViewPicture::imgError, ResultPicture(result.outcome));
     setShowButtonVisible(result.siteCanBeShown);
     showNonModal();
@@ -117,7 +122,20 @@ void FormFTPProgress::previewEntry(PreviewAction action, const QString &remotePa
 
 MassDeletion FormFTPProgress::confirmMassDeletion(qint64 filesToDelete, qint64 filesListed)
 {
-    return askMassDeletion(ViewTexts::massDeletionQuestion(filesToDelete, filesListed));
+    return askYesNo(ViewTexts::massDeletionQuestion(filesToDelete, filesListed))
+               ? MassDeletion::Delete
+               : MassDeletion::Skip;
+}
+
+CertificateAnswer FormFTPProgress::confirmChangedCertificate(const ChangedCertificate &certificate)
+{
+    return askYesNo(ViewTexts::certificateQuestion(certificate)) ? CertificateAnswer::Accept
+                                                                 : CertificateAnswer::Refuse;
+}
+
+void FormFTPProgress::previewNote(const UserMessage &note)
+{
+    addPreviewLine(ViewTexts::message(note));
 }
 
 QLabel *FormFTPProgress::label(ViewLabel which) const
@@ -139,14 +157,16 @@ QLabel *FormFTPProgress::label(ViewLabel which) const
         return mLblSpeed;
     case ViewLabel::lblError:
         return mLblError;
+    case ViewLabel::lblReason:
+        return mLblReason;
     }
     return nullptr;
 }
 
 void FormFTPProgress::setCaption(ViewLabel which, const QString &caption)
 {
-    if (which == ViewLabel::lblError) {
-        mLblError->setMessage(caption);
+    if (which == ViewLabel::lblError || which == ViewLabel::lblReason) {
+        (which == ViewLabel::lblError ? mLblError : mLblReason)->setMessage(caption);
         return;
     }
     QLabel *target = label(which);
@@ -227,16 +247,21 @@ void FormFTPProgress::endProgram()
     RequestProgramExit(2);
 }
 
+void FormFTPProgress::hideSummaryFigures()
+{
+    for (const char *name :
+         {"imgIcon", "Label2", "lblElapsed", "Label3", "lblKB", "Label5", "lblSpeed"}) {
+        if (QWidget *widget = mFrameResult->findChild<QWidget *>(QLatin1String(name)))
+            widget->hide();
+    }
+}
+
 void FormFTPProgress::addPreviewLine(const QString &line)
 {
     if (mPreviewList->isHidden()) {
         // The preview's list takes the place of the summary, which has nothing to say about a
         // run that changed nothing.
-        for (const char *name :
-             {"imgIcon", "Label2", "lblElapsed", "Label3", "lblKB", "Label5", "lblSpeed"}) {
-            if (QWidget *widget = mFrameResult->findChild<QWidget *>(QLatin1String(name)))
-                widget->hide();
-        }
+        hideSummaryFigures();
         if (auto *heading = mFrameResult->findChild<QLabel *>(QStringLiteral("Label1")))
             heading->setText(WindowCaptions::previewHeading());
         mPreviewList->show();
@@ -244,15 +269,26 @@ void FormFTPProgress::addPreviewLine(const QString &line)
     mPreviewList->appendPlainText(line);
 }
 
-MassDeletion FormFTPProgress::askMassDeletion(const QString &question)
+void FormFTPProgress::showReason(const QString &reason)
+{
+    // A run refused before anything was sent has no figures worth showing, and its reason does
+    // not fit beside the result's marker.
+    hideSummaryFigures();
+    mPreviewList->hide();
+    if (auto *heading = mFrameResult->findChild<QLabel *>(QStringLiteral("Label1")))
+        heading->setText(WindowCaptions::Label1());
+    setCaption(ViewLabel::lblReason, reason);
+    mLblReason->show();
+}
+
+bool FormFTPProgress::askYesNo(const QString &question)
 {
     QMessageBox box(QMessageBox::Warning, QStringLiteral("Parcelup"), question,
                     QMessageBox::NoButton, this);
     QPushButton *yes = box.addButton(ResourceString(MessageId::YesButton), QMessageBox::YesRole);
     QPushButton *no = box.addButton(ResourceString(MessageId::NoButton), QMessageBox::NoRole);
-    // Deleting most of a live site is the answer that must be chosen, never fallen into.
     box.setDefaultButton(no);
     box.setEscapeButton(no);
     box.exec();
-    return box.clickedButton() == yes ? MassDeletion::Delete : MassDeletion::Skip;
+    return box.clickedButton() == yes;
 }

@@ -1,6 +1,7 @@
 #include "viewtexts.h"
 
 #include "formatremainingtime.h"
+#include "ftpcertificatecheck.h"
 #include "stringtable.h"
 
 #include <QLocale>
@@ -74,19 +75,17 @@ QString argumentText(const MessageArgument &argument)
     return QString::number(std::get<qint64>(argument));
 }
 
-} // namespace
-
-QString message(const UserMessage &message)
+QString filledIn(MessageId id, const QList<MessageArgument> &arguments)
 {
-    const QString text = ResourceString(message.id);
+    const QString text = ResourceString(id);
     QString result;
     result.reserve(text.size());
     for (qsizetype i = 0; i < text.size(); ++i) {
         const QChar c = text.at(i);
         if (c == QLatin1Char('%') && i + 1 < text.size()) {
             const int number = text.at(i + 1).digitValue();
-            if (number >= 1 && number <= message.arguments.size()) {
-                result += argumentText(message.arguments.at(number - 1));
+            if (number >= 1 && number <= arguments.size()) {
+                result += argumentText(arguments.at(number - 1));
                 ++i;
                 continue;
             }
@@ -94,6 +93,36 @@ QString message(const UserMessage &message)
         result += c;
     }
     return result;
+}
+
+// "dd.MM.yyyy" in the user's time zone, as German texts write a date.
+QString date(const QDateTime &when)
+{
+    return when.toLocalTime().toString(QStringLiteral("dd.MM.yyyy"));
+}
+
+// "AB:CD:..." in two lines of sixteen bytes each.
+QString fingerprintLines(const QByteArray &fingerprint)
+{
+    const QString readable = FtpCertificateCheck::readable(fingerprint);
+    const qsizetype half = (readable.size() + 1) / 2;
+    return readable.left(half - 1) + QLatin1Char('\n') + readable.mid(half);
+}
+
+} // namespace
+
+QString message(const UserMessage &message)
+{
+    const QString text = filledIn(message.id, message.arguments);
+    const QString why = detail(message);
+    return why.isEmpty() ? text : text + QLatin1Char(' ') + why;
+}
+
+QString detail(const UserMessage &message)
+{
+    if (message.detailId == MessageId::None)
+        return QString();
+    return filledIn(message.detailId, message.detailArguments);
 }
 
 QString previewLine(PreviewAction action, const QString &remotePath, qint64 bytes)
@@ -114,6 +143,27 @@ QString previewLine(PreviewAction action, const QString &remotePath, qint64 byte
 QString massDeletionQuestion(qint64 filesToDelete, qint64 filesListed)
 {
     return message({MessageId::MassDeletionQuestion, {filesToDelete, filesListed}});
+}
+
+QString certificateQuestion(const ChangedCertificate &certificate)
+{
+    const FtpCertificateSummary &presented = certificate.presented;
+    const QStringList lines{
+        filledIn(MessageId::CertificateQuestion, {certificate.host}),
+        QString(),
+        ResourceString(MessageId::CertificateQuestionNew),
+        fingerprintLines(presented.fingerprint),
+        ResourceString(MessageId::CertificateQuestionTrusted),
+        fingerprintLines(certificate.trustedFingerprint),
+        QString(),
+        filledIn(MessageId::CertificateQuestionSubject, {presented.subject}),
+        filledIn(MessageId::CertificateQuestionIssuer, {presented.issuer}),
+        filledIn(MessageId::CertificateQuestionValidity,
+                 {date(presented.validFrom), date(presented.validUntil)}),
+        QString(),
+        ResourceString(MessageId::CertificateQuestionAdvice),
+    };
+    return lines.join(QLatin1Char('\n'));
 }
 
 } // namespace ViewTexts

@@ -27,12 +27,18 @@ namespace ViewTexts {
 [[nodiscard]] QString speed(const RunSummary &summary);
 
 // A message of the string table with its arguments put in for %1, %2, ... in one pass, so that a
-// "%2" inside a name stays as it is.
+// "%2" inside a name stays as it is; followed by its second sentence, when it has one.
 [[nodiscard]] QString message(const UserMessage &message);
+// The second sentence alone, empty when the message has none.
+[[nodiscard]] QString detail(const UserMessage &message);
 
 // One line of a preview, fixed at its beginning so that a script can read it.
 [[nodiscard]] QString previewLine(PreviewAction action, const QString &remotePath, qint64 bytes);
 // The question before a clean-up that would delete most of the site.
 [[nodiscard]] QString massDeletionQuestion(qint64 filesToDelete, qint64 filesListed);
+// The question before trusting a changed certificate: the host, both fingerprints, whom the new
+// one was issued for and by whom, its validity, and what it can mean; in lines, with each
+// fingerprint in two halves, so that no line is wider than a message box.
+[[nodiscard]] QString certificateQuestion(const ChangedCertificate &certificate);
 
 } // namespace ViewTexts

@@ -13,7 +13,10 @@ enum class ViewLabel {
     lblKB,
     lblElapsed,
     lblSpeed,
-    lblError
+    lblError,
+    // Why the run failed and what the user can do, where the summary's figures would be; shown
+    // only for a result that says why (a refused TLS connection).
+    lblReason
 };
 enum class ViewPicture { imgPrepare, imgConnect, imgFile, imgError };
 enum class ViewPanel { FrameWait, FrameResult };

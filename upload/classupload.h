@@ -127,6 +127,9 @@ public:
     // would upload and delete through the view, and changes nothing on the server, in the change
     // markers, in the local upload log or in the debug log.
     void setPreviewOnly(bool previewOnly);
+    // The SHA-256 fingerprint (lower-case hex) of a server certificate the user accepted in place
+    // of the one trusted before, as the window's question would; empty for none.
+    void setAcceptedCertificate(const QByteArray &fingerprint);
 
 private:
     friend struct classUploadTestAccess;
@@ -145,11 +148,24 @@ private:
     Deletion FTPDeleteFile(const QString &myFileName);
     Deletion FTPDeleteDir(const QString &myDirName);
     void WaitForCompletion();
+    // Connect and its wait, with the log-in's transcript held for a refusal over TLS; the result
+    // as CompletedResult gives it.
+    [[nodiscard]] std::optional<qint16> LogIn();
+    // After a log-in refused for a changed certificate: asks the view, and on its yes makes the
+    // component take the new certificate at the next log-in. A preview asks nothing.
+    [[nodiscard]] bool AcceptChangedCertificate();
+    // Records the failure of a log-in refused over TLS: message 2000 with the reason the
+    // component gave, or the user's own no to a changed certificate.
+    void RecordTlsRefusal();
+    // A preview that trusted a certificate for this run only says so with its entries.
+    void NoteCertificateTrustedForNow();
 
     // Records a failure: mAborted, mErrorId, and what it concerns for the message's "%1".
     void RecordFailure(MessageId id, const QString &concerned);
     // The same for a message that names nothing, or more than one thing.
     void RecordFailure(MessageId id, QList<MessageArgument> arguments = {});
+    // The same for a message followed by a sentence that says why (see UserMessage).
+    void RecordFailure(const UserMessage &message);
     // The component's Result for the request just waited for, or nothing when that request did not
     // complete: it could not be started (started is false), or the wait ended by the user's
     // cancellation or the watchdog while it was still under way. Result then still describes an
@@ -268,6 +284,8 @@ private:
         bool mDeleteRemote = false;
         // A preview: see setPreviewOnly.
         bool mPreviewOnly = false;
+        // See setAcceptedCertificate.
+        QByteArray mAcceptedCertificate;
     } mSettings;
 
     // The files to upload. mUploadCount is the number of entries of mUploadList and mTotalBytes
@@ -313,13 +331,16 @@ private:
     } mRun;
 
     // The failure that ends the run: mAborted stops every wait and loop; mErrorId and
-    // mErrorArguments are the last failure recorded (RecordFailure).
+    // mErrorArguments are the last failure recorded (RecordFailure), with the sentence that says
+    // why, when it has one.
     struct FailureState
     {
         bool mAborted = false;
         MessageId mErrorId = MessageId::None;
         // What the failure's message names, put into words by the view.
         QList<MessageArgument> mErrorArguments;
+        MessageId mErrorDetailId = MessageId::None;
+        QList<MessageArgument> mErrorDetailArguments;
     } mFailure;
 
     // The wait for the FTP component: whether it reported the pending request complete, and the

@@ -53,26 +53,19 @@ bool classUpload::RecordIfConnectionLost()
 void classUpload::FTPConnect()
 {
     mDebugFile.close();
-    mDebugFile.holdWhileClosed(); // the log-in's transcript, for a refusal over TLS (see below)
     mWait.mDone = false;
     mFailure.mAborted = false;
+    // A preview changes nothing, a trust decision included: what it trusts anew, it trusts for
+    // this run only.
+    ftp().setTrustRemembered(!mSettings.mPreviewOnly);
+    ftp().setAcceptedCertificate(mSettings.mAcceptedCertificate);
 
-    bool started = true;
-    try {
-        ftp().Connect();
-    } catch (const FtpError &) {
-        // Not reported here: the wait ends through the user's cancellation or the watchdog.
-        started = false;
-    }
-    WaitForCompletion();
-
-    const std::optional<qint16> result = CompletedResult(started);
-    // Refused because TLS was missing or failed: the message names only the host, so the log-in's
-    // transcript and the component's explanation become the debug log. Any other failure leaves
-    // an earlier log as it was.
-    if (result && *result == FtpResult::TlsFailure && !mSettings.mPreviewOnly)
-        mDebugFile.writeHeld(DebugLog::defaultFolders());
-    mDebugFile.close();
+    std::optional<qint16> result = LogIn();
+    // The handshake that found the changed certificate has ended by now; the user may take a
+    // while to decide, longer than a server waits in the middle of a handshake. So the yes is
+    // answered with a new log-in that takes exactly the certificate shown, and only it.
+    if (result && *result == FtpResult::CertificateChanged && AcceptChangedCertificate())
+        result = LogIn();
     if (!result) {
         // The log-in never ended: the cancellation's or the time-out's message stands, and the
         // log of the last connection that did succeed stays as it was.
@@ -83,11 +76,38 @@ void classUpload::FTPConnect()
         // A preview leaves the log of the last real run as it is.
         if (!mSettings.mPreviewOnly)
             mDebugFile.open(DebugLog::defaultFolders());
+        else
+            NoteCertificateTrustedForNow();
     } else if (*result == 20530) {
         RecordFailure(MessageId::LogonFailed);
+    } else if (*result == FtpResult::TlsFailure || *result == FtpResult::CertificateChanged) {
+        RecordTlsRefusal();
     } else {
         RecordFailure(MessageId::ConnectionFailed, ftp().host());
     }
+}
+
+std::optional<qint16> classUpload::LogIn()
+{
+    mDebugFile.holdWhileClosed(); // the log-in's transcript, for a refusal over TLS (see below)
+    bool started = true;
+    try {
+        ftp().Connect();
+    } catch (const FtpError &) {
+        // Not reported here: the wait ends through the user's cancellation or the watchdog.
+        started = false;
+    }
+    WaitForCompletion();
+
+    const std::optional<qint16> result = CompletedResult(started);
+    // Refused over TLS: the message names only the host and the reason, so the log-in's
+    // transcript and the component's explanation become the debug log. Any other failure leaves
+    // an earlier log as it was.
+    if (result && (*result == FtpResult::TlsFailure || *result == FtpResult::CertificateChanged) &&
+        !mSettings.mPreviewOnly)
+        mDebugFile.writeHeld(DebugLog::defaultFolders());
+    mDebugFile.close();
+    return result;
 }
 
 void classUpload::FTPDisconnect()
@@ -117,6 +137,8 @@ void classUpload::FTPCancel()
     try {
         mFailure.mErrorId = MessageId::CancelledByUser;
         mFailure.mErrorArguments.clear();
+        mFailure.mErrorDetailId = MessageId::None;
+        mFailure.mErrorDetailArguments.clear();
     } catch (...) {
     }
 }

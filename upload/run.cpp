@@ -110,10 +110,16 @@ RunResult classUpload::Result() const
 {
     RunResult result;
     if (mFailure.mErrorId != MessageId::None) {
-        result.outcome = mFailure.mErrorId == MessageId::MassDeletionRefused
-                             ? RunOutcome::CleanUpRefused
-                             : RunOutcome::Failed;
-        result.message = {mFailure.mErrorId, mFailure.mErrorArguments};
+        result.outcome = RunOutcome::Failed;
+        if (mFailure.mErrorId == MessageId::MassDeletionRefused)
+            result.outcome = RunOutcome::CleanUpRefused;
+        // Nobody was there to accept the new certificate: the run says how to, and ends with a
+        // status of its own, so a script can tell.
+        if (mFailure.mErrorDetailId == MessageId::CertificateChanged ||
+            mFailure.mErrorDetailId == MessageId::CertificateNotTheAccepted)
+            result.outcome = RunOutcome::CertificateRefused;
+        result.message = {mFailure.mErrorId, mFailure.mErrorArguments, mFailure.mErrorDetailId,
+                          mFailure.mErrorDetailArguments};
     } else if (mSettings.mPreviewOnly) {
         // Nothing was published: the preview's figures instead of the success message.
         result.message = PreviewSummary();

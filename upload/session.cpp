@@ -87,14 +87,26 @@ void classUpload::RecordFailure(MessageId id, const QString &concerned)
 
 void classUpload::RecordFailure(MessageId id, QList<MessageArgument> arguments)
 {
+    RecordFailure(UserMessage(id, std::move(arguments)));
+}
+
+void classUpload::RecordFailure(const UserMessage &message)
+{
     mFailure.mAborted = true;
-    mFailure.mErrorId = id;
-    mFailure.mErrorArguments = std::move(arguments);
+    mFailure.mErrorId = message.id;
+    mFailure.mErrorArguments = message.arguments;
+    mFailure.mErrorDetailId = message.detailId;
+    mFailure.mErrorDetailArguments = message.detailArguments;
 }
 
 void classUpload::setPreviewOnly(bool previewOnly)
 {
     mSettings.mPreviewOnly = previewOnly;
+}
+
+void classUpload::setAcceptedCertificate(const QByteArray &fingerprint)
+{
+    mSettings.mAcceptedCertificate = fingerprint;
 }
 
 // Settings that the component needs are handed over and not kept here: the component's value is the

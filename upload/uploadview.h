@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ftptlsrefusal.h"
 #include "usermessage.h"
 
 #include <QString>
@@ -29,10 +30,12 @@ enum class PreviewAction { Upload, DeleteFile, DeleteFolder };
 
 // How a run ended, for a face that reports it as an exit status.
 enum class RunOutcome {
-    Succeeded,      // the success message, or a preview that worked
-    Failed,         // any other result message
-    CleanUpRefused, // uploaded, but the clean-up would have deleted most of the site and was
-                    // skipped
+    Succeeded,          // the success message, or a preview that worked
+    Failed,             // any other result message
+    CleanUpRefused,     // uploaded, but the clean-up would have deleted most of the site and was
+                        // skipped
+    CertificateRefused, // nothing was sent: the server's certificate changed, and nobody
+                        // accepted the new one
 };
 
 // The answer to a clean-up that would delete most of the site.
@@ -40,6 +43,22 @@ enum class MassDeletion {
     Delete,        // go ahead
     Skip,          // the user said no: skip the clean-up, upload, and report success
     SkipAndReport, // nobody could be asked: skip the clean-up, upload, and end with a message
+};
+
+// A server certificate that does not verify and is not the one trusted before: a renewal by the
+// host, or someone on the way. Only the user can tell, so the session asks before anything is sent.
+struct ChangedCertificate
+{
+    QString host;                  // the server as in the settings
+    QByteArray trustedFingerprint; // SHA-256, lower-case hex
+    FtpCertificateSummary presented;
+};
+
+// The answer to a changed certificate.
+enum class CertificateAnswer {
+    Accept,          // trust the new certificate in place of the old one, and go on
+    Refuse,          // the user said no: the run ends without sending anything
+    RefuseAndReport, // nobody could be asked: the run ends and says how to accept it
 };
 
 // The figures of a run once it has ended.
@@ -100,4 +119,15 @@ public:
         Q_UNUSED(filesListed);
         return MassDeletion::SkipAndReport;
     }
+    // Asked before anything is sent when the server's certificate changed. A face that cannot
+    // ask anybody refuses and reports it.
+    [[nodiscard]] virtual CertificateAnswer
+    confirmChangedCertificate(const ChangedCertificate &certificate)
+    {
+        Q_UNUSED(certificate);
+        return CertificateAnswer::RefuseAndReport;
+    }
+    // A remark of a preview, shown with its entries: something the real run will do that the
+    // preview did not (trust a new certificate, for instance).
+    virtual void previewNote(const UserMessage &note) { Q_UNUSED(note); }
 };

@@ -1,4 +1,5 @@
 #include "commandline.h"
+#include "stringtable.h"
 
 #include <QTest>
 
@@ -9,6 +10,8 @@ class TestCommandLine : public QObject
 private slots:
     void parse_data();
     void parse();
+    void acceptedCertificate_data();
+    void acceptedCertificate();
     void usageNamesEveryOption();
 };
 
@@ -63,11 +66,45 @@ void TestCommandLine::parse()
     QCOMPARE(line.version, version);
 }
 
+void TestCommandLine::acceptedCertificate_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("error");
+    const QString shown = QStringLiteral("A9:4B:0C:1D:2E:3F:40:51:62:73:84:95:06:A7:B8:C9:D0:E1:F2:"
+                                         "03:14:25:36:47:58:69:7A:8B:9C:AD:BE:CF");
+    const QString missing = ResourceString(MessageId::AcceptCertificateMissing);
+    const QString notOne = ResourceString(MessageId::AcceptCertificateInvalid);
+    const auto row = [](const char *name, const QStringList &arguments, const QString &error) {
+        QTest::newRow(name) << arguments << error;
+    };
+    row("as-the-message-prints-it", {"--no-window", "--accept-certificate", shown}, "");
+    row("hex-without-colons", {"--accept-certificate", QString(shown).remove(':')}, "");
+    row("equals-lower-case", {"--accept-certificate=" + shown.toLower()}, "");
+    row("missing", {"--accept-certificate"}, missing);
+    row("sha1-is-too-short", {"--accept-certificate=" + shown.left(59)},
+        QString(notOne).replace("%1", shown.left(59)));
+}
+
+// Hex in either case, colons optional, so that the fingerprint can be copied from the message or
+// from the hosting company's page.
+void TestCommandLine::acceptedCertificate()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, error);
+    const CommandLine line = ParseCommandLine(arguments);
+    QCOMPARE(line.error, error);
+    QCOMPARE(line.acceptedCertificate,
+             error.isEmpty()
+                 ? QByteArray("a94b0c1d2e3f40516273849506a7b8c9d0e1f2031425364758697a8b9cadbecf")
+                 : QByteArray());
+}
+
 void TestCommandLine::usageNamesEveryOption()
 {
     const QString usage = UsageText(QStringLiteral("parcelup"));
     QVERIFY(usage.startsWith(QStringLiteral("Aufruf: parcelup ")));
-    for (const char *option : {"--no-window", "--settings", "--help", "--version"})
+    for (const char *option :
+         {"--no-window", "--settings", "--help", "--version", "--accept-certificate"})
         QVERIFY2(usage.contains(QLatin1String(option)), option);
 }
 

@@ -1,4 +1,6 @@
 #include "formftpprogress.h"
+#include "ftpcertificatecheck.h"
+#include "ftpcertificatestore.h"
 #include "ftpcontrol.h"
 #include "sessionaccess.h"
 #include "sitefixture.h"
@@ -6,6 +8,7 @@
 #include "userfolders.h"
 
 #include <QApplication>
+#include <QCryptographicHash>
 #include <QDir>
 #include <QLabel>
 #include <QLocale>
@@ -13,6 +16,7 @@
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
+#include <QSslCertificate>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -33,6 +37,31 @@ public:
     int disconnects = 0;
 };
 
+// Answers the window's next question as the user would: clicks the button of that caption, or
+// presses Escape or Enter. Keeps what the box asked and whether "Nein" was its default.
+struct QuestionAnswerer : QTimer
+{
+    explicit QuestionAnswerer(const QString &answer)
+    {
+        connect(this, &QTimer::timeout, this, [this, answer] {
+            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            if (!box)
+                return;
+            stop();
+            question = box->text();
+            defaultIsNein = box->defaultButton() && box->defaultButton()->text() == "Nein";
+            if (answer == "Escape" || answer == "Enter")
+                QTest::keyClick(box, answer == "Escape" ? Qt::Key_Escape : Qt::Key_Return);
+            for (QAbstractButton *button : box->buttons())
+                if (button->text() == answer)
+                    button->click();
+        });
+        start(20);
+    }
+    QString question;
+    bool defaultIsNein = false;
+};
+
 } // namespace
 
 // Whole runs in the real progress window against a real server, reading the result from the
@@ -48,6 +77,8 @@ private slots:
     void outcomes();
     void massDeletionAsksFirst_data();
     void massDeletionAsksFirst();
+    void changedCertificateAsksFirst_data();
+    void changedCertificateAsksFirst();
     void previewListsInTheWindow();
 
 private:
@@ -234,41 +265,87 @@ void TestPublishWindow::massDeletionAsksFirst()
                               QStringLiteral("/seite%1.html").arg(i, 2, 10, QLatin1Char('0'))));
     SiteFixture::write(mSite->path(), {{QStringLiteral("seite30.html"), "<p>neu</p>"}});
 
-    QString question;
-    bool defaultIsNein = false;
-    QTimer answering;
-    connect(&answering, &QTimer::timeout, this, [&] {
-        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-        if (!box)
-            return;
-        answering.stop();
-        question = box->text();
-        defaultIsNein =
-            box->defaultButton() && box->defaultButton()->text() == QLatin1String("Nein");
-        if (answer == QLatin1String("Escape") || answer == QLatin1String("Enter")) {
-            QTest::keyClick(box,
-                            answer == QLatin1String("Escape") ? Qt::Key_Escape : Qt::Key_Return);
-            return;
-        }
-        for (QAbstractButton *button : box->buttons()) {
-            if (button->text() == answer)
-                button->click();
-        }
-    });
-    answering.start(20);
+    QuestionAnswerer user(answer);
     publishOnce(true);
 
-    QCOMPARE(question,
+    QCOMPARE(user.question,
              QStringLiteral("Es würden 25 von 30 Dateien auf dem Server gelöscht. Ist der "
                             "Site-Ordner vollständig? Mit „Nein“ wird nichts gelöscht, nur "
                             "hochgeladen."));
-    QVERIFY(defaultIsNein);
+    QVERIFY(user.defaultIsNein);
     // Either way the upload went ahead, and the user's answer is no failure.
     QCOMPARE(Access::state().errorId, 0);
     const auto server = SiteFixture::read(mServerRoot->path() + QStringLiteral("/htdocs"));
     QCOMPARE(server.value(QStringLiteral("seite30.html")), QByteArray("<p>neu</p>"));
     QCOMPARE(server.contains(QStringLiteral("seite01.html")), !deleted);
     QCOMPARE(server.size(), deleted ? 6 : 31);
+}
+
+void TestPublishWindow::changedCertificateAsksFirst_data()
+{
+    QTest::addColumn<QString>("answer");
+    QTest::addColumn<bool>("accepted");
+    QTest::newRow("ja") << "Ja" << true;
+    QTest::newRow("nein") << "Nein" << false;
+    QTest::newRow("escape-says-nein") << "Escape" << false;
+}
+
+// The host renewed its self-signed certificate: the window asks before anything is sent, with
+// what the user needs to judge it. "Ja" trusts the new one and publishes; "Nein" ends the run
+// with its own message and leaves the old one trusted.
+void TestPublishWindow::changedCertificateAsksFirst()
+{
+    QFETCH(QString, answer);
+    QFETCH(bool, accepted);
+    QTemporaryDir certificates;
+    mServer = std::make_unique<TestFtpServer>();
+    TestFtpServer::Options options;
+    options.root = mServerRoot->path();
+    options.tls = TestFtpServer::Tls::Explicit;
+    const auto serve = [&](const char *name) {
+        QString error;
+        QVERIFY2(TestFtpServer::createSelfSignedCertificate(certificates.path(), name, &options,
+                                                            &error) &&
+                     mServer->start(options, &error),
+                 qPrintable(error));
+        options.port = mServer->port();
+    };
+    serve("ftp.test");
+    publishOnce(false);
+    mServer->stop();
+    serve("ftp.renewed.test");
+    const FtpCertificateStore store(mFolders->stateHome() +
+                                    QStringLiteral("/vellumix/parcelup/known-certificates"));
+    const QByteArray pinned = store.fingerprint(QStringLiteral("127.0.0.1"), options.port).value();
+    QFile pem(options.certificate);
+    QVERIFY(pem.open(QIODevice::ReadOnly));
+    const QByteArray renewed = QSslCertificate(&pem).digest(QCryptographicHash::Sha256).toHex();
+    const auto published = SiteFixture::read(mServerRoot->path() + QStringLiteral("/htdocs"));
+    SiteFixture::write(mSite->path(), {{QStringLiteral("index.html"), "<p>erneuert</p>"}});
+
+    QuestionAnswerer user(answer);
+    publishOnce(false);
+    const QString shown = FtpCertificateCheck::readable(renewed);
+    const QString before = FtpCertificateCheck::readable(pinned);
+    for (const QString &part : QStringList{
+             QStringLiteral("Das Zertifikat des FTP-Servers \"%1\" ist ein anderes")
+                 .arg(mServer->host()),
+             "Neues Zertifikat (SHA-256):\n" + shown.left(47) + '\n' + shown.mid(48),
+             "Bisher vertraut (SHA-256):\n" + before.left(47) + '\n' + before.mid(48),
+             QStringLiteral("Ausgestellt für: ftp.renewed.test\nAusgestellt von: ftp.renewed.test"),
+             QStringLiteral("Gültig vom ")})
+        QVERIFY2(user.question.contains(part), qPrintable(user.question));
+    QVERIFY(user.defaultIsNein);
+    const auto server = SiteFixture::read(mServerRoot->path() + QStringLiteral("/htdocs"));
+    QCOMPARE(store.fingerprint(QStringLiteral("127.0.0.1"), options.port),
+             accepted ? renewed : pinned);
+    QCOMPARE(server.value(QStringLiteral("index.html")),
+             accepted ? QByteArray("<p>erneuert</p>") : published.value("index.html"));
+    QCOMPARE(Access::state().errorText,
+             accepted ? QString()
+                      : QStringLiteral("Das neue Zertifikat des FTP-Servers \"%1\" wurde nicht "
+                                       "angenommen. Es wurde nichts übertragen.")
+                            .arg(mServer->host()));
 }
 
 void TestPublishWindow::previewListsInTheWindow()

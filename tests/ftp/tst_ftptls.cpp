@@ -1,6 +1,7 @@
 #include "ftpcertificatestore.h"
 #include "ftpharness.h"
 #include "ftpresult.h"
+#include "ftpserveraddress.h"
 #include "ftptlshoststore.h"
 #include "testprocess.h"
 #include "testproxy.h"
@@ -155,10 +156,12 @@ struct TlsHarness : FtpHarness
         return startServer(options, error);
     }
 
-    [[nodiscard]] int connectWith(HostStyle style, bool passive = true)
+    // host: the server as the test spells it, by default as it names itself ("127.0.0.1:port").
+    [[nodiscard]] int connectWith(HostStyle style, bool passive = true,
+                                  const QString &host = QString())
     {
         pointAtServer(passive);
-        ftp.setHost(hostText(style, server.host()));
+        ftp.setHost(hostText(style, host.isEmpty() ? server.host() : host));
         ftp.Connect();
         return waitForCompletion();
     }
@@ -462,45 +465,67 @@ private slots:
     // back without it (AUTH TLS gone from FEAT, as someone who strips it would show; AUTH TLS
     // refused; a handshake that fails) the connection ends before the user name: the server never
     // sees USER, and the transcript says that the host used TLS before and how to forget it.
-    // "ftp://" still goes plain, because the user chose it, and forgets nothing.
+    // "ftp://" still goes plain, because the user chose it, and forgets nothing. Another spelling
+    // of the host, its address or its name, is the same host: no respelling reaches it in clear
+    // text.
     void rememberedHostRefusesPlainText_data()
     {
         QTest::addColumn<int>("kind");
         QTest::addColumn<int>("degradedTls");
         QTest::addColumn<QString>("why");
+        QTest::addColumn<QString>("spelling"); // %1 the port
+        const QString asLearnt = QStringLiteral("127.0.0.1:%1");
         for (const auto kind : TestFtpServer::kinds()) {
             QTest::addRow("%s-feat-stripped", qPrintable(TestFtpServer::kindName(kind)))
-                << int(kind) << int(Tls::None) << "the server offers no TLS";
+                << int(kind) << int(Tls::None) << "the server offers no TLS" << asLearnt;
         }
         QTest::newRow("pyftpdlib-auth-refused")
             << int(TestFtpServer::Kind::Pyftpdlib) << int(Tls::Refused)
-            << "the server refused AUTH TLS (500 This security scheme is not implemented)";
+            << "the server refused AUTH TLS (500 This security scheme is not implemented)"
+            << asLearnt;
         QTest::newRow("pyftpdlib-handshake-fails")
-            << int(TestFtpServer::Kind::Pyftpdlib) << int(Tls::HangsUp) << "TLS handshake failed";
+            << int(TestFtpServer::Kind::Pyftpdlib) << int(Tls::HangsUp) << "TLS handshake failed"
+            << asLearnt;
+        const auto respelt = [](const char *name, const char *spelling) {
+            QTest::newRow(name) << int(TestFtpServer::Kind::Pyftpdlib) << int(Tls::None)
+                                << "the server offers no TLS" << QString::fromLatin1(spelling);
+        };
+        respelt("respelt-short-address", "127.1:%1");
+        respelt("respelt-hex-address", "0x7f.0.0.1:%1");
+        respelt("respelt-ipv4-mapped", "[::ffff:127.0.0.1]:%1");
+        respelt("respelt-as-name", "LocalHost:%1");
     }
     void rememberedHostRefusesPlainText()
     {
         QFETCH(int, kind);
         QFETCH(int, degradedTls);
         QFETCH(QString, why);
+        QFETCH(QString, spelling);
         TlsHarness h;
         LEARN_TLS(h, kind);
         TestFtpServer::Options degraded = ServerOptions(kind);
         degraded.tls = Tls(degradedTls);
         RESTART_ON_SAME_PORT(h, degraded);
         const quint16 port = h.server.port();
+        const QString host = spelling.arg(port);
 
-        QCOMPARE(h.connectWith(HostStyle::Bare), int(FtpResult::TlsFailure));
+        QCOMPARE(h.connectWith(HostStyle::Bare, true, host), int(FtpResult::TlsFailure));
         const QString transcript = h.transcript();
         QVERIFY2(transcript.contains(why), qPrintable(transcript));
-        QVERIFY2(
-            transcript.contains(
-                QStringLiteral("127.0.0.1 port %1 completed a log-in over TLS before").arg(port)),
-            qPrintable(transcript));
-        QVERIFY(transcript.contains(QStringLiteral("deleting the line \"127.0.0.1 %1\" from %2")
-                                        .arg(port)
-                                        .arg(h.tlsHostsPath())));
-        QVERIFY(transcript.contains(QStringLiteral("ftp://127.0.0.1:%1 as the host").arg(port)));
+        QVERIFY2(transcript.contains(QStringLiteral("%1 port %2 completed a log-in over TLS before")
+                                         .arg(ParseFtpServerAddress(host)->host)
+                                         .arg(port)),
+                 qPrintable(transcript));
+        // A name is forgotten with the address it was reached at.
+        const QString line =
+            QStringLiteral("line \"127.0.0.1 %1\" from %2").arg(port).arg(h.tlsHostsPath());
+        QVERIFY(transcript.contains(QStringLiteral("deleting the ") + line) ||
+                transcript.contains(QStringLiteral("\" and the ") + line));
+        QVERIFY(transcript.contains(QStringLiteral("ftp://%1 as the host").arg(host)));
+        const auto reason = Tls(degradedTls) == Tls::HangsUp
+                                ? FtpTlsRefusal::Reason::HandshakeFailed
+                                : FtpTlsRefusal::Reason::NoLongerOffered;
+        QVERIFY(h.ftp.tlsRefusal() && h.ftp.tlsRefusal()->reason == reason);
         QVERIFY2(!sentUserName(h.debug), qPrintable(transcript));
         QVERIFY(!h.ftp.isConnected());
         const QStringList commands = h.serverCommands();
@@ -667,7 +692,8 @@ private slots:
 
     // The first connection stores the fingerprint (private file in a private folder); the same
     // certificate is accepted again; after the server got another certificate on the same port
-    // the connection is refused before the user name is sent, and the stored one stays.
+    // the connection is refused before the user name is sent, says what the new one is, and the
+    // stored one stays.
     void certificateTrustedOnFirstUse_data()
     {
         QTest::addColumn<int>("kind");
@@ -711,7 +737,7 @@ private slots:
         h.server.stop();
         START_TLS_SERVER(h, options, QStringLiteral("other"));
         h.debug.clear();
-        QCOMPARE(h.connectWith(HostStyle(hostStyle)), int(FtpResult::TlsFailure));
+        QCOMPARE(h.connectWith(HostStyle(hostStyle)), int(FtpResult::CertificateChanged));
         const QString transcript = h.transcript();
         QVERIFY2(transcript.contains(QStringLiteral("different certificate")),
                  qPrintable(transcript));
@@ -720,6 +746,11 @@ private slots:
         QCOMPARE(FtpCertificateStore(h.storePath())
                      .fingerprint(QStringLiteral("127.0.0.1"), h.server.port()),
                  stored);
+        // What the user needs to judge it.
+        const std::optional<FtpTlsRefusal> refusal = h.ftp.tlsRefusal();
+        QVERIFY(refusal && refusal->reason == FtpTlsRefusal::Reason::CertificateChanged);
+        QCOMPARE(refusal->trustedFingerprint, *stored);
+        QCOMPARE(refusal->presented.subject, QStringLiteral("other"));
     }
 };
 

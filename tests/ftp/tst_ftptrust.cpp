@@ -1,5 +1,6 @@
 #include "ftpcertificatecheck.h"
 #include "ftpcertificatestore.h"
+#include "ftphostkey.h"
 #include "ftpproxy.h"
 #include "ftptlshoststore.h"
 #include "testftpserver.h"
@@ -69,6 +70,41 @@ private slots:
         QCOMPARE(tlsHosts, expectedFolder + "tls-hosts");
         // Whoever moves the certificate store (a test, another profile) moves the hosts too.
         QCOMPARE(FtpTlsHostStore::pathBeside(certificates), tlsHosts);
+    }
+
+    // Every spelling of one name or address is one key in both trust lists. A name is known by
+    // the address a connection reached it at as well, and its own line comes first.
+    void hostKeys_data()
+    {
+        QTest::addColumn<QString>("spelling");
+        QTest::addColumn<QString>("key");
+        const auto row = [](const char *name, const char *spelling, const char *key) {
+            QTest::newRow(name) << QString::fromUtf8(spelling) << QString::fromUtf8(key);
+        };
+        row("short-address", "127.1", "127.0.0.1");
+        row("hex-part", "0x7f.0.0.1", "127.0.0.1");
+        row("ipv4-mapped", "[::FFFF:7f00:1]", "127.0.0.1");
+        row("ipv6-long-with-zone", "2001:DB8:0:0:0:0:0:1%eth0", "2001:db8::1");
+        row("name-case-and-trailing-dot", "FTP.Example.DE.", "ftp.example.de");
+        row("name-idna", "Bücher.Example", "xn--bcher-kva.example");
+    }
+    void hostKeys()
+    {
+        QFETCH(QString, spelling);
+        QFETCH(QString, key);
+        QTemporaryDir state;
+        FtpTlsHostStore hosts(state.filePath(QStringLiteral("tls-hosts")));
+        FtpCertificateStore certificates(state.filePath(QStringLiteral("known-certificates")));
+        QString error;
+        const QStringList endpoint = FtpHostKeys(QStringLiteral("Other.Example"), spelling);
+        QCOMPARE(endpoint, (QStringList{"other.example", key}));
+        QVERIFY(hosts.remember(spelling, 21, &error));
+        QCOMPARE(hosts.contains(key, 21, &error), true);
+        QVERIFY(certificates.remember(endpoint, 21, "aa11", &error));
+        QVERIFY(certificates.remember(QStringLiteral("third.example"), 21, "bb22", &error));
+        QCOMPARE(certificates.fingerprint(QStringList{"new.example", key}, 21), QByteArray("aa11"));
+        QCOMPARE(certificates.fingerprint(QStringList{"third.example", key}, 21),
+                 QByteArray("bb22"));
     }
 
     // Hosts (any case) per port; a file edited by hand with tabs and comments is read as meant;

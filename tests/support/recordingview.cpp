@@ -99,6 +99,7 @@ void RecordingView::runEnded(const RunResult &ended)
     result = ended;
     outcome = ended.outcome;
     setCaption(ViewLabel::lblError, ViewTexts::message(ended.message));
+    setCaption(ViewLabel::lblReason, ViewTexts::detail(ended.message));
     pictures.insert(int(ViewPicture::imgError), ResultPicture(ended.outcome));
     showButtonVisible = ended.siteCanBeShown;
     ++shown;
@@ -115,6 +116,13 @@ void RecordingView::runCancelled()
 void RecordingView::previewEntry(PreviewAction action, const QString &remotePath, qint64 bytes)
 {
     previewLines.append(ViewTexts::previewLine(action, remotePath, bytes));
+}
+
+CertificateAnswer RecordingView::confirmChangedCertificate(const ChangedCertificate &certificate)
+{
+    certificatesAsked.append(certificate);
+    watchDogRanWhileAsked = watchDogRanWhileAsked || watchDogTimer().isActive();
+    return certificateAnswer;
 }
 
 MassDeletion RecordingView::confirmMassDeletion(qint64 filesToDelete, qint64 filesListed)

@@ -47,6 +47,8 @@ public:
     void previewEntry(PreviewAction action, const QString &remotePath, qint64 bytes) override;
     [[nodiscard]] MassDeletion confirmMassDeletion(qint64 filesToDelete,
                                                    qint64 filesListed) override;
+    [[nodiscard]] CertificateAnswer
+    confirmChangedCertificate(const ChangedCertificate &certificate) override;
 
     // The events, as the session reported them.
     int runsStarted = 0;
@@ -60,6 +62,9 @@ public:
     bool programEnded = false;
     QList<std::pair<qint64, qint64>> massDeletionsAsked; // (files to delete, files listed)
     MassDeletion massDeletionAnswer = MassDeletion::SkipAndReport;
+    QList<ChangedCertificate> certificatesAsked;
+    bool watchDogRanWhileAsked = false;
+    CertificateAnswer certificateAnswer = CertificateAnswer::RefuseAndReport;
 
     // What the window would show for them.
     QString caption(ViewLabel label) const { return captions.value(int(label)); }

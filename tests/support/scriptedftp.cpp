@@ -59,8 +59,11 @@ void ScriptedFtp::completeLater(const QString &request, qint16 result, const QSt
 void ScriptedFtp::Connect()
 {
     const QString request = QStringLiteral("CONNECT");
-    if (begin(request))
-        completeLater(request, connectResult);
+    if (!begin(request))
+        return;
+    const std::optional<FtpTlsRefusal> refusal = connectRefusal;
+    QTimer::singleShot(0, this, [this, refusal] { mTlsRefusal = refusal; });
+    completeLater(request, connectResult);
 }
 
 void ScriptedFtp::QueryCurrentDirectory()

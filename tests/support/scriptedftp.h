@@ -26,6 +26,7 @@ public:
     QString currentDirectory() const override { return mCurrentDirectory; }
     bool isBusy() const override { return mPending; }
     bool isConnected() const override { return connected; }
+    std::optional<FtpTlsRefusal> tlsRefusal() const override { return mTlsRefusal; }
 
     void Connect() override;
     void QueryCurrentDirectory() override;
@@ -56,6 +57,9 @@ public:
     QSet<QString> hang;            // never completes on its own (Abort ends it)
     QSet<QString> raise;           // raises FtpError when started
     qint16 connectResult = 0;
+    // Why Connect was refused over TLS, with a connectResult of FtpResult::TlsFailure or
+    // FtpResult::CertificateChanged; published at the completion, as the component does.
+    std::optional<FtpTlsRefusal> connectRefusal;
     // Whether the control connection stands; a test clears it to act a connection that broke.
     bool connected = true;
     // Runs when a request completes successfully, e.g. to advance a test clock.
@@ -71,6 +75,7 @@ private:
     void completeLater(const QString &request, qint16 result, const QString &directory = QString());
 
     qint16 mResult = 0;
+    std::optional<FtpTlsRefusal> mTlsRefusal;
     QString mCurrentDirectory;
     bool mPending = false;
     QString mPendingRequest;

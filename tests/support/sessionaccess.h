@@ -57,7 +57,9 @@ struct classUploadTestAccess
         state.errorId = static_cast<qint32>(s.mFailure.mErrorId);
         // The failure's message as the views show it, empty when none was recorded.
         if (s.mFailure.mErrorId != MessageId::None)
-            state.errorText = ViewTexts::message({s.mFailure.mErrorId, s.mFailure.mErrorArguments});
+            state.errorText = ViewTexts::message(
+                UserMessage(s.mFailure.mErrorId, s.mFailure.mErrorArguments,
+                            s.mFailure.mErrorDetailId, s.mFailure.mErrorDetailArguments));
         state.watchDogTicks = s.mWait.mWatchDogTicks;
         state.timeout = s.mWait.mTimeout;
         state.deleteRemote = s.mSettings.mDeleteRemote;

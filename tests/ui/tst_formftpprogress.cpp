@@ -512,6 +512,8 @@ void TestFormFTPProgress::accessibleNames_data()
                                 << "Bearbeitete Datei" << int(QAccessible::EditableText);
     QTest::newRow("result-message") << "lblError"
                                     << "**" << int(QAccessible::StaticText);
+    QTest::newRow("result-reason") << "lblReason"
+                                   << "Grund" << int(QAccessible::StaticText);
 }
 
 void TestFormFTPProgress::accessibleNames()
@@ -540,7 +542,7 @@ void TestFormFTPProgress::everyControlHasAnAccessibleName()
         QVERIFY2(accessible && !accessible->text(QAccessible::Name).isEmpty(),
                  qPrintable(control->objectName()));
     }
-    QCOMPARE(named, 27);
+    QCOMPARE(named, 28);
 }
 
 QTEST_MAIN(TestFormFTPProgress)

@@ -1,5 +1,6 @@
 #include "ftpresult.h"
 #include "scriptedsession.h"
+#include "stringtable.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -33,6 +34,8 @@ private slots:
     void failedConnectOpensNoLog();
     void logInTranscriptOnlyForTlsRefusal_data();
     void logInTranscriptOnlyForTlsRefusal();
+    void tlsRefusalSaysWhy_data();
+    void tlsRefusalSaysWhy();
     void waitingUsesNoProcessor();
 
 private:
@@ -276,6 +279,9 @@ void TestConnection::logInTranscriptOnlyForTlsRefusal_data()
     QTest::newRow("tls-failure-writes-the-log-in")
         << int(FtpResult::TlsFailure)
         << QByteArray("220 ready\r\nFEAT\r\n211 End\r\n# Plain FTP refused: ...\r\n");
+    QTest::newRow("changed-certificate-writes-the-log-in")
+        << int(FtpResult::CertificateChanged)
+        << QByteArray("220 ready\r\nFEAT\r\n211 End\r\n# Plain FTP refused: ...\r\n");
     // Every other failure leaves the earlier log as it was.
     QTest::newRow("wrong-password-keeps-old-log") << 20530 << old;
     QTest::newRow("refused-connection-keeps-old-log") << int(FtpResult::ConnectionRefused) << old;
@@ -310,7 +316,7 @@ void TestConnection::logInTranscriptOnlyForTlsRefusal()
     QCOMPARE(old.readAll(), expectedLog);
     old.close();
     // A log the session wrote is its owner's only, whichever way it came to be.
-    if (result == 0 || result == FtpResult::TlsFailure)
+    if (result == 0 || result == FtpResult::TlsFailure || result == FtpResult::CertificateChanged)
         QCOMPARE(QFileInfo(logPath()).permissions() &
                      (QFile::ReadGroup | QFile::ReadOther | QFile::WriteOther),
                  QFile::Permissions());
@@ -321,6 +327,67 @@ void TestConnection::logInTranscriptOnlyForTlsRefusal()
     Access::session().FTPConnect();
     QVERIFY(old.open(QIODevice::ReadOnly));
     QCOMPARE(old.readAll(), QByteArray());
+}
+
+void TestConnection::tlsRefusalSaysWhy_data()
+{
+    QTest::addColumn<int>("reason"); // -1: the component gave none
+    QTest::addColumn<bool>("preview");
+    QTest::addColumn<QByteArray>("accepted");
+    QTest::addColumn<int>("detail");
+    QTest::addColumn<QString>("argument");
+    using R = FtpTlsRefusal::Reason;
+    const auto row = [](const char *name, int reason, int detail, const QString &argument,
+                        bool preview = false, const QByteArray &accepted = {}) {
+        QTest::newRow(name) << reason << preview << accepted << detail << argument;
+    };
+    const QString target = QStringLiteral("ftp.example.de:2121");
+    const QString renewed = QStringLiteral("A9:4B:0C:1D:2E:3F:40:51:62:73:84:95:06:A7:B8:C9:D0:E1:"
+                                           "F2:03:14:25:36:47:58:69:7A:8B:9C:AD:BE:CF");
+    row("no-longer-offered", int(R::NoLongerOffered), 4150, target);
+    row("required-by-ftpes", int(R::RequiredButRefused), 4151, target);
+    row("handshake-failed", int(R::HandshakeFailed), 4152, target);
+    row("data-protection-refused", int(R::DataProtectionRefused), 4153, target);
+    row("trust-list-unusable", int(R::CertificateUnusable), 4154, QStringLiteral("/s/known"));
+    row("certificate-changed", int(R::CertificateChanged), 4155, renewed);
+    row("certificate-changed-in-a-preview", int(R::CertificateChanged), 4155, renewed, true);
+    row("certificate-changed-not-the-accepted", int(R::CertificateChanged), 4156, renewed, false,
+        QByteArray(64, 'b'));
+    row("no-reason-given", -1, 0, QString());
+}
+
+// Each refusal over TLS ends with the connection message and the sentence that says which refusal
+// it was and what the user can do: none reads like a wrong host name. A changed certificate is
+// asked about first (the watchdog paused meanwhile), except in a preview.
+void TestConnection::tlsRefusalSaysWhy()
+{
+    QFETCH(int, reason);
+    QFETCH(bool, preview);
+    QFETCH(QByteArray, accepted);
+    QFETCH(int, detail);
+    QFETCH(QString, argument);
+    const bool changed = reason == int(FtpTlsRefusal::Reason::CertificateChanged);
+    mFtp->connectResult = changed ? FtpResult::CertificateChanged : FtpResult::TlsFailure;
+    if (reason >= 0) {
+        FtpTlsRefusal refusal;
+        refusal.reason = FtpTlsRefusal::Reason(reason);
+        refusal.plainTarget = QStringLiteral("ftp.example.de:2121");
+        refusal.certificateStorePath = QStringLiteral("/s/known");
+        refusal.presented.fingerprint =
+            QString(argument).remove(QLatin1Char(':')).toLower().toLatin1();
+        mFtp->connectRefusal = refusal;
+    }
+    Access::session().setPreviewOnly(preview);
+    Access::session().setAcceptedCertificate(accepted);
+    RecordingView::watchDogTimer().start();
+    Access::session().FTPConnect();
+    QString expected = ResourceString(MessageId::ConnectionFailed)
+                           .replace(QStringLiteral("%1"), QStringLiteral("ftp.example.de"));
+    if (detail)
+        expected += QLatin1Char(' ') + ResourceString(MessageId(detail)).replace("%1", argument);
+    QCOMPARE(Access::state().errorText, expected);
+    QCOMPARE(mView->certificatesAsked.size(), changed && !preview ? 1 : 0);
+    QVERIFY(!mView->watchDogRanWhileAsked);
 }
 
 void TestConnection::waitingUsesNoProcessor()

@@ -7,6 +7,7 @@
 #include "formftpprogress.h"
 #include "publishablename.h"
 #include "stringtable.h"
+#include "viewtexts.h"
 
 #include <QApplication>
 #include <QEventLoop>
@@ -148,21 +149,47 @@ int main(int argc, char *argv[])
     window->setShowButtonVisible(false);
     ok &= snap(*window, prefix + QStringLiteral("-result-preview.png"));
 
-    // The question before a clean-up that would delete most of the site, as the window asks it.
-    QTimer::singleShot(0, [&] {
-        auto *box = qobject_cast<QWidget *>(QApplication::activeModalWidget());
-        if (!box)
-            return;
-        settle(600);
-        const QPixmap picture = box->screen()->grabWindow(box->winId());
-        const QString path = prefix + QStringLiteral("-question-mass-deletion.png");
-        ok &= !picture.isNull() && picture.save(path, "PNG");
-        std::printf("%s: %dx%d pixels\n", qPrintable(path), picture.width(), picture.height());
-        box->close();
-    });
-    (void)window->askMassDeletion(ResourceString(MessageId::MassDeletionQuestion)
-                                      .arg(german.toString(4123))
-                                      .arg(german.toString(4500)));
+    // A refused TLS connection: the message, and why in the summary's place, with the longest
+    // reason and a long host.
+    window->showReason(
+        ResourceString(MessageId::TlsNoLongerOffered)
+            .replace(QStringLiteral("%1"), QStringLiteral("ftp.mein-webhosting-anbieter.de:2121")));
+    window->setCaption(
+        ViewLabel::lblError,
+        message(MessageId::ConnectionFailed, QStringLiteral("ftp.mein-webhosting-anbieter.de")));
+    window->setPicture(ViewPicture::imgError, PictureFailed);
+    ok &= snap(*window, prefix + QStringLiteral("-result-tls-refusal.png"));
+
+    // The questions the window asks, each as the window asks it.
+    const auto shootQuestion = [&](const QString &name, const QString &question) {
+        QTimer::singleShot(0, [&, name] {
+            auto *box = qobject_cast<QWidget *>(QApplication::activeModalWidget());
+            if (!box)
+                return;
+            settle(600);
+            const QPixmap picture = box->screen()->grabWindow(box->winId());
+            const QString path = prefix + QStringLiteral("-question-%1.png").arg(name);
+            ok &= !picture.isNull() && picture.save(path, "PNG");
+            std::printf("%s: %dx%d pixels\n", qPrintable(path), picture.width(), picture.height());
+            box->close();
+        });
+        (void)window->askYesNo(question);
+    };
+    shootQuestion(QStringLiteral("mass-deletion"), ResourceString(MessageId::MassDeletionQuestion)
+                                                       .arg(german.toString(4123))
+                                                       .arg(german.toString(4500)));
+    // A certificate with long names, as hosting companies issue them.
+    shootQuestion(
+        QStringLiteral("certificate"),
+        ViewTexts::certificateQuestion(ChangedCertificate{
+            QStringLiteral("ftp.mein-webhosting-anbieter.de:2121"),
+            QByteArray("3f1c9e0a7b55d2e48f9a01c6b7d3e25f4a8c90b1d2e3f405162738495a6b7c8d"),
+            FtpCertificateSummary{
+                QByteArray("a94b0c1d2e3f40516273849506a7b8c9d0e1f2031425364758697a8b9cadbecf"),
+                QStringLiteral("*.webspace.mein-webhosting-anbieter.de"),
+                QStringLiteral("Mein Webhosting Anbieter GmbH Interne Zertifizierungsstelle"),
+                QDateTime(QDate(2025, 2, 1), QTime(0, 0), Qt::UTC),
+                QDateTime(QDate(2025, 5, 2), QTime(23, 59), Qt::UTC)}}));
 
     classUpload::setViewProvider(nullptr);
     delete window;
