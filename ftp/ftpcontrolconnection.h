@@ -115,6 +115,14 @@ public:
     // Drops the connection at once. Emits nothing.
     void close();
 
+    // The server's answer to FEAT, once it was asked on this connection (at log-in or later).
+    void rememberFeatures(const FtpReply &reply) { mFeaturesReply = reply; }
+    [[nodiscard]] const std::optional<FtpReply> &featuresReply() const { return mFeaturesReply; }
+
+    // The verb of the command sent last ("RNTO"). The dialogue is one command at a time, so a
+    // final reply answers it; a request of several commands tells by it which one was refused.
+    [[nodiscard]] const QString &lastVerb() const { return mLastVerb; }
+
     [[nodiscard]] QHostAddress localAddress() const;
     [[nodiscard]] QHostAddress peerAddress() const;
     [[nodiscard]] DataModeMemory &dataModes() { return mDataModes; }
@@ -166,6 +174,8 @@ private:
     QByteArray mLineBuffer;
     DataModeMemory mDataModes;
     std::optional<KnownDirectory> mKnownDirectory;
+    std::optional<FtpReply> mFeaturesReply;
+    QString mLastVerb;
     QTimer mQuitGrace;
     bool mFailed = false;
     bool mSynchronising = false;
