@@ -129,6 +129,9 @@ struct FtpControl::Private
         post([this, text] { emit q->DebugMessage(text); });
     }
 
+    // PutFile and PutFileFrom.
+    void startUpload(const QString &localPath, const QString &remoteFileName, qint64 offset);
+
     void refuseIfPending() const
     {
         if (pending) {
@@ -601,17 +604,36 @@ void FtpControl::GetFile(const QString &remoteFileName, const QString &localPath
 
 void FtpControl::PutFile(const QString &localPath, const QString &remoteFileName)
 {
-    d->refuseIfPending();
-    Private::refuseLineBreaks({localPath, remoteFileName});
+    d->startUpload(localPath, remoteFileName, 0);
+}
+
+void FtpControl::PutFileFrom(const QString &localPath, const QString &remoteFileName, qint64 offset)
+{
+    d->startUpload(localPath, remoteFileName, offset);
+}
+
+void FtpControl::Private::startUpload(const QString &localPath, const QString &remoteFileName,
+                                      qint64 offset)
+{
+    refuseIfPending();
+    refuseLineBreaks({localPath, remoteFileName});
     std::unique_ptr<QFile> source = OpenRegularFileForReading(localPath);
-    if (!d->isLoggedIn()) {
-        d->completeWithout(Request::PutFile, FtpResult::NotConnected,
-                           QStringLiteral("Not connected."));
+    if (offset < 0 || offset > source->size()) {
+        throw FtpError(FtpResult::InvalidArgument,
+                       QStringLiteral("Die Datei \"%1\" hat %2 Bytes; ab Byte %3 kann sie nicht "
+                                      "weiter übertragen werden.")
+                           .arg(localPath)
+                           .arg(source->size())
+                           .arg(offset));
+    }
+    if (!isLoggedIn()) {
+        completeWithout(Request::PutFile, FtpResult::NotConnected,
+                        QStringLiteral("Not connected."));
         return;
     }
-    d->startOperation(Request::PutFile, std::make_unique<FtpTransferOperation>(
-                                            *d->connection, d->timeouts, d->passiveInUse,
-                                            remoteFileName, std::move(source)));
+    startOperation(Request::PutFile, std::make_unique<FtpTransferOperation>(
+                                         *connection, timeouts, passiveInUse, remoteFileName,
+                                         std::move(source), offset));
 }
 
 void FtpControl::RenameFile(const QString &from, const QString &to)

@@ -9,7 +9,7 @@
 #include <optional>
 
 // An event-driven FTP client for one connection at a time (RFC 959, RFC 2428, RFC 2389 FEAT,
-// RFC 3659 SIZE, RFC 4217 FTP over TLS).
+// RFC 3659 SIZE and REST, RFC 4217 FTP over TLS).
 //
 // Security comes from the Host text: "ftpes://" requires AUTH TLS, "ftps://" is implicit TLS,
 // "ftp://" is plain FTP, and a bare host uses TLS whenever the server offers it, and always once
@@ -49,7 +49,7 @@ public:
         DeleteFile,
         RemoveDirectory,
         GetFile,
-        PutFile,
+        PutFile, // PutFileFrom as well
         RenameFile,
         QueryFileSize,
         QueryFeatures,
@@ -107,7 +107,7 @@ public:
     // When the last request ended with the server's refusal (ReplyBase + code): the verb of the
     // command refused. For requests of several commands it tells which step failed: "RNFR" (the
     // server renames nothing) or "RNTO" (it does not take the new name, typically because a file
-    // has it already). Empty otherwise.
+    // has it already); "REST", "STOR" or "APPE" for an upload from an offset. Empty otherwise.
     [[nodiscard]] virtual QString refusedCommand() const;
     [[nodiscard]] virtual bool isBusy() const;
     // True between a successful Connect and Disconnect or the loss of the connection.
@@ -125,6 +125,13 @@ public:
     virtual void RemoveDirectory(const QString &folder);
     virtual void GetFile(const QString &remoteFileName, const QString &localPath);
     virtual void PutFile(const QString &localPath, const QString &remoteFileName);
+    // Continues an upload the server holds the first offset bytes of: sends the local file from
+    // byte offset on, with REST and STOR or, where the server refuses that, APPE (see
+    // FtpTransferOperation). The server's file must be exactly offset bytes long (QueryFileSize
+    // tells); with APPE a longer one would keep its surplus in the middle. Offset 0 is PutFile.
+    // An offset below 0 or beyond the local file's end raises FtpError (InvalidArgument).
+    virtual void PutFileFrom(const QString &localPath, const QString &remoteFileName,
+                             qint64 offset);
     // RNFR from, RNTO to (RFC 959). A refusal of either completes with ReplyBase + its code, and
     // refusedCommand() says which; a refused RNFR sends no RNTO. Whether a file of the new name is
     // replaced is the server's choice: most do, some refuse RNTO then.

@@ -59,6 +59,7 @@ public:
         bool extendedPassiveRefused = false; // EPSV refused: use PASV
         bool extendedActiveRefused = false;  // EPRT refused: use PORT
         bool activeUnusable = false;         // active mode failed: passive for the rest
+        bool restartRefused = false;         // REST refused: continue uploads with APPE
     };
 
     explicit FtpControlConnection(QObject *parent = nullptr);

@@ -225,7 +225,7 @@ private slots:
         QTest::addColumn<QString>("request");
         QTest::addColumn<QString>("argument");
         for (const char *request : {"USER", "PASS", "CWD", "MKD", "DELE", "RMD", "RETR", "STOR",
-                                    "RNFR", "RNTO", "SIZE"}) {
+                                    "RNFR", "RNTO", "SIZE", "APPE"}) {
             QTest::addRow("%s-cr-lf", request) << request << "a\r\nDELE b";
             QTest::addRow("%s-lf", request) << request << "a\nb";
             QTest::addRow("%s-cr", request) << request << "a\rb";
@@ -266,6 +266,8 @@ private slots:
                 h.ftp.RenameFile(QStringLiteral("b"), argument);
             else if (request == QLatin1String("SIZE"))
                 h.ftp.QueryFileSize(argument);
+            else if (request == QLatin1String("APPE"))
+                h.ftp.PutFileFrom(h.localPath(QStringLiteral("f")), argument, 1);
             else
                 h.ftp.PutFile(h.localPath(QStringLiteral("f")), argument);
         } catch (const FtpError &error) {
