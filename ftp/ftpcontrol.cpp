@@ -65,6 +65,9 @@ struct FtpControl::Private
     // The same, while the log-in that says so has not completed yet.
     std::optional<FtpTlsRefusal> pendingTlsRefusal;
     std::optional<FtpCertificateSummary> pendingTrustedForNow;
+    qint64 fileSize = -1;
+    std::optional<FtpFeatures> features;
+    QString refusedCommand;
 
     // The connection; declared before the operation, which refers to it, so it is destroyed after.
     std::unique_ptr<FtpControlConnection> connection;
@@ -122,6 +125,10 @@ struct FtpControl::Private
         post([this, text] { emit q->DebugMessage(text); });
     }
 
+    // PutFile and PutFileFrom.
+    void startUpload(const QString &localPath, const QString &remoteFileName, qint64 offset,
+                     FtpSentBytesWatcher watchSent);
+
     void refuseIfPending() const
     {
         if (pending) {
@@ -170,9 +177,26 @@ struct FtpControl::Private
     // A request that ends before any dialogue (no connection, a host that cannot be parsed).
     void completeWithout(Request which, qint16 outcome, const QString &text)
     {
+        FtpOperation::Outcome ended;
+        ended.result = outcome;
+        ended.text = text;
+        completeLater(which, ended);
+    }
+
+    // A request the connection knows the answer to already: the transcript says so instead of
+    // showing a command that never went out.
+    void completeFromMemory(Request which, const QString &why, const FtpOperation::Outcome &known)
+    {
+        reportConnectionSummary();
+        report(QStringLiteral("# ") + why);
+        completeLater(which, known);
+    }
+
+    void completeLater(Request which, const FtpOperation::Outcome &outcome)
+    {
         pending = true;
         request = which;
-        post([this, outcome, text] { complete(FtpOperation::Outcome{outcome, text, {}}); });
+        post([this, outcome] { complete(outcome); });
     }
 
     void completeOperation()
@@ -202,8 +226,18 @@ struct FtpControl::Private
             tlsRefusal = std::exchange(pendingTlsRefusal, std::nullopt);
             certificateTrustedForNow = std::exchange(pendingTrustedForNow, std::nullopt);
         }
+        refusedCommand = outcome.refusedCommand;
         if (outcome.currentDirectory)
             currentDirectory = *outcome.currentDirectory;
+        if (request == Request::QueryFileSize)
+            fileSize = outcome.fileSize.value_or(-1);
+        // Only a log-in or QueryFeatures asks for them; a lost connection takes them along.
+        if (!connection) {
+            features.reset();
+        } else if (request == Request::Connect || request == Request::QueryFeatures) {
+            const std::optional<FtpReply> &listing = connection->featuresReply();
+            features = listing ? std::optional(FtpFeatures::fromReply(*listing)) : std::nullopt;
+        }
         pending = false;
         emit q->OperationComplete(static_cast<int>(request), result, outcome.text);
     }
@@ -271,15 +305,20 @@ struct FtpControl::Private
     {
         refuseIfPending();
         refuseLineBreaks({argument});
+        startCommands(which, {argument.isNull() ? command : command + QLatin1Char(' ') + argument},
+                      expect);
+    }
+
+    // The caller has checked the arguments.
+    void startCommands(Request which, const QStringList &commands,
+                       FtpCommandOperation::Expect expect)
+    {
         if (!isLoggedIn()) {
             completeWithout(which, FtpResult::NotConnected, QStringLiteral("Not connected."));
             return;
         }
-        startOperation(which,
-                       std::make_unique<FtpCommandOperation>(
-                           *connection, timeouts,
-                           argument.isNull() ? command : command + QLatin1Char(' ') + argument,
-                           expect));
+        startOperation(
+            which, std::make_unique<FtpCommandOperation>(*connection, timeouts, commands, expect));
     }
 };
 
@@ -445,6 +484,18 @@ QString FtpControl::currentDirectory() const
 {
     return d->currentDirectory;
 }
+qint64 FtpControl::fileSize() const
+{
+    return d->fileSize;
+}
+std::optional<FtpFeatures> FtpControl::features() const
+{
+    return d->features;
+}
+QString FtpControl::refusedCommand() const
+{
+    return d->refusedCommand;
+}
 bool FtpControl::isBusy() const
 {
     return d->pending;
@@ -533,16 +584,15 @@ void FtpControl::QueryCurrentDirectory()
     d->refuseIfPending();
     if (d->isLoggedIn() && d->connection->knownDirectory()) {
         const FtpControlConnection::KnownDirectory known = *d->connection->knownDirectory();
-        d->reportConnectionSummary();
-        d->report(QStringLiteral("# PWD not sent: the current folder is still \"%1\", as the "
-                                 "server said last; nothing since can have changed it.")
-                      .arg(known.directory));
-        d->pending = true;
-        d->request = Request::QueryCurrentDirectory;
-        d->post([this, known] {
-            d->complete(
-                FtpOperation::Outcome{FtpResult::Success, known.replyText, known.directory});
-        });
+        FtpOperation::Outcome outcome;
+        outcome.text = known.replyText;
+        outcome.currentDirectory = known.directory;
+        d->completeFromMemory(Request::QueryCurrentDirectory,
+                              QStringLiteral("PWD not sent: the current folder is still \"%1\", "
+                                             "as the server said last; nothing since can have "
+                                             "changed it.")
+                                  .arg(known.directory),
+                              outcome);
         return;
     }
     d->startCommand(Request::QueryCurrentDirectory, QStringLiteral("PWD"), QString(),
@@ -592,18 +642,71 @@ void FtpControl::GetFile(const QString &remoteFileName, const QString &localPath
 void FtpControl::PutFile(const QString &localPath, const QString &remoteFileName,
                          FtpSentBytesWatcher watchSent)
 {
-    d->refuseIfPending();
-    Private::refuseLineBreaks({localPath, remoteFileName});
+    d->startUpload(localPath, remoteFileName, 0, std::move(watchSent));
+}
+
+void FtpControl::PutFileFrom(const QString &localPath, const QString &remoteFileName, qint64 offset,
+                             FtpSentBytesWatcher watchSent)
+{
+    d->startUpload(localPath, remoteFileName, offset, std::move(watchSent));
+}
+
+void FtpControl::Private::startUpload(const QString &localPath, const QString &remoteFileName,
+                                      qint64 offset, FtpSentBytesWatcher watchSent)
+{
+    refuseIfPending();
+    refuseLineBreaks({localPath, remoteFileName});
     std::unique_ptr<QFile> source = OpenRegularFileForReading(localPath);
-    if (!d->isLoggedIn()) {
-        d->completeWithout(Request::PutFile, FtpResult::NotConnected,
-                           QStringLiteral("Not connected."));
+    if (offset < 0 || offset > source->size()) {
+        throw FtpError(
+            FtpResult::InvalidArgument,
+            QStringLiteral("Die Datei \"%1\" hat %2 Bytes; ab Byte %3 kann sie nicht "
+                           "weiter übertragen werden.")
+                .arg(localPath, QString::number(source->size()), QString::number(offset)));
+    }
+    if (!isLoggedIn()) {
+        completeWithout(Request::PutFile, FtpResult::NotConnected,
+                        QStringLiteral("Not connected."));
         return;
     }
-    d->startOperation(Request::PutFile,
-                      std::make_unique<FtpTransferOperation>(
-                          *d->connection, d->timeouts, d->passiveInUse, remoteFileName,
-                          std::move(source), std::move(watchSent)));
+    startOperation(Request::PutFile, std::make_unique<FtpTransferOperation>(
+                                         *connection, timeouts, passiveInUse, remoteFileName,
+                                         std::move(source), offset, std::move(watchSent)));
+}
+
+void FtpControl::RenameFile(const QString &from, const QString &to)
+{
+    d->refuseIfPending();
+    Private::refuseLineBreaks({from, to});
+    d->startCommands(Request::RenameFile,
+                     {QStringLiteral("RNFR ") + from, QStringLiteral("RNTO ") + to},
+                     FtpCommandOperation::Expect::Confirmation);
+}
+
+void FtpControl::QueryFileSize(const QString &fileName)
+{
+    d->startCommand(Request::QueryFileSize, QStringLiteral("SIZE"), fileName,
+                    FtpCommandOperation::Expect::Size);
+}
+
+void FtpControl::QueryFeatures()
+{
+    d->refuseIfPending();
+    if (d->isLoggedIn() && d->connection->featuresReply()) {
+        const FtpReply &reply = *d->connection->featuresReply();
+        FtpOperation::Outcome outcome;
+        outcome.text = reply.text();
+        if (!reply.isPositive()) {
+            outcome.result = static_cast<qint16>(FtpResult::ReplyBase + reply.code);
+            outcome.refusedCommand = QStringLiteral("FEAT");
+        }
+        d->completeFromMemory(Request::QueryFeatures,
+                              QStringLiteral("FEAT not sent: the server answered it at log-in."),
+                              outcome);
+        return;
+    }
+    d->startCommand(Request::QueryFeatures, QStringLiteral("FEAT"), QString(),
+                    FtpCommandOperation::Expect::Features);
 }
 
 void FtpControl::Disconnect()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ftpfeatures.h"
 #include "ftpsentbyteswatcher.h"
 #include "ftptimeouts.h"
 #include "ftptlsrefusal.h"
@@ -10,7 +11,7 @@
 #include <optional>
 
 // An event-driven FTP client for one connection at a time (RFC 959, RFC 2428, RFC 2389 FEAT,
-// RFC 4217 FTP over TLS).
+// RFC 3659 SIZE and REST, RFC 4217 FTP over TLS).
 //
 // Security comes from the Host text: "ftpes://" requires AUTH TLS, "ftps://" is implicit TLS,
 // "ftp://" is plain FTP, and a bare host uses TLS whenever the server offers it, and always once
@@ -24,9 +25,9 @@
 // Every request is started by its call and then runs on the event loop of the thread that owns the
 // object; it ends with exactly one OperationComplete, which is always delivered from the event loop
 // and never from inside the starting call. Only one request may be pending; starting another one
-// raises FtpError at once, and so does an argument containing CR or LF. result() and
-// currentDirectory() change only when OperationComplete is emitted: while a request is pending they
-// still describe the previous one.
+// raises FtpError at once, and so does an argument containing CR or LF. result() and the other
+// outcomes (currentDirectory(), fileSize(), features(), refusedCommand()) change only when
+// OperationComplete is emitted: while a request is pending they still describe the previous one.
 //
 // The request methods are virtual so that tests of code that drives the component can script its
 // answers; the real behaviour lives entirely in this class.
@@ -53,7 +54,10 @@ public:
         DeleteFile,
         RemoveDirectory,
         GetFile,
-        PutFile,
+        PutFile, // PutFileFrom as well
+        RenameFile,
+        QueryFileSize,
+        QueryFeatures,
     };
     Q_ENUM(Request)
 
@@ -118,6 +122,16 @@ public:
     [[nodiscard]] virtual qint16 result() const;
     // Folder reported by the last successful QueryCurrentDirectory.
     [[nodiscard]] virtual QString currentDirectory() const;
+    // Size in bytes reported by the last QueryFileSize, or -1 when it failed.
+    [[nodiscard]] virtual qint64 fileSize() const;
+    // What the server of this connection listed in its answer to FEAT, once that was asked (at
+    // log-in or by QueryFeatures); nothing before, or without a connection.
+    [[nodiscard]] virtual std::optional<FtpFeatures> features() const;
+    // When the last request ended with the server's refusal (ReplyBase + code): the verb of the
+    // command refused. For requests of several commands it tells which step failed: "RNFR" (the
+    // server renames nothing) or "RNTO" (it does not take the new name, typically because a file
+    // has it already); "REST", "STOR" or "APPE" for an upload from an offset. Empty otherwise.
+    [[nodiscard]] virtual QString refusedCommand() const;
     [[nodiscard]] virtual bool isBusy() const;
     // True between a successful Connect and Disconnect or the loss of the connection.
     [[nodiscard]] virtual bool isConnected() const;
@@ -142,6 +156,26 @@ public:
     // watchSent, when given, sees the file's bytes as they are sent (see FtpSentBytesWatcher).
     virtual void PutFile(const QString &localPath, const QString &remoteFileName,
                          FtpSentBytesWatcher watchSent = {});
+    // Continues an upload the server holds the first offset bytes of: sends the local file from
+    // byte offset on, with REST and STOR or, where the server refuses that, APPE (see
+    // FtpTransferOperation). The server's file must be exactly offset bytes long (QueryFileSize
+    // tells); with APPE a longer one would keep its surplus in the middle. Offset 0 is PutFile.
+    // An offset below 0 or beyond the local file's end raises FtpError (InvalidArgument).
+    // watchSent sees only the bytes sent, from offset on.
+    virtual void PutFileFrom(const QString &localPath, const QString &remoteFileName, qint64 offset,
+                             FtpSentBytesWatcher watchSent = {});
+    // RNFR from, RNTO to (RFC 959). A refusal of either completes with ReplyBase + its code, and
+    // refusedCommand() says which; a refused RNFR sends no RNTO. Whether a file of the new name is
+    // replaced is the server's choice: most do, some refuse RNTO then.
+    virtual void RenameFile(const QString &from, const QString &to);
+    // SIZE (RFC 3659) of a file in the current folder: fileSize() on success. The log-in chose
+    // binary transfers (TYPE I), so the size is the byte count a transfer moves. A missing file
+    // is usually refused with 550, a server without SIZE answers 500 or 502.
+    virtual void QueryFileSize(const QString &fileName);
+    // Makes features() known: completes at once, without a round trip, when FEAT was sent at
+    // log-in (a bare host asks for AUTH TLS), otherwise sends FEAT. A server that does not know
+    // FEAT completes with its refusal, and features() lists nothing.
+    virtual void QueryFeatures();
     // Sends QUIT and closes the connection; not a request, nothing completes.
     virtual void Disconnect();
     // Ends the pending request (ABOR, data connection closed); it completes with a non-zero result.

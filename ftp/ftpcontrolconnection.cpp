@@ -23,6 +23,11 @@ constexpr int QuitGraceMs = 3000;
 const QString MarkerCommand = QStringLiteral("PWD");
 constexpr int MarkerReplyCode = 257;
 
+QStringView verbOf(const QString &line)
+{
+    return QStringView(line).left(line.indexOf(QLatin1Char(' ')));
+}
+
 // The commands this client sends that leave the server's current folder as it is. Any other
 // command, including one added later, makes the connection forget the folder it knows.
 bool keepsCurrentDirectory(const QString &line)
@@ -31,8 +36,16 @@ bool keepsCurrentDirectory(const QString &line)
         QStringLiteral("PWD"),  QStringLiteral("MKD"),  QStringLiteral("DELE"),
         QStringLiteral("EPSV"), QStringLiteral("PASV"), QStringLiteral("EPRT"),
         QStringLiteral("PORT"), QStringLiteral("STOR"), QStringLiteral("RETR"),
-        QStringLiteral("TYPE"), QStringLiteral("NOOP")};
-    const QStringView verb = QStringView(line).left(line.indexOf(QLatin1Char(' ')));
+        QStringLiteral("TYPE"), QStringLiteral("NOOP"), QStringLiteral("SIZE"),
+        QStringLiteral("FEAT"), QStringLiteral("REST"), QStringLiteral("APPE")};
+    const QStringView verb = verbOf(line);
+    // A rename moves the current folder itself when it names that folder or one above it; a
+    // name in the current folder cannot.
+    if (verb == QLatin1String("RNFR") || verb == QLatin1String("RNTO")) {
+        const QStringView name = QStringView(line).mid(verb.size() + 1);
+        return !name.contains(QLatin1Char('/')) && name != QLatin1String(".") &&
+               name != QLatin1String("..");
+    }
     for (const QString &known : verbs) {
         if (verb == known)
             return true;
@@ -359,6 +372,7 @@ void FtpControlConnection::writeLine(const QString &line, const QString &shownAs
         return;
     if (!keepsCurrentDirectory(line))
         mKnownDirectory.reset();
+    mLastVerb = verbOf(line).toString();
     emit dialogue(shownAs);
     // Names go out as UTF-8 (RFC 2640); the callers have refused line breaks already.
     mSocket->write((line + QStringLiteral("\r\n")).toUtf8());

@@ -59,6 +59,7 @@ public:
         bool extendedPassiveRefused = false; // EPSV refused: use PASV
         bool extendedActiveRefused = false;  // EPRT refused: use PORT
         bool activeUnusable = false;         // active mode failed: passive for the rest
+        bool restartRefused = false;         // REST refused: continue uploads with APPE
     };
 
     explicit FtpControlConnection(QObject *parent = nullptr);
@@ -123,6 +124,14 @@ public:
     // Drops the connection at once. Emits nothing.
     void close();
 
+    // The server's answer to FEAT, once it was asked on this connection (at log-in or later).
+    void rememberFeatures(const FtpReply &reply) { mFeaturesReply = reply; }
+    [[nodiscard]] const std::optional<FtpReply> &featuresReply() const { return mFeaturesReply; }
+
+    // The verb of the command sent last ("RNTO"). The dialogue is one command at a time, so a
+    // final reply answers it; a request of several commands tells by it which one was refused.
+    [[nodiscard]] const QString &lastVerb() const { return mLastVerb; }
+
     [[nodiscard]] QHostAddress localAddress() const;
     [[nodiscard]] QHostAddress peerAddress() const;
     [[nodiscard]] DataModeMemory &dataModes() { return mDataModes; }
@@ -178,6 +187,8 @@ private:
     // The secret just sent with sendSecret, until its reply is complete: a server that repeats
     // the command in its answer ("530 PASS geheim refused") must not put it into the transcript.
     QString mSecretAwaitingReply;
+    std::optional<FtpReply> mFeaturesReply;
+    QString mLastVerb;
     QTimer mQuitGrace;
     bool mFailed = false;
     bool mSynchronising = false;

@@ -116,19 +116,13 @@ void FtpDataConnection::connectTo(quint16 port)
     mSocket = createSocket();
     watchSocket();
     connect(mSocket.get(), &QTcpSocket::connected, this, &FtpDataConnection::becomeEstablished);
+    // In plain TCP first, with TLS too: see startTls().
     if (mRoute.isProxied()) {
         // The proxy reaches the server by its name, as for the control connection.
-        if (mRoute.tls)
-            secureSocket()->connectToHostEncrypted(mRoute.host, port, mRoute.peerVerifyName);
-        else
-            mSocket->connectToHost(mRoute.host, port);
+        mSocket->connectToHost(mRoute.host, port);
         return;
     }
-    if (mRoute.tls)
-        secureSocket()->connectToHostEncrypted(mRoute.address.toString(), port,
-                                               mRoute.peerVerifyName);
-    else
-        mSocket->connectToHost(mRoute.address, port);
+    mSocket->connectToHost(mRoute.address, port);
 }
 
 quint16 FtpDataConnection::listen(const QHostAddress &localAddress)
@@ -170,17 +164,20 @@ void FtpDataConnection::acceptPending()
     }
 }
 
-void FtpDataConnection::secureAcceptedConnection()
+void FtpDataConnection::startTls()
 {
-    if (!mRoute.tls || !mServer || !mEstablished || mHandshakeStarted || !mSocket)
+    if (!mRoute.tls || !mEstablished || mHandshakeStarted || !mSocket)
         return;
     QSslSocket *secure = secureSocket();
     if (!secure)
         return;
     mHandshakeStarted = true;
-    secure->setProxy(QNetworkProxy::NoProxy);
-    secure->setSslConfiguration(*mRoute.tlsConfiguration);
-    secure->setPeerVerifyName(mRoute.peerVerifyName);
+    if (mServer) {
+        // An accepted socket has none of the settings createSocket() gives one of ours.
+        secure->setProxy(QNetworkProxy::NoProxy);
+        secure->setSslConfiguration(*mRoute.tlsConfiguration);
+        secure->setPeerVerifyName(mRoute.peerVerifyName);
+    }
     // The FTP client is the TLS client on the data connection too, whoever connected.
     secure->startClientEncryption();
 }

@@ -21,7 +21,7 @@ class QTcpSocket;
 // connection's session and must present the control connection's certificate (or one that
 // verifies for the host). Established and ready are then two steps: the transfer command may go
 // out once TCP is connected (vsftpd starts its handshake only after it), the bytes only after the
-// handshake.
+// handshake, which the transfer starts (startTls()).
 class FtpDataConnection : public QObject
 {
     Q_OBJECT
@@ -44,11 +44,9 @@ public:
     // Established, and with TLS the handshake done: bytes may flow.
     [[nodiscard]] bool isReady() const { return mReady; }
 
-    // Active mode with TLS: starts the handshake on the accepted connection. Called once the
-    // server's preliminary reply to the transfer command arrived: pyftpdlib connects as soon as
-    // it gets EPRT and drops a handshake that begins before the transfer command, and servers
-    // that connect later (vsftpd) send the reply before they take the handshake.
-    void secureAcceptedConnection();
+    // With TLS: starts the handshake, once; the transfer decides when (see
+    // FtpTransferOperation). Without TLS nothing happens.
+    void startTls();
 
     // Drops the connection at once (abort, or after an error); emits nothing further.
     void abort();

@@ -1,27 +1,11 @@
 #include "ftploginoperation.h"
 
 #include "ftpcontrolconnection.h"
+#include "ftpfeatures.h"
 #include "ftpresult.h"
 #include "ftptlshoststore.h"
 
-#include <QRegularExpression>
-
 namespace {
-
-// RFC 2389 feature lines start with a blank: " AUTH TLS", or one line for several mechanisms
-// (" AUTH TLS;SSL", " AUTH SSL TLS").
-bool offersAuthTls(const FtpReply &reply)
-{
-    static const QRegularExpression separators(QStringLiteral("[\\s;,]+"));
-    for (qsizetype i = 1; i < reply.lines.size(); ++i) {
-        const QStringList words =
-            reply.lines.at(i).trimmed().toUpper().split(separators, Qt::SkipEmptyParts);
-        if (words.size() >= 2 && words.first() == QLatin1String("AUTH") &&
-            words.mid(1).contains(QLatin1String("TLS")))
-            return true;
-    }
-    return false;
-}
 
 // For a clause that begins a sentence in the transcript.
 QString capitalised(QString text)
@@ -122,8 +106,10 @@ void FtpLoginOperation::handleReply(const FtpReply &reply)
         return;
 
     case Step::Features:
+        // Kept for the requests that ask later, so that FEAT is not sent twice.
+        connection().rememberFeatures(reply);
         // A server that does not know FEAT offers no TLS either.
-        mTlsOffered = reply.isPositive() && offersAuthTls(reply);
+        mTlsOffered = FtpFeatures::fromReply(reply).authTls;
         if (mTlsOffered) {
             sendAuthTls();
             return;

@@ -22,7 +22,8 @@ struct FtpLoginSettings
 // switches to binary transfers (TYPE I) once, so every later transfer copies bytes unchanged.
 //
 // The steps, each taken only where it applies:
-//   FEAT                      a bare host: is "AUTH TLS" offered?
+//   FEAT                      a bare host: is "AUTH TLS" offered? (The answer is kept on the
+//                             connection for later requests: see FtpControl::QueryFeatures.)
 //   AUTH TLS, handshake       RFC 4217; "ftps://" hosts have spoken TLS from the first byte.
 //                             A bare host whose server offers no TLS or refuses AUTH TLS (4xx,
 //                             5xx: the server's own refusal) goes on in plain FTP, unless it

@@ -71,6 +71,8 @@ void FtpOperation::finish(qint16 result, const QString &text)
     cleanUp();
     mOutcome.result = result;
     mOutcome.text = text;
+    if (result >= FtpResult::ReplyBase)
+        mOutcome.refusedCommand = mConnection.lastVerb();
     if (result != FtpResult::Success && result < FtpResult::ReplyBase)
         emit note(text);
     emit finished();

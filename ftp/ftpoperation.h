@@ -22,7 +22,10 @@ public:
     {
         qint16 result = 0;
         QString text; // the deciding reply, or what went wrong on our side
+        // The verb of the command the server refused, when it ended the request with a refusal.
+        QString refusedCommand;
         std::optional<QString> currentDirectory;
+        std::optional<qint64> fileSize;
     };
 
     FtpOperation(FtpControlConnection &connection, const FtpTimeouts &timeouts);
@@ -68,6 +71,7 @@ protected:
     [[nodiscard]] const FtpControlConnection &connection() const { return mConnection; }
     [[nodiscard]] const FtpTimeouts &timeouts() const { return mTimeouts; }
     void setCurrentDirectory(const QString &directory) { mOutcome.currentDirectory = directory; }
+    void setFileSize(qint64 size) { mOutcome.fileSize = size; }
 
 private:
     FtpControlConnection &mConnection;

@@ -62,3 +62,12 @@ std::optional<quint16> ParsePassivePort(const QString &text)
     }
     return validPort(qint64{match.captured(5).toInt()} * 256 + match.captured(6).toInt());
 }
+
+std::optional<qint64> ParseSizeReply(const QString &text)
+{
+    static const QRegularExpression pattern(QStringLiteral("^\\s*(\\d{1,18})\\s*$"));
+    const QRegularExpressionMatch match = pattern.match(text);
+    if (!match.hasMatch())
+        return std::nullopt;
+    return match.captured(1).toLongLong();
+}

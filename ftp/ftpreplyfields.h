@@ -18,3 +18,6 @@
 // point our data connection at a third host. The data connection always goes to the control
 // connection's peer.
 [[nodiscard]] std::optional<quint16> ParsePassivePort(const QString &text);
+
+// 213 (SIZE, RFC 3659): the size in bytes, nothing but digits.
+[[nodiscard]] std::optional<qint64> ParseSizeReply(const QString &text);

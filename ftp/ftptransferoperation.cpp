@@ -3,6 +3,7 @@
 #include "ftpcontrolconnection.h"
 #include "ftpdataconnection.h"
 #include "ftpdownloadfile.h"
+#include "ftpfeatures.h"
 #include "ftpportargument.h"
 #include "ftpreplyfields.h"
 #include "ftpresult.h"
@@ -31,6 +32,16 @@ std::optional<qint64> announcedSize(const FtpReply &reply)
     return size;
 }
 
+// The server listed its features, and REST STREAM is not among them.
+bool restartUnlisted(const FtpControlConnection &connection)
+{
+    const std::optional<FtpReply> &listing = connection.featuresReply();
+    if (!listing)
+        return false;
+    const FtpFeatures features = FtpFeatures::fromReply(*listing);
+    return features.listed && !features.restStream;
+}
+
 } // namespace
 
 FtpTransferOperation::FtpTransferOperation(FtpControlConnection &connection,
@@ -49,12 +60,14 @@ FtpTransferOperation::FtpTransferOperation(FtpControlConnection &connection,
 FtpTransferOperation::FtpTransferOperation(FtpControlConnection &connection,
                                            const FtpTimeouts &timeouts, bool passive,
                                            QString remoteName, std::unique_ptr<QFile> source,
-                                           FtpSentBytesWatcher watchSent)
+                                           qint64 offset, FtpSentBytesWatcher watchSent)
     : FtpTransferOperation(connection, timeouts, passive, std::move(remoteName),
                            std::unique_ptr<FtpDownloadFile>())
 {
     mSource = std::move(source);
     mWatchSent = std::move(watchSent);
+    mOffset = offset;
+    mAppend = offset > 0 && (connection.dataModes().restartRefused || restartUnlisted(connection));
 }
 
 FtpTransferOperation::~FtpTransferOperation()
@@ -77,6 +90,7 @@ void FtpTransferOperation::begin()
 
 void FtpTransferOperation::openDataPath()
 {
+    mRestartSent = false;
     mPreliminarySeen = false;
     mAnnouncedSize.reset();
     mFinalReply.reset();
@@ -199,15 +213,45 @@ void FtpTransferOperation::dataEstablished()
     if (mPassiveAttempt)
         sendTransferCommand();
     else if (mPreliminarySeen)
-        mData->secureAcceptedConnection();
+        mData->startTls();
     startStreamWhenReady();
 }
 
 void FtpTransferOperation::sendTransferCommand()
 {
+    if (isUpload() && mOffset > 0 && !mAppend) {
+        // RFC 3659: REST is the last command before the transfer command it applies to.
+        mAwaiting = Awaiting::Restart;
+        mRestartSent = true;
+        connection().send(QStringLiteral("REST %1").arg(mOffset));
+        return;
+    }
+    sendTransferVerb();
+}
+
+void FtpTransferOperation::sendTransferVerb()
+{
+    QString verb = QStringLiteral("RETR ");
+    if (isUpload())
+        verb = mOffset > 0 && mAppend ? QStringLiteral("APPE ") : QStringLiteral("STOR ");
     mAwaiting = Awaiting::Transfer;
-    connection().send((isUpload() ? QStringLiteral("STOR ") : QStringLiteral("RETR ")) +
-                      mRemoteName);
+    connection().send(verb + mRemoteName);
+    if (mPassiveAttempt && !mRestartSent && mData)
+        mData->startTls();
+}
+
+void FtpTransferOperation::handleRestartReply(const FtpReply &reply)
+{
+    if (reply.code == 350) {
+        sendTransferVerb();
+        return;
+    }
+    // The data connection waits for a transfer command either way.
+    connection().dataModes().restartRefused = true;
+    mAppend = true;
+    emit note(tr("The server refused REST (%1); uploads continue with APPE on this connection.")
+                  .arg(reply.firstLineText()));
+    sendTransferVerb();
 }
 
 void FtpTransferOperation::startStreamWhenReady()
@@ -219,6 +263,11 @@ void FtpTransferOperation::startStreamWhenReady()
     if (isUpload() && !mPreliminarySeen)
         return;
 
+    // Each attempt sends from the offset on, whatever an abandoned one read.
+    if (isUpload() && !mSource->seek(mOffset)) {
+        abandonAttempt(std::pair{qint16{FtpResult::LocalFileUnreadable}, mSource->errorString()});
+        return;
+    }
     QIODevice &file = isUpload() ? static_cast<QIODevice &>(*mSource) : mTarget->file();
     mStream = std::make_unique<FtpTransferStream>(
         isUpload() ? FtpTransferStream::Direction::Upload : FtpTransferStream::Direction::Download,
@@ -245,7 +294,7 @@ void FtpTransferOperation::handleReply(const FtpReply &reply)
         if (mAwaiting == Awaiting::Transfer) {
             mPreliminarySeen = true;
             if (mData)
-                mData->secureAcceptedConnection();
+                mData->startTls();
             if (!isUpload() && !mAnnouncedSize)
                 mAnnouncedSize = announcedSize(reply);
             startStreamWhenReady();
@@ -308,6 +357,10 @@ void FtpTransferOperation::handleReply(const FtpReply &reply)
         giveUpActiveMode(tr("the server refused EPRT and PORT"));
         return;
 
+    case Awaiting::Restart:
+        handleRestartReply(reply);
+        return;
+
     case Awaiting::Transfer:
         handleTransferReply(reply);
         return;
@@ -325,6 +378,16 @@ void FtpTransferOperation::handleTransferReply(const FtpReply &reply)
     // fault (a firewall or NAT in between), and passive mode may well work.
     if (reply.code == 425 && !mPassiveAttempt && !(mData && mData->isEstablished())) {
         giveUpActiveMode(tr("the server could not connect: %1").arg(reply.firstLineText()));
+        return;
+    }
+    // STOR refused after REST was accepted. Nothing went through, and what the server does with
+    // the data connection it had for the refused command varies: APPE gets a new one.
+    if (isUpload() && mOffset > 0 && !mAppend && !mPreliminarySeen) {
+        mAppend = true;
+        emit note(
+            tr("The server refused STOR after REST (%1); trying APPE.").arg(reply.firstLineText()));
+        retireDataPath();
+        openDataPath();
         return;
     }
     finishWithReply(reply);

@@ -15,11 +15,26 @@ class QFile;
 
 // GetFile and PutFile: opens a data connection, sends RETR or STOR and streams the file.
 //
+// An upload from an offset continues a file the server holds the first offset bytes of (RFC 3659):
+// "REST offset" right before STOR, and the file from that byte on. Where the server refuses REST,
+// APPE appends the rest instead, which gives the same file as long as the server's copy is exactly
+// offset bytes long, as the caller has made sure (SIZE). A refused REST is remembered for the
+// connection, and a server whose FEAT list leaves out "REST STREAM" is not asked at all. A server
+// may also accept REST and then refuse the STOR after it (ProFTPD without AllowStoreRestart: "451
+// Append/Restart not permitted"); then APPE is tried once for this file, on a new data connection.
+//
 // Data connection (RFC 959, RFC 2428), one helper per step, each either going on or falling back:
 //   passive: EPSV, or PASV once the server refused EPSV on this connection;
 //   active:  EPRT, or PORT once the server refused EPRT; when PORT is refused too, or the
 //            server's connection does not arrive in time, passive mode is used for the rest of
 //            the connection and the transfer is tried again.
+//
+// With TLS the data connection's handshake never starts before the transfer command went out:
+// pyftpdlib closes a data connection that sends anything before it has a transfer command for
+// it. In passive mode it follows the command at once, as the connection was just made; after a
+// REST, which keeps the connection waiting for a round trip, and in active mode, where pyftpdlib
+// connects as soon as it gets EPRT, it waits for the server's preliminary reply. Servers send
+// that reply before they take the handshake (vsftpd, ProFTPD).
 //
 // A transfer succeeds only when every byte went through, the data connection closed in order and
 // the final reply is 2yz. That reply often arrives before the last bytes have been read, so it is
@@ -36,11 +51,11 @@ public:
     // Download: the bytes go to target. The file must not be open yet.
     FtpTransferOperation(FtpControlConnection &connection, const FtpTimeouts &timeouts,
                          bool passive, QString remoteName, std::unique_ptr<FtpDownloadFile> target);
-    // Upload: the bytes come from source, already open for reading; watchSent, when given, sees
-    // them as they go.
+    // Upload: the bytes come from source, already open for reading, from offset on; watchSent,
+    // when given, sees them as they go.
     FtpTransferOperation(FtpControlConnection &connection, const FtpTimeouts &timeouts,
                          bool passive, QString remoteName, std::unique_ptr<QFile> source,
-                         FtpSentBytesWatcher watchSent = {});
+                         qint64 offset, FtpSentBytesWatcher watchSent = {});
     ~FtpTransferOperation() override;
 
     // Download: gives the transfer up beyond this many bytes (0: no limit); see
@@ -59,7 +74,7 @@ protected:
 
 private:
     // The command whose final reply is awaited.
-    enum class Awaiting { Nothing, Epsv, Pasv, Eprt, Port, Transfer };
+    enum class Awaiting { Nothing, Epsv, Pasv, Eprt, Port, Restart, Transfer };
 
     void openDataPath();
     // Replaces the data connection of an earlier attempt, if any.
@@ -73,7 +88,10 @@ private:
     void activeConnectionOverdue();
 
     void dataEstablished();
+    // REST first when an upload continues at an offset, then the transfer command itself.
     void sendTransferCommand();
+    void sendTransferVerb();
+    void handleRestartReply(const FtpReply &reply);
     void handleTransferReply(const FtpReply &reply);
     void startStreamWhenReady();
     void dataEnded(bool clean);
@@ -89,6 +107,11 @@ private:
     QString mRemoteName;
     std::unique_ptr<QFile> mSource;
     FtpSentBytesWatcher mWatchSent;
+    qint64 mOffset = 0;
+    // The upload continues with APPE rather than REST and STOR.
+    bool mAppend = false;
+    // REST went out on this attempt's data connection.
+    bool mRestartSent = false;
     std::unique_ptr<FtpDownloadFile> mTarget;
     bool mPassiveWanted;
     qint64 mDownloadLimit = 0;

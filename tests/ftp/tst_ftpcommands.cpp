@@ -85,6 +85,115 @@ private slots:
                  changed ? QStringLiteral("/") + name : QStringLiteral("/"));
     }
 
+    // Requests whose answer is more than success: a rename onto a free or a taken name (replaced,
+    // or refused by a server that keeps existing names) and refused at either step, which
+    // refusedCommand() tells; SIZE of a file, a missing one, or on a server without SIZE.
+    void renameAndSize_data()
+    {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QString>("request"); // "RENAME from to" or "SIZE name"
+        QTest::addColumn<QString>("fault");   // "keeps-names", or a --fault for the server
+        QTest::addColumn<int>("expected");
+        QTest::addColumn<QString>("refused");
+        // Rows without a fault run on every kind of server, the others on the fault server.
+        const struct
+        {
+            const char *row, *request, *fault;
+            int expected;
+            const char *refused;
+        } cases[] = {
+            {"onto-nothing", "RENAME new.txt fresh.txt", "", 0, ""},
+            {"onto-existing", "RENAME new.txt old.txt", "", 0, ""},
+            {"missing-source", "RENAME nothing.txt old.txt", "", 20550, "RNFR"},
+            {"size", "SIZE new.txt", "", 0, ""},
+            {"size-missing", "SIZE nothing.txt", "", 20550, "SIZE"},
+            {"size-folder", "SIZE docs", "", 20550, "SIZE"},
+            {"keeping-names", "RENAME new.txt old.txt", "keeps-names", 20550, "RNTO"},
+            {"no-renames", "RENAME new.txt fresh.txt", "RNFR=reply 502 No.", 20502, "RNFR"},
+            {"no-size", "SIZE new.txt", "SIZE=reply 500 Not understood.", 20500, "SIZE"},
+        };
+        for (const auto kind : TestFtpServer::kinds()) {
+            for (const auto &c : cases) {
+                if (*c.fault && kind != TestFtpServer::Kind::Pyftpdlib)
+                    continue;
+                QTest::addRow("%s-%s", qPrintable(TestFtpServer::kindName(kind)), c.row)
+                    << int(kind) << c.request << c.fault << c.expected << c.refused;
+            }
+        }
+    }
+    void renameAndSize()
+    {
+        QFETCH(int, kind);
+        QFETCH(QString, request);
+        QFETCH(QString, fault);
+        QFETCH(int, expected);
+        QFETCH(QString, refused);
+        const QStringList words = request.split(QLatin1Char(' '));
+
+        FtpHarness h;
+        prepareRoot(h);
+        QVERIFY(WriteTestFile(h.serverPath(QStringLiteral("new.txt")), 20, 2));
+        const QByteArray moving = Sha256OfFile(h.serverPath(words.at(1)));
+        const QByteArray before = Sha256OfFile(h.serverPath(words.last()));
+        TestFtpServer::Options options = ServerOptions(kind);
+        options.refuseRenameOntoExisting = fault == QLatin1String("keeps-names");
+        if (fault.contains(QLatin1Char('=')))
+            options.faults = QStringList{fault};
+        START_FTP_SERVER(h, options);
+        QCOMPARE(h.connectAndWait(), 0);
+
+        if (words.first() == QLatin1String("SIZE"))
+            h.ftp.QueryFileSize(words.at(1));
+        else
+            h.ftp.RenameFile(words.at(1), words.at(2));
+        QCOMPARE(h.waitForCompletion(), expected);
+        QCOMPARE(h.ftp.refusedCommand(), refused);
+        if (words.first() == QLatin1String("SIZE")) {
+            QCOMPARE(h.ftp.fileSize(), qint64(expected ? -1 : 20));
+            return;
+        }
+        QCOMPARE(Sha256OfFile(h.serverPath(words.at(2))), expected ? before : moving);
+        QCOMPARE(QFileInfo::exists(h.serverPath(words.at(1))), expected && !moving.isEmpty());
+        // A refused RNFR is not followed by an RNTO the server would take as out of turn.
+        QCOMPARE(h.debug.join(QString()).contains(QLatin1String("RNTO")),
+                 refused != QLatin1String("RNFR"));
+    }
+
+    // FEAT: learnt at log-in for a bare host, where QueryFeatures then sends nothing; asked once
+    // when the log-in did not (ftp://).
+    void features_data()
+    {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QString>("scheme");
+        for (const auto kind : TestFtpServer::kinds()) {
+            const QByteArray name = TestFtpServer::kindName(kind).toLatin1();
+            QTest::addRow("%s-bare-host", name.data()) << int(kind) << "";
+            QTest::addRow("%s-plain-ftp", name.data()) << int(kind) << "ftp://";
+        }
+    }
+    void features()
+    {
+        QFETCH(int, kind);
+        QFETCH(QString, scheme);
+        FtpHarness h;
+        TestFtpServer::Options options = ServerOptions(kind);
+        options.commandLog = h.localPath(QStringLiteral("commands.log"));
+        START_FTP_SERVER(h, options);
+        h.pointAtServer(true);
+        h.ftp.setHost(scheme + h.server.host());
+        h.ftp.Connect();
+        QCOMPARE(h.waitForCompletion(), 0);
+        QCOMPARE(h.ftp.features().has_value(), scheme.isEmpty());
+        h.ftp.QueryFeatures();
+        QCOMPARE(h.waitForCompletion(), 0);
+        QVERIFY(h.ftp.features() && h.ftp.features()->size && h.ftp.features()->restStream);
+        h.ftp.Disconnect();
+        QString error;
+        const auto commands = h.server.receivedCommands(&error);
+        QVERIFY2(commands, qPrintable(error));
+        QCOMPARE(commands->count(QStringLiteral("FEAT")), 1);
+    }
+
     void nestedFolders_data() { TestFtpServer::addKindRows(); }
     void nestedFolders()
     {
@@ -115,7 +224,8 @@ private slots:
     {
         QTest::addColumn<QString>("request");
         QTest::addColumn<QString>("argument");
-        for (const char *request : {"USER", "PASS", "CWD", "MKD", "DELE", "RMD", "RETR", "STOR"}) {
+        for (const char *request : {"USER", "PASS", "CWD", "MKD", "DELE", "RMD", "RETR", "STOR",
+                                    "RNFR", "RNTO", "SIZE", "APPE"}) {
             QTest::addRow("%s-cr-lf", request) << request << "a\r\nDELE b";
             QTest::addRow("%s-lf", request) << request << "a\nb";
             QTest::addRow("%s-cr", request) << request << "a\rb";
@@ -150,6 +260,14 @@ private slots:
                 h.ftp.RemoveDirectory(argument);
             else if (request == QLatin1String("RETR"))
                 h.ftp.GetFile(argument, h.localPath(QStringLiteral("g")));
+            else if (request == QLatin1String("RNFR"))
+                h.ftp.RenameFile(argument, QStringLiteral("b"));
+            else if (request == QLatin1String("RNTO"))
+                h.ftp.RenameFile(QStringLiteral("b"), argument);
+            else if (request == QLatin1String("SIZE"))
+                h.ftp.QueryFileSize(argument);
+            else if (request == QLatin1String("APPE"))
+                h.ftp.PutFileFrom(h.localPath(QStringLiteral("f")), argument, 1);
             else
                 h.ftp.PutFile(h.localPath(QStringLiteral("f")), argument);
         } catch (const FtpError &error) {
@@ -199,6 +317,9 @@ private slots:
             {"retr-refused", "RETR nothing.txt", "/docs", true},
             {"rmd", "RMD empty", "/docs", true},
             {"reconnect", "CONNECT", "/", true},
+            {"size", "SIZE old.txt", "/docs", false},
+            {"rename", "RENAME old.txt renamed.txt", "/docs", false},
+            {"rename-elsewhere", "RENAME deeper ../moved", "/docs", true},
         };
         for (const auto kind : TestFtpServer::kinds()) {
             for (const auto &c : cases) {
@@ -246,6 +367,11 @@ private slots:
             h.ftp.PutFile(h.localPath(QStringLiteral("new.txt")), argument);
         else if (verb == QLatin1String("RETR"))
             h.ftp.GetFile(argument, h.localPath(QStringLiteral("copy.txt")));
+        else if (verb == QLatin1String("SIZE"))
+            h.ftp.QueryFileSize(argument);
+        else if (verb == QLatin1String("RENAME"))
+            h.ftp.RenameFile(argument.section(QLatin1Char(' '), 0, 0),
+                             argument.section(QLatin1Char(' '), 1));
         if (!verb.isEmpty()) {
             const int result = h.waitForCompletion();
             QCOMPARE(result == 0, !between.contains(QLatin1String("nothing")) &&

@@ -120,6 +120,27 @@ private slots:
         QVERIFY(!ParseDirectoryReply(text).has_value());
     }
 
+    // SIZE answers: digits only, and no more of them than a 64-bit number holds.
+    void sizes_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<qint64>("size"); // -1: no size
+        for (const auto &[text, size] :
+             std::initializer_list<std::pair<const char *, qint64>>{{"1234", 1234},
+                                                                    {" 5000000000 ", 5'000'000'000},
+                                                                    {"about 5 KB", -1},
+                                                                    {"-5", -1},
+                                                                    {"", -1},
+                                                                    {"99999999999999999999", -1}})
+            QTest::addRow("'%s'", text) << QString::fromLatin1(text) << size;
+    }
+    void sizes()
+    {
+        QFETCH(QString, text);
+        QFETCH(qint64, size);
+        QCOMPARE(ParseSizeReply(text).value_or(-1), size);
+    }
+
     void passivePorts_data()
     {
         QTest::addColumn<QString>("text");

@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <sys/stat.h>
 
 // PutFile and GetFile against real servers: byte-exact copies in both modes, and what a download
@@ -13,6 +14,9 @@
 class TestFtpTransfer : public QObject
 {
     Q_OBJECT
+
+    static constexpr qint64 FileSize = 3'000'000;
+    static constexpr qint64 ContinuedAt = 1'234'567;
 
     static QStringList folderEntries(const QString &folder)
     {
@@ -71,6 +75,91 @@ private slots:
         if (size > 0)
             QVERIFY(!h.activity.isEmpty());
         QCOMPARE(h.completions.size(), 3);
+    }
+
+    // An upload continued from an offset, in plain FTP and over TLS: the server receives only the
+    // rest and holds the file byte for byte afterwards, by REST and STOR, or by APPE where the
+    // server refuses REST, lists no REST STREAM, or refuses the STOR after REST. A server that
+    // refuses to continue at all (ProFTPD's default) keeps its part, and APPE is named refused.
+    void putFileFrom_data()
+    {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QString>("mode");  // "passive", "active" or "tls" (passive)
+        QTest::addColumn<QString>("fault"); // "no-store-restart", "no-continuing" or a --fault
+        QTest::addColumn<QString>("sent");  // the upload's commands as the server saw them
+        QTest::addColumn<int>("expected");
+        // Rows without a fault run on every kind of server, the others on the fault server.
+        const struct
+        {
+            const char *row, *mode, *fault, *sent;
+            int expected;
+        } cases[] = {
+            {"passive", "passive", "", "REST STOR", 0},
+            {"active", "active", "", "REST STOR", 0},
+            {"tls", "tls", "", "REST STOR", 0},
+            {"rest-refused", "passive", "REST=reply 502 Not implemented.", "REST APPE", 0},
+            {"rest-unlisted", "passive", "FEAT=reply 211 No features.", "APPE", 0},
+            {"stor-after-rest-refused", "passive", "no-store-restart", "REST STOR APPE", 0},
+            {"tls-stor-after-rest-refused", "tls", "no-store-restart", "REST STOR APPE", 0},
+            {"continuing-refused", "passive", "no-continuing", "REST STOR APPE", 20451},
+        };
+        for (const auto kind : TestFtpServer::kinds()) {
+            for (const auto &c : cases) {
+                if (*c.fault && kind != TestFtpServer::Kind::Pyftpdlib)
+                    continue;
+                QTest::addRow("%s-%s", qPrintable(TestFtpServer::kindName(kind)), c.row)
+                    << int(kind) << c.mode << c.fault << c.sent << c.expected;
+            }
+        }
+    }
+    void putFileFrom()
+    {
+        QFETCH(int, kind);
+        QFETCH(QString, mode);
+        QFETCH(QString, fault);
+        QFETCH(QString, sent);
+        QFETCH(int, expected);
+
+        FtpHarness h;
+        const QString local = h.localPath(QStringLiteral("local.bin"));
+        QVERIFY(WriteTestFile(local, FileSize, 5));
+        const QString remote = h.serverPath(QStringLiteral("part.bin"));
+        QVERIFY(QFile::copy(local, remote));
+        QVERIFY(QFile::resize(remote, ContinuedAt));
+        const QByteArray part = Sha256OfFile(remote);
+        TestFtpServer::Options options = ServerOptions(kind);
+        options.commandLog = h.localPath(QStringLiteral("commands.log"));
+        options.transferLog = h.localPath(QStringLiteral("transfers.log"));
+        options.refuseStoreRestart = fault.startsWith(QLatin1String("no-"));
+        options.refuseAppend = fault == QLatin1String("no-continuing");
+        if (fault.contains(QLatin1Char('=')))
+            options.faults = QStringList{fault};
+        QString error;
+        if (mode == QLatin1String("tls")) {
+            options.tls = TestFtpServer::Tls::Forced;
+            QVERIFY2(TestFtpServer::createSelfSignedCertificate(
+                         h.userState.path(), QStringLiteral("ftp.test"), &options, &error),
+                     qPrintable(error));
+        }
+        START_FTP_SERVER(h, options);
+        QCOMPARE(h.connectAndWait(mode != QLatin1String("active")), 0);
+
+        h.ftp.PutFileFrom(local, QStringLiteral("part.bin"), ContinuedAt);
+        QCOMPARE(h.waitForCompletion(), expected);
+        QCOMPARE(h.ftp.refusedCommand(), expected ? QStringLiteral("APPE") : QString());
+        QCOMPARE(Sha256OfFile(remote), expected ? part : Sha256OfFile(local));
+
+        h.ftp.Disconnect();
+        const auto commands = h.server.receivedCommands(&error);
+        QVERIFY2(commands, qPrintable(error));
+        static const QRegularExpression upload(QStringLiteral("^(REST|STOR|APPE) "));
+        QString verbs = commands->filter(upload).join(QLatin1Char(' '));
+        verbs.replace(QStringLiteral("REST %1").arg(ContinuedAt), QStringLiteral("REST"));
+        QCOMPARE(verbs.remove(QStringLiteral(" part.bin")), sent);
+        const auto uploads = h.server.receivedUploads(&error);
+        QVERIFY2(uploads, qPrintable(error));
+        const TestFtpServer::Upload rest{QStringLiteral("/part.bin"), FileSize - ContinuedAt, true};
+        QCOMPARE(*uploads, expected ? QList<TestFtpServer::Upload>{} : QList{rest});
     }
 
     // The download replaces the target by renaming a new file over it: an existing file is

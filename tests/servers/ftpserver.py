@@ -34,6 +34,18 @@ killed.
         [--command-log FILE]            append every command received to FILE, one a line (the
                                         password as "PASS ******"), and "# closed" when a session
                                         ends, so a test can see what crossed the wire
+        [--transfer-log FILE]           append a line for every upload (STOR, APPE) to FILE when
+                                        its data connection ends, with the bytes it received and
+                                        whether it completed, in the wu-ftpd xferlog format that
+                                        vsftpd writes too
+        [--refuse-rename-onto-existing] answer RNTO "550 Cannot create a file when that file
+                                        already exists." when its name is taken (as servers on
+                                        Windows file systems do), rename otherwise
+        [--refuse-store-restart]        accept REST, but answer a STOR after it "451 NAME:
+                                        Append/Restart not permitted, try again" (ProFTPD's answer
+                                        without AllowStoreRestart)
+        [--refuse-append]               answer APPE onto an existing file the same way; with the
+                                        option above this is ProFTPD's default
 
 Needs pyftpdlib (Debian: python3-pyftpdlib); run it with /usr/bin/python3.
 """
@@ -42,6 +54,7 @@ import argparse
 import logging
 import os
 import sys
+import time
 
 from pyftpdlib.authorizers import DummyAuthorizer
 from pyftpdlib.handlers import ActiveDTP, DTPHandler, FTPHandler, PassiveDTP, ThrottledDTPHandler
@@ -65,6 +78,10 @@ def parse_arguments():
     parser.add_argument("--fault", action="append", default=[], metavar="COMMAND[#N]=ACTION")
     parser.add_argument("--fake-auth", choices=["refuse", "hang-up"], default=None)
     parser.add_argument("--command-log", default=None, metavar="FILE")
+    parser.add_argument("--transfer-log", default=None, metavar="FILE")
+    parser.add_argument("--refuse-rename-onto-existing", action="store_true")
+    parser.add_argument("--refuse-store-restart", action="store_true")
+    parser.add_argument("--refuse-append", action="store_true")
     options = parser.parse_args()
     if options.fake_auth and options.tls:
         parser.error("--fake-auth stands for a server without a certificate: not with --tls")
@@ -190,6 +207,38 @@ def control_handler_class(options):
 
         Handler = FakeAuth
 
+    if options.refuse_rename_onto_existing:
+
+        class KeepsExistingNames(Handler):
+            def ftp_RNTO(self, path):
+                if self._rnfr and self.fs.lexists(path):
+                    self._rnfr = None
+                    self.respond("550 Cannot create a file when that file already exists.")
+                    return
+                return super().ftp_RNTO(path)
+
+        Handler = KeepsExistingNames
+
+    if options.refuse_store_restart or options.refuse_append:
+        refuse_restart = options.refuse_store_restart
+        refuse_append = options.refuse_append
+
+        class RefusesToContinue(Handler):
+            def _refuse_continuing(self, path):
+                self._restart_position = 0
+                self.respond("451 %s: Append/Restart not permitted, try again"
+                             % self.fs.fs2ftp(path))
+
+            def ftp_STOR(self, file, mode="w"):
+                continuing = ("a" in mode and refuse_append) or \
+                    (self._restart_position and refuse_restart)
+                if continuing and self.fs.lexists(file):
+                    self._refuse_continuing(file)
+                    return
+                return super().ftp_STOR(file, mode)
+
+        Handler = RefusesToContinue
+
     if options.active == "refuse":
 
         class RefusesActive(Handler):
@@ -242,6 +291,23 @@ def control_handler_class(options):
                 super().on_disconnect()
 
         Handler = LogsCommands
+
+    if options.transfer_log:
+        transfer_log = open(options.transfer_log, "a", buffering=1, encoding="utf-8")
+
+        class LogsTransfers(Handler):
+            # "Wed Dec  9 20:18:58 2026 1 127.0.0.1 5000 /a_b.bin b _ i r user ftp 0 * i": time,
+            # seconds, client, bytes moved, the name with blanks as "_", binary, no action,
+            # incoming, real user, user, service, no authentication, completed "c" or not "i".
+            def log_transfer(self, cmd, filename, receive, completed, elapsed, bytes):
+                if receive:
+                    name = self.fs.fs2ftp(filename).replace(" ", "_")
+                    transfer_log.write("%s %d %s %d %s b _ i r %s ftp 0 * %s\n" % (
+                        time.asctime(), max(1, round(elapsed)), self.remote_ip, bytes, name,
+                        self.username, "c" if completed else "i"))
+                super().log_transfer(cmd, filename, receive, completed, elapsed, bytes)
+
+        Handler = LogsTransfers
 
     return Handler
 

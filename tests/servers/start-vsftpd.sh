@@ -15,6 +15,7 @@
 #       [--tls-required]               with --tls: refuse log-ins and data without TLS
 #       [--tls-implicit]               with --tls: TLS from the first byte, and required
 #       [--command-log FILE]           vsftpd's protocol log: 'FTP command: Client "...", "USER x"'
+#       [--transfer-log FILE]          a wu-ftpd xferlog line for every transfer, with its bytes
 #       [--config LINE ...]            further vsftpd.conf lines, after those above
 #       [--work DIR]                   where the configuration goes, for as long as vsftpd runs
 #                                      (default: a new temporary folder, left behind)
@@ -25,10 +26,10 @@
 # written.
 set -euo pipefail
 
-usage() { sed -n '9,21p' "$0" >&2; exit 64; }
+usage() { sed -n '9,22p' "$0" >&2; exit 64; }
 
 root= user= password= bind=127.0.0.1 port=0 pasv_address= active=allow throttle=0
-cert= key= tls=none command_log= work= background=no
+cert= key= tls=none command_log= transfer_log= work= background=no
 extra=()
 while [ $# -gt 0 ]; do
   case $1 in
@@ -44,6 +45,7 @@ while [ $# -gt 0 ]; do
     --tls-required) tls=required; shift ;;
     --tls-implicit) tls=implicit; shift ;;
     --command-log) command_log=${2:?}; shift 2 ;;
+    --transfer-log) transfer_log=${2:?}; shift 2 ;;
     --config) extra+=("${2:?}"); shift 2 ;;
     --work) work=${2:?}; shift 2 ;;
     --background) background=yes; shift ;;
@@ -80,6 +82,8 @@ yes_no() { if [ "$1" = yes ]; then echo YES; else echo NO; fi; }
   echo "isolate_network=NO"
   echo "anonymous_enable=NO"
   echo "local_enable=YES"
+  # Allows STOR, APPE, REST before STOR, DELE, MKD, RMD and RNFR/RNTO, which replaces a file of
+  # the new name; nothing more is needed to continue uploads or to rename onto existing files.
   echo "write_enable=YES"
   echo "local_umask=022"
   echo "pam_service_name=vsftpd"
@@ -107,13 +111,21 @@ yes_no() { if [ "$1" = yes ]; then echo YES; else echo NO; fi; }
     echo "pasv_address=${pasv_address:-$bind}"
   fi
   [ "$throttle" -le 0 ] || echo "local_max_rate=$throttle"
-  if [ -z "$command_log" ]; then
+  if [ -z "$command_log$transfer_log" ]; then
     echo "xferlog_enable=NO"
   else
     echo "xferlog_enable=YES"
+  fi
+  if [ -n "$command_log" ]; then
     echo "xferlog_std_format=NO"
     echo "log_ftp_protocol=YES"
     echo "vsftpd_log_file=$command_log"
+  fi
+  if [ -n "$transfer_log" ]; then
+    # The protocol log is vsftpd's own format; the transfer log beside it, in the standard one,
+    # takes both logs at once.
+    if [ -n "$command_log" ]; then echo "dual_log_enable=YES"; else echo "xferlog_std_format=YES"; fi
+    echo "xferlog_file=$transfer_log"
   fi
   if [ "$tls" != none ]; then
     forced=$(yes_no "$([ "$tls" = explicit ] && echo no || echo yes)")

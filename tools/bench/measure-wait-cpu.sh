@@ -9,6 +9,7 @@
 # SIZE (bytes, default 6000000) and RATE (bytes per second, default 1000000) change the upload.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
+. tools/bench/testserver.sh
 
 build=${1:-build/dev}
 driver="$build/tools/parcelup_uploaddriver"
@@ -34,15 +35,8 @@ mkdir "$work/root" "$work/local"
 head -c "$size" /dev/urandom >"$work/local/upload.bin"
 expected=$(sha256sum <"$work/local/upload.bin")
 
-/usr/bin/python3 tests/servers/ftpserver.py --root "$work/root" --user tester --password secret \
-  --throttle "$rate" >"$work/server.out" &
-server_pid=$!
-for _ in $(seq 100); do
-  grep -q '^PORT ' "$work/server.out" 2>/dev/null && break
-  sleep 0.1
-done
-port=$(sed -n 's/^PORT //p' "$work/server.out")
-[ -n "$port" ] || { echo "the test server did not start" >&2; exit 1; }
+start_test_server "$work/server.out" --root "$work/root" --user tester --password secret \
+  --throttle "$rate"
 
 # Runs a command and prints "user system wall" in seconds, from the shell's own accounting of the
 # child's resource usage.

@@ -151,6 +151,14 @@ bool TestFtpServer::startPyftpdlib(QString *error)
     }
     if (!mOptions.commandLog.isEmpty())
         arguments << QStringLiteral("--command-log") << mOptions.commandLog;
+    if (!mOptions.transferLog.isEmpty())
+        arguments << QStringLiteral("--transfer-log") << mOptions.transferLog;
+    if (mOptions.refuseRenameOntoExisting)
+        arguments << QStringLiteral("--refuse-rename-onto-existing");
+    if (mOptions.refuseStoreRestart)
+        arguments << QStringLiteral("--refuse-store-restart");
+    if (mOptions.refuseAppend)
+        arguments << QStringLiteral("--refuse-append");
     for (const QString &fault : std::as_const(mOptions.faults))
         arguments << QStringLiteral("--fault") << fault;
 
@@ -166,9 +174,10 @@ bool TestFtpServer::startVsftpd(QString *error)
     }
     if (mOptions.delaySeconds > 0 || mOptions.activeMode == ActiveMode::Ignore ||
         mOptions.refuseExtendedPassive || mOptions.tls == Tls::Refused ||
-        mOptions.tls == Tls::HangsUp) {
-        *error = QStringLiteral("vsftpd cannot delay replies, ignore PORT, refuse EPSV or fake "
-                                "AUTH TLS");
+        mOptions.tls == Tls::HangsUp || mOptions.refuseRenameOntoExisting ||
+        mOptions.refuseStoreRestart || mOptions.refuseAppend) {
+        *error = QStringLiteral("vsftpd cannot delay replies, ignore PORT, refuse EPSV, fake "
+                                "AUTH TLS or refuse renames and continued uploads");
         return false;
     }
 
@@ -198,6 +207,8 @@ bool TestFtpServer::startVsftpd(QString *error)
                   << QString::number(mOptions.throttleBytesPerSecond);
     if (!mOptions.commandLog.isEmpty())
         arguments << QStringLiteral("--command-log") << mOptions.commandLog;
+    if (!mOptions.transferLog.isEmpty())
+        arguments << QStringLiteral("--transfer-log") << mOptions.transferLog;
     if (mOptions.tls != Tls::None)
         arguments << QStringLiteral("--tls") << mOptions.certificate << mOptions.privateKey;
     if (mOptions.tls == Tls::Forced)
@@ -326,7 +337,9 @@ int openSessionsOn(quint16 port)
 
 } // namespace
 
-std::optional<QStringList> TestFtpServer::receivedCommands(QString *error) const
+// The lines of a log the server writes, once it has closed every control connection, so that
+// nothing a client did is still unwritten.
+std::optional<QStringList> TestFtpServer::logLines(const QString &path, QString *error) const
 {
     QDeadlineTimer deadline(StartDeadlineMs);
     while (openSessionsOn(mPort) > 0) {
@@ -337,17 +350,45 @@ std::optional<QStringList> TestFtpServer::receivedCommands(QString *error) const
         // The client of the test may be saying goodbye in this very thread.
         QTest::qWait(20);
     }
-    QFile log(mOptions.commandLog);
+    QFile log(path);
     if (!log.open(QIODevice::ReadOnly | QIODevice::Text)) {
-        *error = QStringLiteral("cannot read the command log \"%1\"").arg(mOptions.commandLog);
+        *error = QStringLiteral("cannot read the server's log \"%1\"").arg(path);
         return std::nullopt;
     }
+    QStringList lines;
+    while (!log.atEnd())
+        lines.append(QString::fromUtf8(log.readLine()).trimmed());
+    return lines;
+}
+
+std::optional<QList<TestFtpServer::Upload>> TestFtpServer::receivedUploads(QString *error) const
+{
+    const auto lines = logLines(mOptions.transferLog, error);
+    if (!lines)
+        return std::nullopt;
+    // After the 24 characters of the time: seconds, client, bytes, name, type, action,
+    // direction ("i" for uploads), access, user, service, authentication, user id, completion.
+    QList<Upload> uploads;
+    for (const QString &line : *lines) {
+        const QStringList fields = line.mid(24).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+        if (fields.size() != 13 || fields.at(6) != QLatin1String("i"))
+            continue;
+        uploads.append(
+            Upload{fields.at(3), fields.at(2).toLongLong(), fields.at(12) == QLatin1String("c")});
+    }
+    return uploads;
+}
+
+std::optional<QStringList> TestFtpServer::receivedCommands(QString *error) const
+{
+    const auto lines = logLines(mOptions.commandLog, error);
+    if (!lines)
+        return std::nullopt;
     // vsftpd: '... [pid 7] FTP command: Client "127.0.0.1", "USER parcelup-test"'.
     static const QRegularExpression vsftpdCommand(
         QStringLiteral("FTP command: Client \"[^\"]*\", \"(.*)\"$"));
     QStringList commands;
-    while (!log.atEnd()) {
-        const QString line = QString::fromUtf8(log.readLine()).trimmed();
+    for (const QString &line : *lines) {
         if (mOptions.kind == Kind::Vsftpd) {
             const QRegularExpressionMatch match = vsftpdCommand.match(line);
             if (match.hasMatch())

@@ -70,6 +70,25 @@ public:
         // that a test can tell from the server's side what crossed the wire; see
         // receivedCommands().
         QString commandLog;
+        // The server writes a line for every upload to this file when its data connection ends;
+        // see receivedUploads().
+        QString transferLog;
+        // pyftpdlib only (tests/servers/ftpserver.py): RNTO onto an existing file is refused with
+        // 550; STOR after REST, and APPE onto an existing file, are refused with ProFTPD's "451
+        // ...: Append/Restart not permitted, try again".
+        bool refuseRenameOntoExisting = false;
+        bool refuseStoreRestart = false;
+        bool refuseAppend = false;
+    };
+
+    // One upload as the server's transfer log has it: the file, the bytes its data connection
+    // brought and whether the server took it as complete.
+    struct Upload
+    {
+        QString path; // absolute on the server, blanks as "_"
+        qint64 bytes = 0;
+        bool complete = false;
+        bool operator==(const Upload &) const = default;
     };
 
     // A self-signed certificate for commonName and its key, written as cert.pem and key.pem into
@@ -113,6 +132,9 @@ public:
     // closed every control connection, so that nothing a client sent is still unread. Nothing, and
     // error set, when the log cannot be read or a connection stays open.
     [[nodiscard]] std::optional<QStringList> receivedCommands(QString *error) const;
+    // The uploads the server received, in order, from Options::transferLog; waits as
+    // receivedCommands() does.
+    [[nodiscard]] std::optional<QList<Upload>> receivedUploads(QString *error) const;
 
     // Adds a column "kind" (int, a Kind) and one row per server kind that must work on this
     // machine: "pyftpdlib", and "vsftpd" when running as root. A missing vsftpd then fails the
@@ -125,6 +147,7 @@ private:
     bool startPyftpdlib(QString *error);
     bool startVsftpd(QString *error);
     bool waitUntilAccepting(QString *error);
+    [[nodiscard]] std::optional<QStringList> logLines(const QString &path, QString *error) const;
 
     Options mOptions;
     std::unique_ptr<QProcess> mProcess;
