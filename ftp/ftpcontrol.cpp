@@ -204,6 +204,11 @@ struct FtpControl::Private
         result = outcome.result;
         if (outcome.currentDirectory)
             currentDirectory = *outcome.currentDirectory;
+        else if (request == Request::QueryCurrentDirectory)
+            // A folder query that failed names no folder. The answer to an earlier one may be
+            // wrong by now, and a caller that took it for the current folder would put files
+            // into, or delete them from, another folder than it thinks.
+            currentDirectory.clear();
         pending = false;
         emit q->OperationComplete(static_cast<int>(request), result, outcome.text);
     }

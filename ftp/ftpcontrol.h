@@ -92,7 +92,7 @@ public:
 
     // Outcome of the last completed request: 0 success, see ftpresult.h for the others.
     [[nodiscard]] virtual qint16 result() const;
-    // Folder reported by the last successful QueryCurrentDirectory.
+    // Folder reported by the last QueryCurrentDirectory; empty when that query failed.
     [[nodiscard]] virtual QString currentDirectory() const;
     [[nodiscard]] virtual bool isBusy() const;
     // True between a successful Connect and Disconnect or the loss of the connection.
