@@ -130,6 +130,8 @@ bool TestFtpServer::startPyftpdlib(QString *error)
         arguments << QStringLiteral("--refuse-epsv");
     if (!mOptions.passiveAddress.isEmpty())
         arguments << QStringLiteral("--pasv-address") << mOptions.passiveAddress;
+    if (mOptions.ignoreCase)
+        arguments << QStringLiteral("--ignore-case");
     switch (mOptions.tls) {
     case Tls::None:
         break;
@@ -166,9 +168,9 @@ bool TestFtpServer::startVsftpd(QString *error)
     }
     if (mOptions.delaySeconds > 0 || mOptions.activeMode == ActiveMode::Ignore ||
         mOptions.refuseExtendedPassive || mOptions.tls == Tls::Refused ||
-        mOptions.tls == Tls::HangsUp) {
-        *error = QStringLiteral("vsftpd cannot delay replies, ignore PORT, refuse EPSV or fake "
-                                "AUTH TLS");
+        mOptions.tls == Tls::HangsUp || mOptions.ignoreCase) {
+        *error = QStringLiteral("vsftpd cannot delay replies, ignore PORT, refuse EPSV, fake "
+                                "AUTH TLS or ignore case");
         return false;
     }
 
