@@ -107,4 +107,12 @@ enum class MessageId : int {
     OptionDryRun = 4112,
     OptionAllowMassDelete = 4113,
     WindowUnavailable = 4114,
+
+    // Debug log notes of the rule that no deletion is sent on a guess.
+    CurrentFolderUnknown = 4120,
+    DeletionSkippedUnnamed = 4121,
+    DeletionSkippedStillInSite = 4122,
+    OldLogEntryOutsideFolder = 4123,
+    ServerLogNotRead = 4124,
+    DeletionsKeptInLog = 4125,
 };

@@ -1,6 +1,7 @@
 #include "classupload.h"
 #include "ftpcontrol.h"
 #include "ftperror.h"
+#include "locallogdestination.h"
 #include "pathhelpers.h"
 #include "stringtable.h"
 #include "systemhelpers.h"
@@ -32,8 +33,21 @@ QString classUpload::MarkerDestination()
 void classUpload::ChooseMarkerDestination()
 {
     markers().setDestination(MarkerDestination());
+    // Asked before this run's log takes the previous one's place in the record.
+    mUploadLog.mPreviousLocalLogBelongsHere =
+        mUploadLog.mPreviousLocalLog &&
+        LocalLogWasWrittenFor(mSettings.mLocalBaseDir, *mUploadLog.mPreviousLocalLog,
+                              MarkerDestination());
+    RecordLogDestination();
     if (markers().hasUnassigned())
         ClaimUnassignedMarkers();
+}
+
+void classUpload::RecordLogDestination()
+{
+    // A preview leaves the local log as it is, and so its record.
+    if (!mSettings.mPreviewOnly)
+        RecordLocalLogDestination(mSettings.mLocalBaseDir, UploadLogContent(), MarkerDestination());
 }
 
 void classUpload::ClaimUnassignedMarkers()

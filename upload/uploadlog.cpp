@@ -115,6 +115,7 @@ void classUpload::KeepInLog(const QList<std::pair<QString, QString>> &files,
     mUploadLog.mLogList = entries;
     mUploadLog.mLogCount = static_cast<qint32>(entries.size());
     WriteFileLog();
+    RecordLogDestination();
 
     // The log is on the upload list already; its size counts towards the progress.
     const qint64 size = QFileInfo(NativeLocalPath(mSettings.mLocalBaseDir, kUploadLogName)).size();
@@ -157,8 +158,9 @@ const UploadLogIndex &classUpload::logIndex()
 
 bool classUpload::FileIsInLog(const QString &myDir, const QString &myFilename)
 {
-    // Exact and case-sensitive: the arguments come from a log that was written in lower case.
-    return logIndex().containsFile(myDir, myFilename);
+    // In lower case, as DirIsInLog: the names of the current log are, and so are the names the
+    // server gets. An old log that names "Bilder\" and "a.png" means the site's "bilder\a.png".
+    return logIndex().containsFile(myDir.toLower(), myFilename.toLower());
 }
 
 bool classUpload::DirIsInLog(const QString &myDir)
