@@ -61,7 +61,6 @@ enum class MessageId : int {
     OldLogEntrySkipped = 4020,
     OldLogTooLarge = 4021,
     DeletionSkippedOtherFolder = 4022,
-    MarkersAdopted = 4023,
     MarkersDropped = 4024,
 
     // Names that cannot be published.
