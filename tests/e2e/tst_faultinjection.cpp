@@ -332,11 +332,11 @@ void TestFaultInjection::nothingIsDoneOnAGuess_data()
     };
     const QString htdocs =
         QStringLiteral("✗ Es konnte nicht in den Ordner \"htdocs\" gewechselt werden.");
-    // The 5th folder query comes before index.html, after x.html went into neu/tief; the one
+    // The 4th folder query comes before index.html, after x.html went into neu/tief; the one
     // answered before it named seiten, where kontakt.html was deleted.
-    row("folder-query-refused-once", Guess::Faults, {"PWD#5=reply 550 Not now."}, 0, kSuccess);
+    row("folder-query-refused-once", Guess::Faults, {"PWD#4=reply 550 Not now."}, 0, kSuccess);
     row("folder-query-refused-twice", Guess::Faults,
-        {"PWD#5=reply 550 Not now.", "PWD#6=reply 550 Not now."}, 1, htdocs);
+        {"PWD#4=reply 550 Not now.", "PWD#5=reply 550 Not now."}, 1, htdocs);
     row("every-folder-query-refused", Guess::Faults, {"PWD=reply 502 Not implemented."}, 1, htdocs);
     row("new-destination-without-log", Guess::NewDestination, {}, 0, kSuccess);
     row("mass-deletion-allowed-later", Guess::MassDeletion, {}, 0, kSuccess);
