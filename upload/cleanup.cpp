@@ -414,7 +414,7 @@ classUpload::Deletion classUpload::DeleteIfProvenSafe(const QString &folderLine,
     const QString holder = folder ? splitFolderLine(folderLine).first : folderLine;
     const QString own = folder ? splitFolderLine(folderLine).second : name;
     const QString remoteFolder = ToRemoteSlashes(JoinRemotePath(
-        mSettings.mRemoteBaseDir, holder == QLatin1String("\\") ? QString() : holder));
+        mSettings.mRemoteBaseDir, holder == QLatin1String("\\") ? QString() : holder.chopped(1)));
     if (!FTPSetCurrentDir(remoteFolder, false) || mFailure.mAborted)
         return UnreachableFolderOutcome();
     if (!IsCurrentDirectory(remoteFolder))

@@ -158,9 +158,8 @@ const UploadLogIndex &classUpload::logIndex()
 
 bool classUpload::FileIsInLog(const QString &myDir, const QString &myFilename)
 {
-    // In lower case, as DirIsInLog: the names of the current log are, and so are the names the
-    // server gets. An old log that names "Bilder\" and "a.png" means the site's "bilder\a.png".
-    return logIndex().containsFile(myDir.toLower(), myFilename.toLower());
+    // Exact and case-sensitive: the arguments come from a log that was written in lower case.
+    return logIndex().containsFile(myDir, myFilename);
 }
 
 bool classUpload::DirIsInLog(const QString &myDir)
