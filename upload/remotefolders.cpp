@@ -154,11 +154,13 @@ bool classUpload::FTPSetCurrentDir(const QString &myDesiredDir, bool CreateNew)
     // A server that refused a ".." left the walk deeper than it thinks, and the names after it may
     // well exist there too: a file would then be stored, and reported as published, in another
     // folder. Where the walk really ended is asked once more.
-    if (climbRefused && !mFailure.mAborted &&
-        !SameRemotePath(KnownCurrentDir().value_or(QString()), myDesiredDir)) {
-        if (CreateNew && !mFailure.mAborted)
-            RecordFailure(MessageId::FolderNotEntered, QStringLiteral(".."));
-        return failedWalk();
+    if (climbRefused && !mFailure.mAborted) {
+        const std::optional<QString> ended = KnownCurrentDir();
+        if (!ended || !SameRemotePath(*ended, myDesiredDir)) {
+            if (CreateNew && !mFailure.mAborted)
+                RecordFailure(MessageId::FolderNotEntered, QStringLiteral(".."));
+            return failedWalk();
+        }
     }
     return !mFailure.mAborted;
 }
