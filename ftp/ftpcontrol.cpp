@@ -229,6 +229,11 @@ struct FtpControl::Private
         refusedCommand = outcome.refusedCommand;
         if (outcome.currentDirectory)
             currentDirectory = *outcome.currentDirectory;
+        else if (request == Request::QueryCurrentDirectory)
+            // A folder query that failed names no folder. The answer to an earlier one may be
+            // wrong by now, and a caller that took it for the current folder would put files
+            // into, or delete them from, another folder than it thinks.
+            currentDirectory.clear();
         if (request == Request::QueryFileSize)
             fileSize = outcome.fileSize.value_or(-1);
         // Only a log-in or QueryFeatures asks for them; a lost connection takes them along.

@@ -120,7 +120,7 @@ public:
 
     // Outcome of the last completed request: 0 success, see ftpresult.h for the others.
     [[nodiscard]] virtual qint16 result() const;
-    // Folder reported by the last successful QueryCurrentDirectory.
+    // Folder reported by the last QueryCurrentDirectory; empty when that query failed.
     [[nodiscard]] virtual QString currentDirectory() const;
     // Size in bytes reported by the last QueryFileSize, or -1 when it failed.
     [[nodiscard]] virtual qint64 fileSize() const;

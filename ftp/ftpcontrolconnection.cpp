@@ -383,6 +383,7 @@ void FtpControlConnection::synchronise()
     if (!isOpen())
         return;
     mSynchronising = true;
+    mFirstSwallowed.reset();
     send(QStringLiteral("ABOR"));
     send(MarkerCommand);
 }
@@ -491,6 +492,8 @@ void FtpControlConnection::handleReply(const FtpReply &reply)
         return;
     }
     if (mSynchronising) {
+        if (!mFirstSwallowed && !reply.isPreliminary())
+            mFirstSwallowed = reply;
         if (reply.code == MarkerReplyCode) {
             mSynchronising = false;
             emit synchronised();

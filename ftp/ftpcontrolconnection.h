@@ -117,6 +117,12 @@ public:
     // replies cannot tell where the old dialogue ends; the marker's reply can.
     void synchronise();
     [[nodiscard]] bool isSynchronising() const { return mSynchronising; }
+    // The first final reply that the last synchronise() swallowed: the answer to the command that
+    // was still outstanding when it began, if one was.
+    [[nodiscard]] const std::optional<FtpReply> &firstSwallowedReply() const
+    {
+        return mFirstSwallowed;
+    }
 
     // Says goodbye (QUIT) and closes once the server answered or closed, or after a short grace.
     // Emits closed() at the end.
@@ -192,5 +198,6 @@ private:
     QTimer mQuitGrace;
     bool mFailed = false;
     bool mSynchronising = false;
+    std::optional<FtpReply> mFirstSwallowed;
     bool mQuitting = false;
 };

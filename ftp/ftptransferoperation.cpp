@@ -96,6 +96,7 @@ void FtpTransferOperation::openDataPath()
     mFinalReply.reset();
     mDataEnded = false;
     mDataClean = false;
+    mVerdictOutstanding = false;
 
     mPassiveAttempt = mPassiveWanted || connection().dataModes().activeUnusable;
     if (mPassiveAttempt)
@@ -135,6 +136,7 @@ FtpDataConnection &FtpTransferOperation::newDataConnection()
     });
     connect(mData.get(), &FtpDataConnection::failed, this,
             [this](int result, const QString &description) {
+                mVerdictOutstanding = mAwaiting == Awaiting::Transfer;
                 abandonAttempt(std::pair{
                     static_cast<qint16>(result),
                     result == FtpResult::DataConnectionFailed
@@ -463,6 +465,14 @@ void FtpTransferOperation::handleSynchronised()
 {
     mSynchronising = false;
     if (mEndAfterSynchronising) {
+        // ProFTPD answers a RETR of a file it does not have with "550" and closes the data
+        // connection while our TLS handshake on it is still under way; which of the two is
+        // noticed first is chance. The first reply after the transfer command is its answer.
+        const std::optional<FtpReply> &verdict = connection().firstSwallowedReply();
+        if (mVerdictOutstanding && !mAbortRequested && verdict && verdict->isNegative()) {
+            finishWithReply(*verdict);
+            return;
+        }
         const auto [result, text] = *mEndAfterSynchronising;
         finish(result, text);
         return;

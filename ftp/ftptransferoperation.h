@@ -43,6 +43,10 @@ class QFile;
 // Giving up half-way (abort, a local file error, an active connection that never came) closes the
 // data connection and re-synchronises the dialogue with ABOR before the request ends or is tried
 // again, so no late reply of the old transfer is taken for the answer to the next command.
+//
+// The control connection's final reply decides what a transfer came to: a data connection that
+// fails while that reply is still to come ends the request with the reply when it is negative. A
+// "550" to RETR means that the file is not there, whatever the data connection did meanwhile.
 class FtpTransferOperation : public FtpOperation
 {
     Q_OBJECT
@@ -132,6 +136,9 @@ private:
 
     bool mSynchronising = false;
     std::optional<std::pair<qint16, QString>> mEndAfterSynchronising;
+    // The data connection failed while the server had still to answer RETR or STOR: its answer,
+    // which comes while the dialogue is brought back in step, says what the transfer came to.
+    bool mVerdictOutstanding = false;
     bool mAbortRequested = false;
 
     QTimer mActiveDeadline;

@@ -61,7 +61,6 @@ enum class MessageId : int {
     OldLogEntrySkipped = 4020,
     OldLogTooLarge = 4021,
     DeletionSkippedOtherFolder = 4022,
-    MarkersAdopted = 4023,
     MarkersDropped = 4024,
 
     // Names that cannot be published.
@@ -139,4 +138,11 @@ enum class MessageId : int {
     OptionAcceptCertificateMore = 4181,
     AcceptCertificateMissing = 4182,
     AcceptCertificateInvalid = 4183,
+    // Debug log notes of the rule that no deletion is sent on a guess.
+    CurrentFolderUnknown = 4120,
+    DeletionSkippedUnnamed = 4121,
+    DeletionSkippedStillInSite = 4122,
+    OldLogEntryOutsideFolder = 4123,
+    ServerLogNotRead = 4124,
+    DeletionsKeptInLog = 4125,
 };

@@ -108,9 +108,10 @@ public:
     void FTPUploadFile(const QString &myPathAndFileName, const QString &myLocalPath = QString());
     // How a deletion ended. A refusal for good (a 5xx reply, or a folder on the way that does not
     // exist) goes unnoticed, as it always did; one that was put off (a 4xx "try again", a walk
-    // that ended elsewhere) stays in the upload log, so the next run tries it again instead of
-    // forgetting the entry with the log it replaces.
-    enum class Deletion { Done, Refused, PutOff };
+    // that ended elsewhere or does not know where it is) stays in the upload log, so the next run
+    // tries it again instead of forgetting the entry with the log it replaces. One that is not
+    // proven safe (see WhyNotProvenSafe) is skipped and never sent.
+    enum class Deletion { Done, Refused, PutOff, Skipped };
     Deletion FTPDeleteDirEx(const QString &myDir);
     Deletion FTPDeleteFileEx(const QString &myPathAndFileName);
     void FTPDone();
@@ -198,6 +199,33 @@ private:
     void KeepServerLog();
     // Whether the server's current folder is myDesiredDir, asked anew right before a deletion.
     [[nodiscard]] bool IsCurrentDirectory(const QString &myDesiredDir);
+    // The server's current folder as a folder query answered just now names it. Nothing when the
+    // query failed twice, was refused or got no answer: the folder is unknown then, never the one
+    // named before.
+    [[nodiscard]] std::optional<QString> KnownCurrentDir();
+    // What the clean-up knows of the server's upload log in the remote base folder.
+    enum class ServerLog {
+        Read,    // downloaded to the temporary copy
+        Missing, // there is none: the server said so for good, or the base folder does not exist
+        PutOff,  // the server answered "not now" (4xx): it is there and stays as it is
+        Unknown, // the download failed without the server's word on it, or the folder walk did
+    };
+    [[nodiscard]] ServerLog FetchServerLog(const QString &copyPath);
+    // Why a deletion of name, a file or folder in the block of folderLine, is not proven safe, for
+    // the debug log; nothing when it is: the name is one a scan could have written and holds no
+    // wildcard, an upload log read in this run at this destination names it there
+    // (mCleanUp.mNamedByLogs), and the site holds no file or folder of that path, compared as
+    // names reach the server, in lower case. That the server stands in the entry's folder is
+    // checked right before the request (IsCurrentDirectory).
+    [[nodiscard]] std::optional<QString> WhyNotProvenSafe(const QString &folderLine,
+                                                          const QString &name, bool folder);
+    // Whether the site holds a file or folder name in the block of folderLine, in any case.
+    [[nodiscard]] bool SiteHolds(const QString &folderLine, const QString &name);
+    // The one way a DELE or RMD is sent: name in the block of folderLine, once proven safe.
+    Deletion DeleteIfProvenSafe(const QString &folderLine, const QString &name, bool folder);
+    // Notes in the record which destination the local upload log as it is now was written for,
+    // so that the next run can tell whether it describes what is on its destination.
+    void RecordLogDestination();
     // A remark of the session for the debug log, as one line.
     void DebugNote(const QString &text);
     [[nodiscard]] UploadView &view();
@@ -306,6 +334,9 @@ private:
         qint32 mLogCount = 0;
         std::optional<UploadLogIndex> mLogIndex;
         std::optional<QByteArray> mPreviousLocalLog;
+        // The previous local log was written by a run to this run's destination, so what it names
+        // may have been put there by that run (see LocalLogWasWrittenFor).
+        bool mPreviousLocalLogBelongsHere = false;
         bool mServerLogKept = false;
     } mUploadLog;
 
@@ -356,11 +387,15 @@ private:
     // exist (5xx) from one that could not be entered just now.
     qint16 mLastChangeDirResult = 0;
 
-    // What the clean-up came to: in a preview, what it would have deleted; and a clean-up skipped
-    // because it would have deleted most of the site and nobody could be asked: the files it
-    // would have deleted, and those the old log listed.
+    // What the clean-up works from and came to: what the upload logs that count as proof name
+    // (the server's, read in this run at this destination, and the previous local one when it
+    // was written for this destination), as folder lines and as folder line and file name
+    // joined; in a preview, what it would have deleted; and a clean-up skipped because it would
+    // have deleted most of the site and nobody could be asked: the files it would have deleted,
+    // and those the old log listed.
     struct CleanUpOutcome
     {
+        QSet<QString> mNamedByLogs;
         qint64 mPreviewFilesDeleted = 0;
         qint64 mPreviewFoldersDeleted = 0;
         std::optional<std::pair<qint64, qint64>> mCleanUpRefused;

@@ -23,13 +23,15 @@ const QString kUploadLogName = QStringLiteral("vellumixftplog.log");
 // The old log comes from the server, and anyone with access to the account can change it. Only
 // names the local scan could have written are acted on: no empty name, no "." or "..", no "/" and
 // no control character, so no entry can lead out of the remote base folder or smuggle a command to
-// the server.
+// the server. No wildcard either: some servers expand "*", "?" and "[" in DELE, and one such name
+// would delete a whole folder.
 bool isSafeName(const QString &name)
 {
     if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String(".."))
         return false;
     for (const QChar c : name) {
-        if (c == QLatin1Char('/') || c == QLatin1Char('\\') || c.category() == QChar::Other_Control)
+        if (c == QLatin1Char('/') || c == QLatin1Char('\\') || c == QLatin1Char('*') ||
+            c == QLatin1Char('?') || c == QLatin1Char('[') || c.category() == QChar::Other_Control)
             return false;
     }
     return true;
@@ -98,110 +100,172 @@ bool isPermanentRefusal(qint16 result)
     return result >= FtpResult::ReplyBase + 500 && result < FtpResult::ReplyBase + 600;
 }
 
+bool isTransientRefusal(qint16 result)
+{
+    return result >= FtpResult::ReplyBase + 400 && result < FtpResult::ReplyBase + 500;
+}
+
+// Whether a file name in the block of folderLine, or the folder of folderLine itself, is one a scan
+// could have written. The site folder itself is never removed.
+bool namesAreSafe(const QString &folderLine, const QString &name, bool folder)
+{
+    if (folder)
+        return folderLine != QLatin1String("\\") && isSafeFolderLine(folderLine);
+    return isSafeFolderLine(folderLine) && isSafeName(name);
+}
+
+// How the proof of a deletion knows a file or folder: a folder by its line, a file by the line of
+// its folder followed by its name. A folder line ends with "\", so the two never meet.
+QString namedKey(const QString &folderLine, const QString &name, bool folder)
+{
+    return folder ? folderLine : folderLine + name;
+}
+
+// A folder line as its parent's line and its own name: "a\b\" gives "a\" and "b", "a\" gives "\"
+// and "a".
+std::pair<QString, QString> splitFolderLine(const QString &folderLine)
+{
+    const QString withoutTrailing = folderLine.left(folderLine.size() - 1);
+    const qsizetype last = withoutTrailing.lastIndexOf(QLatin1Char('\\'));
+    if (last < 0)
+        return {QStringLiteral("\\"), withoutTrailing};
+    return {withoutTrailing.left(last + 1), withoutTrailing.mid(last + 1)};
+}
+
 } // namespace
 
 void classUpload::CollectStaleEntries(const LogSource &source, CleanUpPlan &plan)
 {
-    const auto skip = [this](const QString &entry) {
-        DebugNote(
-            ReplaceAll(ResourceString(MessageId::OldLogEntrySkipped), QStringLiteral("%1"), entry));
+    const auto skip = [this](MessageId note, const QString &entry) {
+        DebugNote(ReplaceAll(ResourceString(note), QStringLiteral("%1"), entry));
     };
     LogReader log = source.path.isEmpty() ? LogReader(source.content) : LogReader(source.path);
     QString entry;
-    QString folderLine;
-    bool folderIsSafe = true;
+    // Lines before the first folder line belong to no folder: a log written by a scan has none,
+    // and taking them for files of the site folder would delete live pages there.
+    std::optional<QString> folderLine;
     qint64 listedFiles = 0;
+    const auto consider = [&](const QString &line, const QString &name, bool folder) {
+        const QString shown = folder ? line : JoinLocalPath(line, name);
+        if (!namesAreSafe(line, name, folder)) {
+            skip(MessageId::OldLogEntrySkipped, shown);
+            return;
+        }
+        mCleanUp.mNamedByLogs.insert(namedKey(line, name, folder));
+        const auto [holder, own] = folder ? splitFolderLine(line) : std::pair{line, name};
+        if (SiteHolds(holder, own) || plan.seen.contains(shown))
+            return;
+        plan.seen.insert(shown);
+        if (folder)
+            plan.folders.append(line);
+        else
+            plan.files.append({line, name});
+    };
     while (log.next(entry)) {
         if (entry.endsWith(QLatin1Char('\\'))) {
             folderLine = entry;
-            folderIsSafe = isSafeFolderLine(entry);
-            if (DirIsInLog(entry))
-                continue;
-            if (!folderIsSafe) {
-                skip(entry);
-                continue;
-            }
-            if (!plan.seen.contains(entry)) {
-                plan.seen.insert(entry);
-                plan.folders.append(entry);
-            }
+            // The site folder itself is never removed.
+            if (entry != QLatin1String("\\"))
+                consider(entry, QString(), true);
+            continue;
+        }
+        if (!folderLine) {
+            skip(MessageId::OldLogEntryOutsideFolder, entry);
             continue;
         }
         ++listedFiles;
-        if (FileIsInLog(folderLine, entry))
-            continue;
         // The upload log is never deleted, in whatever folder it is listed.
-        if (entry.toLower() == kUploadLogName)
-            continue;
-        const QString path = JoinLocalPath(folderLine, entry);
-        if (!folderIsSafe || !isSafeName(entry)) {
-            skip(path);
-            continue;
-        }
-        if (!plan.seen.contains(path)) {
-            plan.seen.insert(path);
-            plan.files.append({folderLine, entry});
-        }
+        if (entry.toLower() != kUploadLogName)
+            consider(*folderLine, entry, false);
     }
     // Both logs describe the same site at different times; the longer list is what a
     // deletion of most of the site is measured against.
     plan.listedFiles = std::max(plan.listedFiles, listedFiles);
 }
 
-void classUpload::FTPDeleteFiles()
+classUpload::ServerLog classUpload::FetchServerLog(const QString &copyPath)
 {
-    const QString copyPath = GetTempFolder() + kUploadLogName;
-
-    // The log is fetched by its bare name from wherever the walk ends; when the base folder does
-    // not exist yet every deletion below is skipped anyway.
-    FTPSetCurrentDir(mSettings.mRemoteBaseDir, false);
+    // The old log belongs to the remote base folder. One fetched from wherever a walk that could
+    // not get there stopped describes another folder, or nothing at all.
+    const bool inBaseFolder = FTPSetCurrentDir(mSettings.mRemoteBaseDir, false);
     if (mFailure.mAborted)
-        return;
-
+        return ServerLog::Unknown;
     view().fileStarted(FileAction::Reading,
                        JoinRemotePath(mSettings.mRemoteBaseDir, kUploadLogName));
+    if (!inBaseFolder)
+        return isPermanentRefusal(mLastChangeDirResult) ? ServerLog::Missing : ServerLog::Unknown;
     try {
         ftp().GetFile(kUploadLogName, copyPath);
     } catch (const FtpError &) {
-        return;
+        return ServerLog::Unknown;
     }
     WaitForCompletion();
     // A download that a cancellation or the watchdog cut short left no complete copy to read.
     const std::optional<qint16> result = CompletedResult(true);
     if (!result || mFailure.mAborted)
-        return;
+        return ServerLog::Unknown;
     // Given up at the limit: no log of ours, nothing is deleted, and this run's log replaces it.
     if (*result == FtpResult::DownloadTooLarge) {
         DebugNote(ResourceString(MessageId::OldLogTooLarge));
+        return ServerLog::Unknown;
+    }
+    if (*result == 0) {
+        return ServerLog::Read;
+    }
+    if (RecordIfConnectionLost())
+        return ServerLog::Unknown;
+    // A refusal for good is how a server says there is no such file: the first run to it,
+    // nothing to clean up. "Not now" ("451 try again") leaves a log that names what is to be
+    // deleted; replacing it with this run's log would forget those names for good. Any other
+    // failure says nothing about the log, and a log that may not exist is not kept: the server
+    // would then be left without any.
+    if (isPermanentRefusal(*result))
+        return ServerLog::Missing;
+    if (!isTransientRefusal(*result))
+        return ServerLog::Unknown;
+    DebugNote(ReplaceAll(ResourceString(MessageId::OldLogUnreadable), QStringLiteral("%1"),
+                         QString::number(*result)));
+    KeepServerLog();
+    return ServerLog::PutOff;
+}
+
+void classUpload::FTPDeleteFiles()
+{
+    const QString copyPath = GetTempFolder() + kUploadLogName;
+    mCleanUp.mNamedByLogs.clear();
+    const ServerLog serverLog = FetchServerLog(copyPath);
+    if (mFailure.mAborted)
         return;
-    }
-    const bool serverLogRead = *result == 0;
-    if (!serverLogRead) {
-        if (RecordIfConnectionLost())
-            return;
-        // A refusal for good is how a server says there is no such file: the first run to it,
-        // nothing to clean up. Any other failure ("451 try again") leaves a log that names what
-        // is to be deleted; replacing it with this run's log would forget those names for good.
-        if (!isPermanentRefusal(*result)) {
-            DebugNote(ReplaceAll(ResourceString(MessageId::OldLogUnreadable), QStringLiteral("%1"),
-                                 QString::number(*result)));
-            KeepServerLog();
-        }
-    }
 
     // What is to be deleted: what the server's log names, and what the local log of the previous
     // run names, which may be more. A run that failed after it had uploaded new files never got
-    // its log onto the server, and files the user deleted since are named only there.
+    // its log onto the server, and files the user deleted since are named only there. That log
+    // counts only when it was written for this destination: another one names pages of another
+    // server, and a page of the same name here may be one its owner placed by other means.
     CleanUpPlan plan;
-    if (serverLogRead)
+    if (serverLog == ServerLog::Read)
         CollectStaleEntries({copyPath, {}}, plan);
-    if (mUploadLog.mPreviousLocalLog)
+    // Read once; a copy of up to 64 MiB has no business staying in the runtime folder, which
+    // is memory on most systems (and a preview promises to leave nothing behind).
+    QFile::remove(copyPath);
+    if (mUploadLog.mPreviousLocalLog && mUploadLog.mPreviousLocalLogBelongsHere)
         CollectStaleEntries({QString(), *mUploadLog.mPreviousLocalLog}, plan);
     // Inner folders before the folders that hold them.
     std::stable_sort(plan.folders.begin(), plan.folders.end(),
                      [](const QString &a, const QString &b) { return depthOf(a) > depthOf(b); });
 
+    // Nothing is deleted on a server whose own log this run did not read, unless that log is
+    // only put off and the previous local log, which then names what to delete, belongs here.
+    // What the previous local log names stays in the log instead, for a run that may delete it.
+    const bool mayDelete =
+        serverLog == ServerLog::Read ||
+        (serverLog == ServerLog::PutOff && mUploadLog.mPreviousLocalLogBelongsHere);
+    if (!mayDelete)
+        DebugNote(ResourceString(MessageId::ServerLogNotRead));
+
     if (mSettings.mPreviewOnly) {
+        if (!mayDelete)
+            return;
         for (const auto &[folderLine, name] : std::as_const(plan.files))
             view().previewEntry(PreviewAction::DeleteFile,
                                 RemoteFilePath(JoinLocalPath(folderLine, name)), 0);
@@ -213,8 +277,15 @@ void classUpload::FTPDeleteFiles()
         mCleanUp.mPreviewFoldersDeleted = plan.folders.size();
         return;
     }
-    if (!MayCleanUp(plan))
+    // A clean-up skipped by the deletion guard is not forgotten either: the entries stay in the
+    // log until a run is allowed to delete them (--allow-mass-delete, or "Ja").
+    if (!mayDelete || !MayCleanUp(plan)) {
+        if (!plan.files.isEmpty() || !plan.folders.isEmpty())
+            DebugNote(ResourceString(MessageId::DeletionsKeptInLog)
+                          .arg(plan.files.size() + plan.folders.size()));
+        KeepInLog(plan.files, plan.folders);
         return;
+    }
 
     QList<std::pair<QString, QString>> putOffFiles;
     QStringList putOffFolders;
@@ -286,13 +357,14 @@ QString classUpload::RemoteFilePath(const QString &myPathAndFileName) const
 bool classUpload::IsCurrentDirectory(const QString &myDesiredDir)
 {
     // A server that refused a ".." on the way leaves the walk one level too deep, where a folder of
-    // the same name may well exist; a deletion must not land there.
-    const QString current = FTPGetCurrentDir();
-    if (mFailure.mAborted)
+    // the same name may well exist; a deletion must not land there. Nor where the server did not
+    // say where it stands.
+    const std::optional<QString> current = KnownCurrentDir();
+    if (mFailure.mAborted || !current)
         return false;
-    if (SameRemotePath(current, myDesiredDir))
+    if (SameRemotePath(*current, myDesiredDir))
         return true;
-    DebugNote(ResourceString(MessageId::DeletionSkippedOtherFolder).arg(current, myDesiredDir));
+    DebugNote(ResourceString(MessageId::DeletionSkippedOtherFolder).arg(*current, myDesiredDir));
     return false;
 }
 
@@ -302,50 +374,74 @@ classUpload::Deletion classUpload::UnreachableFolderOutcome() const
     return isPermanentRefusal(mLastChangeDirResult) ? Deletion::Refused : Deletion::PutOff;
 }
 
+bool classUpload::SiteHolds(const QString &folderLine, const QString &name)
+{
+    // Names reach the server in lower case, and a server that does not tell case apart takes
+    // "Bilder/a.png" for the site's "bilder/a.png".
+    const QString line = folderLine.toLower();
+    const QString lowered = name.toLower();
+    return FileIsInLog(line, lowered) ||
+           DirIsInLog((line == QLatin1String("\\") ? QString() : line) + lowered +
+                      QLatin1Char('\\'));
+}
+
+std::optional<QString> classUpload::WhyNotProvenSafe(const QString &folderLine, const QString &name,
+                                                     bool folder)
+{
+    const QString shown = folder ? folderLine : JoinLocalPath(folderLine, name);
+    const auto because = [&shown](MessageId note) {
+        return ReplaceAll(ResourceString(note), QStringLiteral("%1"), shown);
+    };
+    if (!namesAreSafe(folderLine, name, folder))
+        return because(MessageId::OldLogEntrySkipped);
+    if (!mCleanUp.mNamedByLogs.contains(namedKey(folderLine, name, folder)))
+        return because(MessageId::DeletionSkippedUnnamed);
+    const auto [holder, own] = folder ? splitFolderLine(folderLine) : std::pair{folderLine, name};
+    if (SiteHolds(holder, own))
+        return because(MessageId::DeletionSkippedStillInSite);
+    return std::nullopt;
+}
+
+classUpload::Deletion classUpload::DeleteIfProvenSafe(const QString &folderLine,
+                                                      const QString &name, bool folder)
+{
+    if (const std::optional<QString> why = WhyNotProvenSafe(folderLine, name, folder)) {
+        DebugNote(*why);
+        return Deletion::Skipped;
+    }
+    // The request goes to the folder that holds the entry: for a folder, its parent.
+    const QString holder = folder ? splitFolderLine(folderLine).first : folderLine;
+    const QString own = folder ? splitFolderLine(folderLine).second : name;
+    const QString remoteFolder = ToRemoteSlashes(JoinRemotePath(
+        mSettings.mRemoteBaseDir, holder == QLatin1String("\\") ? QString() : holder.chopped(1)));
+    if (!FTPSetCurrentDir(remoteFolder, false) || mFailure.mAborted)
+        return UnreachableFolderOutcome();
+    if (!IsCurrentDirectory(remoteFolder))
+        return Deletion::PutOff;
+    return folder ? FTPDeleteDir(own) : FTPDeleteFile(own);
+}
+
 classUpload::Deletion classUpload::FTPDeleteFileEx(const QString &myPathAndFileName)
 {
     const PathAndFileName parts = SplitPathAndFileName(myPathAndFileName);
     const QString remoteFolder =
         ToRemoteSlashes(JoinRemotePath(mSettings.mRemoteBaseDir, parts.DirName));
-
     view().fileStarted(FileAction::DeletingFile, JoinRemotePath(remoteFolder, parts.FileName));
-
-    if (!FTPSetCurrentDir(remoteFolder, false) || mFailure.mAborted)
-        return UnreachableFolderOutcome();
-    if (!IsCurrentDirectory(remoteFolder))
-        return Deletion::PutOff;
-    return FTPDeleteFile(parts.FileName);
+    return DeleteIfProvenSafe(parts.DirName.isEmpty() ? QStringLiteral("\\")
+                                                      : parts.DirName + QLatin1Char('\\'),
+                              parts.FileName, false);
 }
 
 classUpload::Deletion classUpload::FTPDeleteDirEx(const QString &myDir)
 {
-    // The folder line's own trailing "\" is not a separator between parent and name.
-    const QString withoutTrailing = myDir.left(myDir.size() - 1);
-    const qsizetype last = std::max(withoutTrailing.lastIndexOf(QLatin1Char('/')),
-                                    withoutTrailing.lastIndexOf(QLatin1Char('\\')));
-    QString parent;
-    QString name;
-    if (last >= 0) {
-        parent = withoutTrailing.left(last);
-        name = withoutTrailing.mid(last + 1);
-    } else {
-        parent = QStringLiteral("/");
-        name = withoutTrailing;
-    }
-    const QString parentRemote = ToRemoteSlashes(JoinRemotePath(mSettings.mRemoteBaseDir, parent));
-
     view().fileStarted(FileAction::DeletingFolder,
                        ToRemoteSlashes(JoinRemotePath(mSettings.mRemoteBaseDir, myDir)));
-
-    if (!FTPSetCurrentDir(parentRemote, false) || mFailure.mAborted)
-        return UnreachableFolderOutcome();
-    if (!IsCurrentDirectory(parentRemote))
-        return Deletion::PutOff;
-    return FTPDeleteDir(name);
+    return DeleteIfProvenSafe(myDir, QString(), true);
 }
 
 // A deletion the server refuses (already gone, folder not empty, no permission) is not a reason to
-// stop the publication; only one it put off is remembered, to be tried again next time.
+// stop the publication; only one it put off is remembered, to be tried again next time. These two
+// are called by DeleteIfProvenSafe alone.
 classUpload::Deletion classUpload::FTPDeleteFile(const QString &myFileName)
 {
     bool started = true;

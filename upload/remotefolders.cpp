@@ -2,6 +2,7 @@
 #include "ftpcontrol.h"
 #include "ftperror.h"
 #include "pathhelpers.h"
+#include "stringtable.h"
 
 // The session never jumps to an absolute remote folder. Some servers present a chrooted or virtual
 // tree in which absolute paths do not mean what they seem; relative steps from the folder the
@@ -10,22 +11,35 @@
 
 QString classUpload::FTPGetCurrentDir()
 {
-    try {
-        ftp().QueryCurrentDirectory();
-    } catch (const FtpError &) {
-        // Only a component still busy with a request that a cancellation or the watchdog gave up
-        // refuses the query; the run is stopping then, and an empty folder makes every walk end.
-        if (!mFailure.mAborted)
-            RecordFailure(MessageId::ConnectionFailed, ftp().host());
-        return QString();
+    return KnownCurrentDir().value_or(QString());
+}
+
+std::optional<QString> classUpload::KnownCurrentDir()
+{
+    // A server that put the query off may well answer the next one; it is asked once more. What
+    // an earlier query said is no answer: every command since may have moved the server.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        try {
+            ftp().QueryCurrentDirectory();
+        } catch (const FtpError &) {
+            // Only a component still busy with a request that a cancellation or the watchdog gave
+            // up refuses the query; the run is stopping then.
+            if (!mFailure.mAborted)
+                RecordFailure(MessageId::ConnectionFailed, ftp().host());
+            return std::nullopt;
+        }
+        WaitForCompletion();
+        const std::optional<qint16> result = CompletedResult(true);
+        if (mFailure.mAborted || !result)
+            return std::nullopt;
+        if (*result == 0)
+            return ftp().currentDirectory();
+        if (RecordIfConnectionLost())
+            return std::nullopt;
+        DebugNote(ReplaceAll(ResourceString(MessageId::CurrentFolderUnknown), QStringLiteral("%1"),
+                             QString::number(*result)));
     }
-    WaitForCompletion();
-    const std::optional<qint16> result = CompletedResult(true);
-    if (mFailure.mAborted || !result)
-        return QString();
-    if (*result != 0 && RecordIfConnectionLost())
-        return QString();
-    return ftp().currentDirectory();
+    return std::nullopt;
 }
 
 bool classUpload::FTPChangeDir(const QString &myDirName)
@@ -64,8 +78,19 @@ void classUpload::FTPCreateDir(const QString &myDirName)
 
 bool classUpload::FTPSetCurrentDir(const QString &myDesiredDir, bool CreateNew)
 {
-    const QStringList current = SplitRemotePath(FTPGetCurrentDir());
     const QStringList wanted = SplitRemotePath(myDesiredDir);
+    const std::optional<QString> known = KnownCurrentDir();
+    if (!known) {
+        // Every step from a folder the server did not name would lead from a guess: a file stored,
+        // or a page deleted, in another folder than the one meant. The walk does not start; an
+        // upload fails with the folder it wanted, a deletion is put off.
+        mLastChangeDirResult = 0;
+        if (CreateNew && !mFailure.mAborted)
+            RecordFailure(MessageId::FolderNotEntered,
+                          wanted.isEmpty() ? QStringLiteral("/") : wanted.last());
+        return false;
+    }
+    const QStringList current = SplitRemotePath(*known);
 
     // The first level at which the two differ; a missing level counts as an empty name.
     const qsizetype depth = std::max(current.size(), wanted.size());
@@ -129,10 +154,13 @@ bool classUpload::FTPSetCurrentDir(const QString &myDesiredDir, bool CreateNew)
     // A server that refused a ".." left the walk deeper than it thinks, and the names after it may
     // well exist there too: a file would then be stored, and reported as published, in another
     // folder. Where the walk really ended is asked once more.
-    if (climbRefused && !mFailure.mAborted && !SameRemotePath(FTPGetCurrentDir(), myDesiredDir)) {
-        if (CreateNew && !mFailure.mAborted)
-            RecordFailure(MessageId::FolderNotEntered, QStringLiteral(".."));
-        return failedWalk();
+    if (climbRefused && !mFailure.mAborted) {
+        const std::optional<QString> ended = KnownCurrentDir();
+        if (!ended || !SameRemotePath(*ended, myDesiredDir)) {
+            if (CreateNew && !mFailure.mAborted)
+                RecordFailure(MessageId::FolderNotEntered, QStringLiteral(".."));
+            return failedWalk();
+        }
     }
     return !mFailure.mAborted;
 }
@@ -141,7 +169,15 @@ void classUpload::SetRemoteBaseDir()
 {
     // Right after the log-in the current folder is the account's login folder; the configured
     // folder is taken relative to it, also when it starts with a separator.
-    const QString loginFolder = FTPGetCurrentDir();
-    if (!mFailure.mAborted)
-        mSettings.mRemoteBaseDir = JoinRemotePath(loginFolder, mSettings.mRemoteBaseDir);
+    const std::optional<QString> loginFolder = KnownCurrentDir();
+    if (mFailure.mAborted)
+        return;
+    // Without the login folder the base folder is nowhere for certain.
+    if (!loginFolder) {
+        const QStringList configured = SplitRemotePath(mSettings.mRemoteBaseDir);
+        RecordFailure(MessageId::FolderNotEntered,
+                      configured.isEmpty() ? QStringLiteral("/") : configured.last());
+        return;
+    }
+    mSettings.mRemoteBaseDir = JoinRemotePath(*loginFolder, mSettings.mRemoteBaseDir);
 }

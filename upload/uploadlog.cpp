@@ -115,6 +115,7 @@ void classUpload::KeepInLog(const QList<std::pair<QString, QString>> &files,
     mUploadLog.mLogList = entries;
     mUploadLog.mLogCount = static_cast<qint32>(entries.size());
     WriteFileLog();
+    RecordLogDestination();
 
     // The log is on the upload list already; its size counts towards the progress.
     const qint64 size = QFileInfo(NativeLocalPath(mSettings.mLocalBaseDir, kUploadLogName)).size();

@@ -101,7 +101,7 @@ QString FaultPublication::killCommand() const
 bool FaultPublication::startServer(const QStringList &faults, QString *error)
 {
     stopServer();
-    TestFtpServer::Options options;
+    TestFtpServer::Options options = mServerOptions;
     options.root = serverRoot();
     options.port = mPort;
     options.faults = faults;
@@ -116,6 +116,13 @@ bool FaultPublication::startServer(const QStringList &faults, QString *error)
     }
     mPort = mServer->port();
     return true;
+}
+
+bool FaultPublication::offerTls(QString *error)
+{
+    mServerOptions.tls = TestFtpServer::Tls::Explicit;
+    return TestFtpServer::createSelfSignedCertificate(mWork.path(), QStringLiteral("localhost"),
+                                                      &mServerOptions, error);
 }
 
 QStringList FaultPublication::receivedCommands() const
@@ -186,6 +193,11 @@ std::unique_ptr<QProcess> FaultPublication::start(const QStringList &extraArgume
     }
 
     QFile::remove(pidFile());
+    mLive.clear();
+    const QMap<QString, QByteArray> onServerNow = onServer();
+    for (const QString &path : expectedOnServer().keys())
+        if (!path.endsWith(QLatin1Char('/')) && onServerNow.contains(path))
+            mLive << path;
     mStartedAt = QDateTime::currentMSecsSinceEpoch();
     auto process = std::make_unique<QProcess>();
     process->setProcessEnvironment(env);
@@ -219,6 +231,10 @@ FaultPublication::Run FaultPublication::finish(QProcess &process, int deadlineMs
     if (!result.lines.isEmpty() && result.lines.last().isEmpty())
         result.lines.removeLast();
     result.errors = QString::fromUtf8(process.readAllStandardError());
+    const QMap<QString, QByteArray> left = onServer();
+    for (const QString &path : std::as_const(mLive))
+        if (!left.contains(path))
+            result.lost << path;
     return result;
 }
 
@@ -271,6 +287,9 @@ QString FaultPublication::repair()
     stopServer();
     if (repaired.status != 0)
         return QStringLiteral("the repair run did not succeed:\n") + repaired.transcript();
+    if (!repaired.lost.isEmpty())
+        return QStringLiteral("the repair run lost live files: ") +
+               repaired.lost.join(QStringLiteral("; "));
     const QStringList left = differences();
     if (!left.isEmpty())
         return QStringLiteral("after the repair run the server differs from the site: ") +

@@ -29,6 +29,9 @@ public:
         QStringList lines;
         QString errors;
         qint64 milliseconds = 0;
+        // Site files that the server held when the run started and no longer holds: a run may
+        // fail, but never lose a live file.
+        QStringList lost;
 
         [[nodiscard]] QString lastLine() const
         {
@@ -61,6 +64,10 @@ public:
     // From now on the server writes every command it receives to a log, which tells whether a
     // fault at the N-th occurrence of a command struck at all.
     void recordCommands() { mRecordCommands = true; }
+    // From now on the server finds names without regard to case, or speaks explicit TLS with a
+    // certificate of its own (FTPHost then wants "ftpes://").
+    void ignoreCase() { mServerOptions.ignoreCase = true; }
+    [[nodiscard]] bool offerTls(QString *error);
     // The commands received since the last start of the server ("STOR film.bin").
     [[nodiscard]] QStringList receivedCommands() const;
     void stopServer();
@@ -103,6 +110,9 @@ private:
     std::unique_ptr<TestFtpServer> mServer;
     quint16 mPort = 0;
     bool mRecordCommands = false;
+    TestFtpServer::Options mServerOptions;
+    // The site's files on the server when the running program started.
+    QStringList mLive;
 };
 
 // Site contents for the tests: content of a given size, the same for the same seed, and a file

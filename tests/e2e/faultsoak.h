@@ -6,10 +6,11 @@
 // One randomized faulted publication through the real program, everything drawn from its seed:
 // a site of random folders and files, a first healthy publication, random changes by the user,
 // and then one run against a server with one fault at a random point (a reply, garbage, a broken
-// or stalled transfer, a restart, a changed or vanished local file, the program killed). The
+// or stalled transfer, a restart, a changed or vanished local file, the program killed), now and
+// then striking twice in a row, now and then on a server that does not tell case apart. The
 // run is held to the same promise as the fault table: it ends with success or an ordinary
-// failure, never with an unexpected error; a success left no site file missing or stale; and
-// the next ordinary run repairs everything, byte for byte.
+// failure, never with an unexpected error; it lost no live file; a success left no site file
+// missing or stale; and the next ordinary run repairs everything, byte for byte.
 struct SoakRun
 {
     quint32 seed = 0;

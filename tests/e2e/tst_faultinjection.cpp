@@ -143,6 +143,8 @@ private slots:
     void initTestCase();
     void faultIsSurvived_data();
     void faultIsSurvived();
+    void nothingIsDoneOnAGuess_data();
+    void nothingIsDoneOnAGuess();
     void silentServerTimesOut();
     // Ends silent runs that are left when only some rows were chosen.
     void cleanupTestCase();
@@ -283,6 +285,7 @@ void TestFaultInjection::faultIsSurvived()
     // An unexpected error (status 4) is never the answer to a fault of the network or the files.
     if (status != -1)
         QVERIFY2(faulted.errors.isEmpty(), qPrintable(faulted.transcript()));
+    QVERIFY2(faulted.lost.isEmpty(), qPrintable(faulted.lost.join(QLatin1Char('\n'))));
     // No false success: a run that says so has published every site file as it is now.
     if (faulted.status == 0)
         QVERIFY2(publication.missingOrStale().isEmpty(),
@@ -295,6 +298,121 @@ void TestFaultInjection::faultIsSurvived()
                               QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther);
     if (fullFileSystem)
         fullFileSystem->makeRoom();
+    const QString broken = publication.repair();
+    QVERIFY2(broken.isEmpty(), qPrintable(broken));
+}
+
+namespace {
+
+// What the rule that nothing is stored or deleted on a guess is held to, each from its own start.
+enum class Guess {
+    // Faults while the user's changes go up: a deleted page, and a new one two folders deep.
+    Faults,
+    // The last run went to another remote folder; this one, without an upload log, holds a page
+    // by the name of one the user deleted since, placed there by other means.
+    NewDestination,
+    // 25 of 30 pages deleted: skipped by the deletion guard, then allowed with the option.
+    MassDeletion,
+    // The first publication over TLS to an empty base folder, whose server answers the download
+    // of the old log with 550 and closes its data connection during the TLS handshake (ProFTPD).
+    TlsLogRefused,
+};
+
+} // namespace
+
+void TestFaultInjection::nothingIsDoneOnAGuess_data()
+{
+    QTest::addColumn<int>("scenario");
+    QTest::addColumn<QStringList>("faults");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("message");
+    const auto row = [](const char *name, Guess scenario, const QStringList &faults, int status,
+                        const QString &message) {
+        QTest::newRow(name) << int(scenario) << faults << status << message;
+    };
+    const QString htdocs =
+        QStringLiteral("✗ Es konnte nicht in den Ordner \"htdocs\" gewechselt werden.");
+    // The 4th folder query comes before index.html, after x.html went into neu/tief; the one
+    // answered before it named seiten, where kontakt.html was deleted.
+    row("folder-query-refused-once", Guess::Faults, {"PWD#4=reply 550 Not now."}, 0, kSuccess);
+    row("folder-query-refused-twice", Guess::Faults,
+        {"PWD#4=reply 550 Not now.", "PWD#5=reply 550 Not now."}, 1, htdocs);
+    row("every-folder-query-refused", Guess::Faults, {"PWD=reply 502 Not implemented."}, 1, htdocs);
+    row("new-destination-without-log", Guess::NewDestination, {}, 0, kSuccess);
+    row("mass-deletion-allowed-later", Guess::MassDeletion, {}, 0, kSuccess);
+    row("old-log-refused-during-tls-handshake", Guess::TlsLogRefused,
+        {"RETR=reply-closing-data 550 No such file or directory."}, 0, kSuccess);
+}
+
+void TestFaultInjection::nothingIsDoneOnAGuess()
+{
+    QFETCH(int, scenario);
+    QFETCH(QStringList, faults);
+    QFETCH(int, status);
+    QFETCH(QString, message);
+    FaultPublication publication{QStringLiteral(PARCELUP_BINARY)};
+    const QString site = publication.site();
+    QString error;
+    const auto publish = [&](const QMap<QString, QString> &settings) {
+        QVERIFY2(publication.startServer({}, &error), qPrintable(error));
+        publication.writeSettings(settings);
+        const FaultPublication::Run first = publication.run();
+        QVERIFY2(first.status == 0, qPrintable(first.transcript()));
+    };
+    QMap<QString, QString> settings;
+    switch (Guess(scenario)) {
+    case Guess::Faults:
+        writeFirstSite(site);
+        publish({});
+        QFile::remove(site + QStringLiteral("/seiten/kontakt.html"));
+        WriteSiteFile(site + QStringLiteral("/neu/tief/x.html"), "<p>tief</p>");
+        WriteSiteFile(site + QStringLiteral("/index.html"), "<html>Neu</html>\n");
+        break;
+    case Guess::NewDestination:
+        writeFirstSite(site);
+        publish({{"FTPRemoteBaseDir", "alt"}});
+        changeSite(site);
+        WriteSiteFile(publication.serverBase() + QStringLiteral("/style.css"), "von Hand");
+        break;
+    case Guess::MassDeletion:
+        for (int i = 0; i < 30; ++i)
+            WriteSiteFile(site + QStringLiteral("/seite%1.html").arg(i), "<p>Seite</p>");
+        publish({});
+        for (int i = 5; i < 30; ++i)
+            QFile::remove(site + QStringLiteral("/seite%1.html").arg(i));
+        QCOMPARE(publication.run().status, 5);
+        break;
+    case Guess::TlsLogRefused:
+        writeFirstSite(site);
+        QDir().mkpath(publication.serverBase());
+        QVERIFY2(publication.offerTls(&error), qPrintable(error));
+        settings.insert(QStringLiteral("FTPHost"), QStringLiteral("ftpes://127.0.0.1"));
+        break;
+    }
+    if (QTest::currentTestFailed())
+        return;
+    publication.stopServer();
+    QVERIFY2(publication.startServer(faults, &error), qPrintable(error));
+    if (settings.contains(QStringLiteral("FTPHost")))
+        settings[QStringLiteral("FTPHost")] += QStringLiteral(":%1").arg(publication.port());
+    publication.writeSettings(settings);
+    const FaultPublication::Run run =
+        publication.run(Guess(scenario) == Guess::MassDeletion ? QStringList{"--allow-mass-delete"}
+                                                               : QStringList{});
+    publication.stopServer();
+    QVERIFY2(run.status == status && run.lastLine() == withPlaceholders(message, publication) &&
+                 run.errors.isEmpty(),
+             qPrintable(run.transcript()));
+    QVERIFY2(run.lost.isEmpty(), qPrintable(run.lost.join(QLatin1Char('\n'))));
+    if (Guess(scenario) == Guess::NewDestination) {
+        QFile handMade(publication.serverBase() + QStringLiteral("/style.css"));
+        QVERIFY(handMade.open(QIODevice::ReadOnly) && handMade.readAll() == "von Hand");
+        return;
+    }
+    // A run that succeeded left the server as the site is, the upload log included.
+    if (run.status == 0)
+        QVERIFY2(publication.differences().isEmpty(),
+                 qPrintable(publication.differences().join(QLatin1Char('\n'))));
     const QString broken = publication.repair();
     QVERIFY2(broken.isEmpty(), qPrintable(broken));
 }

@@ -64,8 +64,8 @@ private slots:
     void allPublishesEveryFileAgain();
     void rewrittenFilesAreComparedByContent_data();
     void rewrittenFilesAreComparedByContent();
-    void storeOfTheEarlierVersionKeepsItsDestination_data();
-    void storeOfTheEarlierVersionKeepsItsDestination();
+    void storeOfTheEarlierVersionUploadsEverythingOnce_data();
+    void storeOfTheEarlierVersionUploadsEverythingOnce();
     void previewChangesNothing_data();
     void previewChangesNothing();
     void massDeletionIsNotSilent_data();
@@ -988,23 +988,41 @@ void TestProgram::rewrittenFilesAreComparedByContent()
     QCOMPARE(SiteFixture::read(serverBase()), expected());
 }
 
-void TestProgram::storeOfTheEarlierVersionKeepsItsDestination_data()
+void TestProgram::storeOfTheEarlierVersionUploadsEverythingOnce_data()
 {
     QTest::addColumn<bool>("sameDestination");
-    QTest::newRow("same-destination") << true;
-    QTest::newRow("new-destination") << false;
+    QTest::addColumn<bool>("changedSince"); // a page changed and published to the first server
+    QTest::newRow("same-destination") << true << false;
+    QTest::newRow("new-destination") << false << false;
+    // The other server's upload log equals the local one, names and all; the changed page has
+    // reached only the first server all the same.
+    QTest::newRow("other-destination-with-the-same-log") << false << true;
 }
 
-void TestProgram::storeOfTheEarlierVersionKeepsItsDestination()
+void TestProgram::storeOfTheEarlierVersionUploadsEverythingOnce()
 {
     QFETCH(bool, sameDestination);
+    QFETCH(bool, changedSince);
     startServer();
     writeSettings();
     QCOMPARE(runWithoutWindow().status, 0);
-
-    // The store as the version without destinations kept it: the same rows, without destination.
-    const QString store = mWork->filePath(QStringLiteral("state/vellumix/parcelup/markers.sqlite"));
+    TestFtpServer other;
+    QTemporaryDir otherRoot;
     QString error;
+    TestFtpServer::Options options;
+    options.root = otherRoot.path();
+    QVERIFY2(other.start(options, &error), qPrintable(error));
+    if (changedSince) {
+        writeSettings({{"FTPHost", other.host()}});
+        QCOMPARE(runWithoutWindow().status, 0);
+        SiteFixture::write(siteFolder(), {{QStringLiteral("index.html"), "<p>nur dort</p>"}});
+        writeSettings();
+        QCOMPARE(runWithoutWindow().status, 0);
+    }
+
+    // The store as the version without destinations kept it: the newest row of each file, without
+    // destination.
+    const QString store = mWork->filePath(QStringLiteral("state/vellumix/parcelup/markers.sqlite"));
     QVERIFY2(
         RunToCompletion(
             QStringLiteral("/usr/bin/python3"),
@@ -1014,31 +1032,23 @@ void TestProgram::storeOfTheEarlierVersionKeepsItsDestination()
                  "c = sqlite3.connect(sys.argv[1])\n"
                  "c.executescript('CREATE TABLE markers (path TEXT PRIMARY KEY NOT NULL, size "
                  "INTEGER NOT NULL, modified_ns INTEGER NOT NULL, changed_ns INTEGER NOT NULL, "
-                 "inode INTEGER NOT NULL) WITHOUT ROWID; INSERT INTO markers SELECT path, "
-                 "size, modified_ns, changed_ns, inode FROM published; DROP TABLE "
-                 "published;')\n"
+                 "inode INTEGER NOT NULL) WITHOUT ROWID; INSERT OR REPLACE INTO markers SELECT "
+                 "path, size, modified_ns, changed_ns, inode FROM published ORDER BY "
+                 "changed_ns; DROP TABLE published;')\n"
                  "c.commit()\n"),
              store},
             QByteArray(), &error),
         qPrintable(error));
 
-    TestFtpServer other;
-    QTemporaryDir otherRoot;
-    if (!sameDestination) {
-        TestFtpServer::Options options;
-        options.root = otherRoot.path();
-        QVERIFY2(other.start(options, &error), qPrintable(error));
+    // Nothing that version left says where its markers belong: everything goes up once.
+    if (!sameDestination)
         writeSettings({{"FTPHost", other.host()}});
-    }
     const Run run = runWithoutWindow();
     QCOMPARE(run.status, 0);
-    if (sameDestination) {
-        // Where the last upload log went, the markers go: nothing but the log is sent again.
-        QCOMPARE(filesTransferred(run), 1);
-        return;
-    }
     QCOMPARE(filesTransferred(run), filesOf(expected()));
-    QCOMPARE(SiteFixture::read(otherRoot.path() + QStringLiteral("/htdocs")), expected());
+    QCOMPARE(SiteFixture::read(sameDestination ? serverBase()
+                                               : otherRoot.path() + QStringLiteral("/htdocs")),
+             expected());
 }
 
 namespace {

@@ -398,6 +398,36 @@ private slots:
         QCOMPARE(commands->count(QStringLiteral("PWD")), askedAgain ? 2 : 1);
     }
 
+    // A folder query that fails names no folder: not the answer to the one before, which the
+    // change of folder since made wrong, and no folder "still known" for the next query.
+    void failedFolderQueryNamesNoFolder_data()
+    {
+        QTest::addColumn<QString>("fault");
+        QTest::newRow("refused") << "PWD#2=reply 550 Not now.";
+        QTest::newRow("answer-without-folder") << "PWD#2=reply 257 \"/elsewhere";
+    }
+    void failedFolderQueryNamesNoFolder()
+    {
+        QFETCH(QString, fault);
+        FtpHarness h;
+        QDir(h.serverRoot.path()).mkpath(QStringLiteral("docs"));
+        TestFtpServer::Options options;
+        options.faults = {fault};
+        START_FTP_SERVER(h, options);
+        QCOMPARE(h.connectAndWait(), 0);
+        // PWD, CWD docs, the PWD that fails, PWD.
+        for (const bool fails : {false, false, true, false}) {
+            if (h.taken == 2)
+                h.ftp.ChangeDirectory(QStringLiteral("docs"));
+            else
+                h.ftp.QueryCurrentDirectory();
+            QCOMPARE(h.waitForCompletion() != 0, fails);
+            if (fails)
+                QCOMPARE(h.ftp.currentDirectory(), QString());
+        }
+        QCOMPARE(h.ftp.currentDirectory(), QStringLiteral("/docs"));
+    }
+
     // A slow server keeps each request pending long enough to look at the component meanwhile.
     void pendingRequest_data() { TestFtpServer::addKindRows(); }
     void pendingRequest()

@@ -255,8 +255,9 @@ private slots:
         QTest::newRow("multiline") << "257-\"/x y\" is current.\r\n257 That is all.\r\n"
                                    << 0 << "/x y";
         QTest::newRow("utf8") << "257 \"/Bücher\"\r\n" << 0 << "/Bücher";
-        QTest::newRow("refused") << "550 No.\r\n" << 20550 << "/before";
-        QTest::newRow("no-path") << "257 \r\n" << int(FtpResult::ProtocolViolation) << "/before";
+        // A query that fails names no folder, not the one named before.
+        QTest::newRow("refused") << "550 No.\r\n" << 20550 << "";
+        QTest::newRow("no-path") << "257 \r\n" << int(FtpResult::ProtocolViolation) << "";
     }
     void currentDirectory()
     {

@@ -236,6 +236,42 @@ class TestFtpTls : public QObject
     Q_OBJECT
 
 private slots:
+    // The server's final reply decides what a transfer came to, whatever the data connection did
+    // meanwhile: ProFTPD answers a download of a file it does not have with 550 and closes the
+    // data connection while the TLS handshake on it is under way.
+    void negativeReplyDecidesTheTransfer_data()
+    {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<bool>("passive");
+        QTest::addColumn<int>("result");
+        QTest::newRow("download-passive") << "RETR" << true << 20550;
+        QTest::newRow("download-active") << "RETR" << false << 20550;
+        QTest::newRow("upload-passive") << "STOR" << true << 20552;
+    }
+    void negativeReplyDecidesTheTransfer()
+    {
+        QFETCH(QString, command);
+        QFETCH(bool, passive);
+        QFETCH(int, result);
+        TlsHarness h;
+        TestFtpServer::Options options;
+        options.tls = Tls::Explicit;
+        options.faults = {command +
+                          QStringLiteral("=reply-closing-data %1 No.").arg(result % 1000)};
+        START_TLS_SERVER(h, options);
+        QCOMPARE(h.connectWith(HostStyle::Explicit, passive), 0);
+        const QString local = h.localPath(QStringLiteral("file.txt"));
+        QVERIFY(WriteTestFile(local, 1000));
+        if (command == QLatin1String("RETR"))
+            h.ftp.GetFile(QStringLiteral("file.txt"), local);
+        else
+            h.ftp.PutFile(local, QStringLiteral("file.txt"));
+        QCOMPARE(h.waitForCompletion(), result);
+        // The dialogue is in step again.
+        h.ftp.QueryCurrentDirectory();
+        QCOMPARE(h.waitForCompletion(), 0);
+    }
+
     void roundTrip_data()
     {
         QTest::addColumn<int>("kind");

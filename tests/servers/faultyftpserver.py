@@ -21,6 +21,11 @@ Actions that answer instead of doing what the command asks:
                             as behind a firewall that drops it: the client's connect hangs
     closed-port             (PASV, EPSV) announce a data port where nothing listens
     endless                 (RETR) send a file that never ends, until the client gives up
+    reply-closing-data CODE TEXT
+                            (RETR, STOR) close the data connection with a reset, while the
+                            client's TLS handshake on it is still under way, and answer this
+                            line a moment later, as ProFTPD does for a file it does not have;
+                            commands that arrive meanwhile are answered after it, in order
 
 Actions that do what the command asks, but:
 
@@ -36,6 +41,9 @@ Actions that do what the command asks, but:
     run SHELL               run the shell command SHELL first, for example to change a local
                             file that the client is about to send
     run-after BYTES SHELL   (STOR, RETR) run SHELL once BYTES bytes of the file have moved
+
+The option --ignore-case of tests/servers/ftpserver.py is implemented here too: the server then
+finds every name without regard to case, as one on a file system that does not tell case apart.
 
 Needs pyftpdlib (Debian: python3-pyftpdlib); run it with /usr/bin/python3.
 """
@@ -55,7 +63,7 @@ SERVERS_FOLDER = os.path.dirname(os.path.abspath(__file__))
 
 # Actions that answer in place of the command, and those that let it run and act around it.
 ANSWERING = {"reply", "garbage", "overlong", "stall", "preliminary-close", "dead-port",
-             "closed-port", "endless"}
+             "closed-port", "endless", "reply-closing-data"}
 ACCOMPANYING = {"delay", "split", "stall-final", "drop-after", "restart", "run", "run-after"}
 
 OVERLONG_LENGTH = 100000
@@ -63,6 +71,9 @@ OVERLONG_LENGTH = 100000
 # packet of its own on the loopback interface.
 SPLIT_PIECE = 5
 SPLIT_PAUSE = 0.02
+# How long reply-closing-data holds its answer back: long enough for the client to notice the
+# closed data connection first.
+CLOSING_DATA_PAUSE = 0.2
 
 
 class Fault:
@@ -92,7 +103,7 @@ class Fault:
             self.seconds = int(parameter) / 1000.0
         elif name == "stall-final":
             self.seconds = None if parameter == "forever" else float(parameter)
-        if name in ("reply", "run", "run-after") and not self.parameter:
+        if name in ("reply", "reply-closing-data", "run", "run-after") and not self.parameter:
             raise SystemExit("--fault %r: %s needs its text" % (text, name))
 
     def matches(self, cmd, arg):
@@ -235,19 +246,38 @@ def misbehaving(handler_class, options):
             self.restarting = False
             self._pieces = b""
             self._held_sockets = []
+            self._held = None
             super().__init__(conn, server, ioloop)
 
+        def answer_held(self, answer):
+            held, self._held = self._held, None
+            self.fault = None
+            self.respond(answer)
+            # Past the command log, which took them when they came.
+            for line, cmd, arg in held:
+                Misbehaves.pre_process_command(self, line, cmd, arg)
+
         def _strikes(self, cmd, arg):
+            # A command counts once for each key it matches, however many faults share the key:
+            # "PWD#2" and "PWD#3" strike two PWDs in a row.
+            counted = set()
+            struck = None
             for fault in faults:
                 if not fault.matches(cmd, arg):
                     continue
-                seen[fault.key()] = seen.get(fault.key(), 0) + 1
-                if fault.occurrence is None or seen[fault.key()] == fault.occurrence:
-                    return fault
-            return None
+                if fault.key() not in counted:
+                    counted.add(fault.key())
+                    seen[fault.key()] = seen.get(fault.key(), 0) + 1
+                if struck is None and (fault.occurrence is None or
+                                       seen[fault.key()] == fault.occurrence):
+                    struck = fault
+            return struck
 
         def pre_process_command(self, line, cmd, arg):
             if self.restarting:
+                return
+            if self._held is not None:
+                self._held.append((line, cmd, arg))
                 return
             fault = self._strikes(cmd, arg)
             self.fault = fault
@@ -276,6 +306,13 @@ def misbehaving(handler_class, options):
                 return
             if action in ("dead-port", "closed-port"):
                 self.announce_unusable_port(cmd, action == "dead-port")
+                return
+            if action == "reply-closing-data":
+                if self.data_channel is not None:
+                    drop_with_reset(self.data_channel)
+                self._shutdown_connecting_dtp()
+                self._held = []
+                self.ioloop.call_later(CLOSING_DATA_PAUSE, self.answer_held, fault.parameter)
                 return
             if action == "run":
                 run_shell(fault.parameter)
@@ -369,6 +406,31 @@ def misbehaving(handler_class, options):
             os.execv(sys.executable, [sys.executable, os.path.abspath(sys.argv[0])] + arguments)
 
     return Misbehaves
+
+
+def case_blind(fs_class):
+    """fs_class, finding every name without regard to case: a name that does not exist is the
+    entry whose name differs from it only in case, as on a server whose file system does not tell
+    case apart."""
+
+    class CaseBlind(fs_class):
+        def ftp2fs(self, ftppath):
+            path = super().ftp2fs(ftppath)
+            relative = os.path.relpath(path, self.root)
+            if relative == os.curdir:
+                return path
+            found = self.root
+            for name in relative.split(os.sep):
+                candidate = os.path.join(found, name)
+                if not os.path.lexists(candidate) and os.path.isdir(found):
+                    for entry in sorted(os.listdir(found)):
+                        if entry.lower() == name.lower():
+                            candidate = os.path.join(found, entry)
+                            break
+                found = candidate
+            return found
+
+    return CaseBlind
 
 
 def main():

@@ -31,6 +31,8 @@ killed.
                                         implemented" (like a server built with TLS but run
                                         without a certificate), or with 234 and then hang up
                                         instead of the handshake (a broken or attacked server)
+        [--ignore-case]                 find names without regard to case, like a server whose
+                                        file system does not tell case apart
         [--command-log FILE]            append every command received to FILE, one a line (the
                                         password as "PASS ******"), and "# closed" when a session
                                         ends, so a test can see what crossed the wire
@@ -77,6 +79,7 @@ def parse_arguments():
     parser.add_argument("--tls-required", action="store_true")
     parser.add_argument("--fault", action="append", default=[], metavar="COMMAND[#N]=ACTION")
     parser.add_argument("--fake-auth", choices=["refuse", "hang-up"], default=None)
+    parser.add_argument("--ignore-case", action="store_true")
     parser.add_argument("--command-log", default=None, metavar="FILE")
     parser.add_argument("--transfer-log", default=None, metavar="FILE")
     parser.add_argument("--refuse-rename-onto-existing", action="store_true")
@@ -88,14 +91,18 @@ def parse_arguments():
     return options
 
 
-def misbehaving_class(options):
-    """The fault layer of tests/servers/faultyftpserver.py, which owns every --fault action."""
+def fault_layer():
+    """tests/servers/faultyftpserver.py, which owns every --fault action and --ignore-case."""
     # Its neighbour in this folder; the folder is on the path when this file runs as a script,
     # but not when the fault layer itself started and imported this one.
     sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
     import faultyftpserver
 
-    return lambda handler: faultyftpserver.misbehaving(handler, options)
+    return faultyftpserver
+
+
+def misbehaving_class(options):
+    return lambda handler: fault_layer().misbehaving(handler, options)
 
 
 def data_handler_class(options):
@@ -272,6 +279,9 @@ def control_handler_class(options):
                 super().ftp_ABOR(line)
 
         Handler = IgnoresActive
+
+    if options.ignore_case:
+        Handler.abstracted_fs = fault_layer().case_blind(Handler.abstracted_fs)
 
     if options.fault:
         Handler = misbehaving_class(options)(Handler)

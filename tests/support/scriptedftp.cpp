@@ -50,6 +50,8 @@ void ScriptedFtp::completeLater(const QString &request, qint16 result, const QSt
         mResult = result;
         if (!directory.isNull())
             mCurrentDirectory = directory;
+        else if (request == QLatin1String("PWD"))
+            mCurrentDirectory.clear(); // as the component: a failed query names no folder
         if (result == 0 && onCompleted)
             onCompleted(request);
         emit OperationComplete(0, result, QString());

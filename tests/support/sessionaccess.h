@@ -101,6 +101,9 @@ struct classUploadTestAccess
         session().mUploadLog.mPreviousLocalLog = content;
     }
     static void closeDebugLog() { session().mDebugFile.close(); }
+    // The destination as the run names it, and the run's choice of it after the log-in.
+    static QString destination() { return session().MarkerDestination(); }
+    static void chooseDestination() { session().ChooseMarkerDestination(); }
 
     static void waitForCompletion() { session().WaitForCompletion(); }
     // Queues a file of the site as the walk would: localPath empty means the same as path.

@@ -1,4 +1,5 @@
 #include "ftpresult.h"
+#include "locallogdestination.h"
 #include "scriptedsession.h"
 
 #include <QCoreApplication>
@@ -22,8 +23,8 @@ private slots:
     void cleanup();
     void firstRunDeletesNothing();
     void downloadRefusedToStart();
-    void staleEntriesAreDeleted_data();
-    void staleEntriesAreDeleted();
+    void onlyProvenStaleEntriesAreDeleted_data();
+    void onlyProvenStaleEntriesAreDeleted();
     void deletedFolderGoesInnerFirst();
     void entriesThatCouldLeaveTheBaseFolderAreSkipped();
     void cancelDuringADeletionEndsThePass();
@@ -44,6 +45,7 @@ private:
     std::unique_ptr<QTemporaryDir> mSite;
     void currentLog(const QStringList &lines);
     void oldLog(const QByteArray &text);
+    void previousLogOfThisDestination(const QByteArray &content, bool here = true);
     QStringList deletions() const;
     std::unique_ptr<ScriptedSession> mSession;
     RecordingView *mView = nullptr;
@@ -71,6 +73,16 @@ void TestCleanup::currentLog(const QStringList &lines)
 {
     for (const QString &line : lines)
         Access::addLogEntry(line);
+}
+
+// The local upload log as a previous run left it, written by a run to this destination or to
+// another one; the run then chooses its destination, as after the log-in.
+void TestCleanup::previousLogOfThisDestination(const QByteArray &content, bool here)
+{
+    Access::setPreviousLocalLog(content);
+    RecordLocalLogDestination(Access::state().localBaseDir, content,
+                              here ? Access::destination() : QStringLiteral("elsewhere"));
+    Access::chooseDestination();
 }
 
 void TestCleanup::oldLog(const QByteArray &text)
@@ -112,48 +124,87 @@ void TestCleanup::downloadRefusedToStart()
     QVERIFY(!Access::state().aborted);
 }
 
-void TestCleanup::staleEntriesAreDeleted_data()
+void TestCleanup::onlyProvenStaleEntriesAreDeleted_data()
 {
-    QTest::addColumn<QByteArray>("old");
+    QTest::addColumn<QByteArray>("old");      // the server's old log; null: there is none
+    QTest::addColumn<int>("retrieval");       // what RETR of it comes to instead of the file
+    QTest::addColumn<QByteArray>("previous"); // the previous run's local log; null: none
+    QTest::addColumn<bool>("previousHere");   // written by a run to this destination
     QTest::addColumn<QStringList>("expected");
-    QTest::newRow("file-deleted-in-subfolder")
-        << QByteArray("bilder\\\r\nlogo.gif\r\nalt.gif\r\n\\\r\nindex.html\r\n")
-        << QStringList{"DELE alt.gif"};
-    QTest::newRow("file-moved-to-site-folder")
-        << QByteArray("bilder\\\r\nlogo.gif\r\nindex.html\r\n\\\r\nindex.html\r\n")
-        << QStringList{"DELE index.html"};
-    QTest::newRow("upload-log-never-deleted")
-        << QByteArray("bilder\\\r\nlogo.gif\r\nVellumixFtpLog.LOG\r\n\\\r\nvellumixftplog."
-                      "log\r\nindex.html\r\n")
-        << QStringList{};
-    QTest::newRow("line-feeds-only") << QByteArray("bilder\\\nlogo.gif\nweg.gif\n\\\nindex.html\n")
-                                     << QStringList{"DELE weg.gif"};
-    QTest::newRow("file-before-first-folder-line")
-        << QByteArray("vorne.html\r\nbilder\\\r\nlogo.gif\r\n\\\r\nindex.html\r\n")
-        << QStringList{"DELE vorne.html"};
-    QTest::newRow("nothing-changed")
-        << QByteArray("bilder\\\r\nlogo.gif\r\n\\\r\nindex.html\r\n") << QStringList{};
-    QTest::newRow("case-of-old-log-matters")
-        << QByteArray("bilder\\\r\nLogo.gif\r\n\\\r\nindex.html\r\n")
-        << QStringList{"DELE Logo.gif"};
+    QTest::addColumn<bool>("logReplaced"); // this run's log still goes up
+    QTest::addColumn<QStringList>("kept"); // lines the local log keeps for the next run
+    const auto row = [](const char *name, const QByteArray &old, const QStringList &expected,
+                        int retrieval = 0, const QByteArray &previous = {}, bool here = false,
+                        bool logReplaced = true, const QStringList &kept = {}) {
+        QTest::newRow(name) << old << retrieval << previous << here << expected << logReplaced
+                            << kept;
+    };
+    row("file-deleted-in-subfolder", "bilder\\\r\nlogo.gif\r\nalt.gif\r\n\\\r\nindex.html\r\n",
+        {"DELE alt.gif"});
+    row("file-moved-to-site-folder", "bilder\\\r\nlogo.gif\r\nindex.html\r\n\\\r\nindex.html\r\n",
+        {"DELE index.html"});
+    row("upload-log-never-deleted",
+        "bilder\\\r\nlogo.gif\r\nVellumixFtpLog.LOG\r\n\\\r\nvellumixftplog.log\r\nindex.html\r\n",
+        {});
+    row("line-feeds-only", "bilder\\\nlogo.gif\nweg.gif\n\\\nindex.html\n", {"DELE weg.gif"});
+    row("file-before-first-folder-line",
+        "vorne.html\r\nbilder\\\r\nlogo.gif\r\n\\\r\nindex.html\r\n", {});
+    row("nothing-changed", "bilder\\\r\nlogo.gif\r\n\\\r\nindex.html\r\n", {});
+    row("case-of-old-log-does-not-matter", "bilder\\\r\nLogo.gif\r\n\\\r\nindex.html\r\n", {});
+
+    // Hostile logs: live pages named before the first folder line, or in another case; names a
+    // server may expand; names leading out of the base folder.
+    row("live-page-before-first-folder-line", "index.html\r\n\\\r\nindex.html\r\nalt.html\r\n",
+        {"DELE alt.html"});
+    row("folder-and-names-in-another-case",
+        "Bilder\\\r\nLOGO.gif\r\n\\\r\nINDEX.html\r\nalt.html\r\n", {"DELE alt.html"});
+    row("wildcards",
+        "*\\\r\nx.html\r\n\\\r\nindex.html\r\n*.html\r\nseite?.html\r\n[a-z]*\r\n"
+        "alt.html\r\n",
+        {"DELE alt.html"});
+    row("dot-dot", "..\\\r\nindex.html\r\n\\\r\n..\r\nindex.html\r\nalt.html\r\n",
+        {"DELE alt.html"});
+    // A previous local log proves something only where it was written: another destination's
+    // log names pages that the owner of this one may have placed by other means.
+    const QByteArray previous = "\\\r\nindex.html\r\nalt.html\r\n";
+    row("foreign-previous-log-without-server-log", {}, {}, 0, previous, false);
+    row("own-previous-log-without-server-log", {}, {}, 0, previous, true, true, {"alt.html"});
+    row("own-previous-log-server-log-put-off", {}, {"DELE alt.html"}, 20451, previous, true, false);
+    row("foreign-previous-log-server-log-put-off", {}, {}, 20451, previous, false, false);
+    // A download that failed without the server's word on the log: maybe there is none, so this
+    // run's log goes up, and what the previous one names waits in it.
+    row("server-log-unread-without-verdict", "\\\r\nindex.html\r\nalt.html\r\n", {},
+        FtpResult::TlsFailure, previous, true, true, {"alt.html"});
 }
 
-void TestCleanup::staleEntriesAreDeleted()
+void TestCleanup::onlyProvenStaleEntriesAreDeleted()
 {
     QFETCH(QByteArray, old);
+    QFETCH(int, retrieval);
+    QFETCH(QByteArray, previous);
+    QFETCH(bool, previousHere);
     QFETCH(QStringList, expected);
-    currentLog({"bilder\\", "logo.gif", "\\", "index.html"});
-    mFtp->folders << kBase + "/bilder";
-    mFtp->files.insert(kBase + "/bilder/alt.gif", "a");
-    mFtp->files.insert(kBase + "/bilder/weg.gif", "w");
-    mFtp->files.insert(kBase + "/bilder/index.html", "i");
-    mFtp->files.insert(kBase + "/bilder/Logo.gif", "L");
-    mFtp->files.insert(kBase + "/vorne.html", "v");
-    oldLog(old);
+    QFETCH(bool, logReplaced);
+    QFETCH(QStringList, kept);
+    writeLocalLog({"bilder\\", "logo.gif", "\\", "index.html"});
+    mFtp->folders << kBase + "/bilder" << kBase + "/Bilder" << kBase + "/*";
+    for (const char *file :
+         {"bilder/alt.gif", "bilder/weg.gif", "bilder/index.html", "bilder/Logo.gif",
+          "Bilder/LOGO.gif", "vorne.html", "index.html", "alt.html", "*/x.html"})
+        mFtp->files.insert(kBase + QLatin1Char('/') + QLatin1String(file), "live");
+    if (!old.isNull())
+        oldLog(old);
+    if (retrieval != 0)
+        mFtp->refuse.insert(QStringLiteral("RETR vellumixftplog.log"), qint16(retrieval));
+    if (!previous.isNull())
+        previousLogOfThisDestination(previous, previousHere);
+
     Access::session().FTPDeleteFiles();
     QCOMPARE(deletions(), expected);
     QVERIFY(!Access::state().aborted);
-    QVERIFY(mFtp->files.contains(kOldLog));
+    QCOMPARE(Access::state().uploadCount == 1, logReplaced);
+    for (const QString &line : kept)
+        QVERIFY(Access::state().logList.contains(line));
 }
 
 void TestCleanup::deletedFolderGoesInnerFirst()
@@ -227,14 +278,14 @@ void TestCleanup::cancelDuringADeletionEndsThePass()
 
 void TestCleanup::missingBaseFolderSkipsEverything()
 {
-    // The log is asked for in the deepest folder on the way; even when one is found there, nothing
-    // below the missing base folder can be entered.
+    // The old log belongs to the base folder: where that is missing there is none, and the log
+    // of the deepest folder on the way, another site's perhaps, is not asked for.
     Access::session().RemoteBaseDir(kBase + QStringLiteral("/neu"));
     mFtp->files.insert(kBase + "/vellumixftplog.log", "\\\r\nalt.html\r\nsub\\\r\n");
     currentLog({"\\"});
     Access::session().FTPDeleteFiles();
     QVERIFY(deletions().isEmpty());
-    QVERIFY(mFtp->log.contains(QStringLiteral("RETR vellumixftplog.log")));
+    QVERIFY(!mFtp->log.contains(QStringLiteral("RETR vellumixftplog.log")));
     QVERIFY(!Access::state().aborted);
 }
 
@@ -340,7 +391,7 @@ void TestCleanup::previousLocalLogNamesWhatTheServerLogMisses()
     oldLog("\\\r\nindex.html\r\n");
     mFtp->files.insert(kBase + "/neu.html", "neu");
     currentLog({"\\", "index.html"});
-    Access::setPreviousLocalLog(QByteArray("\\\r\nindex.html\r\nneu.html\r\n"));
+    previousLogOfThisDestination("\\\r\nindex.html\r\nneu.html\r\n");
     Access::session().FTPDeleteFiles();
     QCOMPARE(deletions(), QStringList{"DELE neu.html"});
 }
@@ -375,7 +426,7 @@ void TestCleanup::bothLogsCountOnceForTheDeletionGuard()
     }
     oldLog(log);
     currentLog(current);
-    Access::setPreviousLocalLog(log);
+    previousLogOfThisDestination(log);
     mView->massDeletionAnswer = MassDeletion::Delete;
     Access::session().FTPDeleteFiles();
     QCOMPARE(mView->massDeletionQuestions.size(), asks ? 1 : 0);

@@ -25,6 +25,8 @@ private slots:
     void failedClimbIsNotNoticed();
     void failedClimbCreatesNoFolder();
     void deeperThanSixteenLevels();
+    void unknownCurrentFolderIsNoStartingPoint_data();
+    void unknownCurrentFolderIsNoStartingPoint();
     void emptyCurrentFolderIsTheRoot();
     void baseFolder_data();
     void baseFolder();
@@ -238,6 +240,45 @@ void TestRemoteFolders::failedClimbCreatesNoFolder()
     QCOMPARE(Access::state().errorId, 2003);
     QCOMPARE(Access::state().errorText,
              QStringLiteral("Es konnte nicht in den Ordner \"..\" gewechselt werden."));
+}
+
+void TestRemoteFolders::unknownCurrentFolderIsNoStartingPoint_data()
+{
+    QTest::addColumn<int>("refusals");
+    QTest::addColumn<bool>("createNew");
+    QTest::addColumn<QStringList>("requests");
+    QTest::addColumn<int>("errorId");
+    // Once refused, the query is asked again; twice refused, the walk does not start from the
+    // folder an earlier query named, where the server no longer stands.
+    QTest::newRow("refused-once") << 1 << true << QStringList{"PWD", "PWD", "CWD b"} << 0;
+    QTest::newRow("refused-twice-upload") << 2 << true << QStringList{"PWD", "PWD"} << 2003;
+    QTest::newRow("refused-twice-deletion") << 2 << false << QStringList{"PWD", "PWD"} << 0;
+}
+
+void TestRemoteFolders::unknownCurrentFolderIsNoStartingPoint()
+{
+    QFETCH(int, refusals);
+    QFETCH(bool, createNew);
+    QFETCH(QStringList, requests);
+    QFETCH(int, errorId);
+    mFtp->folders << "/a"
+                  << "/a/b";
+    mFtp->QueryCurrentDirectory();
+    Access::waitForCompletion();
+    mFtp->cwd = QStringLiteral("/a");
+    mFtp->log.clear();
+    mFtp->refuse.insert(QStringLiteral("PWD"), 20550);
+    mFtp->onStarted = [this, &refusals](const QString &request) {
+        if (request == QLatin1String("PWD") && refusals-- == 0)
+            mFtp->refuse.remove(request);
+    };
+    QCOMPARE(Access::session().FTPSetCurrentDir(QStringLiteral("/a/b"), createNew),
+             requests.size() > 2);
+    QCOMPARE(mFtp->log, requests);
+    QCOMPARE(Access::state().errorId, errorId);
+    if (errorId != 0)
+        QCOMPARE(Access::state().errorText,
+                 QStringLiteral("Es konnte nicht in den Ordner \"b\" gewechselt werden."));
 }
 
 void TestRemoteFolders::deeperThanSixteenLevels()

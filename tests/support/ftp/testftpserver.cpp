@@ -130,6 +130,8 @@ bool TestFtpServer::startPyftpdlib(QString *error)
         arguments << QStringLiteral("--refuse-epsv");
     if (!mOptions.passiveAddress.isEmpty())
         arguments << QStringLiteral("--pasv-address") << mOptions.passiveAddress;
+    if (mOptions.ignoreCase)
+        arguments << QStringLiteral("--ignore-case");
     switch (mOptions.tls) {
     case Tls::None:
         break;
@@ -175,9 +177,9 @@ bool TestFtpServer::startVsftpd(QString *error)
     if (mOptions.delaySeconds > 0 || mOptions.activeMode == ActiveMode::Ignore ||
         mOptions.refuseExtendedPassive || mOptions.tls == Tls::Refused ||
         mOptions.tls == Tls::HangsUp || mOptions.refuseRenameOntoExisting ||
-        mOptions.refuseStoreRestart || mOptions.refuseAppend) {
+        mOptions.refuseStoreRestart || mOptions.refuseAppend || mOptions.ignoreCase) {
         *error = QStringLiteral("vsftpd cannot delay replies, ignore PORT, refuse EPSV, fake "
-                                "AUTH TLS or refuse renames and continued uploads");
+                                "AUTH TLS, refuse renames and continued uploads or ignore case");
         return false;
     }
 

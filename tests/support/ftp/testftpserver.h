@@ -57,7 +57,8 @@ public:
         ActiveMode activeMode = ActiveMode::Allow;
         bool refuseExtendedPassive = false; // pyftpdlib only: EPSV is refused
         QString passiveAddress;             // named in PASV replies instead of the real one
-        quint16 port = 0; // 0: a free port; else this one, e.g. to restart a server in place
+        bool ignoreCase = false; // pyftpdlib only: names are found without regard to case
+        quint16 port = 0;        // 0: a free port; else this one, e.g. to restart a server in place
         Tls tls = Tls::None;
         QString certificate; // PEM files for TLS, e.g. from createSelfSignedCertificate()
         QString privateKey;
