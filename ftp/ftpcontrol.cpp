@@ -80,6 +80,7 @@ struct FtpControl::Private
 
     std::unique_ptr<FtpOperation> operation;
     Request request = Request::Connect;
+    quint64 requestNumber = 0;
     bool pending = false;
 
     // When a line from the server was last reported as a sign of life.
@@ -157,11 +158,18 @@ struct FtpControl::Private
             report(QStringLiteral("# ") + std::exchange(connectionSummary, QString()));
     }
 
+    // Every request gets the next number, which its OperationComplete carries.
+    void begin(Request which)
+    {
+        pending = true;
+        request = which;
+        ++requestNumber;
+    }
+
     void startOperation(Request which, std::unique_ptr<FtpOperation> started)
     {
         reportConnectionSummary();
-        pending = true;
-        request = which;
+        begin(which);
         operation = std::move(started);
         FtpOperation *op = operation.get();
         QObject::connect(op, &FtpOperation::finished, q,
@@ -194,8 +202,7 @@ struct FtpControl::Private
 
     void completeLater(Request which, const FtpOperation::Outcome &outcome)
     {
-        pending = true;
-        request = which;
+        begin(which);
         post([this, outcome] { complete(outcome); });
     }
 
@@ -244,7 +251,7 @@ struct FtpControl::Private
             features = listing ? std::optional(FtpFeatures::fromReply(*listing)) : std::nullopt;
         }
         pending = false;
-        emit q->OperationComplete(static_cast<int>(request), result, outcome.text);
+        emit q->OperationComplete(static_cast<int>(request), result, outcome.text, requestNumber);
     }
 
     // Every line the server sends is a sign of life, not only bytes on a data connection: a
@@ -500,6 +507,14 @@ std::optional<FtpFeatures> FtpControl::features() const
 QString FtpControl::refusedCommand() const
 {
     return d->refusedCommand;
+}
+quint64 FtpControl::requestNumber() const
+{
+    return d->requestNumber;
+}
+quint64 FtpControl::beginRequestNumber()
+{
+    return ++d->requestNumber;
 }
 bool FtpControl::isBusy() const
 {

@@ -133,6 +133,9 @@ public:
     // has it already); "REST", "STOR" or "APPE" for an upload from an offset. Empty otherwise.
     [[nodiscard]] virtual QString refusedCommand() const;
     [[nodiscard]] virtual bool isBusy() const;
+    // The number of the request started last, counting from 1 on this object; the request's
+    // OperationComplete carries it.
+    [[nodiscard]] quint64 requestNumber() const;
     // True between a successful Connect and Disconnect or the loss of the connection.
     [[nodiscard]] virtual bool isConnected() const;
 
@@ -181,9 +184,17 @@ public:
     // Ends the pending request (ABOR, data connection closed); it completes with a non-zero result.
     virtual void Abort();
 
+protected:
+    // For a subclass that scripts requests of its own: counts a request as started and returns
+    // its number, which its OperationComplete must carry.
+    quint64 beginRequestNumber();
+
 signals:
     // request: which request ended (the Request enum of the implementation); result as result().
-    void OperationComplete(int request, int result, const QString &replyText);
+    // requestNumber: the number requestNumber() gave the request when it was started, so that a
+    // caller waiting for several requests, or on several components, knows which one ended.
+    void OperationComplete(int request, int result, const QString &replyText,
+                           quint64 requestNumber);
     // One line of the control dialogue, ending with CR LF. The password is never part of it.
     void DebugMessage(const QString &text);
     // A sign of life from the server, at most a few times a second: bytes moved on the data

@@ -1,6 +1,8 @@
 #pragma once
 
+#include "asyncstep.h"
 #include "changemarkerstore.h"
+#include "connectionwait.h"
 #include "debuglog.h"
 #include "uploadlogindex.h"
 #include "usermessage.h"
@@ -114,13 +116,15 @@ public:
     enum class Deletion { Done, Refused, PutOff, Skipped };
     Deletion FTPDeleteDirEx(const QString &myDir);
     Deletion FTPDeleteFileEx(const QString &myPathAndFileName);
-    void FTPDone();
+    // The component of the connection (0: the first) reported a request complete.
+    void FTPDone(int connection = 0);
     void FTPCancel();
     void FTPDisconnect();
     [[nodiscard]] bool FTPAborted() const;
     void MagicUpload();
     void FTPDifferentialMode(bool myNewMode);
-    void ResetWatchDog();
+    // A sign of life on the connection (0: the first).
+    void ResetWatchDog(int connection = 0);
     void TriggerWatchDog();
     void FTPTimeout(qint32 myTimeout);
 
@@ -146,12 +150,41 @@ private:
     // Uploads one file: myPathAndFileName as the server sees it, relative to the site, and
     // localFile, the file-system path that opens it.
     void SendFile(const QString &myPathAndFileName, const QString &localFile);
+    // The same two as steps on a connection; true when the file is on the server.
+    [[nodiscard]] AsyncStep<bool> SendFileOn(int connection, QString myPathAndFileName,
+                                             QString localFile);
+    [[nodiscard]] AsyncStep<bool> PutFileOn(int connection, QString myLocalFile,
+                                            QString myRemoteName);
     Deletion FTPDeleteFile(const QString &myFileName);
     Deletion FTPDeleteDir(const QString &myDirName);
-    void WaitForCompletion();
-    // Connect and its wait, with the log-in's transcript held for a refusal over TLS; the result
-    // as CompletedResult gives it.
-    [[nodiscard]] std::optional<qint16> LogIn();
+    // Processes events, resuming the steps whose requests have completed, until completed() says
+    // the wait is over or the run is interrupted (the user's cancellation, the watchdog); when
+    // anyFailureEnds, any recorded failure ends it too. The thread sleeps in the event dispatcher
+    // meanwhile.
+    void WaitForCompletion(const std::function<bool()> &completed, bool anyFailureEnds = true);
+    // The one way a synchronous step talks to the server: starts a request on the connection's
+    // component, waits for it and reads its outcome. A request that is still under way when the
+    // wait is interrupted comes back as interrupted, and its completion is let go.
+    [[nodiscard]] RequestOutcome Perform(const std::function<void(FtpControl &)> &start,
+                                         int connection = 0);
+    // The same for a step of the run that is a coroutine (AsyncStep): co_await it.
+    [[nodiscard]] ConnectionWait::Request Request(int connection,
+                                                  std::function<void(FtpControl &)> start);
+    // Runs a step to its end, waiting as WaitForCompletion does; nothing when the wait was
+    // interrupted, and the step is ended where it was.
+    template <typename T>
+    std::optional<T> RunToEnd(AsyncStep<T> step, bool anyFailureEnds = true)
+    {
+        step.start();
+        WaitForCompletion([&step] { return step.done(); }, anyFailureEnds);
+        if (!step.done())
+            return std::nullopt;
+        return step.result();
+    }
+    // Resumes every step whose request has completed or whose pause has ended.
+    void ResumeReadySteps();
+    // Connect and its wait, with the log-in's transcript held for a refusal over TLS.
+    [[nodiscard]] RequestOutcome LogIn();
     // After a log-in refused for a changed certificate: asks the view, and on its yes makes the
     // component take the new certificate at the next log-in. A preview asks nothing.
     [[nodiscard]] bool AcceptChangedCertificate();
@@ -167,16 +200,10 @@ private:
     void RecordFailure(MessageId id, QList<MessageArgument> arguments = {});
     // The same for a message followed by a sentence that says why (see UserMessage).
     void RecordFailure(const UserMessage &message);
-    // The component's Result for the request just waited for, or nothing when that request did not
-    // complete: it could not be started (started is false), or the wait ended by the user's
-    // cancellation or the watchdog while it was still under way. Result then still describes an
-    // earlier request, and acting on it would read a file that was never downloaded or open a log
-    // for a log-in that never happened.
-    [[nodiscard]] std::optional<qint16> CompletedResult(bool started);
     // After a request that failed: when the connection to the server is gone with it, records
     // failure 4070 and returns true. Every later step would fail as well, and a message naming the
     // folder or file of that step would send the user looking for a problem that is not there.
-    bool RecordIfConnectionLost();
+    bool RecordIfConnectionLost(int connection = 0);
     // An upload log to read: the downloaded copy at path, or content when path is empty.
     struct LogSource
     {
@@ -188,9 +215,9 @@ private:
     // written are skipped with a note in the debug log.
     void CollectStaleEntries(const LogSource &source, CleanUpPlan &plan);
     // What a deletion request came to, from the component's result.
-    [[nodiscard]] Deletion DeletionOutcome(bool started);
+    [[nodiscard]] Deletion DeletionOutcome(const RequestOutcome &deletion);
     // What a walk to a deletion's folder that failed means for the deletion.
-    [[nodiscard]] Deletion UnreachableFolderOutcome() const;
+    [[nodiscard]] static Deletion UnreachableFolderOutcome(const FolderWalk &walk);
     // Keeps deletions that were put off in the log list and rewrites the local upload log before
     // it is uploaded: files as (folder line, name), folders as folder lines.
     void KeepInLog(const QList<std::pair<QString, QString>> &files, const QStringList &folders);
@@ -203,6 +230,23 @@ private:
     // query failed twice, was refused or got no answer: the folder is unknown then, never the one
     // named before.
     [[nodiscard]] std::optional<QString> KnownCurrentDir();
+    // How a walk to a remote folder ended: entered, or not, with the refusal that stopped it, which
+    // tells a folder that does not exist (5xx) from one that could not be entered just now. After
+    // a climb ("..") that the server refused, that refusal stands for the whole walk.
+    struct FolderWalk
+    {
+        bool entered = false;
+        RequestOutcome refusal;
+    };
+    // FTPSetCurrentDir, with how it ended.
+    [[nodiscard]] FolderWalk WalkTo(const QString &myDesiredDir, bool CreateNew);
+    // The folder steps as steps on a connection (0: the first), for several connections at once;
+    // the members above run them on the first connection and wait for them.
+    [[nodiscard]] AsyncStep<std::optional<QString>> CurrentDirOn(int connection);
+    [[nodiscard]] AsyncStep<RequestOutcome> ChangeDirOn(int connection, QString myDirName);
+    [[nodiscard]] AsyncStep<bool> CreateDirOn(int connection, QString myDirName);
+    [[nodiscard]] AsyncStep<FolderWalk> SetCurrentDirOn(int connection, QString myDesiredDir,
+                                                        bool CreateNew);
     // What the clean-up knows of the server's upload log in the remote base folder.
     enum class ServerLog {
         Read,    // downloaded to the temporary copy
@@ -367,6 +411,9 @@ private:
     struct FailureState
     {
         bool mAborted = false;
+        // The user's cancellation or the watchdog: every wait ends at once, the transfers under
+        // way on further connections included. Any other failure lets those end first.
+        bool mInterrupted = false;
         MessageId mErrorId = MessageId::None;
         // What the failure's message names, put into words by the view.
         QList<MessageArgument> mErrorArguments;
@@ -381,11 +428,10 @@ private:
         bool mDone = false;
         qint32 mWatchDogTicks = 0;
         qint32 mTimeout = 60;
+        // The ticks without a sign of activity of each further connection (the second first),
+        // counted while it has a request under way.
+        QList<qint32> mFurtherTicks;
     } mWait;
-
-    // The result of the last change of the remote folder, which tells a folder that does not
-    // exist (5xx) from one that could not be entered just now.
-    qint16 mLastChangeDirResult = 0;
 
     // What the clean-up works from and came to: what the upload logs that count as proof name
     // (the server's, read in this run at this destination, and the previous local one when it

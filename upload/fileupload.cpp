@@ -2,6 +2,7 @@
 #include "contentdigest.h"
 #include "ftpcontrol.h"
 #include "ftperror.h"
+#include "ftpresult.h"
 #include "pathhelpers.h"
 #include "roundhalfeven.h"
 #include "stringtable.h"
@@ -67,21 +68,33 @@ void classUpload::FTPUploadFile(const QString &myPathAndFileName, const QString 
 
 void classUpload::SendFile(const QString &myPathAndFileName, const QString &localFile)
 {
+    std::ignore = RunToEnd(SendFileOn(0, myPathAndFileName, localFile));
+}
+
+void classUpload::FTPPutFile(const QString &myLocalFile, const QString &myRemoteName)
+{
+    std::ignore = RunToEnd(PutFileOn(0, myLocalFile, myRemoteName));
+}
+
+AsyncStep<bool> classUpload::SendFileOn(int connection, QString myPathAndFileName,
+                                        QString localFile)
+{
     const PathAndFileName parts = SplitPathAndFileName(myPathAndFileName);
     const QString remoteFolder =
         ToRemoteSlashes(JoinRemotePath(mSettings.mRemoteBaseDir, parts.DirName));
 
     view().fileStarted(FileAction::Uploading, JoinRemotePath(remoteFolder, parts.FileName));
 
-    FTPSetCurrentDir(remoteFolder, true);
+    std::ignore = co_await SetCurrentDirOn(connection, remoteFolder, true);
     if (mFailure.mAborted)
-        return;
-    FTPPutFile(localFile, parts.FileName);
-    if (!mFailure.mAborted)
-        ++mRun.mFilesDone;
+        co_return false;
+    if (!co_await PutFileOn(connection, localFile, parts.FileName))
+        co_return false;
+    ++mRun.mFilesDone;
+    co_return true;
 }
 
-void classUpload::FTPPutFile(const QString &myLocalFile, const QString &myRemoteName)
+AsyncStep<bool> classUpload::PutFileOn(int connection, QString myLocalFile, QString myRemoteName)
 {
     // A file written while it is on its way reaches the server without its last change, or as a
     // mix of old and new; the run must not call that published. It is sent again, and a file that
@@ -92,25 +105,23 @@ void classUpload::FTPPutFile(const QString &myLocalFile, const QString &myRemote
         const std::optional<FileIdentity> sentIdentity =
             ChangeMarkerStore::readIdentity(myLocalFile);
         // The digest of the bytes as they are sent, kept with the marker: no second read. Shared
-        // with the component, which may outlive this call when the wait ends by a cancellation.
+        // with the component, which may outlive this step when the run is cancelled.
         const auto sent = std::make_shared<ContentDigest>();
-        try {
-            ftp().PutFile(myLocalFile, myRemoteName,
-                          [sent](QByteArrayView piece) { sent->add(piece); });
-        } catch (const FtpError &) {
+        const RequestOutcome transfer =
+            co_await Request(connection, [&myLocalFile, &myRemoteName, sent](FtpControl &ftp) {
+                ftp.PutFile(myLocalFile, myRemoteName,
+                            [sent](QByteArrayView piece) { sent->add(piece); });
+            });
+        // The component's answer to our own Abort: the cancellation's or the time-out's message
+        // stands, and the file stays marked.
+        if (mFailure.mInterrupted && transfer.result() == FtpResult::Aborted)
+            co_return false;
+        if (!transfer.succeeded()) {
             RecordFailure(MessageId::FileNotUploaded, myRemoteName);
-            return;
+            co_return false;
         }
-        WaitForCompletion();
-        const std::optional<qint16> result = CompletedResult(true);
-        if (!result)
-            return; // the cancellation's or the time-out's message stands; the file stays marked
-        if (*result != 0) {
-            RecordFailure(MessageId::FileNotUploaded, myRemoteName);
-            return;
-        }
-        if (mFailure.mAborted)
-            return;
+        if (mFailure.mInterrupted)
+            co_return false;
         const std::optional<FileIdentity> now = ChangeMarkerStore::readIdentity(myLocalFile);
         // Gone since: what was sent was the file as it was; the next run deletes it on the server.
         if (!sentIdentity || !now || ChangeMarkerStore::sameState(*sentIdentity, *now)) {
@@ -119,11 +130,11 @@ void classUpload::FTPPutFile(const QString &myLocalFile, const QString &myRemote
                 markers().clearMarker(myLocalFile, *sentIdentity,
                                       sent->bytesAdded() == sentIdentity->size ? sent->finish()
                                                                                : QByteArray());
-            return;
+            co_return true;
         }
         if (attempt == attempts) {
             RecordFailure(MessageId::FileNotUploaded, myRemoteName);
-            return;
+            co_return false;
         }
         DebugNote(ReplaceAll(ResourceString(MessageId::FileChangedDuringUpload),
                              QStringLiteral("%1"), myRemoteName));

@@ -33,11 +33,12 @@ public:
         if (refuseToStart)
             throw FtpError(1, QStringLiteral("busy"));
         sent << localPath + QStringLiteral(" -> ") + remoteFileName;
-        QTimer::singleShot(0, this, [this] {
+        const quint64 number = beginRequestNumber();
+        QTimer::singleShot(0, this, [this, number] {
             if (whileTransferring)
                 whileTransferring();
             mResult = outcome;
-            emit OperationComplete(0, mResult, QString());
+            emit OperationComplete(0, mResult, QString(), number);
         });
     }
 
