@@ -1,5 +1,11 @@
 #pragma once
 
+// moc reads every header a Q_OBJECT file includes but parses no C++20 library headers; it needs
+// none of this, only the name.
+#ifdef Q_MOC_RUN
+template <typename T = void> class AsyncStep;
+#else
+
 #include <coroutine>
 #include <exception>
 #include <optional>
@@ -16,8 +22,7 @@
 // resumes, with the step's value, as soon as the step has returned. An exception leaves the step
 // and is raised again where it is awaited, or by result(). Destroying a suspended step ends it
 // there: every object of the step, a request it waits for included, is destroyed.
-template <typename T>
-class AsyncStep;
+template <typename T> class AsyncStep;
 
 namespace asyncstep_detail {
 
@@ -43,13 +48,11 @@ struct PromiseBase
     void unhandled_exception() noexcept { error = std::current_exception(); }
 };
 
-template <typename T>
-struct Promise : PromiseBase
+template <typename T> struct Promise : PromiseBase
 {
     std::optional<T> value;
     AsyncStep<T> get_return_object();
-    template <typename V>
-    void return_value(V &&returned)
+    template <typename V> void return_value(V &&returned)
     {
         value.emplace(std::forward<V>(returned));
     }
@@ -61,8 +64,7 @@ struct Promise : PromiseBase
     }
 };
 
-template <>
-struct Promise<void> : PromiseBase
+template <> struct Promise<void> : PromiseBase
 {
     AsyncStep<void> get_return_object();
     void return_void() noexcept {}
@@ -75,8 +77,7 @@ struct Promise<void> : PromiseBase
 
 } // namespace asyncstep_detail
 
-template <typename T = void>
-class [[nodiscard]] AsyncStep
+template <typename T = void> class [[nodiscard]] AsyncStep
 {
 public:
     using promise_type = asyncstep_detail::Promise<T>;
@@ -119,8 +120,7 @@ private:
     Handle mHandle;
 };
 
-template <typename T>
-AsyncStep<T> asyncstep_detail::Promise<T>::get_return_object()
+template <typename T> AsyncStep<T> asyncstep_detail::Promise<T>::get_return_object()
 {
     return AsyncStep<T>(std::coroutine_handle<Promise<T>>::from_promise(*this));
 }
@@ -129,3 +129,5 @@ inline AsyncStep<void> asyncstep_detail::Promise<void>::get_return_object()
 {
     return AsyncStep<void>(std::coroutine_handle<Promise<void>>::from_promise(*this));
 }
+
+#endif // Q_MOC_RUN

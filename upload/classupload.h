@@ -167,13 +167,13 @@ private:
     // wait is interrupted comes back as interrupted, and its completion is let go.
     [[nodiscard]] RequestOutcome Perform(const std::function<void(FtpControl &)> &start,
                                          int connection = 0);
-    // The same for a step of the run that is a coroutine (AsyncStep): co_await it.
+    // The same for a step of the run that is a coroutine (AsyncStep): co_await it, with start
+    // a named variable of the step (see ConnectionWait::Request).
     [[nodiscard]] ConnectionWait::Request Request(int connection,
-                                                  std::function<void(FtpControl &)> start);
+                                                  std::function<void(FtpControl &)> &start);
     // Runs a step to its end, waiting as WaitForCompletion does; nothing when the wait was
     // interrupted, and the step is ended where it was.
-    template <typename T>
-    std::optional<T> RunToEnd(AsyncStep<T> step, bool anyFailureEnds = true)
+    template <typename T> std::optional<T> RunToEnd(AsyncStep<T> step, bool anyFailureEnds = true)
     {
         step.start();
         WaitForCompletion([&step] { return step.done(); }, anyFailureEnds);
@@ -216,8 +216,6 @@ private:
     void CollectStaleEntries(const LogSource &source, CleanUpPlan &plan);
     // What a deletion request came to, from the component's result.
     [[nodiscard]] Deletion DeletionOutcome(const RequestOutcome &deletion);
-    // What a walk to a deletion's folder that failed means for the deletion.
-    [[nodiscard]] static Deletion UnreachableFolderOutcome(const FolderWalk &walk);
     // Keeps deletions that were put off in the log list and rewrites the local upload log before
     // it is uploaded: files as (folder line, name), folders as folder lines.
     void KeepInLog(const QList<std::pair<QString, QString>> &files, const QStringList &folders);
@@ -240,6 +238,8 @@ private:
     };
     // FTPSetCurrentDir, with how it ended.
     [[nodiscard]] FolderWalk WalkTo(const QString &myDesiredDir, bool CreateNew);
+    // What a walk to a deletion's folder that failed means for the deletion.
+    [[nodiscard]] static Deletion UnreachableFolderOutcome(const FolderWalk &walk);
     // The folder steps as steps on a connection (0: the first), for several connections at once;
     // the members above run them on the first connection and wait for them.
     [[nodiscard]] AsyncStep<std::optional<QString>> CurrentDirOn(int connection);

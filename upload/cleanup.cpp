@@ -184,8 +184,8 @@ classUpload::ServerLog classUpload::FetchServerLog(const QString &copyPath)
                        JoinRemotePath(mSettings.mRemoteBaseDir, kUploadLogName));
     if (!walk.entered)
         return walk.refusal.isPermanentRefusal() ? ServerLog::Missing : ServerLog::Unknown;
-    const RequestOutcome download = Perform(
-        [&copyPath](FtpControl &ftp) { ftp.GetFile(kUploadLogName, copyPath); });
+    const RequestOutcome download =
+        Perform([&copyPath](FtpControl &ftp) { ftp.GetFile(kUploadLogName, copyPath); });
     // A download that a cancellation or the watchdog cut short left no complete copy to read.
     if (!download.isCompleted() || mFailure.mAborted)
         return ServerLog::Unknown;
@@ -429,8 +429,7 @@ classUpload::Deletion classUpload::FTPDeleteDirEx(const QString &myDir)
 // are called by DeleteIfProvenSafe alone.
 classUpload::Deletion classUpload::FTPDeleteFile(const QString &myFileName)
 {
-    return DeletionOutcome(
-        Perform([&myFileName](FtpControl &ftp) { ftp.DeleteFile(myFileName); }));
+    return DeletionOutcome(Perform([&myFileName](FtpControl &ftp) { ftp.DeleteFile(myFileName); }));
 }
 
 classUpload::Deletion classUpload::FTPDeleteDir(const QString &myDirName)

@@ -39,8 +39,7 @@ void classUpload::ResumeReadySteps()
     }
 }
 
-RequestOutcome classUpload::Perform(const std::function<void(FtpControl &)> &start,
-                                    int connection)
+RequestOutcome classUpload::Perform(const std::function<void(FtpControl &)> &start, int connection)
 {
     FtpComponentHost &host = ftpHost();
     FtpControl &component = host.component(connection);
@@ -65,11 +64,10 @@ RequestOutcome classUpload::Perform(const std::function<void(FtpControl &)> &sta
 }
 
 ConnectionWait::Request classUpload::Request(int connection,
-                                             std::function<void(FtpControl &)> start)
+                                             std::function<void(FtpControl &)> &start)
 {
     FtpComponentHost &host = ftpHost();
-    return ConnectionWait::Request(host.wait(connection), host.component(connection),
-                                   std::move(start));
+    return ConnectionWait::Request(host.wait(connection), host.component(connection), start);
 }
 
 bool classUpload::RecordIfConnectionLost(int connection)

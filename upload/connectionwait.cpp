@@ -40,8 +40,8 @@ bool ConnectionWait::resumeIfReady()
 }
 
 ConnectionWait::Request::Request(ConnectionWait &wait, FtpControl &component,
-                                 std::function<void(FtpControl &)> start)
-    : mWait(wait), mComponent(component), mStart(std::move(start))
+                                 std::function<void(FtpControl &)> &start)
+    : mWait(wait), mComponent(component), mStart(start)
 {}
 
 ConnectionWait::Request::~Request()

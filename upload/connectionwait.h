@@ -1,5 +1,11 @@
 #pragma once
 
+// moc reads every header a Q_OBJECT file includes but parses no C++20 library headers; it needs
+// none of this, only the name.
+#ifdef Q_MOC_RUN
+class ConnectionWait;
+#else
+
 #include "requestoutcome.h"
 
 #include <QtGlobal>
@@ -48,8 +54,12 @@ public:
     class Request
     {
     public:
+        // start is a named variable of the step, never a temporary: g++ 12 destroys a
+        // temporary made in the operand of co_await twice, so a lambda's captures (a shared
+        // digest, a string) were released twice. The non-const reference makes a temporary
+        // a compile error.
         Request(ConnectionWait &wait, FtpControl &component,
-                std::function<void(FtpControl &)> start);
+                std::function<void(FtpControl &)> &start);
         ~Request();
         Request(const Request &) = delete;
         Request &operator=(const Request &) = delete;
@@ -61,7 +71,7 @@ public:
     private:
         ConnectionWait &mWait;
         FtpControl &mComponent;
-        std::function<void(FtpControl &)> mStart;
+        std::function<void(FtpControl &)> &mStart;
         std::coroutine_handle<> mSuspended;
         bool mStarted = false;
     };
@@ -91,3 +101,5 @@ private:
     std::coroutine_handle<> mWaiter;
     bool mWoken = false;
 };
+
+#endif // Q_MOC_RUN

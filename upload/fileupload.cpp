@@ -100,18 +100,21 @@ AsyncStep<bool> classUpload::PutFileOn(int connection, QString myLocalFile, QStr
     // mix of old and new; the run must not call that published. It is sent again, and a file that
     // never holds still is reported like one that could not be sent.
     constexpr int attempts = 3;
+    std::optional<FileIdentity> sentIdentity;
+    std::shared_ptr<ContentDigest> sent;
+    RequestOutcome transfer;
+    std::function<void(FtpControl &)> start;
     for (int attempt = 1;; ++attempt) {
         // Taken before the transfer, so that a write during it leaves the file marked.
-        const std::optional<FileIdentity> sentIdentity =
-            ChangeMarkerStore::readIdentity(myLocalFile);
+        sentIdentity = ChangeMarkerStore::readIdentity(myLocalFile);
         // The digest of the bytes as they are sent, kept with the marker: no second read. Shared
         // with the component, which may outlive this step when the run is cancelled.
-        const auto sent = std::make_shared<ContentDigest>();
-        const RequestOutcome transfer =
-            co_await Request(connection, [&myLocalFile, &myRemoteName, sent](FtpControl &ftp) {
-                ftp.PutFile(myLocalFile, myRemoteName,
-                            [sent](QByteArrayView piece) { sent->add(piece); });
-            });
+        sent = std::make_shared<ContentDigest>();
+        start = [&myLocalFile, &myRemoteName, sent](FtpControl &ftp) {
+            ftp.PutFile(myLocalFile, myRemoteName,
+                        [sent](QByteArrayView piece) { sent->add(piece); });
+        };
+        transfer = co_await Request(connection, start);
         // The component's answer to our own Abort: the cancellation's or the time-out's message
         // stands, and the file stays marked.
         if (mFailure.mInterrupted && transfer.result() == FtpResult::Aborted)

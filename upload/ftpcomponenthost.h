@@ -37,8 +37,14 @@ public:
     FtpComponentHost(const FtpComponentHost &) = delete;
     FtpComponentHost &operator=(const FtpComponentHost &) = delete;
 
-    [[nodiscard]] FtpControl &component(int connection = 0) { return *mConnections.at(connection)->component; }
-    [[nodiscard]] ConnectionWait &wait(int connection = 0) { return mConnections.at(connection)->wait; }
+    [[nodiscard]] FtpControl &component(int connection = 0)
+    {
+        return *mConnections.at(connection)->component;
+    }
+    [[nodiscard]] ConnectionWait &wait(int connection = 0)
+    {
+        return mConnections.at(connection)->wait;
+    }
     [[nodiscard]] int connectionCount() const { return static_cast<int>(mConnections.size()); }
     // Adds a connection with its own component, wired like the first; returns its index.
     int addComponent(std::unique_ptr<FtpControl> component);

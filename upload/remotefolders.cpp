@@ -1,4 +1,5 @@
 #include "classupload.h"
+#include "ftpcomponenthost.h"
 #include "ftpcontrol.h"
 #include "ftperror.h"
 #include "pathhelpers.h"
@@ -43,9 +44,9 @@ AsyncStep<std::optional<QString>> classUpload::CurrentDirOn(int connection)
 {
     // A server that put the query off may well answer the next one; it is asked once more. What
     // an earlier query said is no answer: every command since may have moved the server.
+    std::function<void(FtpControl &)> ask = [](FtpControl &ftp) { ftp.QueryCurrentDirectory(); };
     for (int attempt = 0; attempt < 2; ++attempt) {
-        const RequestOutcome query =
-            co_await Request(connection, [](FtpControl &ftp) { ftp.QueryCurrentDirectory(); });
+        const RequestOutcome query = co_await Request(connection, ask);
         if (query.ending() == RequestOutcome::Ending::NotStarted) {
             // Only a component still busy with a request that a cancellation or the watchdog gave
             // up refuses the query; the run is stopping then.
@@ -68,8 +69,10 @@ AsyncStep<std::optional<QString>> classUpload::CurrentDirOn(int connection)
 AsyncStep<RequestOutcome> classUpload::ChangeDirOn(int connection, QString myDirName)
 {
     // A failed change is not reported here: the callers decide what it means.
-    const RequestOutcome change = co_await Request(
-        connection, [&myDirName](FtpControl &ftp) { ftp.ChangeDirectory(myDirName); });
+    std::function<void(FtpControl &)> changeInto = [&myDirName](FtpControl &ftp) {
+        ftp.ChangeDirectory(myDirName);
+    };
+    const RequestOutcome change = co_await Request(connection, changeInto);
     if (change.isCompleted() && !change.succeeded())
         RecordIfConnectionLost(connection);
     co_return change;
@@ -77,8 +80,10 @@ AsyncStep<RequestOutcome> classUpload::ChangeDirOn(int connection, QString myDir
 
 AsyncStep<bool> classUpload::CreateDirOn(int connection, QString myDirName)
 {
-    const RequestOutcome creation = co_await Request(
-        connection, [&myDirName](FtpControl &ftp) { ftp.CreateDirectory(myDirName); });
+    std::function<void(FtpControl &)> create = [&myDirName](FtpControl &ftp) {
+        ftp.CreateDirectory(myDirName);
+    };
+    const RequestOutcome creation = co_await Request(connection, create);
     if (creation.succeeded())
         co_return true;
     // Checked however the wait ended: a refused creation is the more useful message than a
@@ -89,9 +94,8 @@ AsyncStep<bool> classUpload::CreateDirOn(int connection, QString myDirName)
     co_return false;
 }
 
-AsyncStep<classUpload::FolderWalk> classUpload::SetCurrentDirOn(int connection,
-                                                                QString myDesiredDir,
-                                                                bool CreateNew)
+AsyncStep<classUpload::FolderWalk>
+classUpload::SetCurrentDirOn(int connection, QString myDesiredDir, bool CreateNew)
 {
     const QStringList wanted = SplitRemotePath(myDesiredDir);
     const std::optional<QString> known = co_await CurrentDirOn(connection);

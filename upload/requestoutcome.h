@@ -41,9 +41,15 @@ public:
         return isServerReply() ? mResult - FtpResult::ReplyBase : 0;
     }
     // "No, and asking again will not help": a 5xx reply.
-    [[nodiscard]] bool isPermanentRefusal() const { return replyCode() >= 500 && replyCode() < 600; }
+    [[nodiscard]] bool isPermanentRefusal() const
+    {
+        return replyCode() >= 500 && replyCode() < 600;
+    }
     // "Not now": a 4xx reply.
-    [[nodiscard]] bool isTransientRefusal() const { return replyCode() >= 400 && replyCode() < 500; }
+    [[nodiscard]] bool isTransientRefusal() const
+    {
+        return replyCode() >= 400 && replyCode() < 500;
+    }
 
 private:
     RequestOutcome(Ending ending, qint16 result, QString replyText)
