@@ -160,36 +160,26 @@ void ScriptedFtp::GetFile(const QString &remoteFileName, const QString &localPat
 void ScriptedFtp::PutFile(const QString &localPath, const QString &remoteFileName,
                           FtpSentBytesWatcher watchSent)
 {
-    const QString request = QStringLiteral("STOR ") + remoteFileName;
-    localPaths << localPath;
-    if (!begin(request))
-        return;
-    QFile file(localPath);
-    const QByteArray content = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    if (watchSent)
-        watchSent(content);
-    files.insert(absolute(remoteFileName), content);
-    completeLater(request, 0);
+    PutFileFrom(localPath, remoteFileName, 0, std::move(watchSent));
 }
 
 void ScriptedFtp::PutFileFrom(const QString &localPath, const QString &remoteFileName,
                               qint64 offset, FtpSentBytesWatcher watchSent)
 {
-    if (offset == 0) {
-        PutFile(localPath, remoteFileName, std::move(watchSent));
-        return;
-    }
-    log << QStringLiteral("REST %1").arg(offset);
+    if (offset > 0)
+        log << QStringLiteral("REST %1").arg(offset);
     const QString request = QStringLiteral("STOR ") + remoteFileName;
     localPaths << localPath;
     if (!begin(request))
         return;
     QFile file(localPath);
     const QByteArray content = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    // What the server held before the offset stays; the rest comes from the file.
+    const QByteArray sent = content.mid(offset);
     if (watchSent)
-        watchSent(QByteArrayView(content).sliced(std::min<qint64>(offset, content.size())));
+        watchSent(sent);
     files.insert(absolute(remoteFileName),
-                 files.value(absolute(remoteFileName)).left(offset) + content.mid(offset));
+                 files.value(absolute(remoteFileName)).left(offset) + sent);
     completeLater(request, 0);
 }
 

@@ -64,6 +64,9 @@ private:
         return mFolder->filePath(QStringLiteral("m.sqlite"));
     }
     void clearNow(ChangeMarkerStore &store, const QString &path);
+    // Writes the store as an earlier version left it: sql with %1 the path of file and %2 to %5
+    // its identity.
+    void writeEarlierStore(const QString &sql, const QString &path, const FileIdentity &identity);
 
     std::unique_ptr<IsolatedUserFolders> mUserFolders;
     std::unique_ptr<QTemporaryDir> mFolder;
@@ -89,6 +92,22 @@ void TestChangeMarkerStore::clearNow(ChangeMarkerStore &store, const QString &pa
     QVERIFY(identity);
     store.clearMarker(path, *identity);
     QVERIFY(!store.isMarked(path, *identity));
+}
+
+void TestChangeMarkerStore::writeEarlierStore(const QString &sql, const QString &path,
+                                              const FileIdentity &identity)
+{
+    sqlite3 *raw = nullptr;
+    QCOMPARE(sqlite3_open(QFile::encodeName(storePath()).constData(), &raw), SQLITE_OK);
+    const QByteArray statements = QString(sql)
+                                      .arg(QDir::cleanPath(path))
+                                      .arg(identity.size)
+                                      .arg(identity.modifiedNs)
+                                      .arg(identity.changedNs)
+                                      .arg(qint64(identity.inode))
+                                      .toUtf8();
+    QCOMPARE(sqlite3_exec(raw, statements.constData(), nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(raw);
 }
 
 void TestChangeMarkerStore::newFileIsMarked()
@@ -399,24 +418,13 @@ void TestChangeMarkerStore::unassignedRowsOfAnEarlierStore()
     WriteSiteFile(mFolder->path(), QStringLiteral("a.html"), "abc");
     const auto identity = SettledIdentity(path);
     QVERIFY(identity);
-    {
-        // A store as the version without destinations wrote it.
-        sqlite3 *raw = nullptr;
-        QCOMPARE(sqlite3_open(QFile::encodeName(storePath()).constData(), &raw), SQLITE_OK);
-        const QByteArray sql =
-            QStringLiteral("PRAGMA journal_mode=WAL; CREATE TABLE markers (path TEXT PRIMARY KEY "
-                           "NOT NULL, size INTEGER NOT NULL, modified_ns INTEGER NOT NULL, "
-                           "changed_ns INTEGER NOT NULL, inode INTEGER NOT NULL) WITHOUT ROWID; "
-                           "INSERT INTO markers VALUES ('%1', %2, %3, %4, %5);")
-                .arg(QDir::cleanPath(path))
-                .arg(identity->size)
-                .arg(identity->modifiedNs)
-                .arg(identity->changedNs)
-                .arg(qint64(identity->inode))
-                .toUtf8();
-        QCOMPARE(sqlite3_exec(raw, sql.constData(), nullptr, nullptr, nullptr), SQLITE_OK);
-        sqlite3_close(raw);
-    }
+    // A store as the version without destinations wrote it.
+    writeEarlierStore(QStringLiteral("PRAGMA journal_mode=WAL; CREATE TABLE markers (path TEXT "
+                                     "PRIMARY KEY NOT NULL, size INTEGER NOT NULL, modified_ns "
+                                     "INTEGER NOT NULL, changed_ns INTEGER NOT NULL, inode INTEGER "
+                                     "NOT NULL) WITHOUT ROWID; INSERT INTO markers VALUES ('%1', "
+                                     "%2, %3, %4, %5);"),
+                      path, *identity);
     if (preview) {
         ChangeMarkerStore store(storePath(), ChangeMarkerStore::Access::ReadOnly);
         store.setDestination(QStringLiteral("here"));
@@ -461,24 +469,14 @@ void TestChangeMarkerStore::pendingUploadsOutliveTheProgram()
     WriteSiteFile(mFolder->path(), QStringLiteral("film.bin"), "abc");
     const auto identity = SettledIdentity(path);
     QVERIFY(identity);
-    if (earlierStore) {
-        sqlite3 *raw = nullptr;
-        QCOMPARE(sqlite3_open(QFile::encodeName(storePath()).constData(), &raw), SQLITE_OK);
-        const QByteArray sql =
+    if (earlierStore)
+        writeEarlierStore(
             QStringLiteral("PRAGMA journal_mode=WAL; CREATE TABLE published (destination TEXT NOT "
                            "NULL, path TEXT NOT NULL, size INTEGER NOT NULL, modified_ns INTEGER "
                            "NOT NULL, changed_ns INTEGER NOT NULL, inode INTEGER NOT NULL, digest "
                            "BLOB, PRIMARY KEY (destination, path)) WITHOUT ROWID; INSERT INTO "
-                           "published VALUES ('here', '%1', %2, %3, %4, %5, NULL);")
-                .arg(QDir::cleanPath(path))
-                .arg(identity->size)
-                .arg(identity->modifiedNs)
-                .arg(identity->changedNs)
-                .arg(qint64(identity->inode))
-                .toUtf8();
-        QCOMPARE(sqlite3_exec(raw, sql.constData(), nullptr, nullptr, nullptr), SQLITE_OK);
-        sqlite3_close(raw);
-    }
+                           "published VALUES ('here', '%1', %2, %3, %4, %5, NULL);"),
+            path, *identity);
     const PendingUpload pending{QStringLiteral("/htdocs/bilder"),
                                 QStringLiteral(".parcelup-0123456789abcdef"), *identity};
     {
