@@ -181,7 +181,8 @@ private:
     // The server refused a temporary name or renames: the file goes directly, and when that
     // works, so does every file to this destination from now on.
     [[nodiscard]] Step FallBackToDirect(const QString &localFile, const Placement &place,
-                                        const QString &refusal);
+                                        const QString &refusal,
+                                        const std::shared_ptr<class ContentDigest> &sent);
     // What the server holds of the broken transfer to place, when it may be continued: its size,
     // when it lies between nothing and the whole file; otherwise 0, for a transfer from the start.
     [[nodiscard]] qint64 ContinuableBytes(const Placement &place, qint64 localSize);

@@ -107,12 +107,19 @@ void classUpload::PublishFile(const QString &localFile, const QString &folder,
         // 3. Stored, or continued. The digest of the bytes as they are sent, kept with the
         // marker: no second read. Shared with the component, which may outlive this call when
         // the wait ends by a cancellation.
-        const auto sent = std::make_shared<ContentDigest>();
+        auto sent = std::make_shared<ContentDigest>();
         Step step = Transfer(localFile, place, sent);
+        // A server that will not continue (REST, STOR or APPE refused) gets the whole file.
+        if (step == Step::Refused && place.offset > 0) {
+            place.offset = 0;
+            sent = std::make_shared<ContentDigest>();
+            step = Transfer(localFile, place, sent);
+        }
         if (step == Step::Refused && place.temporary() && refusesTheName(ftp().result())) {
+            sent = std::make_shared<ContentDigest>();
             step = FallBackToDirect(
                 localFile, place,
-                QStringLiteral("STOR %1").arg(ftp().result() - FtpResult::ReplyBase));
+                QStringLiteral("STOR %1").arg(ftp().result() - FtpResult::ReplyBase), sent);
             place.storedName = realName;
             place.offset = 0;
         }
@@ -289,7 +296,9 @@ classUpload::Step classUpload::PutInPlace(const QString &localFile, const Placem
             return Step::Done;
     } else if (isPermanentRefusal(*result) && refused == QLatin1String("RNFR")) {
         const QString refusal = QStringLiteral("RNFR %1").arg(*result - FtpResult::ReplyBase);
-        if (FallBackToDirect(localFile, place, refusal) != Step::Done)
+        // The marker takes the digest of the first transfer, which saw the whole file.
+        if (FallBackToDirect(localFile, place, refusal, std::make_shared<ContentDigest>()) !=
+            Step::Done)
             return Step::Failed;
         // The temporary file is of no use now.
         result = Request(place.realName, [&] { ftp().DeleteFile(place.storedName); });
@@ -301,12 +310,13 @@ classUpload::Step classUpload::PutInPlace(const QString &localFile, const Placem
 }
 
 classUpload::Step classUpload::FallBackToDirect(const QString &localFile, const Placement &place,
-                                                const QString &refusal)
+                                                const QString &refusal,
+                                                const std::shared_ptr<ContentDigest> &sent)
 {
     Placement direct = place;
     direct.storedName = place.realName;
     direct.offset = 0;
-    const Step step = Transfer(localFile, direct, std::make_shared<ContentDigest>());
+    const Step step = Transfer(localFile, direct, sent);
     if (step == Step::Refused)
         RecordFailure(MessageId::FileNotUploaded, place.realName);
     if (step != Step::Done)
