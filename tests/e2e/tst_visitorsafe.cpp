@@ -16,7 +16,8 @@ QByteArray contentOf(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-// The largest file in the server's folder other than the live one: the transfer under way.
+// What the transfer under way has brought: the largest hidden file in the server's folder, or
+// film.bin itself when it is new there.
 qint64 bytesUnderWay(const QString &folder, bool temporary)
 {
     qint64 largest = 0;
