@@ -142,7 +142,60 @@ private:
     void AddUploadFile(const QString &myPath, const QString &myLocalPath,
                        const QString &myNativePath);
     void AddLogEntry(const QString &myEntry);
+    // Sends one file into the current folder under its own name, as to a server that knows
+    // nothing of temporary names (PublishFile without a folder).
     void FTPPutFile(const QString &myLocalFile, const QString &myRemoteName);
+
+    // The per-file sequence (replacement.cpp): a file that replaces a live one goes to a temporary
+    // name and is renamed into place once it is whole, so visitors never load half a file; a
+    // broken transfer of a large file continues where it stopped. Each step is one request of the
+    // component, or a note in the marker store, with its outcome spelled out, so the sequence can
+    // run on any connection that stands in folder.
+    //
+    // folder: the remote folder, absolute, the server stands in; empty when it is not known, and
+    // the file then goes directly, with nothing recorded. replacing: the destination holds a file
+    // of that name that visitors may be loading.
+    void PublishFile(const QString &localFile, const QString &folder, const QString &realName,
+                     bool replacing);
+    // Where one transfer of PublishFile goes.
+    struct Placement
+    {
+        QString folder;
+        QString realName;
+        QString storedName; // realName for a direct upload
+        qint64 offset = 0;  // what the server holds already; the transfer continues there
+        [[nodiscard]] bool temporary() const { return storedName != realName; }
+    };
+    // What a step came to: done; refused by the server (a reply 4xx or 5xx, result kept); or
+    // failed, with the run's failure recorded.
+    enum class Step { Done, Refused, Failed };
+    [[nodiscard]] Placement ChoosePlacement(const QString &localFile, const QString &folder,
+                                            const QString &realName, bool replacing,
+                                            const std::optional<FileIdentity> &identity);
+    [[nodiscard]] Placement RecordPlacement(const QString &localFile, Placement place,
+                                            const std::optional<FileIdentity> &identity);
+    [[nodiscard]] Step Transfer(const QString &localFile, const Placement &place,
+                                const std::shared_ptr<class ContentDigest> &sent);
+    [[nodiscard]] Step VerifyStoredSize(const Placement &place, qint64 localSize);
+    [[nodiscard]] Step PutInPlace(const QString &localFile, const Placement &place);
+    // The server refused a temporary name or renames: the file goes directly, and when that
+    // works, so does every file to this destination from now on.
+    [[nodiscard]] Step FallBackToDirect(const QString &localFile, const Placement &place,
+                                        const QString &refusal,
+                                        const std::shared_ptr<class ContentDigest> &sent);
+    // What the server holds of the broken transfer to place, when it may be continued: its size,
+    // when it lies between nothing and the whole file; otherwise 0, for a transfer from the start.
+    [[nodiscard]] qint64 ContinuableBytes(const Placement &place, qint64 localSize);
+    // Starts one request of the per-file sequence and waits for it. Nothing when it did not
+    // complete: the run's failure is recorded then.
+    [[nodiscard]] std::optional<qint16> Request(const QString &realName,
+                                                const std::function<void()> &start);
+    // Deletes what killed or broken runs to this destination left under temporary names, except
+    // the transfers this run continues; only names recorded, only in their recorded folder, and
+    // only once the server said that it stands there.
+    void DeleteLeftoverTemporaries();
+    // Whether the file at sitePath replaces one live at this destination.
+    [[nodiscard]] bool ReplacesLiveFile(const QString &sitePath, const QString &localFile);
     // Uploads one file: myPathAndFileName as the server sees it, relative to the site, and
     // localFile, the file-system path that opens it.
     void SendFile(const QString &myPathAndFileName, const QString &localFile);

@@ -441,7 +441,8 @@ classUpload::Deletion classUpload::FTPDeleteDirEx(const QString &myDir)
 
 // A deletion the server refuses (already gone, folder not empty, no permission) is not a reason to
 // stop the publication; only one it put off is remembered, to be tried again next time. These two
-// are called by DeleteIfProvenSafe alone.
+// are called by DeleteIfProvenSafe alone, and FTPDeleteFile also for a temporary file a broken
+// run left (DeleteLeftoverTemporaries, under the same rule: a name recorded, in its folder).
 classUpload::Deletion classUpload::FTPDeleteFile(const QString &myFileName)
 {
     bool started = true;

@@ -1,11 +1,9 @@
 #include "classupload.h"
-#include "contentdigest.h"
-#include "ftpcontrol.h"
-#include "ftperror.h"
 #include "pathhelpers.h"
 #include "roundhalfeven.h"
 #include "stringtable.h"
 #include "timeofday.h"
+#include "uploadorder.h"
 #include "uploadview.h"
 
 #include <cmath>
@@ -28,6 +26,13 @@ void classUpload::FTPUploadFiles()
 {
     mRun.mStartTime = static_cast<qint32>(RoundHalfEven(TimeOfDay()));
     mRun.mProgress = UploadProgress{};
+
+    // Pictures, styles and scripts first, the pages that use them after them, and the upload log
+    // last: a visitor never gets a new page whose new picture is not there yet.
+    OrderForVisitors(mQueue.mUploadList);
+    DeleteLeftoverTemporaries();
+    if (mFailure.mAborted)
+        return;
 
     const qint32 count = mQueue.mUploadCount;
     for (qint32 i = 0; i < count; ++i) {
@@ -76,56 +81,16 @@ void classUpload::SendFile(const QString &myPathAndFileName, const QString &loca
     FTPSetCurrentDir(remoteFolder, true);
     if (mFailure.mAborted)
         return;
-    FTPPutFile(localFile, parts.FileName);
+    // The upload log goes as it always went, straight under its name: the next run reads it only
+    // after this one ended.
+    const bool replacing =
+        !IsUploadLog(myPathAndFileName) && ReplacesLiveFile(myPathAndFileName, localFile);
+    PublishFile(localFile, remoteFolder, parts.FileName, replacing);
     if (!mFailure.mAborted)
         ++mRun.mFilesDone;
 }
 
 void classUpload::FTPPutFile(const QString &myLocalFile, const QString &myRemoteName)
 {
-    // A file written while it is on its way reaches the server without its last change, or as a
-    // mix of old and new; the run must not call that published. It is sent again, and a file that
-    // never holds still is reported like one that could not be sent.
-    constexpr int attempts = 3;
-    for (int attempt = 1;; ++attempt) {
-        // Taken before the transfer, so that a write during it leaves the file marked.
-        const std::optional<FileIdentity> sentIdentity =
-            ChangeMarkerStore::readIdentity(myLocalFile);
-        // The digest of the bytes as they are sent, kept with the marker: no second read. Shared
-        // with the component, which may outlive this call when the wait ends by a cancellation.
-        const auto sent = std::make_shared<ContentDigest>();
-        try {
-            ftp().PutFile(myLocalFile, myRemoteName,
-                          [sent](QByteArrayView piece) { sent->add(piece); });
-        } catch (const FtpError &) {
-            RecordFailure(MessageId::FileNotUploaded, myRemoteName);
-            return;
-        }
-        WaitForCompletion();
-        const std::optional<qint16> result = CompletedResult(true);
-        if (!result)
-            return; // the cancellation's or the time-out's message stands; the file stays marked
-        if (*result != 0) {
-            RecordFailure(MessageId::FileNotUploaded, myRemoteName);
-            return;
-        }
-        if (mFailure.mAborted)
-            return;
-        const std::optional<FileIdentity> now = ChangeMarkerStore::readIdentity(myLocalFile);
-        // Gone since: what was sent was the file as it was; the next run deletes it on the server.
-        if (!sentIdentity || !now || ChangeMarkerStore::sameState(*sentIdentity, *now)) {
-            // A digest only of the whole file as it was when the transfer started.
-            if (sentIdentity)
-                markers().clearMarker(myLocalFile, *sentIdentity,
-                                      sent->bytesAdded() == sentIdentity->size ? sent->finish()
-                                                                               : QByteArray());
-            return;
-        }
-        if (attempt == attempts) {
-            RecordFailure(MessageId::FileNotUploaded, myRemoteName);
-            return;
-        }
-        DebugNote(ReplaceAll(ResourceString(MessageId::FileChangedDuringUpload),
-                             QStringLiteral("%1"), myRemoteName));
-    }
+    PublishFile(myLocalFile, QString(), myRemoteName, false);
 }

@@ -109,6 +109,11 @@ bool FaultPublication::startServer(const QStringList &faults, QString *error)
         options.commandLog = mWork.filePath(QStringLiteral("commands.log"));
         QFile::remove(options.commandLog);
     }
+    // vsftpd enters the root folder as its own user, who must be able to pass through the work
+    // folder on the way; the state folder inside stays private.
+    if (options.kind == TestFtpServer::Kind::Vsftpd)
+        QFile::setPermissions(mWork.path(), QFile::ReadOwner | QFile::WriteOwner |
+                                                QFile::ExeOwner | QFile::ExeOther);
     mServer = std::make_unique<TestFtpServer>();
     if (!mServer->start(options, error)) {
         mServer.reset();
@@ -127,6 +132,11 @@ bool FaultPublication::offerTls(QString *error)
 
 QStringList FaultPublication::receivedCommands() const
 {
+    // vsftpd writes a log of its own shape, which the server object reads.
+    if (mServer && mServer->kind() == TestFtpServer::Kind::Vsftpd) {
+        QString error;
+        return mServer->receivedCommands(&error).value_or(QStringList{error});
+    }
     QFile log(mWork.filePath(QStringLiteral("commands.log")));
     if (!log.open(QIODevice::ReadOnly | QIODevice::Text))
         return {};
@@ -136,6 +146,15 @@ QStringList FaultPublication::receivedCommands() const
 void FaultPublication::stopServer()
 {
     mServer.reset();
+}
+
+std::optional<QList<TestFtpServer::Upload>> FaultPublication::receivedUploads(QString *error) const
+{
+    if (!mServer) {
+        *error = QStringLiteral("no server is running");
+        return std::nullopt;
+    }
+    return mServer->receivedUploads(error);
 }
 
 QString FaultPublication::host() const
@@ -149,8 +168,9 @@ void FaultPublication::writeSettings(const QMap<QString, QString> &overrides)
                                   {"FTPRemoteBaseDir", "htdocs"},
                                   {"FTPRemoteURL", "http://www.example.de/"},
                                   {"FTPHost", host()},
-                                  {"FTPLogonName", "tester"},
-                                  {"FTPPassword", "secret"},
+                                  // vsftpd serves a system user of its own.
+                                  {"FTPLogonName", mServer ? mServer->user() : "tester"},
+                                  {"FTPPassword", mServer ? mServer->password() : "secret"},
                                   {"FTPPassive", "1"},
                                   {"FTPDelete", "1"}};
     for (auto it = overrides.cbegin(); it != overrides.cend(); ++it)
