@@ -101,8 +101,8 @@ void TestPublishWindow::init()
     Access::fresh();
     mFtp = new CountingFtp;
     classUpload::instance().useFtpComponent(std::unique_ptr<FtpControl>(mFtp));
-    mWindow = new FormFTPProgress(QString());
-    classUpload::setViewProvider([this]() -> UploadView & { return *mWindow; });
+    mWindow = new FormFTPProgress(classUpload::instance().control(), QString());
+    classUpload::setViewProvider([this](RunControl &) -> UploadView & { return *mWindow; });
 }
 
 void TestPublishWindow::cleanup()
@@ -216,8 +216,8 @@ void TestPublishWindow::publishOnce(bool deleteRemote, bool previewOnly)
     Access::fresh();
     mFtp = new CountingFtp;
     classUpload::instance().useFtpComponent(std::unique_ptr<FtpControl>(mFtp));
-    mWindow = new FormFTPProgress(QString());
-    classUpload::setViewProvider([this]() -> UploadView & { return *mWindow; });
+    mWindow = new FormFTPProgress(classUpload::instance().control(), QString());
+    classUpload::setViewProvider([this](RunControl &) -> UploadView & { return *mWindow; });
 
     classUpload &session = classUpload::instance();
     session.LocalBaseDir(mSite->path());
