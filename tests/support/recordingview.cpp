@@ -113,17 +113,32 @@ void RecordingView::previewEntry(PreviewAction action, const QString &remotePath
     previewLines.append(ViewTexts::previewLine(action, remotePath, bytes));
 }
 
+template <typename Answer> void RecordingView::reply(RunControl &control, Answer answer)
+{
+    switch (answering) {
+    case Answering::AtOnce:
+        control.answer(answer);
+        break;
+    case Answering::Later:
+        QTimer::singleShot(0, [&control, answer] { control.answer(answer); });
+        break;
+    case Answering::CancelInstead:
+        QTimer::singleShot(0, [&control] { control.cancel(); });
+        break;
+    }
+}
+
 void RecordingView::askChangedCertificate(const ChangedCertificate &certificate,
                                           RunControl &control)
 {
     certificatesAsked.append(certificate);
     watchDogRanWhileAsked = watchDogRanWhileAsked || watchDogTimer().isActive();
-    control.answer(certificateAnswer);
+    reply(control, certificateAnswer);
 }
 
 void RecordingView::askMassDeletion(qint64 filesToDelete, qint64 filesListed, RunControl &control)
 {
     massDeletionsAsked.append({filesToDelete, filesListed});
     massDeletionQuestions.append(ViewTexts::massDeletionQuestion(filesToDelete, filesListed));
-    control.answer(massDeletionAnswer);
+    reply(control, massDeletionAnswer);
 }

@@ -54,6 +54,10 @@ public:
     bool programEnded = false;
     QList<std::pair<qint64, qint64>> massDeletionsAsked; // (files to delete, files listed)
     MassDeletion massDeletionAnswer = MassDeletion::SkipAndReport;
+    // How the questions are answered: at once, from the event loop as a user does, or not at all
+    // because the user cancels the run instead.
+    enum class Answering { AtOnce, Later, CancelInstead };
+    Answering answering = Answering::AtOnce;
     QList<ChangedCertificate> certificatesAsked;
     bool watchDogRanWhileAsked = false;
     CertificateAnswer certificateAnswer = CertificateAnswer::RefuseAndReport;
@@ -79,6 +83,7 @@ public:
     QStringList massDeletionQuestions;
 
 private:
+    template <typename Answer> void reply(RunControl &control, Answer answer);
     void setCaption(ViewLabel label, const QString &caption);
     void setFileText(const QString &text);
 
