@@ -2,6 +2,7 @@
 
 #include "changemarkerstore.h"
 #include "debuglog.h"
+#include "runcontrol.h"
 #include "uploadlogindex.h"
 #include "usermessage.h"
 
@@ -12,10 +13,12 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <variant>
 
 class FtpComponentHost;
 class FtpControl;
 class UploadView;
+struct ChangedCertificate;
 struct SiteFile;
 struct RunResult;
 
@@ -35,8 +38,8 @@ struct UploadItem
 
 // The upload session: the settings of the publication, the lists and counters of the one run of
 // this process, its completion, abort and error state, and every step of the run. There is exactly
-// one per process (instance()); the progress window's handlers reach the same object as start-up
-// does.
+// one per process (instance()), which start-up configures and runs. The faces never reach it: they
+// act on the run through the RunControl it hands them (control()).
 //
 // Failures of the run are recorded, not thrown: mFailure (mAborted, mErrorId and mErrorArguments)
 // describes the last one, and every step tests mAborted before it goes on. Only unexpected problems
@@ -44,17 +47,22 @@ struct UploadItem
 //
 // All members run on the one user-interface thread. While an operation waits for the FTP component
 // it processes events, so FTPDone, FTPDebug, ResetWatchDog, TriggerWatchDog and FTPCancel run
-// nested inside it; they only set fields, and every wait and loop re-reads mAborted.
-class classUpload
+// nested inside it; they only set fields, and every wait and loop re-reads mAborted. So does the
+// user's cancellation and a face's answer to a question (RunControl), whichever face gives them.
+class classUpload final : private RunControl
 {
 public:
     // The single session of the process, created on first use.
     static classUpload &instance();
 
     // How the session reaches its view. The provider creates the view on first use and again after
-    // it was closed; start-up installs the window's or the terminal's, tests their own.
-    using ViewProvider = std::function<UploadView &()>;
+    // it was closed, with the control through which the view acts on the run; start-up installs
+    // the window's or the terminal's, tests their own.
+    using ViewProvider = std::function<UploadView &(RunControl &control)>;
     static void setViewProvider(ViewProvider provider);
+    // What the faces may do to the run, for a test or tool that creates a face itself; start-up's
+    // faces receive it from the session through the provider.
+    [[nodiscard]] RunControl &control() { return *this; }
 
     // A site of a million files writes an upload log of some tens of megabytes; a larger file on
     // the server is no log of ours, and its download is given up at this size.
@@ -137,6 +145,20 @@ private:
 
     classUpload();
     static std::unique_ptr<classUpload> &storage();
+
+    // RunControl: what the faces do to the run.
+    void cancel() override;
+    [[nodiscard]] QString siteAddress() const override;
+    void answer(MassDeletion answer) override;
+    void answer(CertificateAnswer answer) override;
+    // The run's questions: the view asks, and the run waits for the answer (see UploadView). A
+    // question the user cancelled counts as "no".
+    [[nodiscard]] MassDeletion AskMassDeletion(qint64 filesToDelete, qint64 filesListed);
+    [[nodiscard]] CertificateAnswer AskChangedCertificate(const ChangedCertificate &certificate);
+    // Opens the question whose answer is of unanswered's type, lets ask put it to the view, and
+    // waits, with the watchdog paused, until it is answered or the run is cancelled.
+    using Answer = std::variant<MassDeletion, CertificateAnswer>;
+    [[nodiscard]] Answer AwaitAnswer(Answer unanswered, const std::function<void()> &ask);
 
     // Private operations, in method-table order.
     void AddUploadFile(const QString &myPath, const QString &myLocalPath,
@@ -435,6 +457,13 @@ private:
         qint32 mWatchDogTicks = 0;
         qint32 mTimeout = 60;
     } mWait;
+
+    // The question the run waits for the user to answer (AwaitAnswer), and its answer so far.
+    struct OpenQuestion
+    {
+        bool open = false;
+        Answer answer;
+    } mQuestion;
 
     // The result of the last change of the remote folder, which tells a folder that does not
     // exist (5xx) from one that could not be entered just now.

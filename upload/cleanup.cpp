@@ -1,5 +1,4 @@
 #include "classupload.h"
-#include "ftpcomponenthost.h"
 #include "ftpcontrol.h"
 #include "ftperror.h"
 #include "ftpresult.h"
@@ -331,11 +330,7 @@ bool classUpload::MayCleanUp(const CleanUpPlan &plan)
     if (!mostOfTheSite && (siteHasFiles || deletions == 0))
         return true;
 
-    // The user may take a while to answer; that is no silence of the server.
-    ftpHost().setWatchDogEnabled(false);
-    const MassDeletion answer = view().confirmMassDeletion(deletions, plan.listedFiles);
-    ftpHost().setWatchDogEnabled(true);
-    ResetWatchDog();
+    const MassDeletion answer = AskMassDeletion(deletions, plan.listedFiles);
     const bool go = answer == MassDeletion::Delete;
     DebugNote(ResourceString(MessageId::MassDeletionNote)
                   .arg(deletions)
