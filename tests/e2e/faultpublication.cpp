@@ -7,6 +7,8 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <filesystem>
 #include <sys/stat.h>
 
 namespace {
@@ -61,6 +63,25 @@ QString describe(const QByteArray &content)
     return QStringLiteral("%1 bytes").arg(content.size());
 }
 
+// The program writes its debug log beside itself. Suites that run it at the same time (ctest -j)
+// would write one file together, and a suite that reads that log would read another's run: each
+// test process runs its own copy, in a folder of its own, made once.
+QString ProgramOfThisProcess(const QString &program)
+{
+    static QTemporaryDir folder;
+    static const QString copy = [&program] {
+        const std::filesystem::path from = QFile::encodeName(program).toStdString();
+        const std::filesystem::path to =
+            QFile::encodeName(folder.filePath(QStringLiteral("parcelup"))).toStdString();
+        std::error_code error;
+        std::filesystem::create_hard_link(from, to, error);
+        if (error)
+            std::filesystem::copy_file(from, to, error);
+        return error ? program : QFile::decodeName(to.c_str());
+    }();
+    return copy;
+}
+
 } // namespace
 
 QString FaultPublication::Run::transcript() const
@@ -78,7 +99,7 @@ QString FaultPublication::Run::transcript() const
     return text;
 }
 
-FaultPublication::FaultPublication(QString program) : mProgram(std::move(program))
+FaultPublication::FaultPublication(const QString &program) : mProgram(ProgramOfThisProcess(program))
 {
     for (const QString &folder : {site(), serverRoot(), stateHome(), runtimeDir(),
                                   mWork.filePath(QStringLiteral("config"))})
@@ -112,8 +133,8 @@ bool FaultPublication::startServer(const QStringList &faults, QString *error)
     // vsftpd enters the root folder as its own user, who must be able to pass through the work
     // folder on the way; the state folder inside stays private.
     if (options.kind == TestFtpServer::Kind::Vsftpd)
-        QFile::setPermissions(mWork.path(), QFile::ReadOwner | QFile::WriteOwner |
-                                                QFile::ExeOwner | QFile::ExeOther);
+        QFile::setPermissions(mWork.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                                QFile::ExeOther);
     mServer = std::make_unique<TestFtpServer>();
     if (!mServer->start(options, error)) {
         mServer.reset();

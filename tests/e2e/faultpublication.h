@@ -42,7 +42,7 @@ public:
     };
 
     // program: the parcelup binary.
-    explicit FaultPublication(QString program);
+    explicit FaultPublication(const QString &program);
     ~FaultPublication();
     FaultPublication(const FaultPublication &) = delete;
     FaultPublication &operator=(const FaultPublication &) = delete;
