@@ -713,7 +713,10 @@ std::optional<PendingUpload> ChangeMarkerStore::pendingUpload(const QString &abs
 
 bool ChangeMarkerStore::recordPending(const QString &absolutePath, const PendingUpload &pending)
 {
-    if (!isWritable() || !mPersistent || pending.identity.changedNs == kUnsettledChangeTime)
+    // An identity read while the file was still being written is recorded as it is: the note is
+    // what finds the temporary file again, and such an identity never lets the transfer be
+    // continued (see ChoosePlacement), only started over.
+    if (!isWritable() || !mPersistent)
         return false;
     Connection &c = *mConnection;
     const QByteArray destination = mDestination.toUtf8();

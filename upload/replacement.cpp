@@ -177,7 +177,9 @@ classUpload::Placement classUpload::ChoosePlacement(const QString &localFile, co
         // The transfer a broken run left is taken up again under its name; as long as the local
         // file is the one it started with, from where it stopped. A file that was on its way
         // under its own name is that broken transfer by now, whatever stood there before.
-        const bool unchanged = pending->identity == *identity && identity->size >= kContinueFrom;
+        const bool unchanged = pending->identity == *identity &&
+                               identity->changedNs != ChangeMarkerStore::kUnsettledChangeTime &&
+                               identity->size >= kContinueFrom;
         const bool direct = pending->storedName == realName;
         if ((direct && unchanged) || (temporary ? isTemporaryName(pending->storedName) : direct)) {
             place.storedName = pending->storedName;
@@ -219,6 +221,14 @@ classUpload::Placement classUpload::RecordPlacement(const QString &localFile, Pl
         return place;
     if (markers().recordPending(localFile, {place.folder, place.storedName, *identity}))
         return place;
+    // The temporary name an earlier attempt recorded is known already; only its identity is
+    // old, and that never lets a transfer be continued.
+    const std::optional<PendingUpload> noted = markers().pendingUpload(localFile);
+    if (place.temporary() && noted && noted->folder == place.folder &&
+        noted->storedName == place.storedName) {
+        place.offset = 0;
+        return place;
+    }
     // Unrecorded, a temporary file of a broken transfer would stay on the server for good.
     if (place.temporary()) {
         DebugNote(ReplaceAll(ResourceString(MessageId::TemporaryNameNotRecorded),
