@@ -3,6 +3,7 @@
 #include "consoleview.h"
 #include "instanceguard.h"
 #include "interruptcancel.h"
+#include "mainprogram.h"
 #include "publishfromcommandline.h"
 #include "stringtable.h"
 #include "windowface.h"
@@ -16,12 +17,11 @@
 
 namespace {
 
-ConsoleView &consoleView()
+// The terminal face, once the session has created it (when the run first reports).
+QPointer<ConsoleView> &consoleView()
 {
     static QPointer<ConsoleView> view;
-    if (view.isNull())
-        view = new ConsoleView(ConsoleView::standardOutput(), QCoreApplication::instance());
-    return *view;
+    return view;
 }
 
 void printTo(std::FILE *stream, const QString &text)
@@ -45,21 +45,30 @@ int runInTerminal(int argc, char *argv[], const CommandLine &line)
     QCoreApplication application(argc, argv);
     if (glibChoiceLeftToQt)
         qunsetenv("QT_NO_GLIB");
-    classUpload::setViewProvider(consoleView);
-    consoleView().setMassDeletionAllowed(line.allowMassDelete);
+    classUpload::setViewProvider([&line](RunControl &control) -> UploadView & {
+        QPointer<ConsoleView> &view = consoleView();
+        if (view.isNull()) {
+            view = new ConsoleView(ConsoleView::standardOutput(), &control,
+                                   QCoreApplication::instance());
+            view->setMassDeletionAllowed(line.allowMassDelete);
+        }
+        return *view;
+    });
+    // Before the run has reported anything there is no run to cancel yet.
     CancelOnInterrupt([] {
-        consoleView().cancel();
-        classUpload::instance().FTPCancel();
+        if (ConsoleView *view = consoleView())
+            view->cancel();
     });
     const auto toStderr = [](const QString &text) { printTo(stderr, text); };
     std::optional<InstanceGuard> guard;
     const auto status =
         PublishFromCommandLine(line, guard, toStderr, toStderr, ExitUnexpectedError);
-    const int exitStatus = status.value_or(consoleView().exitStatus());
+    // Every run reports to its view, so after one the view exists.
+    const int exitStatus = status.value_or(consoleView() ? consoleView()->exitStatus() : 0);
     // The FTP component and the view go while the application object still exists: closing a
     // TLS-capable socket may still need it.
-    classUpload::instance().releaseFtpComponent();
-    delete &consoleView();
+    ReleaseRunConnections();
+    delete consoleView().data();
     return exitStatus;
 }
 

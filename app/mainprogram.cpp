@@ -81,3 +81,8 @@ StartOutcome Main(InstanceGuard &guard, SettingsSource &settings,
     session.MagicUpload();
     return StartOutcome::RunFinished;
 }
+
+void ReleaseRunConnections()
+{
+    classUpload::instance().releaseFtpComponent();
+}

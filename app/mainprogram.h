@@ -25,6 +25,10 @@ StartOutcome Main(InstanceGuard &guard, SettingsSource &settings,
                   const std::function<void(const QString &)> &showWarning,
                   const RunRequest &request = {});
 
+// Closes the FTP connections of the run and stops its watchdog. A face calls this while its
+// application object still exists, because closing a TLS connection may need it.
+void ReleaseRunConnections();
+
 // Reads the thirteen settings in their fixed order and hands each to the session right after
 // reading it. The firewall keys other than the type are read only when the type is not 0. A number
 // that does not fit raises ProgramError naming the setting and its text.

@@ -5,6 +5,7 @@
 #include "formftpprogress.h"
 #include "instanceguard.h"
 #include "interruptcancel.h"
+#include "mainprogram.h"
 #include "publishfromcommandline.h"
 
 #include <QApplication>
@@ -14,13 +15,20 @@
 
 namespace {
 
-// The window is created on its first reference, which is the first setting handed to the FTP
-// component, and created anew when something refers to it after it was closed.
-UploadView &progressWindow()
+QPointer<FormFTPProgress> &progressWindow()
 {
     static QPointer<FormFTPProgress> window;
+    return window;
+}
+
+// The window is created when the session first reports to it, which is when the run starts (or
+// shows the result of checks that failed), and created anew when the session reports after it
+// was closed.
+UploadView &windowFor(RunControl &control)
+{
+    QPointer<FormFTPProgress> &window = progressWindow();
     if (window.isNull()) {
-        window = new FormFTPProgress();
+        window = new FormFTPProgress(control);
         window->setAttribute(Qt::WA_DeleteOnClose);
     }
     return *window;
@@ -31,9 +39,13 @@ UploadView &progressWindow()
 extern "C" Q_DECL_EXPORT int ParcelupRunWindowFace(int &argc, char **argv, const CommandLine &line)
 {
     QApplication application(argc, argv);
-    classUpload::setViewProvider(progressWindow);
+    classUpload::setViewProvider(windowFor);
     // A desktop that logs out, or a terminal's Ctrl+C, closes the window the way the user would.
-    CancelOnInterrupt([] { static_cast<FormFTPProgress &>(progressWindow()).close(); });
+    // Before the run has shown it there is no run to cancel yet.
+    CancelOnInterrupt([] {
+        if (FormFTPProgress *window = progressWindow())
+            window->close();
+    });
     const auto warning = [](const QString &text) {
         QMessageBox::warning(nullptr, QStringLiteral("Parcelup"), text);
     };
@@ -44,7 +56,7 @@ extern "C" Q_DECL_EXPORT int ParcelupRunWindowFace(int &argc, char **argv, const
     const auto status = PublishFromCommandLine(line, guard, warning, critical, ExitFailed);
     const int exitStatus = status ? *status : QApplication::exec();
     // While the application object still exists: closing a TLS-capable socket may still need it.
-    classUpload::instance().releaseFtpComponent();
+    ReleaseRunConnections();
     return exitStatus;
 }
 

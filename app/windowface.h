@@ -25,3 +25,5 @@ inline constexpr char WindowFaceModuleName[] = "parcelup-window.so";
 
 // Loads the module and returns its entry, or nothing with error set to the loader's reason.
 [[nodiscard]] WindowFaceEntry LoadWindowFace(QString *error);
+// The same from the given folder, for the test that loads the module as the program does.
+[[nodiscard]] WindowFaceEntry LoadWindowFaceFrom(const QString &folder, QString *error);

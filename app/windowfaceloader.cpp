@@ -24,7 +24,11 @@ QString programFolder()
 
 WindowFaceEntry LoadWindowFace(QString *error)
 {
-    const QString folder = programFolder();
+    return LoadWindowFaceFrom(programFolder(), error);
+}
+
+WindowFaceEntry LoadWindowFaceFrom(const QString &folder, QString *error)
+{
     const QString name = QString::fromLatin1(WindowFaceModuleName);
     QStringList reasons;
     // Beside the program, in the build tree and in the installation alike.

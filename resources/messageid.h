@@ -145,4 +145,12 @@ enum class MessageId : int {
     OldLogEntryOutsideFolder = 4123,
     ServerLogNotRead = 4124,
     DeletionsKeptInLog = 4125,
+    // Debug log notes of uploads under a temporary name and of continued uploads.
+    DirectUploadsFromNowOn = 4600,
+    RenameOntoExistingRefused = 4601,
+    LeftoverDeleted = 4602,
+    UploadContinued = 4603,
+    StoredSizeDiffers = 4604,
+    TemporaryNameNotRecorded = 4605,
+    DirectUploadsRemembered = 4606,
 };

@@ -26,8 +26,8 @@ ConsoleView::Output ConsoleView::standardOutput()
     return output;
 }
 
-ConsoleView::ConsoleView(Output output, QObject *parent)
-    : QObject(parent), mOutput(output), mFileCaption(WindowCaptions::labelFile())
+ConsoleView::ConsoleView(Output output, RunControl *control, QObject *parent)
+    : QObject(parent), mOutput(output), mControl(control), mFileCaption(WindowCaptions::labelFile())
 {}
 
 ConsoleView::~ConsoleView()
@@ -145,9 +145,9 @@ void ConsoleView::previewNote(const UserMessage &note)
     printLine(ViewTexts::message(note));
 }
 
-MassDeletion ConsoleView::confirmMassDeletion(qint64, qint64)
+void ConsoleView::askMassDeletion(qint64, qint64, RunControl &control)
 {
-    return mMassDeletionAllowed ? MassDeletion::Delete : MassDeletion::SkipAndReport;
+    control.answer(mMassDeletionAllowed ? MassDeletion::Delete : MassDeletion::SkipAndReport);
 }
 
 void ConsoleView::runCancelled()
@@ -162,6 +162,8 @@ void ConsoleView::cancel()
     if (!mCancelSaid)
         printLine(WindowCaptions::cancellingTitle());
     mCancelSaid = true;
+    if (mControl)
+        mControl->cancel();
 }
 
 void ConsoleView::drawProgress()

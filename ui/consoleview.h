@@ -28,7 +28,10 @@ public:
     // What the current process's standard output is.
     [[nodiscard]] static Output standardOutput();
 
-    explicit ConsoleView(Output output = standardOutput(), QObject *parent = nullptr);
+    // control: the run this face shows, which its cancel() cancels; none for a face that only
+    // prints.
+    explicit ConsoleView(Output output = standardOutput(), RunControl *control = nullptr,
+                         QObject *parent = nullptr);
     ~ConsoleView() override;
 
     void runStarted() override;
@@ -41,8 +44,7 @@ public:
     void runEnded(const RunResult &result) override;
     void runCancelled() override;
     void previewEntry(PreviewAction action, const QString &remotePath, qint64 bytes) override;
-    [[nodiscard]] MassDeletion confirmMassDeletion(qint64 filesToDelete,
-                                                   qint64 filesListed) override;
+    void askMassDeletion(qint64 filesToDelete, qint64 filesListed, RunControl &control) override;
     void previewNote(const UserMessage &note) override;
 
     // --allow-mass-delete: nobody can be asked in a terminal, so the option answers.
@@ -65,6 +67,7 @@ private:
     [[nodiscard]] QString marker(Mark mark) const;
 
     Output mOutput;
+    RunControl *mControl = nullptr;
     // The caption of what the run does with the current file ("Übertrage Datei:").
     QString mFileCaption;
     QString mTimeText;

@@ -82,9 +82,12 @@ QWidget *makePanel(QWidget *window, const char *name, const QString &accessibleN
 
 } // namespace
 
-FormFTPProgress::FormFTPProgress(QWidget *parent) : FormFTPProgress(AnimationClipPath(), parent) {}
+FormFTPProgress::FormFTPProgress(RunControl &control, QWidget *parent)
+    : FormFTPProgress(control, AnimationClipPath(), parent)
+{}
 
-FormFTPProgress::FormFTPProgress(const QString &clipPath, QWidget *parent) : QWidget(parent)
+FormFTPProgress::FormFTPProgress(RunControl &control, const QString &clipPath, QWidget *parent)
+    : QWidget(parent), mControl(control)
 {
     InstallAccessibleRoles();
     setWindowTitle(WindowCaptions::title());

@@ -6,6 +6,7 @@
 #include <QIcon>
 #include <QWidget>
 #include <array>
+#include <functional>
 #include <optional>
 
 class AnimationArea;
@@ -22,8 +23,9 @@ class QPushButton;
 // when the run has ended it shows the summary and the result (panel FrameResult). It holds no
 // logic of the run: it turns what the session reports through UploadView into its captions,
 // pictures and visibility, with the texts of ViewTexts.
-// The FTP component and the watchdog timer belong to the session; the window shows what they do
-// and its buttons reach the session directly.
+// The FTP component and the watchdog timer belong to the session; the window shows what they do,
+// and its buttons, its close and its questions act on the run through the RunControl it was made
+// with.
 //
 // Controls carry the names the session and the tests know them by (objectName), and sit where the
 // window was laid out at 96 dots per inch, in logical pixels, so they scale with the screen.
@@ -32,9 +34,9 @@ class FormFTPProgress : public QWidget, public UploadView
     Q_OBJECT
 
 public:
-    explicit FormFTPProgress(QWidget *parent = nullptr);
+    explicit FormFTPProgress(RunControl &control, QWidget *parent = nullptr);
     // For tests and tools: a clip from elsewhere than the program's folder.
-    FormFTPProgress(const QString &clipPath, QWidget *parent = nullptr);
+    FormFTPProgress(RunControl &control, const QString &clipPath, QWidget *parent = nullptr);
     ~FormFTPProgress() override;
 
     // "ftp.dat" in the folder that holds the program.
@@ -51,10 +53,8 @@ public:
     void runEnded(const RunResult &result) override;
     void runCancelled() override;
     void previewEntry(PreviewAction action, const QString &remotePath, qint64 bytes) override;
-    [[nodiscard]] MassDeletion confirmMassDeletion(qint64 filesToDelete,
-                                                   qint64 filesListed) override;
-    [[nodiscard]] CertificateAnswer
-    confirmChangedCertificate(const ChangedCertificate &certificate) override;
+    void askMassDeletion(qint64 filesToDelete, qint64 filesListed, RunControl &control) override;
+    void askChangedCertificate(const ChangedCertificate &certificate, RunControl &control) override;
     void previewNote(const UserMessage &note) override;
 
     // The controls themselves, which the events above set; tests and the screenshot tool set
@@ -77,10 +77,11 @@ public:
     void addPreviewLine(const QString &line);
     // Why the run failed, in the place of the summary's figures.
     void showReason(const QString &reason);
-    // Asks in a warning box with "Ja" and "Nein"; true for "Ja". "Nein" is the default and the
-    // Escape answer: what the window asks about (deleting most of a live site, trusting a
-    // certificate nobody can verify) must be chosen, never fallen into.
-    [[nodiscard]] bool askYesNo(const QString &question);
+    // Asks in a modal warning box with "Ja" and "Nein" and returns at once; answered gets true
+    // for "Ja" once the user has chosen. "Nein" is the default and the Escape answer: what the
+    // window asks about (deleting most of a live site, trusting a certificate nobody can verify)
+    // must be chosen, never fallen into. A box that goes with the window answers nothing.
+    void askYesNo(const QString &question, std::function<void(bool yes)> answered);
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -103,6 +104,7 @@ private:
     bool pressIfAvailable(QPushButton *button);
     [[nodiscard]] QLabel *label(ViewLabel which) const;
 
+    RunControl &mControl;
     // The image list: pictures 1 to 3 at indexes 0 to 2.
     std::array<QIcon, 3> mImageList;
 

@@ -1,12 +1,10 @@
 // The window's own handlers: its buttons, the keys, closing and first showing.
-#include "classupload.h"
 #include "formftpprogress.h"
 #include "opendocument.h"
 #include "programexit.h"
 #include "windowcaptions.h"
 
 #include <QCloseEvent>
-#include <QCoreApplication>
 #include <QKeyEvent>
 #include <QPushButton>
 #include <QScreen>
@@ -17,23 +15,14 @@ void FormFTPProgress::cancelRun()
     // The title changes first, so the user sees at once that the click was taken, while the run
     // may still need a moment to wind down.
     setWindowTitle(WindowCaptions::cancellingTitle());
-    classUpload &session = classUpload::instance();
-    session.FTPCancel();
-    // FTPCancel raises the abort flag before it does anything else, so the session reads as
-    // aborted from here on; there is nothing to wait for.
-    Q_ASSERT(session.FTPAborted());
+    mControl.cancel();
 }
 
 void FormFTPProgress::closeEvent(QCloseEvent *event)
 {
-    // Closing the window, by whatever means, cancels a run that is still working. The close itself
-    // is never refused.
-    classUpload &session = classUpload::instance();
-    session.FTPCancel();
-    // Lets the component's answer to the abort and other pending events through before the window
-    // goes. The abort flag is already set, so this one pass is all the waiting there is.
-    QCoreApplication::processEvents();
-    Q_ASSERT(session.FTPAborted());
+    // Closing the window, by whatever means, cancels a run that is still working; the run stops
+    // at its next test, in its own wait. The close itself is never refused.
+    mControl.cancel();
     event->accept();
     // After the run the program ends with the window, and its exit status says how the run went, so
     // a script that started it can tell.
@@ -50,7 +39,7 @@ void FormFTPProgress::closeAndEndProgram()
 void FormFTPProgress::showPublishedSite()
 {
     // The desktop's answer does not matter: a browser that does not start has its own message.
-    (void)OpenDocument(classUpload::instance().RemoteURL());
+    (void)OpenDocument(mControl.siteAddress());
 }
 
 bool FormFTPProgress::pressIfAvailable(QPushButton *button)

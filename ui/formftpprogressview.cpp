@@ -120,17 +120,19 @@ void FormFTPProgress::previewEntry(PreviewAction action, const QString &remotePa
     addPreviewLine(ViewTexts::previewLine(action, remotePath, bytes));
 }
 
-MassDeletion FormFTPProgress::confirmMassDeletion(qint64 filesToDelete, qint64 filesListed)
+void FormFTPProgress::askMassDeletion(qint64 filesToDelete, qint64 filesListed, RunControl &control)
 {
-    return askYesNo(ViewTexts::massDeletionQuestion(filesToDelete, filesListed))
-               ? MassDeletion::Delete
-               : MassDeletion::Skip;
+    askYesNo(ViewTexts::massDeletionQuestion(filesToDelete, filesListed), [&control](bool yes) {
+        control.answer(yes ? MassDeletion::Delete : MassDeletion::Skip);
+    });
 }
 
-CertificateAnswer FormFTPProgress::confirmChangedCertificate(const ChangedCertificate &certificate)
+void FormFTPProgress::askChangedCertificate(const ChangedCertificate &certificate,
+                                            RunControl &control)
 {
-    return askYesNo(ViewTexts::certificateQuestion(certificate)) ? CertificateAnswer::Accept
-                                                                 : CertificateAnswer::Refuse;
+    askYesNo(ViewTexts::certificateQuestion(certificate), [&control](bool yes) {
+        control.answer(yes ? CertificateAnswer::Accept : CertificateAnswer::Refuse);
+    });
 }
 
 void FormFTPProgress::previewNote(const UserMessage &note)
@@ -281,14 +283,19 @@ void FormFTPProgress::showReason(const QString &reason)
     mLblReason->show();
 }
 
-bool FormFTPProgress::askYesNo(const QString &question)
+void FormFTPProgress::askYesNo(const QString &question, std::function<void(bool yes)> answered)
 {
-    QMessageBox box(QMessageBox::Warning, QStringLiteral("Parcelup"), question,
-                    QMessageBox::NoButton, this);
-    QPushButton *yes = box.addButton(ResourceString(MessageId::YesButton), QMessageBox::YesRole);
-    QPushButton *no = box.addButton(ResourceString(MessageId::NoButton), QMessageBox::NoRole);
-    box.setDefaultButton(no);
-    box.setEscapeButton(no);
-    box.exec();
-    return box.clickedButton() == yes;
+    auto *box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Parcelup"), question,
+                                QMessageBox::NoButton, this);
+    QPushButton *yes = box->addButton(ResourceString(MessageId::YesButton), QMessageBox::YesRole);
+    QPushButton *no = box->addButton(ResourceString(MessageId::NoButton), QMessageBox::NoRole);
+    box->setDefaultButton(no);
+    box->setEscapeButton(no);
+    // Modal for the whole program, as a box run with exec() is, but without an event loop of its
+    // own: the run that asked waits in its own loop for the answer.
+    box->setWindowModality(Qt::ApplicationModal);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    connect(box, &QDialog::finished, this,
+            [box, yes, answered = std::move(answered)] { answered(box->clickedButton() == yes); });
+    box->show();
 }

@@ -82,6 +82,19 @@ constexpr char kPublishedColumns[] = " (destination TEXT NOT NULL,"
                                      " digest BLOB,"
                                      " PRIMARY KEY (destination, path)) WITHOUT ROWID";
 
+// Uploads under way, and the destinations whose servers take files only under their own names.
+// Both tables are new to stores of earlier versions, which get them empty when opened.
+constexpr char kPendingColumns[] = " (destination TEXT NOT NULL,"
+                                   " path TEXT NOT NULL,"
+                                   " folder TEXT NOT NULL,"
+                                   " stored_name TEXT NOT NULL,"
+                                   " size INTEGER NOT NULL,"
+                                   " modified_ns INTEGER NOT NULL,"
+                                   " changed_ns INTEGER NOT NULL,"
+                                   " inode INTEGER NOT NULL,"
+                                   " PRIMARY KEY (destination, path)) WITHOUT ROWID";
+constexpr char kDirectColumns[] = " (destination TEXT PRIMARY KEY NOT NULL) WITHOUT ROWID";
+
 bool isDamage(int result)
 {
     return result == SQLITE_CORRUPT || result == SQLITE_NOTADB;
@@ -114,7 +127,21 @@ struct ChangeMarkerStore::Connection
     [[nodiscard]] int run(sqlite3_stmt *statement) const;
     [[nodiscard]] bool tableExists(const char *name) const;
     [[nodiscard]] bool columnExists(const char *table, const char *column) const;
+    [[nodiscard]] int removePending(const QByteArray &destination, const QByteArray &key) const;
 };
+
+int ChangeMarkerStore::Connection::removePending(const QByteArray &destination,
+                                                 const QByteArray &key) const
+{
+    Statement removal;
+    int result = prepare("DELETE FROM pending WHERE destination = ?1 AND path = ?2", removal);
+    if (result == SQLITE_OK) {
+        bindText(removal.get(), 1, destination);
+        bindText(removal.get(), 2, key);
+        result = run(removal.get());
+    }
+    return result;
+}
 
 int ChangeMarkerStore::Connection::execute(const char *sql) const
 {
@@ -194,6 +221,15 @@ int ChangeMarkerStore::Connection::open(const QByteArray &path, int flags, bool 
                               kPublishedColumns;
     if ((result = execute(create.constData())) != SQLITE_OK)
         return result;
+    for (const auto &[name, columns] :
+         {std::pair{"pending", kPendingColumns}, std::pair{"direct_uploads", kDirectColumns}}) {
+        const QByteArray createTable =
+            QByteArray(readOnly && !tableExists(name) ? "CREATE TEMP TABLE "
+                                                      : "CREATE TABLE IF NOT EXISTS ") +
+            name + columns;
+        if ((result = execute(createTable.constData())) != SQLITE_OK)
+            return result;
+    }
     // Adding a column changes only the schema, in one transaction of its own.
     bool hasDigests = columnExists("published", "digest");
     if (!hasDigests && !readOnly) {
@@ -423,25 +459,33 @@ void ChangeMarkerStore::clearMarker(const QString &absolutePath,
 {
     if (identityReadBeforeTransfer.changedNs == kUnsettledChangeTime) {
         markChanged(absolutePath);
+        forgetPending(absolutePath);
         return;
     }
-    endReading();
+    const QByteArray destination = mDestination.toUtf8();
+    const QByteArray key = storeKey(absolutePath);
+    // The marker and the end of the pending upload in one commit: a crash between the two would
+    // otherwise leave a note that sends the next run after a temporary file already renamed.
     for (int attempt = 0; attempt < 2 && isWritable(); ++attempt) {
-        sqlite3_stmt *upsert = mConnection->upsert.get();
-        const QByteArray destination = mDestination.toUtf8();
-        const QByteArray key = storeKey(absolutePath);
-        bindText(upsert, 1, destination);
-        bindText(upsert, 2, key);
-        sqlite3_bind_int64(upsert, 3, identityReadBeforeTransfer.size);
-        sqlite3_bind_int64(upsert, 4, identityReadBeforeTransfer.modifiedNs);
-        sqlite3_bind_int64(upsert, 5, identityReadBeforeTransfer.changedNs);
-        sqlite3_bind_int64(upsert, 6, static_cast<sqlite3_int64>(identityReadBeforeTransfer.inode));
-        bindBlob(upsert, 7, digest);
-        const int result = mConnection->run(upsert);
+        Connection &c = *mConnection;
+        const int result = commit(
+            [&]() -> int {
+                sqlite3_stmt *upsert = c.upsert.get();
+                bindText(upsert, 1, destination);
+                bindText(upsert, 2, key);
+                sqlite3_bind_int64(upsert, 3, identityReadBeforeTransfer.size);
+                sqlite3_bind_int64(upsert, 4, identityReadBeforeTransfer.modifiedNs);
+                sqlite3_bind_int64(upsert, 5, identityReadBeforeTransfer.changedNs);
+                sqlite3_bind_int64(upsert, 6,
+                                   static_cast<sqlite3_int64>(identityReadBeforeTransfer.inode));
+                bindBlob(upsert, 7, digest);
+                const int stored = c.run(upsert);
+                return stored == SQLITE_OK ? c.removePending(destination, key) : stored;
+            },
+            Flush::WithTheNextSync);
         // A store that cannot be written leaves the file marked: it is uploaded again next time.
         if (result == SQLITE_OK || !isDamage(result))
             return;
-        recoverFrom(result);
     }
 }
 
@@ -607,4 +651,138 @@ void ChangeMarkerStore::discardUnassigned()
     Connection &c = *mConnection;
     if (commitDurably([&c] { return c.execute("DROP TABLE markers"); }) == SQLITE_OK)
         c.hasUnassigned = false;
+}
+
+namespace {
+
+PendingUpload pendingFromRow(sqlite3_stmt *row, int first)
+{
+    const auto text = [row](int column) {
+        return QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(row, column)),
+                                 sqlite3_column_bytes(row, column));
+    };
+    return PendingUpload{text(first),
+                         text(first + 1),
+                         {sqlite3_column_int64(row, first + 2),
+                          sqlite3_column_int64(row, first + 3),
+                          sqlite3_column_int64(row, first + 4),
+                          static_cast<quint64>(sqlite3_column_int64(row, first + 5))}};
+}
+
+} // namespace
+
+QList<std::pair<QString, PendingUpload>> ChangeMarkerStore::pendingUploads()
+{
+    QList<std::pair<QString, PendingUpload>> found;
+    endReading();
+    if (!mConnection)
+        return found;
+    Statement query;
+    if (mConnection->prepare("SELECT path, folder, stored_name, size, modified_ns, changed_ns, "
+                             "inode FROM pending WHERE destination = ?1 ORDER BY path",
+                             query) != SQLITE_OK)
+        return found;
+    const QByteArray destination = mDestination.toUtf8();
+    bindText(query.get(), 1, destination);
+    while (sqlite3_step(query.get()) == SQLITE_ROW)
+        found.append(
+            {QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(query.get(), 0)),
+                               sqlite3_column_bytes(query.get(), 0)),
+             pendingFromRow(query.get(), 1)});
+    return found;
+}
+
+std::optional<PendingUpload> ChangeMarkerStore::pendingUpload(const QString &absolutePath)
+{
+    endReading();
+    if (!mConnection)
+        return std::nullopt;
+    Statement query;
+    if (mConnection->prepare("SELECT folder, stored_name, size, modified_ns, changed_ns, inode "
+                             "FROM pending WHERE destination = ?1 AND path = ?2",
+                             query) != SQLITE_OK)
+        return std::nullopt;
+    const QByteArray destination = mDestination.toUtf8();
+    const QByteArray key = storeKey(absolutePath);
+    bindText(query.get(), 1, destination);
+    bindText(query.get(), 2, key);
+    if (sqlite3_step(query.get()) != SQLITE_ROW)
+        return std::nullopt;
+    return pendingFromRow(query.get(), 0);
+}
+
+bool ChangeMarkerStore::recordPending(const QString &absolutePath, const PendingUpload &pending)
+{
+    // An identity read while the file was still being written is recorded as it is: the note is
+    // what finds the temporary file again, and such an identity never lets the transfer be
+    // continued (see ChoosePlacement), only started over.
+    if (!isWritable() || !mPersistent)
+        return false;
+    Connection &c = *mConnection;
+    const QByteArray destination = mDestination.toUtf8();
+    const QByteArray key = storeKey(absolutePath);
+    const QByteArray folder = pending.folder.toUtf8();
+    const QByteArray name = pending.storedName.toUtf8();
+    const int result = commitDurably([&]() -> int {
+        Statement insert;
+        int status = c.prepare("INSERT OR REPLACE INTO pending (destination, path, folder, "
+                               "stored_name, size, modified_ns, changed_ns, inode) "
+                               "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)",
+                               insert);
+        if (status != SQLITE_OK)
+            return status;
+        bindText(insert.get(), 1, destination);
+        bindText(insert.get(), 2, key);
+        bindText(insert.get(), 3, folder);
+        bindText(insert.get(), 4, name);
+        sqlite3_bind_int64(insert.get(), 5, pending.identity.size);
+        sqlite3_bind_int64(insert.get(), 6, pending.identity.modifiedNs);
+        sqlite3_bind_int64(insert.get(), 7, pending.identity.changedNs);
+        sqlite3_bind_int64(insert.get(), 8, static_cast<sqlite3_int64>(pending.identity.inode));
+        return c.run(insert.get());
+    });
+    // A store found damaged was replaced by a fresh one, which does not hold the note.
+    return result == SQLITE_OK && mPersistent;
+}
+
+void ChangeMarkerStore::forgetPending(const QString &absolutePath)
+{
+    if (!isWritable())
+        return;
+    Connection &c = *mConnection;
+    const QByteArray destination = mDestination.toUtf8();
+    const QByteArray key = storeKey(absolutePath);
+    (void)commit([&] { return c.removePending(destination, key); }, Flush::WithTheNextSync);
+}
+
+bool ChangeMarkerStore::uploadsDirectly()
+{
+    endReading();
+    if (!mConnection)
+        return false;
+    Statement query;
+    if (mConnection->prepare("SELECT 1 FROM direct_uploads WHERE destination = ?1", query) !=
+        SQLITE_OK)
+        return false;
+    const QByteArray destination = mDestination.toUtf8();
+    bindText(query.get(), 1, destination);
+    return sqlite3_step(query.get()) == SQLITE_ROW;
+}
+
+void ChangeMarkerStore::rememberDirectUploads()
+{
+    if (!isWritable())
+        return;
+    Connection &c = *mConnection;
+    const QByteArray destination = mDestination.toUtf8();
+    (void)commitDurably([&]() -> int {
+        Statement insert;
+        int status =
+            c.prepare("INSERT OR IGNORE INTO direct_uploads (destination) VALUES (?1)", insert);
+        if (status == SQLITE_OK) {
+            bindText(insert.get(), 1, destination);
+            status = c.run(insert.get());
+        }
+        return status;
+    });
 }

@@ -60,6 +60,17 @@ struct PublishedFile
     QByteArray digest;
 };
 
+// An upload under way: the file goes to storedName in folder (a temporary name that is renamed
+// into place, or its own name), and the local file had identity when it started. Recorded before
+// the first byte goes, so that a run that is killed or breaks off leaves a note of what it left on
+// the server: the next run continues that transfer or deletes the temporary file.
+struct PendingUpload
+{
+    QString folder;     // the remote folder, absolute: "/htdocs/bilder"
+    QString storedName; // the name on the server during the transfer
+    FileIdentity identity;
+};
+
 class ChangeMarkerStore
 {
 public:
@@ -109,7 +120,7 @@ public:
 
     // Records a successful upload. The identity must be the one read before the transfer started,
     // so that a write during the transfer leaves the file marked; digest is that of the bytes sent
-    // (empty: none known).
+    // (empty: none known). The file's pending upload, if any, is forgotten in the same commit.
     void clearMarker(const QString &absolutePath, const FileIdentity &identityReadBeforeTransfer,
                      const QByteArray &digest = {});
 
@@ -121,6 +132,21 @@ public:
 
     // Forgets the file's last upload, so it counts as changed.
     void markChanged(const QString &absolutePath);
+
+    // The file's upload under way at the current destination, as recordPending left it.
+    [[nodiscard]] std::optional<PendingUpload> pendingUpload(const QString &absolutePath);
+    // Every upload under way at the current destination, by absolute local path.
+    [[nodiscard]] QList<std::pair<QString, PendingUpload>> pendingUploads();
+    // Records an upload about to start, on the disk before this returns. False when it is not:
+    // the store lives in memory, or the commit failed (a full disk); then nothing may be left on
+    // the server that only this note would find again.
+    [[nodiscard]] bool recordPending(const QString &absolutePath, const PendingUpload &pending);
+    void forgetPending(const QString &absolutePath);
+
+    // Whether files go straight to their own names at the current destination, because its
+    // server refused a temporary name or a rename once; remembered for good.
+    [[nodiscard]] bool uploadsDirectly();
+    void rememberDirectUploads();
 
     // Forgets every file below folder that is not among present (absolute paths). A file the scan
     // no longer sees is deleted on the server by the clean-up, or was never there; were its row

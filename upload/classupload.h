@@ -4,6 +4,7 @@
 #include "changemarkerstore.h"
 #include "connectionwait.h"
 #include "debuglog.h"
+#include "runcontrol.h"
 #include "uploadlogindex.h"
 #include "usermessage.h"
 
@@ -14,10 +15,12 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <variant>
 
 class FtpComponentHost;
 class FtpControl;
 class UploadView;
+struct ChangedCertificate;
 struct SiteFile;
 struct RunResult;
 
@@ -37,8 +40,8 @@ struct UploadItem
 
 // The upload session: the settings of the publication, the lists and counters of the one run of
 // this process, its completion, abort and error state, and every step of the run. There is exactly
-// one per process (instance()); the progress window's handlers reach the same object as start-up
-// does.
+// one per process (instance()), which start-up configures and runs. The faces never reach it: they
+// act on the run through the RunControl it hands them (control()).
 //
 // Failures of the run are recorded, not thrown: mFailure (mAborted, mErrorId and mErrorArguments)
 // describes the last one, and every step tests mAborted before it goes on. Only unexpected problems
@@ -46,17 +49,22 @@ struct UploadItem
 //
 // All members run on the one user-interface thread. While an operation waits for the FTP component
 // it processes events, so FTPDone, FTPDebug, ResetWatchDog, TriggerWatchDog and FTPCancel run
-// nested inside it; they only set fields, and every wait and loop re-reads mAborted.
-class classUpload
+// nested inside it; they only set fields, and every wait and loop re-reads mAborted. So does the
+// user's cancellation and a face's answer to a question (RunControl), whichever face gives them.
+class classUpload final : private RunControl
 {
 public:
     // The single session of the process, created on first use.
     static classUpload &instance();
 
     // How the session reaches its view. The provider creates the view on first use and again after
-    // it was closed; start-up installs the window's or the terminal's, tests their own.
-    using ViewProvider = std::function<UploadView &()>;
+    // it was closed, with the control through which the view acts on the run; start-up installs
+    // the window's or the terminal's, tests their own.
+    using ViewProvider = std::function<UploadView &(RunControl &control)>;
     static void setViewProvider(ViewProvider provider);
+    // What the faces may do to the run, for a test or tool that creates a face itself; start-up's
+    // faces receive it from the session through the provider.
+    [[nodiscard]] RunControl &control() { return *this; }
 
     // A site of a million files writes an upload log of some tens of megabytes; a larger file on
     // the server is no log of ours, and its download is given up at this size.
@@ -142,11 +150,86 @@ private:
     classUpload();
     static std::unique_ptr<classUpload> &storage();
 
+    // RunControl: what the faces do to the run.
+    void cancel() override;
+    [[nodiscard]] QString siteAddress() const override;
+    void answer(MassDeletion answer) override;
+    void answer(CertificateAnswer answer) override;
+    // The run's questions: the view asks, and the run waits for the answer (see UploadView). A
+    // question the user cancelled counts as "no".
+    [[nodiscard]] MassDeletion AskMassDeletion(qint64 filesToDelete, qint64 filesListed);
+    [[nodiscard]] CertificateAnswer AskChangedCertificate(const ChangedCertificate &certificate);
+    // Opens the question whose answer is of unanswered's type, lets ask put it to the view, and
+    // waits, with the watchdog paused, until it is answered or the run is cancelled.
+    using Answer = std::variant<MassDeletion, CertificateAnswer>;
+    [[nodiscard]] Answer AwaitAnswer(Answer unanswered, const std::function<void()> &ask);
+
     // Private operations, in method-table order.
     void AddUploadFile(const QString &myPath, const QString &myLocalPath,
                        const QString &myNativePath);
     void AddLogEntry(const QString &myEntry);
+    // Sends one file into the current folder under its own name, as to a server that knows
+    // nothing of temporary names (PublishFileOn without a folder).
     void FTPPutFile(const QString &myLocalFile, const QString &myRemoteName);
+
+    // The per-file sequence (replacement.cpp): a file that replaces a live one goes to a temporary
+    // name and is renamed into place once it is whole, so visitors never load half a file; a
+    // broken transfer of a large file continues where it stopped. Each step is one request of the
+    // component, or a note in the marker store, with its outcome spelled out, so the sequence can
+    // run on any connection that stands in folder.
+    //
+    // folder: the remote folder, absolute, the server stands in; empty when it is not known, and
+    // the file then goes directly, with nothing recorded. replacing: the destination holds a file
+    // of that name that visitors may be loading.
+    //
+    // A step on a connection that stands in folder; true when the file is published, false when
+    // the run's failure is recorded.
+    [[nodiscard]] AsyncStep<bool> PublishFileOn(int connection, QString localFile, QString folder,
+                                                QString realName, bool replacing);
+    // Where one transfer of PublishFileOn goes.
+    struct Placement
+    {
+        QString folder;
+        QString realName;
+        QString storedName; // realName for a direct upload
+        qint64 offset = 0;  // what the server holds already; the transfer continues there
+        [[nodiscard]] bool temporary() const { return storedName != realName; }
+    };
+    // What a step came to: done; refused by the server (a reply 4xx or 5xx, result kept); or
+    // failed, with the run's failure recorded.
+    enum class Step { Done, Refused, Failed };
+    [[nodiscard]] AsyncStep<Placement> ChoosePlacementOn(int connection, QString localFile,
+                                                         QString folder, QString realName,
+                                                         bool replacing,
+                                                         std::optional<FileIdentity> identity);
+    [[nodiscard]] Placement RecordPlacement(const QString &localFile, Placement place,
+                                            const std::optional<FileIdentity> &identity);
+    [[nodiscard]] AsyncStep<Step> TransferOn(int connection, QString localFile, Placement place,
+                                             std::shared_ptr<class ContentDigest> sent);
+    [[nodiscard]] AsyncStep<Step> VerifyStoredSizeOn(int connection, Placement place,
+                                                     qint64 localSize);
+    [[nodiscard]] AsyncStep<Step> PutInPlaceOn(int connection, QString localFile, Placement place);
+    // The server refused a temporary name or renames: the file goes directly, and when that
+    // works, so does every file to this destination from now on.
+    [[nodiscard]] AsyncStep<Step> FallBackToDirectOn(int connection, QString localFile,
+                                                     Placement place, QString refusal,
+                                                     std::shared_ptr<class ContentDigest> sent);
+    // What the server holds of the broken transfer to place, when it may be continued: its size,
+    // when it lies between nothing and the whole file; otherwise 0, for a transfer from the start.
+    [[nodiscard]] AsyncStep<qint64> ContinuableBytesOn(int connection, Placement place,
+                                                       qint64 localSize);
+    // One request of the per-file sequence on the connection: the component's result, or nothing
+    // when it did not complete (the run's failure is recorded then). start is a named variable
+    // of the calling step (see ConnectionWait::Request).
+    [[nodiscard]] AsyncStep<std::optional<qint16>>
+    ReplacementRequestOn(int connection, QString realName,
+                         std::function<void(FtpControl &)> &start);
+    // Deletes what killed or broken runs to this destination left under temporary names, except
+    // the transfers this run continues; only names recorded, only in their recorded folder, and
+    // only once the server said that it stands there.
+    void DeleteLeftoverTemporaries();
+    // Whether the file at sitePath replaces one live at this destination.
+    [[nodiscard]] bool ReplacesLiveFile(const QString &sitePath, const QString &localFile);
     // Uploads one file: myPathAndFileName as the server sees it, relative to the site, and
     // localFile, the file-system path that opens it.
     void SendFile(const QString &myPathAndFileName, const QString &localFile);
@@ -432,6 +515,13 @@ private:
         // counted while it has a request under way.
         QList<qint32> mFurtherTicks;
     } mWait;
+
+    // The question the run waits for the user to answer (AwaitAnswer), and its answer so far.
+    struct OpenQuestion
+    {
+        bool open = false;
+        Answer answer;
+    } mQuestion;
 
     // What the clean-up works from and came to: what the upload logs that count as proof name
     // (the server's, read in this run at this destination, and the previous local one when it

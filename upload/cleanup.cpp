@@ -1,5 +1,4 @@
 #include "classupload.h"
-#include "ftpcomponenthost.h"
 #include "ftpcontrol.h"
 #include "ftperror.h"
 #include "ftpresult.h"
@@ -315,11 +314,7 @@ bool classUpload::MayCleanUp(const CleanUpPlan &plan)
     if (!mostOfTheSite && (siteHasFiles || deletions == 0))
         return true;
 
-    // The user may take a while to answer; that is no silence of the server.
-    ftpHost().setWatchDogEnabled(false);
-    const MassDeletion answer = view().confirmMassDeletion(deletions, plan.listedFiles);
-    ftpHost().setWatchDogEnabled(true);
-    ResetWatchDog();
+    const MassDeletion answer = AskMassDeletion(deletions, plan.listedFiles);
     const bool go = answer == MassDeletion::Delete;
     DebugNote(ResourceString(MessageId::MassDeletionNote)
                   .arg(deletions)
@@ -426,7 +421,8 @@ classUpload::Deletion classUpload::FTPDeleteDirEx(const QString &myDir)
 
 // A deletion the server refuses (already gone, folder not empty, no permission) is not a reason to
 // stop the publication; only one it put off is remembered, to be tried again next time. These two
-// are called by DeleteIfProvenSafe alone.
+// are called by DeleteIfProvenSafe alone, and FTPDeleteFile also for a temporary file a broken
+// run left (DeleteLeftoverTemporaries, under the same rule: a name recorded, in its folder).
 classUpload::Deletion classUpload::FTPDeleteFile(const QString &myFileName)
 {
     return DeletionOutcome(Perform([&myFileName](FtpControl &ftp) { ftp.DeleteFile(myFileName); }));

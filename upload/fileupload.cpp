@@ -1,12 +1,9 @@
 #include "classupload.h"
-#include "contentdigest.h"
-#include "ftpcontrol.h"
-#include "ftperror.h"
-#include "ftpresult.h"
 #include "pathhelpers.h"
 #include "roundhalfeven.h"
 #include "stringtable.h"
 #include "timeofday.h"
+#include "uploadorder.h"
 #include "uploadview.h"
 
 #include <cmath>
@@ -29,6 +26,13 @@ void classUpload::FTPUploadFiles()
 {
     mRun.mStartTime = static_cast<qint32>(RoundHalfEven(TimeOfDay()));
     mRun.mProgress = UploadProgress{};
+
+    // Pictures, styles and scripts first, the pages that use them after them, and the upload log
+    // last: a visitor never gets a new page whose new picture is not there yet.
+    OrderForVisitors(mQueue.mUploadList);
+    DeleteLeftoverTemporaries();
+    if (mFailure.mAborted)
+        return;
 
     const qint32 count = mQueue.mUploadCount;
     for (qint32 i = 0; i < count; ++i) {
@@ -88,7 +92,12 @@ AsyncStep<bool> classUpload::SendFileOn(int connection, QString myPathAndFileNam
     std::ignore = co_await SetCurrentDirOn(connection, remoteFolder, true);
     if (mFailure.mAborted)
         co_return false;
-    if (!co_await PutFileOn(connection, localFile, parts.FileName))
+    // The upload log goes as it always went, straight under its name: the next run reads it only
+    // after this one ended.
+    const bool replacing =
+        !IsUploadLog(myPathAndFileName) && ReplacesLiveFile(myPathAndFileName, localFile);
+    const QString realName = parts.FileName;
+    if (!co_await PublishFileOn(connection, localFile, remoteFolder, realName, replacing))
         co_return false;
     ++mRun.mFilesDone;
     co_return true;
@@ -96,50 +105,7 @@ AsyncStep<bool> classUpload::SendFileOn(int connection, QString myPathAndFileNam
 
 AsyncStep<bool> classUpload::PutFileOn(int connection, QString myLocalFile, QString myRemoteName)
 {
-    // A file written while it is on its way reaches the server without its last change, or as a
-    // mix of old and new; the run must not call that published. It is sent again, and a file that
-    // never holds still is reported like one that could not be sent.
-    constexpr int attempts = 3;
-    std::optional<FileIdentity> sentIdentity;
-    std::shared_ptr<ContentDigest> sent;
-    RequestOutcome transfer;
-    std::function<void(FtpControl &)> start;
-    for (int attempt = 1;; ++attempt) {
-        // Taken before the transfer, so that a write during it leaves the file marked.
-        sentIdentity = ChangeMarkerStore::readIdentity(myLocalFile);
-        // The digest of the bytes as they are sent, kept with the marker: no second read. Shared
-        // with the component, which may outlive this step when the run is cancelled.
-        sent = std::make_shared<ContentDigest>();
-        start = [&myLocalFile, &myRemoteName, sent](FtpControl &ftp) {
-            ftp.PutFile(myLocalFile, myRemoteName,
-                        [sent](QByteArrayView piece) { sent->add(piece); });
-        };
-        transfer = co_await Request(connection, start);
-        // The component's answer to our own Abort: the cancellation's or the time-out's message
-        // stands, and the file stays marked.
-        if (mFailure.mInterrupted && transfer.result() == FtpResult::Aborted)
-            co_return false;
-        if (!transfer.succeeded()) {
-            RecordFailure(MessageId::FileNotUploaded, myRemoteName);
-            co_return false;
-        }
-        if (mFailure.mInterrupted)
-            co_return false;
-        const std::optional<FileIdentity> now = ChangeMarkerStore::readIdentity(myLocalFile);
-        // Gone since: what was sent was the file as it was; the next run deletes it on the server.
-        if (!sentIdentity || !now || ChangeMarkerStore::sameState(*sentIdentity, *now)) {
-            // A digest only of the whole file as it was when the transfer started.
-            if (sentIdentity)
-                markers().clearMarker(myLocalFile, *sentIdentity,
-                                      sent->bytesAdded() == sentIdentity->size ? sent->finish()
-                                                                               : QByteArray());
-            co_return true;
-        }
-        if (attempt == attempts) {
-            RecordFailure(MessageId::FileNotUploaded, myRemoteName);
-            co_return false;
-        }
-        DebugNote(ReplaceAll(ResourceString(MessageId::FileChangedDuringUpload),
-                             QStringLiteral("%1"), myRemoteName));
-    }
+    // As to a server that knows nothing of temporary names: no folder, nothing recorded.
+    const QString noFolder;
+    co_return co_await PublishFileOn(connection, myLocalFile, noFolder, myRemoteName, false);
 }

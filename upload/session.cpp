@@ -50,7 +50,7 @@ UploadView &classUpload::view()
     const auto &provider = viewProvider();
     if (!provider)
         throw std::logic_error("the upload session has no view");
-    return provider();
+    return provider(control());
 }
 
 FtpComponentHost &classUpload::ftpHost()

@@ -1,6 +1,5 @@
 #include "classupload.h"
 #include "ftpcertificatecheck.h"
-#include "ftpcomponenthost.h"
 #include "ftpcontrol.h"
 #include "uploadview.h"
 
@@ -38,14 +37,10 @@ bool classUpload::AcceptChangedCertificate()
     if (mSettings.mPreviewOnly || mFailure.mAborted || !refusal ||
         refusal->reason != FtpTlsRefusal::Reason::CertificateChanged)
         return false;
-    // The user may take a while to answer; that is no silence of the server.
-    ftpHost().setWatchDogEnabled(false);
-    const CertificateAnswer answer = view().confirmChangedCertificate(
+    const CertificateAnswer answer = AskChangedCertificate(
         ChangedCertificate{ftp().host(), refusal->trustedFingerprint, refusal->presented});
-    ftpHost().setWatchDogEnabled(true);
-    ResetWatchDog();
     if (mFailure.mAborted)
-        return false; // the window was closed meanwhile: the cancellation stands
+        return false; // cancelled meanwhile: the cancellation stands
     if (answer == CertificateAnswer::Refuse) {
         RecordFailure(MessageId::CertificateDeclined, ftp().host());
         return false;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ftptlsrefusal.h"
+#include "runcontrol.h"
 #include "usermessage.h"
 
 #include <QString>
@@ -12,7 +13,7 @@
 // the console face; tests use a recording view. Each face turns the events into its own words with
 // the string table, so the session never includes a user-interface header and the same run can
 // drive any of them. The FTP component and the watchdog belong to the session
-// (FtpComponentHost); a view only shows what they do.
+// (FtpComponentHost); a view only shows what they do, and acts on the run through its RunControl.
 
 // The three steps of a run, as the window lists them.
 enum class RunStep { Prepare, Connect, Transfer };
@@ -38,13 +39,6 @@ enum class RunOutcome {
                         // accepted the new one
 };
 
-// The answer to a clean-up that would delete most of the site.
-enum class MassDeletion {
-    Delete,        // go ahead
-    Skip,          // the user said no: skip the clean-up, upload, and report success
-    SkipAndReport, // nobody could be asked: skip the clean-up, upload, and end with a message
-};
-
 // A server certificate that does not verify and is not the one trusted before: a renewal by the
 // host, or someone on the way. Only the user can tell, so the session asks before anything is sent.
 struct ChangedCertificate
@@ -52,13 +46,6 @@ struct ChangedCertificate
     QString host;                  // the server as in the settings
     QByteArray trustedFingerprint; // SHA-256, lower-case hex
     FtpCertificateSummary presented;
-};
-
-// The answer to a changed certificate.
-enum class CertificateAnswer {
-    Accept,          // trust the new certificate in place of the old one, and go on
-    Refuse,          // the user said no: the run ends without sending anything
-    RefuseAndReport, // nobody could be asked: the run ends and says how to accept it
 };
 
 // The figures of a run once it has ended.
@@ -110,22 +97,26 @@ public:
         Q_UNUSED(remotePath);
         Q_UNUSED(bytes);
     }
+    // The run's questions. The run waits until the face answers through control, at once or once
+    // the user has decided, or until the user cancels; meanwhile the watchdog is paused, since the
+    // user may take a while. The face asks without blocking: the run's own wait keeps the events
+    // flowing, so no question runs an event loop of its own inside it.
+    //
     // Asked before the first deletion of a clean-up that would delete filesToDelete of the
     // filesListed files the old upload log names. A face that cannot ask anybody skips the
     // clean-up and reports it.
-    [[nodiscard]] virtual MassDeletion confirmMassDeletion(qint64 filesToDelete, qint64 filesListed)
+    virtual void askMassDeletion(qint64 filesToDelete, qint64 filesListed, RunControl &control)
     {
         Q_UNUSED(filesToDelete);
         Q_UNUSED(filesListed);
-        return MassDeletion::SkipAndReport;
+        control.answer(MassDeletion::SkipAndReport);
     }
     // Asked before anything is sent when the server's certificate changed. A face that cannot
     // ask anybody refuses and reports it.
-    [[nodiscard]] virtual CertificateAnswer
-    confirmChangedCertificate(const ChangedCertificate &certificate)
+    virtual void askChangedCertificate(const ChangedCertificate &certificate, RunControl &control)
     {
         Q_UNUSED(certificate);
-        return CertificateAnswer::RefuseAndReport;
+        control.answer(CertificateAnswer::RefuseAndReport);
     }
     // A remark of a preview, shown with its entries: something the real run will do that the
     // preview did not (trust a new certificate, for instance).

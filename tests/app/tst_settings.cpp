@@ -72,7 +72,7 @@ void TestSettings::init()
 {
     mFolders = std::make_unique<IsolatedUserFolders>();
     classUploadTestAccess::fresh();
-    mView = std::make_unique<RecordingView>(std::make_unique<FtpControl>());
+    mView = std::make_unique<RecordingView>();
     mView->install();
 }
 
@@ -172,7 +172,7 @@ void TestSettings::readOrderAndForwarding()
         expectedReads += kFirewallKeys;
     QCOMPARE(source.reads, expectedReads);
 
-    const FtpControl &ftp = mView->ftpcontrol();
+    const FtpControl &ftp = classUploadTestAccess::ftp();
     QCOMPARE(ftp.passive(), passive);
     QCOMPARE(ftp.firewallType(), firewallType);
     QCOMPARE(ftp.firewallHost(), firewallHost);
@@ -237,9 +237,9 @@ void TestSettings::plainValuesAreStored()
     QCOMPARE(classUploadTestAccess::state().localBaseDir, QStringLiteral("/srv/site"));
     QCOMPARE(classUploadTestAccess::state().remoteBaseDir, QStringLiteral("/htdocs"));
     QCOMPARE(classUpload::instance().RemoteURL(), QStringLiteral("https://www.example.de"));
-    QCOMPARE(mView->ftpcontrol().host(), QStringLiteral("ftp.example.de:2121"));
-    QCOMPARE(mView->ftpcontrol().userName(), QStringLiteral("web1"));
-    QVERIFY(mView->ftpcontrol().hasPassword(QStringLiteral("geheim")));
+    QCOMPARE(classUploadTestAccess::ftp().host(), QStringLiteral("ftp.example.de:2121"));
+    QCOMPARE(classUploadTestAccess::ftp().userName(), QStringLiteral("web1"));
+    QVERIFY(classUploadTestAccess::ftp().hasPassword(QStringLiteral("geheim")));
     QVERIFY(classUploadTestAccess::state().deleteRemote);
 }
 
@@ -312,7 +312,7 @@ void TestSettings::secondInstanceReadsNothing()
     QCOMPARE(warnings, QStringList{QStringLiteral(
                            "Es wird bereits eine Instanz dieses Programms ausgeführt.")});
     QVERIFY(source.reads.isEmpty());
-    QCOMPARE(mView->ftpcontrol().host(), QString());
+    QCOMPARE(classUploadTestAccess::ftp().host(), QString());
 }
 
 QTEST_GUILESS_MAIN(TestSettings)

@@ -7,6 +7,8 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <filesystem>
 #include <sys/stat.h>
 
 namespace {
@@ -61,6 +63,25 @@ QString describe(const QByteArray &content)
     return QStringLiteral("%1 bytes").arg(content.size());
 }
 
+// The program writes its debug log beside itself. Suites that run it at the same time (ctest -j)
+// would write one file together, and a suite that reads that log would read another's run: each
+// test process runs its own copy, in a folder of its own, made once.
+QString ProgramOfThisProcess(const QString &program)
+{
+    static QTemporaryDir folder;
+    static const QString copy = [&program] {
+        const std::filesystem::path from = QFile::encodeName(program).toStdString();
+        const std::filesystem::path to =
+            QFile::encodeName(folder.filePath(QStringLiteral("parcelup"))).toStdString();
+        std::error_code error;
+        std::filesystem::create_hard_link(from, to, error);
+        if (error)
+            std::filesystem::copy_file(from, to, error);
+        return error ? program : QFile::decodeName(to.c_str());
+    }();
+    return copy;
+}
+
 } // namespace
 
 QString FaultPublication::Run::transcript() const
@@ -78,7 +99,7 @@ QString FaultPublication::Run::transcript() const
     return text;
 }
 
-FaultPublication::FaultPublication(QString program) : mProgram(std::move(program))
+FaultPublication::FaultPublication(const QString &program) : mProgram(ProgramOfThisProcess(program))
 {
     for (const QString &folder : {site(), serverRoot(), stateHome(), runtimeDir(),
                                   mWork.filePath(QStringLiteral("config"))})
@@ -109,6 +130,11 @@ bool FaultPublication::startServer(const QStringList &faults, QString *error)
         options.commandLog = mWork.filePath(QStringLiteral("commands.log"));
         QFile::remove(options.commandLog);
     }
+    // vsftpd enters the root folder as its own user, who must be able to pass through the work
+    // folder on the way; the state folder inside stays private.
+    if (options.kind == TestFtpServer::Kind::Vsftpd)
+        QFile::setPermissions(mWork.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                                QFile::ExeOther);
     mServer = std::make_unique<TestFtpServer>();
     if (!mServer->start(options, error)) {
         mServer.reset();
@@ -127,6 +153,11 @@ bool FaultPublication::offerTls(QString *error)
 
 QStringList FaultPublication::receivedCommands() const
 {
+    // vsftpd writes a log of its own shape, which the server object reads.
+    if (mServer && mServer->kind() == TestFtpServer::Kind::Vsftpd) {
+        QString error;
+        return mServer->receivedCommands(&error).value_or(QStringList{error});
+    }
     QFile log(mWork.filePath(QStringLiteral("commands.log")));
     if (!log.open(QIODevice::ReadOnly | QIODevice::Text))
         return {};
@@ -136,6 +167,15 @@ QStringList FaultPublication::receivedCommands() const
 void FaultPublication::stopServer()
 {
     mServer.reset();
+}
+
+std::optional<QList<TestFtpServer::Upload>> FaultPublication::receivedUploads(QString *error) const
+{
+    if (!mServer) {
+        *error = QStringLiteral("no server is running");
+        return std::nullopt;
+    }
+    return mServer->receivedUploads(error);
 }
 
 QString FaultPublication::host() const
@@ -149,8 +189,9 @@ void FaultPublication::writeSettings(const QMap<QString, QString> &overrides)
                                   {"FTPRemoteBaseDir", "htdocs"},
                                   {"FTPRemoteURL", "http://www.example.de/"},
                                   {"FTPHost", host()},
-                                  {"FTPLogonName", "tester"},
-                                  {"FTPPassword", "secret"},
+                                  // vsftpd serves a system user of its own.
+                                  {"FTPLogonName", mServer ? mServer->user() : "tester"},
+                                  {"FTPPassword", mServer ? mServer->password() : "secret"},
                                   {"FTPPassive", "1"},
                                   {"FTPDelete", "1"}};
     for (auto it = overrides.cbegin(); it != overrides.cend(); ++it)

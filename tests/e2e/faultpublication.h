@@ -42,7 +42,7 @@ public:
     };
 
     // program: the parcelup binary.
-    explicit FaultPublication(QString program);
+    explicit FaultPublication(const QString &program);
     ~FaultPublication();
     FaultPublication(const FaultPublication &) = delete;
     FaultPublication &operator=(const FaultPublication &) = delete;
@@ -68,6 +68,10 @@ public:
     // certificate of its own (FTPHost then wants "ftpes://").
     void ignoreCase() { mServerOptions.ignoreCase = true; }
     [[nodiscard]] bool offerTls(QString *error);
+    // The options of the next server start (its kind, throttle, transfer log, refusals).
+    [[nodiscard]] TestFtpServer::Options &serverOptions() { return mServerOptions; }
+    // The uploads the running server received (Options::transferLog).
+    [[nodiscard]] std::optional<QList<TestFtpServer::Upload>> receivedUploads(QString *error) const;
     // The commands received since the last start of the server ("STOR film.bin").
     [[nodiscard]] QStringList receivedCommands() const;
     void stopServer();

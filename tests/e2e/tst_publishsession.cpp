@@ -146,7 +146,7 @@ void TestPublishSession::startServer(TestFtpServer::Tls tls)
 Outcome TestPublishSession::publish(bool deleteRemote, bool passive, const QString &password)
 {
     classUpload &session = Access::fresh();
-    StepRecordingView view(std::make_unique<FtpControl>(), true);
+    StepRecordingView view(true);
     view.install();
     session.LocalBaseDir(mSite->path());
     session.RemoteBaseDir(QStringLiteral("htdocs"));

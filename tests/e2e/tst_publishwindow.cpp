@@ -37,8 +37,9 @@ public:
     int disconnects = 0;
 };
 
-// Answers the window's next question as the user would: clicks the button of that caption, or
-// presses Escape or Enter. Keeps what the box asked and whether "Nein" was its default.
+// Answers the window's next question as the user would: clicks the button of that caption, presses
+// Escape or Enter, or closes the window instead ("Close"). Keeps what the box asked and whether
+// "Nein" was its default.
 struct QuestionAnswerer : QTimer
 {
     explicit QuestionAnswerer(const QString &answer)
@@ -52,6 +53,8 @@ struct QuestionAnswerer : QTimer
             defaultIsNein = box->defaultButton() && box->defaultButton()->text() == "Nein";
             if (answer == "Escape" || answer == "Enter")
                 QTest::keyClick(box, answer == "Escape" ? Qt::Key_Escape : Qt::Key_Return);
+            if (answer == "Close")
+                box->parentWidget()->close();
             for (QAbstractButton *button : box->buttons())
                 if (button->text() == answer)
                     button->click();
@@ -101,8 +104,8 @@ void TestPublishWindow::init()
     Access::fresh();
     mFtp = new CountingFtp;
     classUpload::instance().useFtpComponent(std::unique_ptr<FtpControl>(mFtp));
-    mWindow = new FormFTPProgress(QString());
-    classUpload::setViewProvider([this]() -> UploadView & { return *mWindow; });
+    mWindow = new FormFTPProgress(classUpload::instance().control(), QString());
+    classUpload::setViewProvider([this](RunControl &) -> UploadView & { return *mWindow; });
 }
 
 void TestPublishWindow::cleanup()
@@ -216,8 +219,8 @@ void TestPublishWindow::publishOnce(bool deleteRemote, bool previewOnly)
     Access::fresh();
     mFtp = new CountingFtp;
     classUpload::instance().useFtpComponent(std::unique_ptr<FtpControl>(mFtp));
-    mWindow = new FormFTPProgress(QString());
-    classUpload::setViewProvider([this]() -> UploadView & { return *mWindow; });
+    mWindow = new FormFTPProgress(classUpload::instance().control(), QString());
+    classUpload::setViewProvider([this](RunControl &) -> UploadView & { return *mWindow; });
 
     classUpload &session = classUpload::instance();
     session.LocalBaseDir(mSite->path());
@@ -236,16 +239,20 @@ void TestPublishWindow::massDeletionAsksFirst_data()
 {
     QTest::addColumn<QString>("answer");
     QTest::addColumn<bool>("deleted");
-    QTest::newRow("ja") << "Ja" << true;
-    QTest::newRow("nein") << "Nein" << false;
-    QTest::newRow("escape-says-nein") << "Escape" << false;
-    QTest::newRow("enter-takes-the-default-nein") << "Enter" << false;
+    QTest::addColumn<int>("errorId");
+    QTest::newRow("ja") << "Ja" << true << 0;
+    QTest::newRow("nein") << "Nein" << false << 0;
+    QTest::newRow("escape-says-nein") << "Escape" << false << 0;
+    QTest::newRow("enter-takes-the-default-nein") << "Enter" << false << 0;
+    // Closing the window while it asks cancels the run: nothing is deleted, nothing uploaded.
+    QTest::newRow("closing-the-window-cancels") << "Close" << false << 2004;
 }
 
 void TestPublishWindow::massDeletionAsksFirst()
 {
     QFETCH(QString, answer);
     QFETCH(bool, deleted);
+    QFETCH(int, errorId);
     QVERIFY(QDir(mSite->path()).removeRecursively());
     QMap<QString, QByteArray> pages;
     for (int i = 1; i <= 30; ++i)
@@ -273,10 +280,11 @@ void TestPublishWindow::massDeletionAsksFirst()
                             "Site-Ordner vollständig? Mit „Nein“ wird nichts gelöscht, nur "
                             "hochgeladen."));
     QVERIFY(user.defaultIsNein);
-    // Either way the upload went ahead, and the user's answer is no failure.
-    QCOMPARE(Access::state().errorId, 0);
+    // Either answer lets the upload go ahead, and the user's answer is no failure.
+    QCOMPARE(Access::state().errorId, errorId);
     const auto server = SiteFixture::read(mServerRoot->path() + QStringLiteral("/htdocs"));
-    QCOMPARE(server.value(QStringLiteral("seite30.html")), QByteArray("<p>neu</p>"));
+    QCOMPARE(server.value(QStringLiteral("seite30.html")),
+             QByteArray(errorId ? "<p>" : "<p>neu</p>"));
     QCOMPARE(server.contains(QStringLiteral("seite01.html")), !deleted);
     QCOMPARE(server.size(), deleted ? 6 : 31);
 }

@@ -101,13 +101,13 @@ void TestSessionFaults::startServer(const TestFtpServer::Options &options)
 classUpload &TestSessionFaults::prepare(int tickMs, int timeout, bool deleteRemote)
 {
     classUpload &session = Access::fresh();
-    mView = std::make_unique<RecordingView>(std::make_unique<FtpControl>(), true);
+    mView = std::make_unique<RecordingView>(true);
     mView->install();
     RecordingView::watchDogTimer().setInterval(tickMs);
     // A request given up while the server stays silent is dropped after a second, not ten.
-    FtpTimeouts timeouts = mView->ftpcontrol().timeouts();
+    FtpTimeouts timeouts = classUploadTestAccess::ftp().timeouts();
     timeouts.afterAbort = std::chrono::milliseconds(1000);
-    mView->ftpcontrol().setTimeouts(timeouts);
+    classUploadTestAccess::ftp().setTimeouts(timeouts);
     session.FTPTimeout(timeout);
     session.LocalBaseDir(mSite->path());
     session.RemoteBaseDir(QStringLiteral("htdocs"));
@@ -212,7 +212,7 @@ void TestSessionFaults::interruptedWaitEndsTheRunCleanly()
     // The watchdog, ticking every 50 ms, ends a wait after a second of silence; when the user
     // cancels, it keeps its usual minute so that it cannot come first.
     classUpload &session = cancel ? prepare() : prepare(50, 20);
-    FtpControl &ftp = mView->ftpcontrol();
+    FtpControl &ftp = classUploadTestAccess::ftp();
     QString lastSent;
     connect(&ftp, &FtpControl::DebugMessage, this, [&](const QString &line) {
         if (!line.isEmpty() && !line.at(0).isDigit())

@@ -2,12 +2,9 @@
 
 #include "classupload.h"
 #include "ftpcomponenthost.h"
-#include "ftpcontrol.h"
 #include "viewtexts.h"
 
-RecordingView::RecordingView(std::unique_ptr<FtpControl> ftp, bool startWatchDog)
-    : mOwned(std::move(ftp)), mComponent(mOwned.get()), mStartWatchDog(startWatchDog)
-{}
+RecordingView::RecordingView(bool startWatchDog) : mStartWatchDog(startWatchDog) {}
 
 RecordingView::~RecordingView()
 {
@@ -16,10 +13,8 @@ RecordingView::~RecordingView()
 
 void RecordingView::install()
 {
-    classUpload::setViewProvider([this]() -> UploadView & { return *this; });
+    classUpload::setViewProvider([this](RunControl &) -> UploadView & { return *this; });
     classUpload &session = classUpload::instance();
-    if (mOwned)
-        session.useFtpComponent(std::move(mOwned));
     // Held still: the run switches the watchdog on, but a day passes before it ticks, so a test
     // that counts ticks counts only its own.
     if (!mStartWatchDog) {
@@ -118,16 +113,32 @@ void RecordingView::previewEntry(PreviewAction action, const QString &remotePath
     previewLines.append(ViewTexts::previewLine(action, remotePath, bytes));
 }
 
-CertificateAnswer RecordingView::confirmChangedCertificate(const ChangedCertificate &certificate)
+template <typename Answer> void RecordingView::reply(RunControl &control, Answer answer)
+{
+    switch (answering) {
+    case Answering::AtOnce:
+        control.answer(answer);
+        break;
+    case Answering::Later:
+        QTimer::singleShot(0, [&control, answer] { control.answer(answer); });
+        break;
+    case Answering::CancelInstead:
+        QTimer::singleShot(0, [&control] { control.cancel(); });
+        break;
+    }
+}
+
+void RecordingView::askChangedCertificate(const ChangedCertificate &certificate,
+                                          RunControl &control)
 {
     certificatesAsked.append(certificate);
     watchDogRanWhileAsked = watchDogRanWhileAsked || watchDogTimer().isActive();
-    return certificateAnswer;
+    reply(control, certificateAnswer);
 }
 
-MassDeletion RecordingView::confirmMassDeletion(qint64 filesToDelete, qint64 filesListed)
+void RecordingView::askMassDeletion(qint64 filesToDelete, qint64 filesListed, RunControl &control)
 {
     massDeletionsAsked.append({filesToDelete, filesListed});
     massDeletionQuestions.append(ViewTexts::massDeletionQuestion(filesToDelete, filesListed));
-    return massDeletionAnswer;
+    reply(control, massDeletionAnswer);
 }

@@ -8,30 +8,24 @@
 #include <QObject>
 #include <QStringList>
 #include <QTimer>
-#include <memory>
 #include <optional>
 #include <utility>
 
-class FtpControl;
-
 // A view for tests of the session: it records every event the session reports, and the texts and
 // controls the window would show for them (the same ViewTexts), so tests can compare either. It
-// puts the test's FTP component (a real one or a scripted double) in the session when it is
-// installed.
+// answers the run's questions as the test set it to, through the control the session hands it.
 class RecordingView : public UploadView
 {
 public:
-    // Keeps the component until install(). The session's watchdog timer is held still, so tests
-    // decide when ticks happen, unless startWatchDog is true.
-    explicit RecordingView(std::unique_ptr<FtpControl> ftp, bool startWatchDog = false);
+    // The session's watchdog timer is held still once installed, so tests decide when ticks
+    // happen, unless startWatchDog is true.
+    explicit RecordingView(bool startWatchDog = false);
     ~RecordingView() override;
 
-    // Installs this view as the session's view, and the component as the session's component:
-    // call it after fresh(), since a fresh session starts with a component of its own.
+    // Installs this view as the session's view: call it after fresh(), and after the test put its
+    // FTP component in the session (useFtpComponent), if it has one of its own.
     void install();
 
-    // The component, in the session once installed.
-    [[nodiscard]] FtpControl &ftpcontrol() { return *mComponent; }
     // The session's watchdog timer (after install()).
     [[nodiscard]] static QTimer &watchDogTimer();
 
@@ -45,10 +39,8 @@ public:
     void runEnded(const RunResult &result) override;
     void runCancelled() override;
     void previewEntry(PreviewAction action, const QString &remotePath, qint64 bytes) override;
-    [[nodiscard]] MassDeletion confirmMassDeletion(qint64 filesToDelete,
-                                                   qint64 filesListed) override;
-    [[nodiscard]] CertificateAnswer
-    confirmChangedCertificate(const ChangedCertificate &certificate) override;
+    void askMassDeletion(qint64 filesToDelete, qint64 filesListed, RunControl &control) override;
+    void askChangedCertificate(const ChangedCertificate &certificate, RunControl &control) override;
 
     // The events, as the session reported them.
     int runsStarted = 0;
@@ -62,6 +54,10 @@ public:
     bool programEnded = false;
     QList<std::pair<qint64, qint64>> massDeletionsAsked; // (files to delete, files listed)
     MassDeletion massDeletionAnswer = MassDeletion::SkipAndReport;
+    // How the questions are answered: at once, from the event loop as a user does, or not at all
+    // because the user cancels the run instead.
+    enum class Answering { AtOnce, Later, CancelInstead };
+    Answering answering = Answering::AtOnce;
     QList<ChangedCertificate> certificatesAsked;
     bool watchDogRanWhileAsked = false;
     CertificateAnswer certificateAnswer = CertificateAnswer::RefuseAndReport;
@@ -87,10 +83,9 @@ public:
     QStringList massDeletionQuestions;
 
 private:
+    template <typename Answer> void reply(RunControl &control, Answer answer);
     void setCaption(ViewLabel label, const QString &caption);
     void setFileText(const QString &text);
 
-    std::unique_ptr<FtpControl> mOwned;
-    FtpControl *mComponent = nullptr;
     bool mStartWatchDog = false;
 };

@@ -34,11 +34,21 @@ bool ScriptedFtp::begin(const QString &request)
     ++mGeneration;
     if (hang.contains(request))
         return false;
-    if (refuse.contains(request)) {
-        completeLater(request, refuse.value(request));
+    if (const std::optional<qint16> result = scripted(request)) {
+        completeLater(request, *result);
         return false;
     }
     return true;
+}
+
+std::optional<qint16> ScriptedFtp::scripted(const QString &request) const
+{
+    if (refuse.contains(request))
+        return refuse.value(request);
+    const QString verb = request.section(QLatin1Char(' '), 0, 0);
+    if (refuse.contains(verb))
+        return refuse.value(verb);
+    return std::nullopt;
 }
 
 void ScriptedFtp::completeLater(const QString &request, qint16 result, const QString &directory)
@@ -49,6 +59,10 @@ void ScriptedFtp::completeLater(const QString &request, qint16 result, const QSt
             return; // aborted meanwhile
         mPending = false;
         mResult = result;
+        mRefusedCommand =
+            result >= FtpResult::ReplyBase ? request.section(QLatin1Char(' '), 0, 0) : QString();
+        if (request.startsWith(QLatin1String("SIZE ")))
+            mFileSize = result == 0 ? files.value(absolute(request.mid(5))).size() : -1;
         if (!directory.isNull())
             mCurrentDirectory = directory;
         else if (request == QLatin1String("PWD"))
@@ -147,16 +161,53 @@ void ScriptedFtp::GetFile(const QString &remoteFileName, const QString &localPat
 void ScriptedFtp::PutFile(const QString &localPath, const QString &remoteFileName,
                           FtpSentBytesWatcher watchSent)
 {
+    PutFileFrom(localPath, remoteFileName, 0, std::move(watchSent));
+}
+
+void ScriptedFtp::PutFileFrom(const QString &localPath, const QString &remoteFileName,
+                              qint64 offset, FtpSentBytesWatcher watchSent)
+{
+    if (offset > 0)
+        log << QStringLiteral("REST %1").arg(offset);
     const QString request = QStringLiteral("STOR ") + remoteFileName;
     localPaths << localPath;
     if (!begin(request))
         return;
     QFile file(localPath);
     const QByteArray content = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    // What the server held before the offset stays; the rest comes from the file.
+    const QByteArray sent = content.mid(offset);
     if (watchSent)
-        watchSent(content);
-    files.insert(absolute(remoteFileName), content);
+        watchSent(sent);
+    files.insert(absolute(remoteFileName),
+                 files.value(absolute(remoteFileName)).left(offset) + sent);
     completeLater(request, 0);
+}
+
+void ScriptedFtp::RenameFile(const QString &from, const QString &to)
+{
+    const QString request = QStringLiteral("RNFR ") + from;
+    if (!begin(request))
+        return;
+    const QString second = QStringLiteral("RNTO ") + to;
+    log << second;
+    if (const std::optional<qint16> result = scripted(second)) {
+        completeLater(second, *result);
+        return;
+    }
+    if (!files.contains(absolute(from))) {
+        completeLater(request, kRefused);
+        return;
+    }
+    files.insert(absolute(to), files.take(absolute(from)));
+    completeLater(second, 0);
+}
+
+void ScriptedFtp::QueryFileSize(const QString &fileName)
+{
+    const QString request = QStringLiteral("SIZE ") + fileName;
+    if (begin(request))
+        completeLater(request, files.contains(absolute(fileName)) ? 0 : kRefused);
 }
 
 void ScriptedFtp::Disconnect()

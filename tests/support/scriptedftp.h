@@ -27,6 +27,8 @@ public:
     bool isBusy() const override { return mPending; }
     bool isConnected() const override { return connected; }
     std::optional<FtpTlsRefusal> tlsRefusal() const override { return mTlsRefusal; }
+    qint64 fileSize() const override { return mFileSize; }
+    QString refusedCommand() const override { return mRefusedCommand; }
 
     void Connect() override;
     void QueryCurrentDirectory() override;
@@ -37,6 +39,12 @@ public:
     void GetFile(const QString &remoteFileName, const QString &localPath) override;
     void PutFile(const QString &localPath, const QString &remoteFileName,
                  FtpSentBytesWatcher watchSent = {}) override;
+    // Logged as "REST n" and "STOR x"; the file keeps its first offset bytes.
+    void PutFileFrom(const QString &localPath, const QString &remoteFileName, qint64 offset,
+                     FtpSentBytesWatcher watchSent = {}) override;
+    // Logged as "RNFR a" and, after it went through, "RNTO b"; either may be scripted.
+    void RenameFile(const QString &from, const QString &to) override;
+    void QueryFileSize(const QString &fileName) override;
     void Disconnect() override;
     void Abort() override;
 
@@ -52,7 +60,8 @@ public:
     // Local paths handed to PutFile and GetFile, in order.
     QStringList localPaths;
 
-    // Scripting by request text ("CWD a", "STOR x.html", "CONNECT"):
+    // Scripting by request text ("CWD a", "STOR x.html", "CONNECT"), or by its verb alone ("RNFR",
+    // "STOR") for names the session makes up:
     QHash<QString, qint16> refuse; // completes with this result instead of acting
     QSet<QString> hang;            // never completes on its own (Abort ends it)
     QSet<QString> raise;           // raises FtpError when started
@@ -74,7 +83,12 @@ private:
     bool begin(const QString &request);
     void completeLater(const QString &request, qint16 result, const QString &directory = QString());
 
+    // The scripted result for request (by its text, then its verb), if any.
+    [[nodiscard]] std::optional<qint16> scripted(const QString &request) const;
+
     qint16 mResult = 0;
+    qint64 mFileSize = -1;
+    QString mRefusedCommand;
     std::optional<FtpTlsRefusal> mTlsRefusal;
     QString mCurrentDirectory;
     bool mPending = false;

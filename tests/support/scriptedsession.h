@@ -5,13 +5,13 @@
 #include "sessionaccess.h"
 #include "userfolders.h"
 
-// A fresh session for one test: per-user folders in a temporary place, and a scripted FTP double
-// reached through a recording view, installed as the session's view.
+// A fresh session for one test: per-user folders in a temporary place, a scripted FTP double as
+// its component, and a recording view installed as the session's view.
 struct ScriptedSession
 {
-    ScriptedSession() : view(makeFtp(&ftp))
+    ScriptedSession()
     {
-        classUploadTestAccess::fresh();
+        classUploadTestAccess::fresh().useFtpComponent(makeFtp(&ftp));
         view.install();
     }
     ~ScriptedSession() { classUploadTestAccess::closeDebugLog(); }

@@ -47,6 +47,8 @@ struct classUploadTestAccess
     }
 
     static classUpload &session() { return classUpload::instance(); }
+    // The session's FTP component, the real one unless the test put another in place.
+    static FtpControl &ftp() { return session().ftp(); }
 
     [[nodiscard]] static SessionState state()
     {

@@ -40,8 +40,8 @@ struct WindowFixture
         auto component = std::make_unique<ScriptedFtp>();
         ftp = component.get();
         classUpload::instance().useFtpComponent(std::move(component));
-        window = new FormFTPProgress(clipPath);
-        classUpload::setViewProvider([this]() -> UploadView & { return *window; });
+        window = new FormFTPProgress(classUpload::instance().control(), clipPath);
+        classUpload::setViewProvider([this](RunControl &) -> UploadView & { return *window; });
     }
 
     void destroy()

@@ -54,6 +54,8 @@ private slots:
     void forgettingReachesEveryDestination();
     void unassignedRowsOfAnEarlierStore_data();
     void unassignedRowsOfAnEarlierStore();
+    void pendingUploadsOutliveTheProgram_data();
+    void pendingUploadsOutliveTheProgram();
 
 private:
     [[nodiscard]] QString file(const QString &name) const { return mFolder->filePath(name); }
@@ -62,6 +64,9 @@ private:
         return mFolder->filePath(QStringLiteral("m.sqlite"));
     }
     void clearNow(ChangeMarkerStore &store, const QString &path);
+    // Writes the store as an earlier version left it: sql with %1 the path of file and %2 to %5
+    // its identity.
+    void writeEarlierStore(const QString &sql, const QString &path, const FileIdentity &identity);
 
     std::unique_ptr<IsolatedUserFolders> mUserFolders;
     std::unique_ptr<QTemporaryDir> mFolder;
@@ -87,6 +92,22 @@ void TestChangeMarkerStore::clearNow(ChangeMarkerStore &store, const QString &pa
     QVERIFY(identity);
     store.clearMarker(path, *identity);
     QVERIFY(!store.isMarked(path, *identity));
+}
+
+void TestChangeMarkerStore::writeEarlierStore(const QString &sql, const QString &path,
+                                              const FileIdentity &identity)
+{
+    sqlite3 *raw = nullptr;
+    QCOMPARE(sqlite3_open(QFile::encodeName(storePath()).constData(), &raw), SQLITE_OK);
+    const QByteArray statements = QString(sql)
+                                      .arg(QDir::cleanPath(path))
+                                      .arg(identity.size)
+                                      .arg(identity.modifiedNs)
+                                      .arg(identity.changedNs)
+                                      .arg(qint64(identity.inode))
+                                      .toUtf8();
+    QCOMPARE(sqlite3_exec(raw, statements.constData(), nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(raw);
 }
 
 void TestChangeMarkerStore::newFileIsMarked()
@@ -397,24 +418,13 @@ void TestChangeMarkerStore::unassignedRowsOfAnEarlierStore()
     WriteSiteFile(mFolder->path(), QStringLiteral("a.html"), "abc");
     const auto identity = SettledIdentity(path);
     QVERIFY(identity);
-    {
-        // A store as the version without destinations wrote it.
-        sqlite3 *raw = nullptr;
-        QCOMPARE(sqlite3_open(QFile::encodeName(storePath()).constData(), &raw), SQLITE_OK);
-        const QByteArray sql =
-            QStringLiteral("PRAGMA journal_mode=WAL; CREATE TABLE markers (path TEXT PRIMARY KEY "
-                           "NOT NULL, size INTEGER NOT NULL, modified_ns INTEGER NOT NULL, "
-                           "changed_ns INTEGER NOT NULL, inode INTEGER NOT NULL) WITHOUT ROWID; "
-                           "INSERT INTO markers VALUES ('%1', %2, %3, %4, %5);")
-                .arg(QDir::cleanPath(path))
-                .arg(identity->size)
-                .arg(identity->modifiedNs)
-                .arg(identity->changedNs)
-                .arg(qint64(identity->inode))
-                .toUtf8();
-        QCOMPARE(sqlite3_exec(raw, sql.constData(), nullptr, nullptr, nullptr), SQLITE_OK);
-        sqlite3_close(raw);
-    }
+    // A store as the version without destinations wrote it.
+    writeEarlierStore(QStringLiteral("PRAGMA journal_mode=WAL; CREATE TABLE markers (path TEXT "
+                                     "PRIMARY KEY NOT NULL, size INTEGER NOT NULL, modified_ns "
+                                     "INTEGER NOT NULL, changed_ns INTEGER NOT NULL, inode INTEGER "
+                                     "NOT NULL) WITHOUT ROWID; INSERT INTO markers VALUES ('%1', "
+                                     "%2, %3, %4, %5);"),
+                      path, *identity);
     if (preview) {
         ChangeMarkerStore store(storePath(), ChangeMarkerStore::Access::ReadOnly);
         store.setDestination(QStringLiteral("here"));
@@ -441,6 +451,58 @@ void TestChangeMarkerStore::unassignedRowsOfAnEarlierStore()
     QCOMPARE(reopened.isMarked(path, *identity), !adopt);
     reopened.setDestination(QStringLiteral("elsewhere"));
     QVERIFY(reopened.isMarked(path, *identity));
+}
+
+void TestChangeMarkerStore::pendingUploadsOutliveTheProgram_data()
+{
+    QTest::addColumn<bool>("earlierStore");
+    QTest::newRow("fresh-store") << false;
+    // A store of the version with digests, without the tables of uploads under way: its markers
+    // stay, and it takes notes from now on.
+    QTest::newRow("store-of-the-version-before") << true;
+}
+
+void TestChangeMarkerStore::pendingUploadsOutliveTheProgram()
+{
+    QFETCH(bool, earlierStore);
+    const QString path = file(QStringLiteral("film.bin"));
+    WriteSiteFile(mFolder->path(), QStringLiteral("film.bin"), "abc");
+    const auto identity = SettledIdentity(path);
+    QVERIFY(identity);
+    if (earlierStore)
+        writeEarlierStore(
+            QStringLiteral("PRAGMA journal_mode=WAL; CREATE TABLE published (destination TEXT NOT "
+                           "NULL, path TEXT NOT NULL, size INTEGER NOT NULL, modified_ns INTEGER "
+                           "NOT NULL, changed_ns INTEGER NOT NULL, inode INTEGER NOT NULL, digest "
+                           "BLOB, PRIMARY KEY (destination, path)) WITHOUT ROWID; INSERT INTO "
+                           "published VALUES ('here', '%1', %2, %3, %4, %5, NULL);"),
+            path, *identity);
+    const PendingUpload pending{QStringLiteral("/htdocs/bilder"),
+                                QStringLiteral(".parcelup-0123456789abcdef"), *identity};
+    {
+        ChangeMarkerStore store(storePath());
+        QVERIFY(store.setAsidePath().isEmpty());
+        store.setDestination(QStringLiteral("here"));
+        QCOMPARE(store.isMarked(path, *identity), !earlierStore);
+        QVERIFY(store.recordPending(path, pending));
+        QVERIFY(!store.uploadsDirectly());
+        store.rememberDirectUploads();
+    } // as a killed program leaves it: the note is on the disk
+    ChangeMarkerStore reopened(storePath());
+    reopened.setDestination(QStringLiteral("elsewhere"));
+    QVERIFY(!reopened.pendingUpload(path) && reopened.pendingUploads().isEmpty());
+    QVERIFY(!reopened.uploadsDirectly());
+    reopened.setDestination(QStringLiteral("here"));
+    QVERIFY(reopened.uploadsDirectly());
+    const std::optional<PendingUpload> found = reopened.pendingUpload(path);
+    QVERIFY(found && found->folder == pending.folder && found->storedName == pending.storedName &&
+            found->identity == *identity);
+    QCOMPARE(reopened.pendingUploads().size(), 1);
+    QCOMPARE(reopened.pendingUploads().first().first, QDir::cleanPath(path));
+    // Put in place: the marker and the end of the note in one commit.
+    reopened.clearMarker(path, *identity);
+    QVERIFY(!reopened.pendingUpload(path));
+    QVERIFY(!reopened.isMarked(path, *identity));
 }
 
 QTEST_GUILESS_MAIN(TestChangeMarkerStore)

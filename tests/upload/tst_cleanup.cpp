@@ -36,6 +36,8 @@ private slots:
     void previousLocalLogNamesWhatTheServerLogMisses();
     void bothLogsCountOnceForTheDeletionGuard_data();
     void bothLogsCountOnceForTheDeletionGuard();
+    void theCleanUpWaitsForTheAnswer_data();
+    void theCleanUpWaitsForTheAnswer();
     void lostConnectionEndsTheCleanUp();
 
 private:
@@ -46,6 +48,8 @@ private:
     void currentLog(const QStringList &lines);
     void oldLog(const QByteArray &text);
     void previousLogOfThisDestination(const QByteArray &content, bool here = true);
+    // A site that kept the first files of both old logs and lost the others, still on the server.
+    void siteLost(int kept, int deleted);
     QStringList deletions() const;
     std::unique_ptr<ScriptedSession> mSession;
     RecordingView *mView = nullptr;
@@ -413,7 +417,18 @@ void TestCleanup::bothLogsCountOnceForTheDeletionGuard()
     QFETCH(int, kept);
     QFETCH(int, deleted);
     QFETCH(bool, asks);
+    siteLost(kept, deleted);
+    mView->massDeletionAnswer = MassDeletion::Delete;
+    Access::session().FTPDeleteFiles();
+    QCOMPARE(mView->massDeletionQuestions.size(), asks ? 1 : 0);
+    if (asks)
+        QVERIFY(mView->massDeletionQuestions.first().startsWith(
+            QStringLiteral("Es würden %1 von %2 Dateien").arg(deleted).arg(kept + deleted)));
+    QCOMPARE(deletions().size(), deleted);
+}
 
+void TestCleanup::siteLost(int kept, int deleted)
+{
     QByteArray log = "\\\r\n";
     QStringList current{"\\"};
     for (int i = 0; i < kept + deleted; ++i) {
@@ -427,13 +442,44 @@ void TestCleanup::bothLogsCountOnceForTheDeletionGuard()
     oldLog(log);
     currentLog(current);
     previousLogOfThisDestination(log);
-    mView->massDeletionAnswer = MassDeletion::Delete;
+}
+
+void TestCleanup::theCleanUpWaitsForTheAnswer_data()
+{
+    using A = RecordingView::Answering;
+    QTest::addColumn<A>("answering");
+    QTest::addColumn<MassDeletion>("answer");
+    QTest::addColumn<int>("deleted");
+    QTest::addColumn<int>("errorId");
+    QTest::newRow("yes-at-once") << A::AtOnce << MassDeletion::Delete << 35 << 0;
+    QTest::newRow("yes-from-the-event-loop") << A::Later << MassDeletion::Delete << 35 << 0;
+    QTest::newRow("no-from-the-event-loop") << A::Later << MassDeletion::Skip << 0 << 0;
+    QTest::newRow("cancelled-instead") << A::CancelInstead << MassDeletion::Delete << 0 << 2004;
+}
+
+// The question is put without blocking and the run waits for the answer in its own loop, with the
+// watchdog paused; a cancellation ends the wait with nothing deleted.
+void TestCleanup::theCleanUpWaitsForTheAnswer()
+{
+    QFETCH(RecordingView::Answering, answering);
+    QFETCH(MassDeletion, answer);
+    QFETCH(int, deleted);
+    QFETCH(int, errorId);
+    siteLost(25, 35);
+    mView->answering = answering;
+    mView->massDeletionAnswer = answer;
+    RecordingView::watchDogTimer().start();
+    // A wait that never ends fails here instead of hanging the suite.
+    QObject deadline;
+    QTimer::singleShot(5000, &deadline, [] { Access::recordFailure(MessageId::TimedOut, {}); });
+
     Access::session().FTPDeleteFiles();
-    QCOMPARE(mView->massDeletionQuestions.size(), asks ? 1 : 0);
-    if (asks)
-        QVERIFY(mView->massDeletionQuestions.first().startsWith(
-            QStringLiteral("Es würden %1 von %2 Dateien").arg(deleted).arg(kept + deleted)));
+
+    QCOMPARE(mView->massDeletionsAsked.size(), 1);
+    QVERIFY(!mView->watchDogRanWhileAsked);
+    QVERIFY(RecordingView::watchDogTimer().isActive());
     QCOMPARE(deletions().size(), deleted);
+    QCOMPARE(Access::state().errorId, errorId);
 }
 
 void TestCleanup::lostConnectionEndsTheCleanUp()

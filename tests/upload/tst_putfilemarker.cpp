@@ -99,8 +99,9 @@ void TestPutFileMarker::markerAfterTransfer()
 
     auto component = std::make_unique<ScriptedTransfer>();
     ScriptedTransfer &ftp = *component;
-    RecordingView view(std::move(component));
+    RecordingView view;
     classUpload &session = classUploadTestAccess::fresh();
+    session.useFtpComponent(std::move(component));
     view.install();
     classUploadTestAccess::session().LocalBaseDir(site.path());
 
@@ -136,8 +137,8 @@ void TestPutFileMarker::fileWrittenOnceIsSentAgain()
 
     auto component = std::make_unique<ScriptedTransfer>();
     ScriptedTransfer &ftp = *component;
-    RecordingView view(std::move(component));
-    classUploadTestAccess::fresh();
+    RecordingView view;
+    classUploadTestAccess::fresh().useFtpComponent(std::move(component));
     view.install();
     classUploadTestAccess::session().LocalBaseDir(site.path());
     // Written while the first copy is on its way; the second goes through untouched.

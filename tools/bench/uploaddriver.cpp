@@ -64,7 +64,7 @@ int main(int argc, char *argv[])
     // Like the program, the session runs before any event loop is started: it waits by
     // processing events itself.
     SilentView view;
-    classUpload::setViewProvider([&view]() -> UploadView & { return view; });
+    classUpload::setViewProvider([&view](RunControl &) -> UploadView & { return view; });
     classUpload &session = classUpload::instance();
     session.FTPHost(parser.value(host));
     session.FTPLogonName(parser.value(user));

@@ -2,6 +2,7 @@
 
 #include "testprocess.h"
 
+#include <QCryptographicHash>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
@@ -20,8 +21,15 @@
 namespace {
 
 constexpr int StartDeadlineMs = 20000;
-// The local user vsftpd logs in; tests/servers/start-vsftpd.sh creates it on first use.
-const char *const VsftpdUser = "parcelup-test";
+// The local user vsftpd logs in; tests/servers/start-vsftpd.sh creates it on first use and sets
+// its password on every start. One account per password, so that suites running at the same time
+// with different passwords never reset each other's account between start-up and log-in.
+QString vsftpdAccount(const QString &password)
+{
+    const QByteArray digest =
+        QCryptographicHash::hash(password.toUtf8(), QCryptographicHash::Sha1).toHex().left(8);
+    return QStringLiteral("parcelup-t-") + QString::fromLatin1(digest);
+}
 
 // The processes below root, read from /proc. vsftpd runs each session in processes of their own
 // session, so neither killing the listener nor its process group ends them.
@@ -69,7 +77,7 @@ bool TestFtpServer::vsftpdAvailable()
 
 QString TestFtpServer::user() const
 {
-    return mOptions.kind == Kind::Vsftpd ? QString::fromLatin1(VsftpdUser) : mOptions.user;
+    return mOptions.kind == Kind::Vsftpd ? vsftpdAccount(mOptions.password) : mOptions.user;
 }
 
 QString TestFtpServer::host() const
@@ -191,7 +199,7 @@ bool TestFtpServer::startVsftpd(QString *error)
                           QStringLiteral("--root"),
                           mOptions.root,
                           QStringLiteral("--user"),
-                          QString::fromLatin1(VsftpdUser),
+                          vsftpdAccount(mOptions.password),
                           QStringLiteral("--password"),
                           mOptions.password,
                           QStringLiteral("--bind"),
@@ -300,7 +308,7 @@ bool TestFtpServer::handOver(const QString &path) const
 {
     if (mOptions.kind != Kind::Vsftpd)
         return true;
-    const passwd *account = getpwnam(VsftpdUser);
+    const passwd *account = getpwnam(vsftpdAccount(mOptions.password).toLocal8Bit().constData());
     if (!account)
         return false;
     QString ignored;
@@ -386,7 +394,7 @@ std::optional<QStringList> TestFtpServer::receivedCommands(QString *error) const
     const auto lines = logLines(mOptions.commandLog, error);
     if (!lines)
         return std::nullopt;
-    // vsftpd: '... [pid 7] FTP command: Client "127.0.0.1", "USER parcelup-test"'.
+    // vsftpd: '... [pid 7] FTP command: Client "127.0.0.1", "USER parcelup-t-1a2b3c4d"'.
     static const QRegularExpression vsftpdCommand(
         QStringLiteral("FTP command: Client \"[^\"]*\", \"(.*)\"$"));
     QStringList commands;

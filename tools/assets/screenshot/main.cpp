@@ -61,8 +61,8 @@ int main(int argc, char *argv[])
     const QString prefix = arguments.at(2);
     const QLocale german(QLocale::German, QLocale::Germany);
 
-    auto *window = new FormFTPProgress(arguments.at(1));
-    classUpload::setViewProvider([window]() -> UploadView & { return *window; });
+    auto *window = new FormFTPProgress(classUpload::instance().control(), arguments.at(1));
+    classUpload::setViewProvider([window](RunControl &) -> UploadView & { return *window; });
     bool ok = true;
 
     // The run at work, every step caption bold at once (in a run only one is), the file step's
@@ -162,18 +162,21 @@ int main(int argc, char *argv[])
 
     // The questions the window asks, each as the window asks it.
     const auto shootQuestion = [&](const QString &name, const QString &question) {
-        QTimer::singleShot(0, [&, name] {
-            auto *box = qobject_cast<QWidget *>(QApplication::activeModalWidget());
-            if (!box)
-                return;
-            settle(600);
-            const QPixmap picture = box->screen()->grabWindow(box->winId());
-            const QString path = prefix + QStringLiteral("-question-%1.png").arg(name);
-            ok &= !picture.isNull() && picture.save(path, "PNG");
-            std::printf("%s: %dx%d pixels\n", qPrintable(path), picture.width(), picture.height());
-            box->close();
-        });
-        (void)window->askYesNo(question);
+        bool answered = false;
+        window->askYesNo(question, [&answered](bool) { answered = true; });
+        settle(600);
+        auto *box = qobject_cast<QWidget *>(QApplication::activeModalWidget());
+        if (!box) {
+            ok = false;
+            return;
+        }
+        const QPixmap picture = box->screen()->grabWindow(box->winId());
+        const QString path = prefix + QStringLiteral("-question-%1.png").arg(name);
+        ok &= !picture.isNull() && picture.save(path, "PNG");
+        std::printf("%s: %dx%d pixels\n", qPrintable(path), picture.width(), picture.height());
+        box->close();
+        while (!answered)
+            QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
     };
     shootQuestion(QStringLiteral("mass-deletion"), ResourceString(MessageId::MassDeletionQuestion)
                                                        .arg(german.toString(4123))

@@ -1,0 +1,417 @@
+#include "classupload.h"
+#include "contentdigest.h"
+#include "ftpcomponenthost.h"
+#include "ftpcontrol.h"
+#include "ftperror.h"
+#include "ftpresult.h"
+#include "pathhelpers.h"
+#include "stringtable.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QSet>
+
+namespace {
+
+// A broken transfer of a file this large is continued from what the server holds; a smaller one
+// costs less to send again than the SIZE that would find out where it stopped.
+constexpr qint64 kContinueFrom = 1000 * 1000;
+
+// Temporary names begin with "." so that web servers neither list nor serve them, and carry a
+// random part so that nobody guesses one while it is being written.
+const QString kTemporaryPrefix = QStringLiteral(".parcelup-");
+
+QString newTemporaryName()
+{
+    QRandomGenerator *random = QRandomGenerator::global();
+    return kTemporaryPrefix + QString::number(random->generate64(), 16).rightJustified(16, u'0');
+}
+
+// Only names of the shape this program makes are ever deleted as leftovers: a note in the store
+// that names anything else (a damaged or foreign store) deletes nothing.
+bool isTemporaryName(const QString &name)
+{
+    static const QRegularExpression shape(QStringLiteral("^\\.parcelup-[0-9a-f]{16}$"));
+    return shape.match(name).hasMatch();
+}
+
+bool isRefusal(qint16 result)
+{
+    return result >= FtpResult::ReplyBase + 400 && result < FtpResult::ReplyBase + 600;
+}
+
+bool isPermanentRefusal(qint16 result)
+{
+    return result >= FtpResult::ReplyBase + 500 && result < FtpResult::ReplyBase + 600;
+}
+
+// A server that takes no file of that name: 553 (name not allowed), or 550 (no access to it), as
+// servers answer names that begin with ".". A full disk (552) or "try again" (4xx) is no reason to
+// give temporary names up.
+bool refusesTheName(qint16 result)
+{
+    return result == FtpResult::ReplyBase + 550 || result == FtpResult::ReplyBase + 553;
+}
+
+QString storeKey(const QString &path)
+{
+    return QDir::cleanPath(QFileInfo(path).absoluteFilePath());
+}
+
+} // namespace
+
+AsyncStep<std::optional<qint16>>
+classUpload::ReplacementRequestOn(int connection, QString realName,
+                                  std::function<void(FtpControl &)> &start)
+{
+    const RequestOutcome outcome = co_await Request(connection, start);
+    switch (outcome.ending()) {
+    case RequestOutcome::Ending::NotStarted:
+        RecordFailure(MessageId::FileNotUploaded, realName);
+        co_return std::nullopt;
+    case RequestOutcome::Ending::Interrupted:
+        co_return std::nullopt; // the cancellation's or the time-out's message stands
+    case RequestOutcome::Ending::Completed:
+        break;
+    }
+    // The component's answer to our own Abort is the cancellation or the time-out, not a refusal
+    // by the server; their message stands.
+    if (mFailure.mAborted && outcome.result() == FtpResult::Aborted)
+        co_return std::nullopt;
+    co_return outcome.result();
+}
+
+bool classUpload::ReplacesLiveFile(const QString &sitePath, const QString &localFile)
+{
+    // Live here: its last upload went to this destination, or the server's own upload log (read
+    // by the clean-up) names it.
+    const PathAndFileName parts = SplitPathAndFileName(sitePath);
+    const QString folderLine =
+        parts.DirName.isEmpty() ? QStringLiteral("\\") : parts.DirName + QLatin1Char('\\');
+    return mCleanUp.mNamedByLogs.contains(folderLine + parts.FileName) ||
+           markers().lastUpload(localFile).has_value();
+}
+
+AsyncStep<bool> classUpload::PublishFileOn(int connection, QString localFile, QString folder,
+                                           QString realName, bool replacing)
+{
+    FtpControl &component = ftpHost().component(connection);
+    // A file written while it is on its way reaches the server without its last change, or as a
+    // mix of old and new; the run must not call that published. It is sent again, and a file that
+    // never holds still is reported like one that could not be sent.
+    constexpr int attempts = 3;
+    for (int attempt = 1;; ++attempt) {
+        // Taken before the transfer, so that a write during it leaves the file marked.
+        const std::optional<FileIdentity> identity = ChangeMarkerStore::readIdentity(localFile);
+
+        // 1. The name it goes to, and how much of it the server holds from a broken transfer.
+        Placement place = co_await ChoosePlacementOn(connection, localFile, folder, realName,
+                                                     replacing, identity);
+        if (mFailure.mAborted)
+            co_return false;
+        // 2. The name on the disk before the first byte goes, so no run leaves a file behind
+        // that the next one does not know of.
+        place = RecordPlacement(localFile, place, identity);
+
+        // 3. Stored, or continued. The digest of the bytes as they are sent, kept with the
+        // marker: no second read. Shared with the component, which may outlive this step when
+        // the run is cancelled.
+        auto sent = std::make_shared<ContentDigest>();
+        Step step = co_await TransferOn(connection, localFile, place, sent);
+        // A server that will not continue (REST, STOR or APPE refused) gets the whole file.
+        if (step == Step::Refused && place.offset > 0) {
+            place.offset = 0;
+            sent = std::make_shared<ContentDigest>();
+            step = co_await TransferOn(connection, localFile, place, sent);
+        }
+        if (step == Step::Refused && place.temporary() && refusesTheName(component.result())) {
+            sent = std::make_shared<ContentDigest>();
+            const QString refusal =
+                QStringLiteral("STOR %1").arg(component.result() - FtpResult::ReplyBase);
+            step = co_await FallBackToDirectOn(connection, localFile, place, refusal, sent);
+            place.storedName = realName;
+            place.offset = 0;
+        }
+        if (step == Step::Refused)
+            RecordFailure(MessageId::FileNotUploaded, realName);
+        if (step != Step::Done || mFailure.mAborted)
+            co_return false; // stays marked; a temporary one is continued or deleted next time
+
+        // 4. Still the file that was sent.
+        const std::optional<FileIdentity> now = ChangeMarkerStore::readIdentity(localFile);
+        // Gone since: what was sent was the file as it was; the next run deletes it on the server.
+        if (identity && now && !ChangeMarkerStore::sameState(*identity, *now)) {
+            if (attempt == attempts) {
+                RecordFailure(MessageId::FileNotUploaded, realName);
+                co_return false;
+            }
+            DebugNote(ReplaceAll(ResourceString(MessageId::FileChangedDuringUpload),
+                                 QStringLiteral("%1"), realName));
+            continue;
+        }
+
+        if (place.temporary()) {
+            // 5. Whole on the server, as far as the server can tell.
+            if (co_await VerifyStoredSizeOn(connection, place, identity ? identity->size : -1) !=
+                Step::Done)
+                co_return false;
+            // 6. In place, in one step that visitors see as the old file, then the new.
+            if (co_await PutInPlaceOn(connection, localFile, place) != Step::Done)
+                co_return false;
+        }
+
+        // 7. Published. A digest only of the whole file as it was when the transfer started: a
+        // continued transfer saw only its end, and its marker gets none: hashing the part sent
+        // before would mean reading up to the whole file again; without a digest the file is
+        // at worst sent once more after a rewrite with the same bytes.
+        if (identity)
+            markers().clearMarker(localFile, *identity,
+                                  sent->bytesAdded() == identity->size ? sent->finish()
+                                                                       : QByteArray());
+        else
+            markers().forgetPending(localFile);
+        co_return !mFailure.mAborted;
+    }
+}
+
+AsyncStep<classUpload::Placement>
+classUpload::ChoosePlacementOn(int connection, QString localFile, QString folder, QString realName,
+                               bool replacing, std::optional<FileIdentity> identity)
+{
+    Placement place{folder, realName, realName, 0};
+    if (folder.isEmpty() || !identity)
+        co_return place;
+    const bool temporary = replacing && !markers().uploadsDirectly();
+    const std::optional<PendingUpload> pending = markers().pendingUpload(localFile);
+    if (pending && pending->folder == folder) {
+        // The transfer a broken run left is taken up again under its name; as long as the local
+        // file is the one it started with, from where it stopped. A file that was on its way
+        // under its own name is that broken transfer by now, whatever stood there before.
+        const bool unchanged = pending->identity == *identity &&
+                               identity->changedNs != ChangeMarkerStore::kUnsettledChangeTime &&
+                               identity->size >= kContinueFrom;
+        const bool direct = pending->storedName == realName;
+        if ((direct && unchanged) || (temporary ? isTemporaryName(pending->storedName) : direct)) {
+            place.storedName = pending->storedName;
+            if (unchanged)
+                place.offset = co_await ContinuableBytesOn(connection, place, identity->size);
+            co_return place;
+        }
+    }
+    if (temporary)
+        place.storedName = newTemporaryName();
+    co_return place;
+}
+
+AsyncStep<qint64> classUpload::ContinuableBytesOn(int connection, Placement place, qint64 localSize)
+{
+    FtpControl &component = ftpHost().component(connection);
+    std::function<void(FtpControl &)> start = [&place](FtpControl &ftp) {
+        ftp.QueryFileSize(place.storedName);
+    };
+    const std::optional<qint16> result =
+        co_await ReplacementRequestOn(connection, place.realName, start);
+    if (!result || *result != 0) {
+        // Not there (550), or a server without SIZE: sent from the start.
+        if (result)
+            RecordIfConnectionLost(connection);
+        co_return 0;
+    }
+    const qint64 held = component.fileSize();
+    if (held <= 0 || held >= localSize)
+        co_return 0;
+    DebugNote(ResourceString(MessageId::UploadContinued)
+                  .arg(JoinRemotePath(place.folder, place.realName))
+                  .arg(held)
+                  .arg(localSize));
+    co_return held;
+}
+
+classUpload::Placement classUpload::RecordPlacement(const QString &localFile, Placement place,
+                                                    const std::optional<FileIdentity> &identity)
+{
+    // A direct transfer is recorded only when it is large enough to be continued.
+    if (!identity || (!place.temporary() && identity->size < kContinueFrom))
+        return place;
+    if (markers().recordPending(localFile, {place.folder, place.storedName, *identity}))
+        return place;
+    // The temporary name an earlier attempt recorded is known already; only its identity is
+    // old, and that never lets a transfer be continued.
+    const std::optional<PendingUpload> noted = markers().pendingUpload(localFile);
+    if (place.temporary() && noted && noted->folder == place.folder &&
+        noted->storedName == place.storedName) {
+        place.offset = 0;
+        return place;
+    }
+    // Unrecorded, a temporary file of a broken transfer would stay on the server for good.
+    if (place.temporary()) {
+        DebugNote(ReplaceAll(ResourceString(MessageId::TemporaryNameNotRecorded),
+                             QStringLiteral("%1"), place.realName));
+        place.storedName = place.realName;
+        place.offset = 0;
+    }
+    return place;
+}
+
+AsyncStep<classUpload::Step> classUpload::TransferOn(int connection, QString localFile,
+                                                     Placement place,
+                                                     std::shared_ptr<ContentDigest> sent)
+{
+    std::function<void(FtpControl &)> start = [&localFile, &place, sent](FtpControl &ftp) {
+        const auto watch = [sent](QByteArrayView piece) { sent->add(piece); };
+        if (place.offset > 0)
+            ftp.PutFileFrom(localFile, place.storedName, place.offset, watch);
+        else
+            ftp.PutFile(localFile, place.storedName, watch);
+    };
+    const std::optional<qint16> result =
+        co_await ReplacementRequestOn(connection, place.realName, start);
+    if (!result)
+        co_return Step::Failed; // the cancellation's or the time-out's message stands
+    if (*result == 0)
+        co_return Step::Done;
+    if (isRefusal(*result))
+        co_return Step::Refused;
+    RecordFailure(MessageId::FileNotUploaded, place.realName);
+    co_return Step::Failed;
+}
+
+AsyncStep<classUpload::Step> classUpload::VerifyStoredSizeOn(int connection, Placement place,
+                                                             qint64 localSize)
+{
+    FtpControl &component = ftpHost().component(connection);
+    std::function<void(FtpControl &)> start = [&place](FtpControl &ftp) {
+        ftp.QueryFileSize(place.storedName);
+    };
+    const std::optional<qint16> result =
+        co_await ReplacementRequestOn(connection, place.realName, start);
+    if (!result)
+        co_return Step::Failed;
+    // A server without SIZE cannot tell; the transfer's own reply is all there is.
+    if (*result != 0)
+        co_return RecordIfConnectionLost(connection) ? Step::Failed : Step::Done;
+    if (localSize < 0 || component.fileSize() == localSize)
+        co_return Step::Done;
+    DebugNote(ResourceString(MessageId::StoredSizeDiffers)
+                  .arg(JoinRemotePath(place.folder, place.realName))
+                  .arg(component.fileSize())
+                  .arg(localSize));
+    RecordFailure(MessageId::FileNotUploaded, place.realName);
+    co_return Step::Failed;
+}
+
+AsyncStep<classUpload::Step> classUpload::PutInPlaceOn(int connection, QString localFile,
+                                                       Placement place)
+{
+    FtpControl &component = ftpHost().component(connection);
+    std::function<void(FtpControl &)> rename = [&place](FtpControl &ftp) {
+        ftp.RenameFile(place.storedName, place.realName);
+    };
+    std::optional<qint16> result =
+        co_await ReplacementRequestOn(connection, place.realName, rename);
+    if (!result)
+        co_return Step::Failed;
+    if (*result == 0)
+        co_return Step::Done;
+    const QString refused = component.refusedCommand();
+    if (isPermanentRefusal(*result) && refused == QLatin1String("RNTO")) {
+        // The old file goes first; between the two the name is missing for a moment, never half
+        // there.
+        DebugNote(ReplaceAll(ResourceString(MessageId::RenameOntoExistingRefused),
+                             QStringLiteral("%1"), JoinRemotePath(place.folder, place.realName)));
+        std::function<void(FtpControl &)> deleteOld = [&place](FtpControl &ftp) {
+            ftp.DeleteFile(place.realName);
+        };
+        result = co_await ReplacementRequestOn(connection, place.realName, deleteOld);
+        if (result && (*result == 0 || isPermanentRefusal(*result)))
+            result = co_await ReplacementRequestOn(connection, place.realName, rename);
+        if (!result)
+            co_return Step::Failed;
+        if (*result == 0)
+            co_return Step::Done;
+    } else if (isPermanentRefusal(*result) && refused == QLatin1String("RNFR")) {
+        const QString refusal = QStringLiteral("RNFR %1").arg(*result - FtpResult::ReplyBase);
+        // The marker takes the digest of the first transfer, which saw the whole file.
+        const auto unused = std::make_shared<ContentDigest>();
+        if (co_await FallBackToDirectOn(connection, localFile, place, refusal, unused) !=
+            Step::Done)
+            co_return Step::Failed;
+        // The temporary file is of no use now.
+        std::function<void(FtpControl &)> deleteTemporary = [&place](FtpControl &ftp) {
+            ftp.DeleteFile(place.storedName);
+        };
+        result = co_await ReplacementRequestOn(connection, place.realName, deleteTemporary);
+        co_return result ? Step::Done : Step::Failed;
+    }
+    if (!RecordIfConnectionLost(connection))
+        RecordFailure(MessageId::FileNotUploaded, place.realName);
+    co_return Step::Failed;
+}
+
+AsyncStep<classUpload::Step> classUpload::FallBackToDirectOn(int connection, QString localFile,
+                                                             Placement place, QString refusal,
+                                                             std::shared_ptr<ContentDigest> sent)
+{
+    Placement direct = place;
+    direct.storedName = place.realName;
+    direct.offset = 0;
+    const Step step = co_await TransferOn(connection, localFile, direct, sent);
+    if (step == Step::Refused)
+        RecordFailure(MessageId::FileNotUploaded, place.realName);
+    if (step != Step::Done)
+        co_return step;
+    // Only now is it the temporary name that the server minds, not the file or the folder.
+    markers().rememberDirectUploads();
+    DebugNote(ReplaceAll(ResourceString(MessageId::DirectUploadsFromNowOn), QStringLiteral("%1"),
+                         refusal));
+    co_return Step::Done;
+}
+
+void classUpload::DeleteLeftoverTemporaries()
+{
+    const bool direct = markers().uploadsDirectly();
+    if (direct)
+        DebugNote(ResourceString(MessageId::DirectUploadsRemembered));
+    QSet<QString> queued;
+    for (const UploadItem &item : std::as_const(mQueue.mUploadList))
+        queued.insert(storeKey(item.NativePath));
+
+    for (const auto &[path, pending] : markers().pendingUploads()) {
+        // A file still to be sent takes its transfer up again.
+        if (queued.contains(path) && !direct)
+            continue;
+        // A file's own name is never deleted here: it is the live file, or a new one that the
+        // clean-up deletes once the site no longer holds it.
+        if (!isTemporaryName(pending.storedName)) {
+            if (!queued.contains(path))
+                markers().forgetPending(path);
+            continue;
+        }
+        const QString shown = JoinRemotePath(pending.folder, pending.storedName);
+        const FolderWalk walk = WalkTo(pending.folder, false);
+        if (!walk.entered) {
+            if (mFailure.mAborted)
+                return;
+            // A folder that is gone took the file with it.
+            if (UnreachableFolderOutcome(walk) == Deletion::Refused)
+                markers().forgetPending(path);
+            continue;
+        }
+        if (!IsCurrentDirectory(pending.folder)) {
+            if (mFailure.mAborted)
+                return;
+            continue;
+        }
+        const Deletion outcome = FTPDeleteFile(pending.storedName);
+        if (mFailure.mAborted)
+            return;
+        // Refused for good: not there any more (550), or never to be deleted; not tried again.
+        if (outcome == Deletion::Done || outcome == Deletion::Refused)
+            markers().forgetPending(path);
+        if (outcome == Deletion::Done)
+            DebugNote(ReplaceAll(ResourceString(MessageId::LeftoverDeleted), QStringLiteral("%1"),
+                                 shown));
+    }
+}
