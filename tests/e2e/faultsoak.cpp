@@ -75,6 +75,11 @@ void changeSiteRandomly(QRandomGenerator &random, const QString &site)
                       RandomBytes(between(random, 0, 20000), random.generate()));
     if (random.bounded(3) == 0)
         QDir(site + QLatin1Char('/') + oneOf(random, kFolders.mid(1))).removeRecursively();
+    // A small site can lose every file above; a site folder without a single file is what the
+    // mass-deletion guard stops for, rightly, and its own test covers that. A user's site keeps
+    // at least its start page.
+    if (siteFiles(site).isEmpty())
+        WriteSiteFile(site + QStringLiteral("/index.html"), QByteArrayLiteral("<p>Start</p>"));
 }
 
 // A fault at a random point of the faulted run. N is drawn up to about as many occurrences as
