@@ -47,6 +47,15 @@ void ApplySettings(SettingsSource &settings, classUpload &session)
     session.FTPDisablePasv(readTruth(settings, QStringLiteral("FTPPassive")));
     session.FTPDelete(readTruth(settings, QStringLiteral("FTPDelete")));
 
+    // How many connections at once; added long after the others, so the site builder may not
+    // write it: missing or 0 is the default.
+    const QString connectionsKey = QStringLiteral("FTPConnections");
+    const QString connectionsText = settings.read(connectionsKey);
+    const auto connections = WholeNumberFromText(connectionsText);
+    if (!connections || *connections < 0 || *connections > 10)
+        overflow(connectionsKey, connectionsText);
+    session.FTPConnections(*connections);
+
     const qint32 firewallType = readWholeNumber(settings, QStringLiteral("FTPFirewallType"));
     if (firewallType == 0)
         return;
@@ -78,6 +87,8 @@ StartOutcome Main(InstanceGuard &guard, SettingsSource &settings,
     session.FTPDifferentialMode(!request.publishEverything);
     session.setPreviewOnly(request.previewOnly);
     session.setAcceptedCertificate(request.acceptedCertificate);
+    if (request.connections > 0)
+        session.FTPConnections(request.connections);
     session.MagicUpload();
     return StartOutcome::RunFinished;
 }

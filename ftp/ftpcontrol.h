@@ -149,6 +149,14 @@ public:
     // Takes effect from the next request on.
     void setTimeouts(const FtpTimeouts &timeouts);
 
+    // A component for one more connection to the server this one is logged in to, to work
+    // beside it: the same properties (the password too), stores and trust. It is never less safe
+    // than this connection: after a log-in over TLS it requires TLS of the same kind, and the
+    // certificate this server presented is the only one it takes in place of the one trusted;
+    // after a plain log-in chosen by the host setting or forced by the server, it does not try TLS
+    // either. Before any log-in: the same properties, decided anew.
+    [[nodiscard]] virtual std::unique_ptr<FtpControl> makeFurtherConnection() const;
+
     virtual void Connect();
     virtual void QueryCurrentDirectory();
     virtual void ChangeDirectory(const QString &folder);

@@ -135,6 +135,8 @@ public:
     void ResetWatchDog(int connection = 0);
     void TriggerWatchDog();
     void FTPTimeout(qint32 myTimeout);
+    // How many connections the upload may use at once: 1 to 10; 0 means the default, 4.
+    void FTPConnections(qint32 myConnections);
 
     // A preview: the run goes as far as reading the server's old upload log, then lists what it
     // would upload and delete through the view, and changes nothing on the server, in the change
@@ -224,6 +226,27 @@ private:
     [[nodiscard]] AsyncStep<std::optional<qint16>>
     ReplacementRequestOn(int connection, QString realName,
                          std::function<void(FtpControl &)> &start);
+    // Progress after a file has arrived: files, bytes, the rate and the time left, to the view.
+    void CountFileDone(const UploadItem &item);
+    // How many connections this run opens: the setting, or fewer where the server refused more
+    // before (one more is tried once a week).
+    [[nodiscard]] int ConnectionsForThisRun();
+    // Uploads every file of the list but the upload log over up to connections at once (see
+    // LaneSchedule), and notes how many the server took.
+    void UploadSideBySide(int connections);
+    // One connection's share: a further one logs in first, the first walks to every folder; then
+    // each takes files until none is left or the run failed.
+    [[nodiscard]] AsyncStep<void> LaneOn(int connection);
+    [[nodiscard]] AsyncStep<void> PrepareFoldersOn(int connection);
+    // Logs a further connection in; false when the server refused it (or it failed otherwise),
+    // which ends that connection quietly.
+    [[nodiscard]] AsyncStep<bool> LogInFurtherOn(int connection);
+    // The index of the next file that may start now, taken; nothing when none may.
+    [[nodiscard]] std::optional<qint32> TakeNextFile();
+    // The folder on the server that a file of the list goes to.
+    [[nodiscard]] QString RemoteFolderOf(const UploadItem &item) const;
+    // Every connection that waits for a file or its turn looks again.
+    void WakeLanes();
     // Deletes what killed or broken runs to this destination left under temporary names, except
     // the transfers this run continues; only names recorded, only in their recorded folder, and
     // only once the server said that it stands there.
@@ -441,6 +464,8 @@ private:
         bool mPreviewOnly = false;
         // See setAcceptedCertificate.
         QByteArray mAcceptedCertificate;
+        // See FTPConnections.
+        qint32 mConnections = 0;
     } mSettings;
 
     // The files to upload. mUploadCount is the number of entries of mUploadList and mTotalBytes
@@ -555,6 +580,26 @@ private:
         qint32 filesUnchanged = 0;
         QList<std::pair<QString, FileIdentity>> renewed;
     } mContentCheck;
+
+    // The upload over several connections (parallelupload.cpp). Each connection takes the next
+    // file of mUploadList that may start: files go in the list's order; a page only once every
+    // file pages use has arrived; a file only once its folder is known to exist, since the first
+    // connection walks to every folder of the list before it takes files itself, so that no two
+    // connections create one folder. The upload log goes after all of them, on the first
+    // connection, as it always has.
+    struct LaneSchedule
+    {
+        qint32 next = 0;            // the first file of the list no connection has taken
+        qint32 takeable = 0;        // the files the connections share: all but the upload log
+        qint32 assetsLeft = 0;      // files pages use that have not arrived yet
+        QSet<QString> readyFolders; // remote folders walked to, so known to exist
+        int wanted = 1;             // connections this run opens at most
+        int loggedIn = 1;           // connections logged in, the first included
+        int loggingIn = 0;          // the further connection logging in now; 0 none
+        bool loginsEnded = false;   // no further connection will log in
+        bool refused = false;       // a further log-in was refused
+        bool running = false;       // the connections are at work
+    } mLanes;
 
     // Declared last, so it goes first: its handlers call into the fields above.
     std::unique_ptr<FtpComponentHost> mFtpHost;

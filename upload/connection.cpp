@@ -205,16 +205,29 @@ void classUpload::ResetWatchDog(int connection)
 
 void classUpload::TriggerWatchDog()
 {
-    // The first connection counts every tick, as it always has; a further one only while a
-    // request of it is under way, since it idles between files while the first works.
-    ++mWait.mWatchDogTicks;
-    qint32 silentest = mWait.mWatchDogTicks;
+    // The first connection counts every tick, as it always has, except while the connections
+    // share the files: then it may wait for the others like they wait for it. A further one counts
+    // only while a request of it is under way, since it idles between files while the first works.
     FtpComponentHost &host = ftpHost();
+    mWait.mWatchDogTicks =
+        mLanes.running && !host.component(0).isBusy() ? 0 : mWait.mWatchDogTicks + 1;
+    qint32 silentest = mWait.mWatchDogTicks;
     for (int connection = 1; connection < host.connectionCount(); ++connection) {
         if (connection - 1 >= mWait.mFurtherTicks.size())
             mWait.mFurtherTicks.resize(connection);
         qint32 &ticks = mWait.mFurtherTicks[connection - 1];
         ticks = host.component(connection).isBusy() ? ticks + 1 : 0;
+        // A further log-in that hangs is the host's limit too, not the run's failure: it is given
+        // up, and the run goes on with the connections it has.
+        if (connection == mLanes.loggingIn) {
+            if (ticks > mWait.mTimeout) {
+                try {
+                    host.component(connection).Abort();
+                } catch (...) {
+                }
+            }
+            continue;
+        }
         silentest = std::max(silentest, ticks);
     }
     if (silentest <= mWait.mTimeout)

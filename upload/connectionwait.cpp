@@ -7,6 +7,8 @@ void ConnectionWait::expect(quint64 requestNumber)
 {
     mAwaited = requestNumber;
     mArrived.reset();
+    // A wake meant for a pause that has ended since must not end the wait for this request.
+    mWoken = false;
 }
 
 void ConnectionWait::completed(quint64 requestNumber, int result, const QString &replyText)

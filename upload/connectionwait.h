@@ -46,7 +46,13 @@ public:
     // Resumes the step that waits here, when what it waits for has come. True if it did.
     bool resumeIfReady();
     // Ends a pause (see Pause) before its time: the paused step goes on at the next resumption.
-    void wake() { mWoken = true; }
+    // A step waiting for a request here waits on: only the request's completion ends that wait
+    // (a cancellation aborts the request, which completes it).
+    void wake()
+    {
+        if (mAwaited == 0)
+            mWoken = true;
+    }
 
     // Awaited by a step (co_await): starts a request on the component and suspends the step until
     // the request's completion has arrived. A request the component refuses to start gives

@@ -34,32 +34,44 @@ void classUpload::FTPUploadFiles()
     if (mFailure.mAborted)
         return;
 
-    const qint32 count = mQueue.mUploadCount;
-    for (qint32 i = 0; i < count; ++i) {
+    // A single file and the upload log gain nothing from a second connection but its log-in.
+    const int connections = mQueue.mUploadCount > 2 ? ConnectionsForThisRun() : 1;
+    qint32 first = 0;
+    if (connections > 1) {
+        UploadSideBySide(connections);
+        if (mFailure.mAborted)
+            return;
+        first = mLanes.takeable;
+    }
+    for (qint32 i = first; i < mQueue.mUploadCount; ++i) {
         const UploadItem item = mQueue.mUploadList.at(i);
         SendFile(item.Path, item.NativePath);
         if (mFailure.mAborted)
             return;
-        mRun.mBytesDone += static_cast<double>(item.Size);
-
-        mRun.mProgress.elapsed = RoundHalfEven(ElapsedSince(mRun.mStartTime, TimeOfDay()));
-        if (mRun.mBytesDone != 0) {
-            const double rate = mRun.mProgress.elapsed / (mRun.mBytesDone / 1000.0);
-            if (usable(rate))
-                mRun.mProgress.rate = rate;
-        }
-        const double remaining =
-            (mQueue.mTotalBytes - mRun.mBytesDone) / 1000.0 * mRun.mProgress.rate;
-        if (usable(remaining))
-            mRun.mProgress.remaining = std::floor(remaining / 10.0) * 10.0;
-
-        // An estimate too large for the view leaves the previous one standing.
-        if (mRun.mProgress.remaining >= std::numeric_limits<qint32>::min() &&
-            mRun.mProgress.remaining <= std::numeric_limits<qint32>::max())
-            mRun.mProgress.secondsLeft = static_cast<qint32>(mRun.mProgress.remaining);
-        view().progressed(static_cast<qint64>(mRun.mBytesDone),
-                          static_cast<qint64>(mQueue.mTotalBytes), mRun.mProgress.secondsLeft);
+        CountFileDone(item);
     }
+}
+
+void classUpload::CountFileDone(const UploadItem &item)
+{
+    mRun.mBytesDone += static_cast<double>(item.Size);
+
+    mRun.mProgress.elapsed = RoundHalfEven(ElapsedSince(mRun.mStartTime, TimeOfDay()));
+    if (mRun.mBytesDone != 0) {
+        const double rate = mRun.mProgress.elapsed / (mRun.mBytesDone / 1000.0);
+        if (usable(rate))
+            mRun.mProgress.rate = rate;
+    }
+    const double remaining = (mQueue.mTotalBytes - mRun.mBytesDone) / 1000.0 * mRun.mProgress.rate;
+    if (usable(remaining))
+        mRun.mProgress.remaining = std::floor(remaining / 10.0) * 10.0;
+
+    // An estimate too large for the view leaves the previous one standing.
+    if (mRun.mProgress.remaining >= std::numeric_limits<qint32>::min() &&
+        mRun.mProgress.remaining <= std::numeric_limits<qint32>::max())
+        mRun.mProgress.secondsLeft = static_cast<qint32>(mRun.mProgress.remaining);
+    view().progressed(static_cast<qint64>(mRun.mBytesDone), static_cast<qint64>(mQueue.mTotalBytes),
+                      mRun.mProgress.secondsLeft);
 }
 
 void classUpload::FTPUploadFile(const QString &myPathAndFileName, const QString &myLocalPath)

@@ -36,7 +36,7 @@ const QStringList kAlwaysRead = {
     QStringLiteral("FTPRemoteURL"),    QStringLiteral("FTPHost"),
     QStringLiteral("FTPLogonName"),    QStringLiteral("FTPPassword"),
     QStringLiteral("FTPPassive"),      QStringLiteral("FTPDelete"),
-    QStringLiteral("FTPFirewallType")};
+    QStringLiteral("FTPConnections"),  QStringLiteral("FTPFirewallType")};
 const QStringList kFirewallKeys = {
     QStringLiteral("FTPFirewallhost"), QStringLiteral("FTPFirewallLogonName"),
     QStringLiteral("FTPFirewallPassword"), QStringLiteral("FTPFirewallPort")};

@@ -34,8 +34,9 @@ killed.
         [--ignore-case]                 find names without regard to case, like a server whose
                                         file system does not tell case apart
         [--command-log FILE]            append every command received to FILE, one a line (the
-                                        password as "PASS ******"), and "# closed" when a session
-                                        ends, so a test can see what crossed the wire
+                                        password as "PASS ******"), "# logged in, N at once" after
+                                        a log-in and "# closed" when a session ends, so a test can
+                                        see what crossed the wire
         [--transfer-log FILE]           append a line for every upload (STOR, APPE) to FILE when
                                         its data connection ends, with the bytes it received and
                                         whether it completed, in the wu-ftpd xferlog format that
@@ -48,6 +49,9 @@ killed.
                                         without AllowStoreRestart)
         [--refuse-append]               answer APPE onto an existing file the same way; with the
                                         option above this is ProFTPD's default
+        [--max-logins N]                refuse the log-in of one session more than N at once
+                                        with "530 Sorry, the maximum number of clients (N) for
+                                        this user are already connected.", as shared hosts do
 
 Needs pyftpdlib (Debian: python3-pyftpdlib); run it with /usr/bin/python3.
 """
@@ -85,6 +89,7 @@ def parse_arguments():
     parser.add_argument("--refuse-rename-onto-existing", action="store_true")
     parser.add_argument("--refuse-store-restart", action="store_true")
     parser.add_argument("--refuse-append", action="store_true")
+    parser.add_argument("--max-logins", type=int, default=0, metavar="N")
     options = parser.parse_args()
     if options.fake_auth and options.tls:
         parser.error("--fake-auth stands for a server without a certificate: not with --tls")
@@ -246,6 +251,32 @@ def control_handler_class(options):
 
         Handler = RefusesToContinue
 
+    if options.max_logins > 0:
+        most = options.max_logins
+
+        class LimitsLogins(Handler):
+            logged_in = 0
+
+            def ftp_PASS(self, line):
+                if not self.authenticated and LimitsLogins.logged_in >= most:
+                    self.respond("530 Sorry, the maximum number of clients (%d) for this user are "
+                                 "already connected." % most)
+                    return
+                return super().ftp_PASS(line)
+
+            def on_login(self, username):
+                LimitsLogins.logged_in += 1
+                self._counted = True
+                super().on_login(username)
+
+            def on_disconnect(self):
+                if getattr(self, "_counted", False):
+                    self._counted = False
+                    LimitsLogins.logged_in -= 1
+                super().on_disconnect()
+
+        Handler = LimitsLogins
+
     if options.active == "refuse":
 
         class RefusesActive(Handler):
@@ -296,7 +327,20 @@ def control_handler_class(options):
                 command_log.write(shown + "\n")
                 super().pre_process_command(line, cmd, arg)
 
+            # How many sessions are logged in at once, so that a test can see from the server's
+            # side that a client worked over several connections side by side.
+            logged_in = 0
+
+            def on_login(self, username):
+                LogsCommands.logged_in += 1
+                self._logged_in = True
+                command_log.write("# logged in, %d at once\n" % LogsCommands.logged_in)
+                super().on_login(username)
+
             def on_disconnect(self):
+                if getattr(self, "_logged_in", False):
+                    self._logged_in = False
+                    LogsCommands.logged_in -= 1
                 command_log.write("# closed\n")
                 super().on_disconnect()
 

@@ -26,6 +26,8 @@ public:
     QStringList sent;
 
     qint16 result() const override { return mResult; }
+    // One scripted connection: the run uploads over it alone.
+    std::unique_ptr<FtpControl> makeFurtherConnection() const override { return nullptr; }
 
     void PutFile(const QString &localPath, const QString &remoteFileName,
                  FtpSentBytesWatcher /*watchSent*/ = {}) override
