@@ -92,7 +92,7 @@ void TestParallelUpload::sharesTheFilesWithinTheHostsLimit()
     // pyftpdlib answers 20 ms late, as a typical host does, each session on its own; so the
     // further log-ins happen while files are still waiting. vsftpd on loopback may well be done
     // with all files before the last log-in: there the log-ins are at most those asked for.
-    const bool far = options.kind == TestFtpServer::Kind::Pyftpdlib && !tls;
+    const bool far = options.kind == TestFtpServer::Kind::Pyftpdlib;
     if (far)
         options.delaySeconds = 0.02;
     publication.recordCommands();

@@ -117,7 +117,23 @@ def data_handler_class(options):
 
         if options.throttle > 0:
             raise SystemExit("--throttle and --tls cannot be combined")
-        return TLS_DTPHandler
+        if options.delay <= 0:
+            return TLS_DTPHandler
+
+        class WaitsForItsCommand(TLS_DTPHandler):
+            # pyftpdlib takes a data connection that has something to read before its transfer
+            # command was processed for one the client closed, and closes it. A client starts the
+            # TLS handshake as soon as the connection is up, and --delay holds the STOR back by
+            # the delay while the handshake arrives at once: the connection waits for its command
+            # instead, as it would on a server that is only far away.
+            def readable(self):
+                if self._ssl_accepting:
+                    return True
+                if not self.receive and not self._initialized:
+                    return False
+                return super().readable()
+
+        return WaitsForItsCommand
     if options.throttle <= 0:
         return DTPHandler
 
