@@ -6,6 +6,7 @@
 #include "pathhelpers.h"
 #include "stringtable.h"
 #include "systemhelpers.h"
+#include "uploadorder.h"
 #include "uploadview.h"
 
 #include <QBuffer>
@@ -17,7 +18,7 @@
 
 namespace {
 
-const QString kUploadLogName = QStringLiteral("vellumixftplog.log");
+const QString kUploadLogName = UploadLogName();
 
 // The old log comes from the server, and anyone with access to the account can change it. Only
 // names the local scan could have written are acted on: no empty name, no "." or "..", no "/" and
