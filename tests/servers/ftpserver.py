@@ -60,11 +60,12 @@ import argparse
 import logging
 import os
 import sys
+import threading
 import time
 
 from pyftpdlib.authorizers import DummyAuthorizer
 from pyftpdlib.handlers import ActiveDTP, DTPHandler, FTPHandler, PassiveDTP, ThrottledDTPHandler
-from pyftpdlib.servers import FTPServer
+from pyftpdlib.servers import FTPServer, ThreadedFTPServer
 
 
 def parse_arguments():
@@ -150,7 +151,8 @@ def passive_class(options):
 
     class DelayedPassive(PassiveDTP):
         def handle_accepted(self, sock, addr):
-            self.ioloop.call_later(options.delay, super().handle_accepted, sock, addr)
+            time.sleep(options.delay)
+            super().handle_accepted(sock, addr)
 
     return DelayedPassive
 
@@ -161,7 +163,8 @@ def active_class(options):
 
     class DelayedActive(ActiveDTP):
         def handle_connect(self):
-            self.ioloop.call_later(options.delay, super().handle_connect)
+            time.sleep(options.delay)
+            super().handle_connect()
 
     return DelayedActive
 
@@ -195,12 +198,16 @@ def control_handler_class(options):
 
         class Delayed(Handler):
             def handle(self):
-                self.ioloop.call_later(options.delay, super().handle)
+                time.sleep(options.delay)
+                super().handle()
 
             # Each command is taken up after the delay, in the order received, so every reply
-            # comes that much later and pipelined commands stay in order.
+            # comes that much later and pipelined commands stay in order. Every session has a
+            # thread of its own (see main), so the delay holds back only its own replies, as each
+            # connection to a far server waits on its own.
             def pre_process_command(self, line, cmd, arg):
-                self.ioloop.call_later(options.delay, super().pre_process_command, line, cmd, arg)
+                time.sleep(options.delay)
+                super().pre_process_command(line, cmd, arg)
 
         Handler = Delayed
 
@@ -272,23 +279,28 @@ def control_handler_class(options):
 
         class LimitsLogins(Handler):
             logged_in = 0
+            lock = threading.Lock()  # sessions may run in threads (--delay)
 
             def ftp_PASS(self, line):
-                if not self.authenticated and LimitsLogins.logged_in >= most:
+                with LimitsLogins.lock:
+                    full = not self.authenticated and LimitsLogins.logged_in >= most
+                if full:
                     self.respond("530 Sorry, the maximum number of clients (%d) for this user are "
                                  "already connected." % most)
                     return
                 return super().ftp_PASS(line)
 
             def on_login(self, username):
-                LimitsLogins.logged_in += 1
+                with LimitsLogins.lock:
+                    LimitsLogins.logged_in += 1
                 self._counted = True
                 super().on_login(username)
 
             def on_disconnect(self):
                 if getattr(self, "_counted", False):
                     self._counted = False
-                    LimitsLogins.logged_in -= 1
+                    with LimitsLogins.lock:
+                        LimitsLogins.logged_in -= 1
                 super().on_disconnect()
 
         Handler = LimitsLogins
@@ -340,24 +352,28 @@ def control_handler_class(options):
             # Outermost, so that a command is written when it arrives, before any delay.
             def pre_process_command(self, line, cmd, arg):
                 shown = "PASS ******" if cmd == "PASS" else line
-                command_log.write(shown + "\n")
+                with LogsCommands.lock:
+                    command_log.write(shown + "\n")
                 super().pre_process_command(line, cmd, arg)
 
             # How many sessions are logged in at once, so that a test can see from the server's
             # side that a client worked over several connections side by side.
             logged_in = 0
+            lock = threading.Lock()  # sessions may run in threads (--delay)
 
             def on_login(self, username):
-                LogsCommands.logged_in += 1
+                with LogsCommands.lock:
+                    LogsCommands.logged_in += 1
+                    command_log.write("# logged in, %d at once\n" % LogsCommands.logged_in)
                 self._logged_in = True
-                command_log.write("# logged in, %d at once\n" % LogsCommands.logged_in)
                 super().on_login(username)
 
             def on_disconnect(self):
-                if getattr(self, "_logged_in", False):
-                    self._logged_in = False
-                    LogsCommands.logged_in -= 1
-                command_log.write("# closed\n")
+                with LogsCommands.lock:
+                    if getattr(self, "_logged_in", False):
+                        self._logged_in = False
+                        LogsCommands.logged_in -= 1
+                    command_log.write("# closed\n")
                 super().on_disconnect()
 
         Handler = LogsCommands
@@ -398,7 +414,12 @@ def main():
     # Refused log-ins are answered at once; the tests try wrong passwords on purpose.
     handler.auth_failed_timeout = 0.1
 
-    server = FTPServer((options.bind, options.port), handler)
+    # With --delay every session runs in a thread of its own and sleeps before each reply. The
+    # single-threaded server, delaying with timers on its one event loop, stopped answering every
+    # session at times when one of them closed while replies of others were due (seen with a
+    # refused log-in and QUIT beside two working sessions).
+    server = (ThreadedFTPServer if options.delay > 0 else FTPServer)((options.bind, options.port),
+                                                                      handler)
     port = server.socket.getsockname()[1]
     print("PORT %d" % port, flush=True)
     server.serve_forever(handle_exit=True)
