@@ -200,8 +200,8 @@ void TestSettings::overflowStopsStartUp_data()
     QTest::newRow("type-beyond-32-bit")
         << Values{{"FTPFirewallType", "&HFFFFFFFF"}} << "FTPFirewallType"
         << "&HFFFFFFFF";
-    QTest::newRow("connections-beyond-ten")
-        << Values{{"FTPConnections", "11"}} << "FTPConnections" << "11";
+    QTest::newRow("connections-beyond-ten") << Values{{"FTPConnections", "11"}} << "FTPConnections"
+                                            << "11";
     QTest::newRow("passive-beyond-double") << Values{{"FTPPassive", "1e999"}} << "FTPPassive"
                                            << "1e999";
 }
