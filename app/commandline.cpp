@@ -59,6 +59,20 @@ CommandLine ParseCommandLine(const QStringList &arguments)
                 return line;
             }
             line.acceptedCertificate = *fingerprint;
+        } else if (argument == QLatin1String("--connections") ||
+                   argument.startsWith(QLatin1String("--connections="))) {
+            const bool joined = argument.contains(QLatin1Char('='));
+            const QString text = joined                     ? argument.section(QLatin1Char('='), 1)
+                                 : i + 1 < arguments.size() ? arguments.at(++i)
+                                                            : QString();
+            bool number = false;
+            const int connections = text.toInt(&number);
+            if (!number || connections < 1 || connections > 10) {
+                line.error = ResourceString(MessageId::ConnectionsInvalid)
+                                 .replace(QLatin1String("%1"), text);
+                return line;
+            }
+            line.connections = connections;
         } else if (argument.startsWith(QLatin1String("--settings="))) {
             line.settingsFile = argument.mid(11);
             if (line.settingsFile.isEmpty()) {
@@ -83,7 +97,7 @@ QString UsageText(const QString &programName)
          {MessageId::UsageDescription, MessageId::OptionNoWindow, MessageId::OptionSettings,
           MessageId::OptionAll, MessageId::OptionDryRun, MessageId::OptionAllowMassDelete,
           MessageId::OptionAcceptCertificate, MessageId::OptionAcceptCertificateMore,
-          MessageId::OptionHelp, MessageId::OptionVersion})
+          MessageId::OptionConnections, MessageId::OptionHelp, MessageId::OptionVersion})
         text += ResourceString(id) + QLatin1Char('\n');
     return text;
 }

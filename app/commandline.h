@@ -19,6 +19,8 @@ struct CommandLine
     // The SHA-256 fingerprint (lower-case hex) of a changed server certificate the user accepts:
     // what the window's question does, for a terminal, a script or a build job.
     QByteArray acceptedCertificate;
+    // How many connections the run may open at once, 1 to 10; 0: as the settings say.
+    int connections = 0;
     bool help = false;
     bool version = false;
     QString error; // a German message when the arguments cannot be used

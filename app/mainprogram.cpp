@@ -7,6 +7,8 @@
 #include "settingsstore.h"
 #include "stringtable.h"
 
+#include <limits>
+
 namespace {
 
 [[noreturn]] void overflow(const QString &key, const QString &text)
@@ -25,11 +27,13 @@ bool readTruth(SettingsSource &settings, const QString &key)
     return *value;
 }
 
-qint32 readWholeNumber(SettingsSource &settings, const QString &key)
+qint32 readWholeNumber(SettingsSource &settings, const QString &key,
+                       qint32 lowest = std::numeric_limits<qint32>::min(),
+                       qint32 highest = std::numeric_limits<qint32>::max())
 {
     const QString text = settings.read(key);
     const auto value = WholeNumberFromText(text);
-    if (!value)
+    if (!value || *value < lowest || *value > highest)
         overflow(key, text);
     return *value;
 }
@@ -47,6 +51,10 @@ void ApplySettings(SettingsSource &settings, classUpload &session)
     session.FTPDisablePasv(readTruth(settings, QStringLiteral("FTPPassive")));
     session.FTPDelete(readTruth(settings, QStringLiteral("FTPDelete")));
 
+    // How many connections at once; added long after the others, so the site builder may not
+    // write it: missing or 0 is the default.
+    session.FTPConnections(readWholeNumber(settings, QStringLiteral("FTPConnections"), 0, 10));
+
     const qint32 firewallType = readWholeNumber(settings, QStringLiteral("FTPFirewallType"));
     if (firewallType == 0)
         return;
@@ -56,12 +64,7 @@ void ApplySettings(SettingsSource &settings, classUpload &session)
     session.FTPFirewallPassword(settings.read(QStringLiteral("FTPFirewallPassword")));
 
     // Any TCP port is accepted, 1 to 65535, also those a signed 16-bit number cannot hold.
-    const QString portKey = QStringLiteral("FTPFirewallPort");
-    const QString portText = settings.read(portKey);
-    const auto port = WholeNumberFromText(portText);
-    if (!port || *port < 0 || *port > 65535)
-        overflow(portKey, portText);
-    session.FTPFirewallPort(*port);
+    session.FTPFirewallPort(readWholeNumber(settings, QStringLiteral("FTPFirewallPort"), 0, 65535));
 }
 
 StartOutcome Main(InstanceGuard &guard, SettingsSource &settings,
@@ -78,6 +81,8 @@ StartOutcome Main(InstanceGuard &guard, SettingsSource &settings,
     session.FTPDifferentialMode(!request.publishEverything);
     session.setPreviewOnly(request.previewOnly);
     session.setAcceptedCertificate(request.acceptedCertificate);
+    if (request.connections > 0)
+        session.FTPConnections(request.connections);
     session.MagicUpload();
     return StartOutcome::RunFinished;
 }

@@ -19,6 +19,7 @@ struct RunRequest
     bool publishEverything = false; // --all
     bool previewOnly = false;       // --dry-run
     QByteArray acceptedCertificate; // --accept-certificate, SHA-256 in lower-case hex
+    int connections = 0;            // --connections; 0: as the settings say
 };
 
 StartOutcome Main(InstanceGuard &guard, SettingsSource &settings,
@@ -29,7 +30,7 @@ StartOutcome Main(InstanceGuard &guard, SettingsSource &settings,
 // application object still exists, because closing a TLS connection may need it.
 void ReleaseRunConnections();
 
-// Reads the thirteen settings in their fixed order and hands each to the session right after
+// Reads the fourteen settings in their fixed order and hands each to the session right after
 // reading it. The firewall keys other than the type are read only when the type is not 0. A number
 // that does not fit raises ProgramError naming the setting and its text.
 void ApplySettings(SettingsSource &settings, classUpload &session);

@@ -40,7 +40,7 @@ std::optional<int> PublishFromCommandLine(const CommandLine &line,
         guard.emplace();
         const StartOutcome outcome =
             Main(*guard, settings, showWarning,
-                 RunRequest{line.all, line.dryRun, line.acceptedCertificate});
+                 RunRequest{line.all, line.dryRun, line.acceptedCertificate, line.connections});
         if (outcome == StartOutcome::AnotherInstanceRunning)
             return ExitAnotherInstance;
         if (const auto status = RequestedProgramExit())

@@ -75,11 +75,16 @@ struct FtpControl::Private
     std::unique_ptr<FtpControlConnection> leaving;
     bool loggedIn = false;
     bool passiveInUse = false;
+    // How the last successful log-in was secured, for a further connection to the same server:
+    // the security it used, and the certificate the server presented over TLS.
+    std::optional<FtpServerAddress::Security> establishedSecurity;
+    QByteArray establishedCertificate;
     // What the last log-in established, said before the next request (see startOperation).
     QString connectionSummary;
 
     std::unique_ptr<FtpOperation> operation;
     Request request = Request::Connect;
+    quint64 requestNumber = 0;
     bool pending = false;
 
     // When a line from the server was last reported as a sign of life.
@@ -157,11 +162,18 @@ struct FtpControl::Private
             report(QStringLiteral("# ") + std::exchange(connectionSummary, QString()));
     }
 
+    // Every request gets the next number, which its OperationComplete carries.
+    void begin(Request which)
+    {
+        pending = true;
+        request = which;
+        ++requestNumber;
+    }
+
     void startOperation(Request which, std::unique_ptr<FtpOperation> started)
     {
         reportConnectionSummary();
-        pending = true;
-        request = which;
+        begin(which);
         operation = std::move(started);
         FtpOperation *op = operation.get();
         QObject::connect(op, &FtpOperation::finished, q,
@@ -194,8 +206,7 @@ struct FtpControl::Private
 
     void completeLater(Request which, const FtpOperation::Outcome &outcome)
     {
-        pending = true;
-        request = which;
+        begin(which);
         post([this, outcome] { complete(outcome); });
     }
 
@@ -208,7 +219,9 @@ struct FtpControl::Private
 
         if (request == Request::Connect) {
             loggedIn = outcome.result == FtpResult::Success && connection && connection->isOpen();
-            if (!loggedIn)
+            if (loggedIn)
+                noteEstablishedSecurity();
+            else
                 dropConnection();
         }
         // A request that failed, or ended in a way nobody planned, may have left the server
@@ -244,7 +257,7 @@ struct FtpControl::Private
             features = listing ? std::optional(FtpFeatures::fromReply(*listing)) : std::nullopt;
         }
         pending = false;
-        emit q->OperationComplete(static_cast<int>(request), result, outcome.text);
+        emit q->OperationComplete(static_cast<int>(request), result, outcome.text, requestNumber);
     }
 
     // Every line the server sends is a sign of life, not only bytes on a data connection: a
@@ -278,6 +291,22 @@ struct FtpControl::Private
                     discardDeadConnection();
             });
         });
+    }
+
+    void noteEstablishedSecurity()
+    {
+        establishedCertificate.clear();
+        if (!connection->isEncrypted()) {
+            establishedSecurity = FtpServerAddress::Security::Plain;
+            return;
+        }
+        const auto address = ParseFtpServerAddress(host);
+        establishedSecurity =
+            address && address->security == FtpServerAddress::Security::ImplicitTls
+                ? FtpServerAddress::Security::ImplicitTls
+                : FtpServerAddress::Security::ExplicitTls;
+        if (const auto &certificate = connection->certificateDecision())
+            establishedCertificate = certificate->presented.fingerprint;
     }
 
     void discardDeadConnection()
@@ -501,6 +530,14 @@ QString FtpControl::refusedCommand() const
 {
     return d->refusedCommand;
 }
+quint64 FtpControl::requestNumber() const
+{
+    return d->requestNumber;
+}
+quint64 FtpControl::beginRequestNumber()
+{
+    return ++d->requestNumber;
+}
 bool FtpControl::isBusy() const
 {
     return d->pending;
@@ -526,6 +563,45 @@ FtpTimeouts FtpControl::timeouts() const
 void FtpControl::setTimeouts(const FtpTimeouts &timeouts)
 {
     d->timeouts = timeouts;
+}
+
+std::unique_ptr<FtpControl> FtpControl::makeFurtherConnection() const
+{
+    auto further = std::make_unique<FtpControl>();
+    Private &f = *further->d;
+    f.host = d->host;
+    f.userName = d->userName;
+    f.password = d->password;
+    f.passive = d->passive;
+    f.firewallType = d->firewallType;
+    f.firewallUserName = d->firewallUserName;
+    f.firewallPassword = d->firewallPassword;
+    f.firewallHost = d->firewallHost;
+    f.firewallPort = d->firewallPort;
+    f.certificateStorePath = d->certificateStorePath;
+    f.tlsHostStorePath = d->tlsHostStorePath;
+    f.acceptedCertificate = d->acceptedCertificate;
+    f.trustRemembered = d->trustRemembered;
+    f.timeouts = d->timeouts;
+    f.downloadLimit = d->downloadLimit;
+
+    const auto address = ParseFtpServerAddress(d->host);
+    if (!d->establishedSecurity || !address)
+        return further;
+    // A host without a scheme lets each log-in decide; a further connection takes the decision
+    // this one's log-in made, so that it cannot end up plain where this one spoke TLS.
+    if (address->security == FtpServerAddress::Security::Automatic) {
+        const QString scheme = *d->establishedSecurity == FtpServerAddress::Security::Plain
+                                   ? QStringLiteral("ftp://")
+                                   : QStringLiteral("ftpes://");
+        const QString name = address->host.contains(QLatin1Char(':'))
+                                 ? QLatin1Char('[') + address->host + QLatin1Char(']')
+                                 : address->host;
+        f.host = scheme + name + QLatin1Char(':') + QString::number(address->port);
+    }
+    if (!d->establishedCertificate.isEmpty())
+        f.acceptedCertificate = d->establishedCertificate;
+    return further;
 }
 
 void FtpControl::Connect()

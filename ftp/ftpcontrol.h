@@ -133,6 +133,9 @@ public:
     // has it already); "REST", "STOR" or "APPE" for an upload from an offset. Empty otherwise.
     [[nodiscard]] virtual QString refusedCommand() const;
     [[nodiscard]] virtual bool isBusy() const;
+    // The number of the request started last, counting from 1 on this object; the request's
+    // OperationComplete carries it.
+    [[nodiscard]] quint64 requestNumber() const;
     // True between a successful Connect and Disconnect or the loss of the connection.
     [[nodiscard]] virtual bool isConnected() const;
 
@@ -145,6 +148,14 @@ public:
     [[nodiscard]] FtpTimeouts timeouts() const;
     // Takes effect from the next request on.
     void setTimeouts(const FtpTimeouts &timeouts);
+
+    // A component for one more connection to the server this one is logged in to, to work
+    // beside it: the same properties (the password too), stores and trust. It is never less safe
+    // than this connection: after a log-in over TLS it requires TLS of the same kind, and the
+    // certificate this server presented is the only one it takes in place of the one trusted;
+    // after a plain log-in chosen by the host setting or forced by the server, it does not try TLS
+    // either. Before any log-in: the same properties, decided anew.
+    [[nodiscard]] virtual std::unique_ptr<FtpControl> makeFurtherConnection() const;
 
     virtual void Connect();
     virtual void QueryCurrentDirectory();
@@ -181,9 +192,17 @@ public:
     // Ends the pending request (ABOR, data connection closed); it completes with a non-zero result.
     virtual void Abort();
 
+protected:
+    // For a subclass that scripts requests of its own: counts a request as started and returns
+    // its number, which its OperationComplete must carry.
+    quint64 beginRequestNumber();
+
 signals:
     // request: which request ended (the Request enum of the implementation); result as result().
-    void OperationComplete(int request, int result, const QString &replyText);
+    // requestNumber: the number requestNumber() gave the request when it was started, so that a
+    // caller waiting for several requests, or on several components, knows which one ended.
+    void OperationComplete(int request, int result, const QString &replyText,
+                           quint64 requestNumber);
     // One line of the control dialogue, ending with CR LF. The password is never part of it.
     void DebugMessage(const QString &text);
     // A sign of life from the server, at most a few times a second: bytes moved on the data

@@ -153,4 +153,9 @@ enum class MessageId : int {
     StoredSizeDiffers = 4604,
     TemporaryNameNotRecorded = 4605,
     DirectUploadsRemembered = 4606,
+    // Several connections at once.
+    OptionConnections = 4650,
+    ConnectionsInvalid = 4651,
+    FurtherConnectionRefused = 4652,
+    UploadingSideBySide = 4653,
 };

@@ -94,6 +94,9 @@ constexpr char kPendingColumns[] = " (destination TEXT NOT NULL,"
                                    " inode INTEGER NOT NULL,"
                                    " PRIMARY KEY (destination, path)) WITHOUT ROWID";
 constexpr char kDirectColumns[] = " (destination TEXT PRIMARY KEY NOT NULL) WITHOUT ROWID";
+constexpr char kLimitColumns[] = " (destination TEXT PRIMARY KEY NOT NULL,"
+                                 " connections INTEGER NOT NULL, noted INTEGER NOT NULL)"
+                                 " WITHOUT ROWID";
 
 bool isDamage(int result)
 {
@@ -222,7 +225,8 @@ int ChangeMarkerStore::Connection::open(const QByteArray &path, int flags, bool 
     if ((result = execute(create.constData())) != SQLITE_OK)
         return result;
     for (const auto &[name, columns] :
-         {std::pair{"pending", kPendingColumns}, std::pair{"direct_uploads", kDirectColumns}}) {
+         {std::pair{"pending", kPendingColumns}, std::pair{"direct_uploads", kDirectColumns},
+          std::pair{"connection_limits", kLimitColumns}}) {
         const QByteArray createTable =
             QByteArray(readOnly && !tableExists(name) ? "CREATE TEMP TABLE "
                                                       : "CREATE TABLE IF NOT EXISTS ") +
@@ -767,6 +771,51 @@ bool ChangeMarkerStore::uploadsDirectly()
     const QByteArray destination = mDestination.toUtf8();
     bindText(query.get(), 1, destination);
     return sqlite3_step(query.get()) == SQLITE_ROW;
+}
+
+std::optional<ChangeMarkerStore::ConnectionLimit> ChangeMarkerStore::connectionLimit()
+{
+    endReading();
+    if (!mConnection)
+        return std::nullopt;
+    Statement query;
+    if (mConnection->prepare("SELECT connections, noted FROM connection_limits"
+                             " WHERE destination = ?1",
+                             query) != SQLITE_OK)
+        return std::nullopt;
+    const QByteArray destination = mDestination.toUtf8();
+    bindText(query.get(), 1, destination);
+    if (sqlite3_step(query.get()) != SQLITE_ROW)
+        return std::nullopt;
+    return ConnectionLimit{std::max(1, sqlite3_column_int(query.get(), 0)),
+                           sqlite3_column_int64(query.get(), 1)};
+}
+
+void ChangeMarkerStore::rememberConnectionLimit(std::optional<int> connections, qint64 now)
+{
+    if (!isWritable())
+        return;
+    Connection &c = *mConnection;
+    const QByteArray destination = mDestination.toUtf8();
+    (void)commit(
+        [&]() -> int {
+            Statement change;
+            int status = c.prepare(connections ? "INSERT OR REPLACE INTO connection_limits"
+                                                 " (destination, connections, noted)"
+                                                 " VALUES (?1, ?2, ?3)"
+                                               : "DELETE FROM connection_limits"
+                                                 " WHERE destination = ?1",
+                                   change);
+            if (status != SQLITE_OK)
+                return status;
+            bindText(change.get(), 1, destination);
+            if (connections) {
+                sqlite3_bind_int(change.get(), 2, *connections);
+                sqlite3_bind_int64(change.get(), 3, now);
+            }
+            return c.run(change.get());
+        },
+        Flush::WithTheNextSync);
 }
 
 void ChangeMarkerStore::rememberDirectUploads()

@@ -148,6 +148,18 @@ public:
     [[nodiscard]] bool uploadsDirectly();
     void rememberDirectUploads();
 
+    // How many connections at once the current destination's server took when it last refused
+    // one more, and when that was (seconds since the epoch); nothing when it never refused one.
+    struct ConnectionLimit
+    {
+        int connections = 1;
+        qint64 notedAt = 0;
+    };
+    [[nodiscard]] std::optional<ConnectionLimit> connectionLimit();
+    // connections: how many worked when one more was refused; nothing: every one asked for
+    // worked, and the destination has no limit that matters to us any more.
+    void rememberConnectionLimit(std::optional<int> connections, qint64 now);
+
     // Forgets every file below folder that is not among present (absolute paths). A file the scan
     // no longer sees is deleted on the server by the clean-up, or was never there; were its row
     // kept, the same file put back unchanged (restored from the trash, moved out and back) would

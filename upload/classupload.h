@@ -1,6 +1,8 @@
 #pragma once
 
+#include "asyncstep.h"
 #include "changemarkerstore.h"
+#include "connectionwait.h"
 #include "debuglog.h"
 #include "runcontrol.h"
 #include "uploadlogindex.h"
@@ -122,15 +124,19 @@ public:
     enum class Deletion { Done, Refused, PutOff, Skipped };
     Deletion FTPDeleteDirEx(const QString &myDir);
     Deletion FTPDeleteFileEx(const QString &myPathAndFileName);
-    void FTPDone();
+    // The component of the connection (0: the first) reported a request complete.
+    void FTPDone(int connection = 0);
     void FTPCancel();
     void FTPDisconnect();
     [[nodiscard]] bool FTPAborted() const;
     void MagicUpload();
     void FTPDifferentialMode(bool myNewMode);
-    void ResetWatchDog();
+    // A sign of life on the connection (0: the first).
+    void ResetWatchDog(int connection = 0);
     void TriggerWatchDog();
     void FTPTimeout(qint32 myTimeout);
+    // How many connections the upload may use at once: 1 to 10; 0 means the default, 4.
+    void FTPConnections(qint32 myConnections);
 
     // A preview: the run goes as far as reading the server's old upload log, then lists what it
     // would upload and delete through the view, and changes nothing on the server, in the change
@@ -165,7 +171,7 @@ private:
                        const QString &myNativePath);
     void AddLogEntry(const QString &myEntry);
     // Sends one file into the current folder under its own name, as to a server that knows
-    // nothing of temporary names (PublishFile without a folder).
+    // nothing of temporary names (PublishFileOn without a folder).
     void FTPPutFile(const QString &myLocalFile, const QString &myRemoteName);
 
     // The per-file sequence (replacement.cpp): a file that replaces a live one goes to a temporary
@@ -177,9 +183,12 @@ private:
     // folder: the remote folder, absolute, the server stands in; empty when it is not known, and
     // the file then goes directly, with nothing recorded. replacing: the destination holds a file
     // of that name that visitors may be loading.
-    void PublishFile(const QString &localFile, const QString &folder, const QString &realName,
-                     bool replacing);
-    // Where one transfer of PublishFile goes.
+    //
+    // A step on a connection that stands in folder; true when the file is published, false when
+    // the run's failure is recorded.
+    [[nodiscard]] AsyncStep<bool> PublishFileOn(int connection, QString localFile, QString folder,
+                                                QString realName, bool replacing);
+    // Where one transfer of PublishFileOn goes.
     struct Placement
     {
         QString folder;
@@ -191,27 +200,53 @@ private:
     // What a step came to: done; refused by the server (a reply 4xx or 5xx, result kept); or
     // failed, with the run's failure recorded.
     enum class Step { Done, Refused, Failed };
-    [[nodiscard]] Placement ChoosePlacement(const QString &localFile, const QString &folder,
-                                            const QString &realName, bool replacing,
-                                            const std::optional<FileIdentity> &identity);
+    [[nodiscard]] AsyncStep<Placement> ChoosePlacementOn(int connection, QString localFile,
+                                                         QString folder, QString realName,
+                                                         bool replacing,
+                                                         std::optional<FileIdentity> identity);
     [[nodiscard]] Placement RecordPlacement(const QString &localFile, Placement place,
                                             const std::optional<FileIdentity> &identity);
-    [[nodiscard]] Step Transfer(const QString &localFile, const Placement &place,
-                                const std::shared_ptr<class ContentDigest> &sent);
-    [[nodiscard]] Step VerifyStoredSize(const Placement &place, qint64 localSize);
-    [[nodiscard]] Step PutInPlace(const QString &localFile, const Placement &place);
+    [[nodiscard]] AsyncStep<Step> TransferOn(int connection, QString localFile, Placement place,
+                                             std::shared_ptr<class ContentDigest> sent);
+    [[nodiscard]] AsyncStep<Step> VerifyStoredSizeOn(int connection, Placement place,
+                                                     qint64 localSize);
+    [[nodiscard]] AsyncStep<Step> PutInPlaceOn(int connection, QString localFile, Placement place);
     // The server refused a temporary name or renames: the file goes directly, and when that
     // works, so does every file to this destination from now on.
-    [[nodiscard]] Step FallBackToDirect(const QString &localFile, const Placement &place,
-                                        const QString &refusal,
-                                        const std::shared_ptr<class ContentDigest> &sent);
+    [[nodiscard]] AsyncStep<Step> FallBackToDirectOn(int connection, QString localFile,
+                                                     Placement place, QString refusal,
+                                                     std::shared_ptr<class ContentDigest> sent);
     // What the server holds of the broken transfer to place, when it may be continued: its size,
     // when it lies between nothing and the whole file; otherwise 0, for a transfer from the start.
-    [[nodiscard]] qint64 ContinuableBytes(const Placement &place, qint64 localSize);
-    // Starts one request of the per-file sequence and waits for it. Nothing when it did not
-    // complete: the run's failure is recorded then.
-    [[nodiscard]] std::optional<qint16> Request(const QString &realName,
-                                                const std::function<void()> &start);
+    [[nodiscard]] AsyncStep<qint64> ContinuableBytesOn(int connection, Placement place,
+                                                       qint64 localSize);
+    // One request of the per-file sequence on the connection: the component's result, or nothing
+    // when it did not complete (the run's failure is recorded then). start is a named variable
+    // of the calling step (see ConnectionWait::Request).
+    [[nodiscard]] AsyncStep<std::optional<qint16>>
+    ReplacementRequestOn(int connection, QString realName,
+                         std::function<void(FtpControl &)> &start);
+    // Progress after a file has arrived: files, bytes, the rate and the time left, to the view.
+    void CountFileDone(const UploadItem &item);
+    // How many connections this run opens: the setting, or fewer where the server refused more
+    // before (one more is tried once a week).
+    [[nodiscard]] int ConnectionsForThisRun();
+    // Uploads every file of the list but the upload log over up to connections at once (see
+    // LaneSchedule), and notes how many the server took.
+    void UploadSideBySide(int connections);
+    // One connection's share: a further one logs in first, the first walks to every folder; then
+    // each takes files until none is left or the run failed.
+    [[nodiscard]] AsyncStep<void> LaneOn(int connection);
+    [[nodiscard]] AsyncStep<void> PrepareFoldersOn(int connection);
+    // Logs a further connection in; false when the server refused it (or it failed otherwise),
+    // which ends that connection quietly.
+    [[nodiscard]] AsyncStep<bool> LogInFurtherOn(int connection);
+    // The index of the next file that may start now, taken; nothing when none may.
+    [[nodiscard]] std::optional<qint32> TakeNextFile();
+    // The folder on the server that a file of the list goes to.
+    [[nodiscard]] QString RemoteFolderOf(const UploadItem &item) const;
+    // Every connection that waits for a file or its turn looks again.
+    void WakeLanes();
     // Deletes what killed or broken runs to this destination left under temporary names, except
     // the transfers this run continues; only names recorded, only in their recorded folder, and
     // only once the server said that it stands there.
@@ -221,12 +256,41 @@ private:
     // Uploads one file: myPathAndFileName as the server sees it, relative to the site, and
     // localFile, the file-system path that opens it.
     void SendFile(const QString &myPathAndFileName, const QString &localFile);
+    // The same two as steps on a connection; true when the file is on the server.
+    [[nodiscard]] AsyncStep<bool> SendFileOn(int connection, QString myPathAndFileName,
+                                             QString localFile);
+    [[nodiscard]] AsyncStep<bool> PutFileOn(int connection, QString myLocalFile,
+                                            QString myRemoteName);
     Deletion FTPDeleteFile(const QString &myFileName);
     Deletion FTPDeleteDir(const QString &myDirName);
-    void WaitForCompletion();
-    // Connect and its wait, with the log-in's transcript held for a refusal over TLS; the result
-    // as CompletedResult gives it.
-    [[nodiscard]] std::optional<qint16> LogIn();
+    // Processes events, resuming the steps whose requests have completed, until completed() says
+    // the wait is over or the run is interrupted (the user's cancellation, the watchdog); when
+    // anyFailureEnds, any recorded failure ends it too. The thread sleeps in the event dispatcher
+    // meanwhile.
+    void WaitForCompletion(const std::function<bool()> &completed, bool anyFailureEnds = true);
+    // The one way a synchronous step talks to the server: starts a request on the connection's
+    // component, waits for it and reads its outcome. A request that is still under way when the
+    // wait is interrupted comes back as interrupted, and its completion is let go.
+    [[nodiscard]] RequestOutcome Perform(const std::function<void(FtpControl &)> &start,
+                                         int connection = 0);
+    // The same for a step of the run that is a coroutine (AsyncStep): co_await it, with start
+    // a named variable of the step (see ConnectionWait::Request).
+    [[nodiscard]] ConnectionWait::Request Request(int connection,
+                                                  std::function<void(FtpControl &)> &start);
+    // Runs a step to its end, waiting as WaitForCompletion does; nothing when the wait was
+    // interrupted, and the step is ended where it was.
+    template <typename T> std::optional<T> RunToEnd(AsyncStep<T> step, bool anyFailureEnds = true)
+    {
+        step.start();
+        WaitForCompletion([&step] { return step.done(); }, anyFailureEnds);
+        if (!step.done())
+            return std::nullopt;
+        return step.result();
+    }
+    // Resumes every step whose request has completed or whose pause has ended.
+    void ResumeReadySteps();
+    // Connect and its wait, with the log-in's transcript held for a refusal over TLS.
+    [[nodiscard]] RequestOutcome LogIn();
     // After a log-in refused for a changed certificate: asks the view, and on its yes makes the
     // component take the new certificate at the next log-in. A preview asks nothing.
     [[nodiscard]] bool AcceptChangedCertificate();
@@ -242,16 +306,10 @@ private:
     void RecordFailure(MessageId id, QList<MessageArgument> arguments = {});
     // The same for a message followed by a sentence that says why (see UserMessage).
     void RecordFailure(const UserMessage &message);
-    // The component's Result for the request just waited for, or nothing when that request did not
-    // complete: it could not be started (started is false), or the wait ended by the user's
-    // cancellation or the watchdog while it was still under way. Result then still describes an
-    // earlier request, and acting on it would read a file that was never downloaded or open a log
-    // for a log-in that never happened.
-    [[nodiscard]] std::optional<qint16> CompletedResult(bool started);
     // After a request that failed: when the connection to the server is gone with it, records
     // failure 4070 and returns true. Every later step would fail as well, and a message naming the
     // folder or file of that step would send the user looking for a problem that is not there.
-    bool RecordIfConnectionLost();
+    bool RecordIfConnectionLost(int connection = 0);
     // An upload log to read: the downloaded copy at path, or content when path is empty.
     struct LogSource
     {
@@ -263,9 +321,7 @@ private:
     // written are skipped with a note in the debug log.
     void CollectStaleEntries(const LogSource &source, CleanUpPlan &plan);
     // What a deletion request came to, from the component's result.
-    [[nodiscard]] Deletion DeletionOutcome(bool started);
-    // What a walk to a deletion's folder that failed means for the deletion.
-    [[nodiscard]] Deletion UnreachableFolderOutcome() const;
+    [[nodiscard]] Deletion DeletionOutcome(const RequestOutcome &deletion);
     // Keeps deletions that were put off in the log list and rewrites the local upload log before
     // it is uploaded: files as (folder line, name), folders as folder lines.
     void KeepInLog(const QList<std::pair<QString, QString>> &files, const QStringList &folders);
@@ -278,6 +334,25 @@ private:
     // query failed twice, was refused or got no answer: the folder is unknown then, never the one
     // named before.
     [[nodiscard]] std::optional<QString> KnownCurrentDir();
+    // How a walk to a remote folder ended: entered, or not, with the refusal that stopped it, which
+    // tells a folder that does not exist (5xx) from one that could not be entered just now. After
+    // a climb ("..") that the server refused, that refusal stands for the whole walk.
+    struct FolderWalk
+    {
+        bool entered = false;
+        RequestOutcome refusal;
+    };
+    // FTPSetCurrentDir, with how it ended.
+    [[nodiscard]] FolderWalk WalkTo(const QString &myDesiredDir, bool CreateNew);
+    // What a walk to a deletion's folder that failed means for the deletion.
+    [[nodiscard]] static Deletion UnreachableFolderOutcome(const FolderWalk &walk);
+    // The folder steps as steps on a connection (0: the first), for several connections at once;
+    // the members above run them on the first connection and wait for them.
+    [[nodiscard]] AsyncStep<std::optional<QString>> CurrentDirOn(int connection);
+    [[nodiscard]] AsyncStep<RequestOutcome> ChangeDirOn(int connection, QString myDirName);
+    [[nodiscard]] AsyncStep<bool> CreateDirOn(int connection, QString myDirName);
+    [[nodiscard]] AsyncStep<FolderWalk> SetCurrentDirOn(int connection, QString myDesiredDir,
+                                                        bool CreateNew);
     // What the clean-up knows of the server's upload log in the remote base folder.
     enum class ServerLog {
         Read,    // downloaded to the temporary copy
@@ -389,6 +464,8 @@ private:
         bool mPreviewOnly = false;
         // See setAcceptedCertificate.
         QByteArray mAcceptedCertificate;
+        // See FTPConnections.
+        qint32 mConnections = 0;
     } mSettings;
 
     // The files to upload. mUploadCount is the number of entries of mUploadList and mTotalBytes
@@ -442,6 +519,9 @@ private:
     struct FailureState
     {
         bool mAborted = false;
+        // The user's cancellation or the watchdog: every wait ends at once, the transfers under
+        // way on further connections included. Any other failure lets those end first.
+        bool mInterrupted = false;
         MessageId mErrorId = MessageId::None;
         // What the failure's message names, put into words by the view.
         QList<MessageArgument> mErrorArguments;
@@ -456,6 +536,9 @@ private:
         bool mDone = false;
         qint32 mWatchDogTicks = 0;
         qint32 mTimeout = 60;
+        // The ticks without a sign of activity of each further connection (the second first),
+        // counted while it has a request under way.
+        QList<qint32> mFurtherTicks;
     } mWait;
 
     // The question the run waits for the user to answer (AwaitAnswer), and its answer so far.
@@ -464,10 +547,6 @@ private:
         bool open = false;
         Answer answer;
     } mQuestion;
-
-    // The result of the last change of the remote folder, which tells a folder that does not
-    // exist (5xx) from one that could not be entered just now.
-    qint16 mLastChangeDirResult = 0;
 
     // What the clean-up works from and came to: what the upload logs that count as proof name
     // (the server's, read in this run at this destination, and the previous local one when it
@@ -501,6 +580,26 @@ private:
         qint32 filesUnchanged = 0;
         QList<std::pair<QString, FileIdentity>> renewed;
     } mContentCheck;
+
+    // The upload over several connections (parallelupload.cpp). Each connection takes the next
+    // file of mUploadList that may start: files go in the list's order; a page only once every
+    // file pages use has arrived; a file only once its folder is known to exist, since the first
+    // connection walks to every folder of the list before it takes files itself, so that no two
+    // connections create one folder. The upload log goes after all of them, on the first
+    // connection, as it always has.
+    struct LaneSchedule
+    {
+        qint32 next = 0;            // the first file of the list no connection has taken
+        qint32 takeable = 0;        // the files the connections share: all but the upload log
+        qint32 assetsLeft = 0;      // files pages use that have not arrived yet
+        QSet<QString> readyFolders; // remote folders walked to, so known to exist
+        int wanted = 1;             // connections this run opens at most
+        int loggedIn = 1;           // connections logged in, the first included
+        int loggingIn = 0;          // the further connection logging in now; 0 none
+        bool loginsEnded = false;   // no further connection will log in
+        bool refused = false;       // a further log-in was refused
+        bool running = false;       // the connections are at work
+    } mLanes;
 
     // Declared last, so it goes first: its handlers call into the fields above.
     std::unique_ptr<FtpComponentHost> mFtpHost;

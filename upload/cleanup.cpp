@@ -6,6 +6,7 @@
 #include "pathhelpers.h"
 #include "stringtable.h"
 #include "systemhelpers.h"
+#include "uploadorder.h"
 #include "uploadview.h"
 
 #include <QBuffer>
@@ -17,7 +18,7 @@
 
 namespace {
 
-const QString kUploadLogName = QStringLiteral("vellumixftplog.log");
+const QString kUploadLogName = UploadLogName();
 
 // The old log comes from the server, and anyone with access to the account can change it. Only
 // names the local scan could have written are acted on: no empty name, no "." or "..", no "/" and
@@ -92,16 +93,6 @@ private:
 qsizetype depthOf(const QString &folderLine)
 {
     return folderLine.count(QLatin1Char('\\'));
-}
-
-bool isPermanentRefusal(qint16 result)
-{
-    return result >= FtpResult::ReplyBase + 500 && result < FtpResult::ReplyBase + 600;
-}
-
-bool isTransientRefusal(qint16 result)
-{
-    return result >= FtpResult::ReplyBase + 400 && result < FtpResult::ReplyBase + 500;
 }
 
 // Whether a file name in the block of folderLine, or the folder of folderLine itself, is one a scan
@@ -186,31 +177,25 @@ classUpload::ServerLog classUpload::FetchServerLog(const QString &copyPath)
 {
     // The old log belongs to the remote base folder. One fetched from wherever a walk that could
     // not get there stopped describes another folder, or nothing at all.
-    const bool inBaseFolder = FTPSetCurrentDir(mSettings.mRemoteBaseDir, false);
+    const FolderWalk walk = WalkTo(mSettings.mRemoteBaseDir, false);
     if (mFailure.mAborted)
         return ServerLog::Unknown;
     view().fileStarted(FileAction::Reading,
                        JoinRemotePath(mSettings.mRemoteBaseDir, kUploadLogName));
-    if (!inBaseFolder)
-        return isPermanentRefusal(mLastChangeDirResult) ? ServerLog::Missing : ServerLog::Unknown;
-    try {
-        ftp().GetFile(kUploadLogName, copyPath);
-    } catch (const FtpError &) {
-        return ServerLog::Unknown;
-    }
-    WaitForCompletion();
+    if (!walk.entered)
+        return walk.refusal.isPermanentRefusal() ? ServerLog::Missing : ServerLog::Unknown;
+    const RequestOutcome download =
+        Perform([&copyPath](FtpControl &ftp) { ftp.GetFile(kUploadLogName, copyPath); });
     // A download that a cancellation or the watchdog cut short left no complete copy to read.
-    const std::optional<qint16> result = CompletedResult(true);
-    if (!result || mFailure.mAborted)
+    if (!download.isCompleted() || mFailure.mAborted)
         return ServerLog::Unknown;
     // Given up at the limit: no log of ours, nothing is deleted, and this run's log replaces it.
-    if (*result == FtpResult::DownloadTooLarge) {
+    if (download.result() == FtpResult::DownloadTooLarge) {
         DebugNote(ResourceString(MessageId::OldLogTooLarge));
         return ServerLog::Unknown;
     }
-    if (*result == 0) {
+    if (download.succeeded())
         return ServerLog::Read;
-    }
     if (RecordIfConnectionLost())
         return ServerLog::Unknown;
     // A refusal for good is how a server says there is no such file: the first run to it,
@@ -218,12 +203,12 @@ classUpload::ServerLog classUpload::FetchServerLog(const QString &copyPath)
     // deleted; replacing it with this run's log would forget those names for good. Any other
     // failure says nothing about the log, and a log that may not exist is not kept: the server
     // would then be left without any.
-    if (isPermanentRefusal(*result))
+    if (download.isPermanentRefusal())
         return ServerLog::Missing;
-    if (!isTransientRefusal(*result))
+    if (!download.isTransientRefusal())
         return ServerLog::Unknown;
     DebugNote(ReplaceAll(ResourceString(MessageId::OldLogUnreadable), QStringLiteral("%1"),
-                         QString::number(*result)));
+                         QString::number(download.result())));
     KeepServerLog();
     return ServerLog::PutOff;
 }
@@ -363,10 +348,10 @@ bool classUpload::IsCurrentDirectory(const QString &myDesiredDir)
     return false;
 }
 
-classUpload::Deletion classUpload::UnreachableFolderOutcome() const
+classUpload::Deletion classUpload::UnreachableFolderOutcome(const FolderWalk &walk)
 {
     // A folder that does not exist: what was in it is gone as well.
-    return isPermanentRefusal(mLastChangeDirResult) ? Deletion::Refused : Deletion::PutOff;
+    return walk.refusal.isPermanentRefusal() ? Deletion::Refused : Deletion::PutOff;
 }
 
 bool classUpload::SiteHolds(const QString &folderLine, const QString &name)
@@ -409,8 +394,9 @@ classUpload::Deletion classUpload::DeleteIfProvenSafe(const QString &folderLine,
     const QString own = folder ? splitFolderLine(folderLine).second : name;
     const QString remoteFolder = ToRemoteSlashes(JoinRemotePath(
         mSettings.mRemoteBaseDir, holder == QLatin1String("\\") ? QString() : holder.chopped(1)));
-    if (!FTPSetCurrentDir(remoteFolder, false) || mFailure.mAborted)
-        return UnreachableFolderOutcome();
+    const FolderWalk walk = WalkTo(remoteFolder, false);
+    if (!walk.entered || mFailure.mAborted)
+        return UnreachableFolderOutcome(walk);
     if (!IsCurrentDirectory(remoteFolder))
         return Deletion::PutOff;
     return folder ? FTPDeleteDir(own) : FTPDeleteFile(own);
@@ -440,35 +426,21 @@ classUpload::Deletion classUpload::FTPDeleteDirEx(const QString &myDir)
 // run left (DeleteLeftoverTemporaries, under the same rule: a name recorded, in its folder).
 classUpload::Deletion classUpload::FTPDeleteFile(const QString &myFileName)
 {
-    bool started = true;
-    try {
-        ftp().DeleteFile(myFileName);
-    } catch (const FtpError &) {
-        started = false;
-    }
-    WaitForCompletion();
-    return DeletionOutcome(started);
+    return DeletionOutcome(Perform([&myFileName](FtpControl &ftp) { ftp.DeleteFile(myFileName); }));
 }
 
 classUpload::Deletion classUpload::FTPDeleteDir(const QString &myDirName)
 {
-    bool started = true;
-    try {
-        ftp().RemoveDirectory(myDirName);
-    } catch (const FtpError &) {
-        started = false;
-    }
-    WaitForCompletion();
-    return DeletionOutcome(started);
+    return DeletionOutcome(
+        Perform([&myDirName](FtpControl &ftp) { ftp.RemoveDirectory(myDirName); }));
 }
 
-classUpload::Deletion classUpload::DeletionOutcome(bool started)
+classUpload::Deletion classUpload::DeletionOutcome(const RequestOutcome &deletion)
 {
-    const std::optional<qint16> result = CompletedResult(started);
-    if (!result)
+    if (!deletion.isCompleted())
         return Deletion::PutOff;
-    if (*result == 0)
+    if (deletion.succeeded())
         return Deletion::Done;
     RecordIfConnectionLost();
-    return isPermanentRefusal(*result) ? Deletion::Refused : Deletion::PutOff;
+    return deletion.isPermanentRefusal() ? Deletion::Refused : Deletion::PutOff;
 }

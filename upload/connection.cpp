@@ -1,4 +1,5 @@
 #include "classupload.h"
+#include "ftpcomponenthost.h"
 #include "ftpcontrol.h"
 #include "ftperror.h"
 #include "ftpresult.h"
@@ -10,43 +11,73 @@
 // and then waited for here while the thread keeps handling events, so the window repaints, the
 // component's signals arrive and the cancel button and the watchdog act. The wait blocks in the
 // event dispatcher (WaitForMoreEvents) instead of polling, so a slow transfer costs no processor
-// time.
-void classUpload::WaitForCompletion()
+// time. Steps that are coroutines (several connections at once) are resumed from here, never from
+// inside a signal of a component.
+void classUpload::WaitForCompletion(const std::function<bool()> &completed, bool anyFailureEnds)
 {
+    const auto over = [&] {
+        return completed() || mFailure.mInterrupted || (anyFailureEnds && mFailure.mAborted);
+    };
     QCoreApplication::processEvents(QEventLoop::AllEvents);
-    while (!mWait.mDone && !mFailure.mAborted) {
+    ResumeReadySteps();
+    while (!over()) {
         QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+        ResumeReadySteps();
     }
     mWait.mDone = false;
 }
 
-std::optional<qint16> classUpload::CompletedResult(bool started)
+void classUpload::ResumeReadySteps()
 {
-    if (!started)
-        return std::nullopt;
-    FtpControl &component = ftp();
-    // A completion left over from an earlier request can end a wait early; the request's own
-    // completion is still to come then.
-    while (component.isBusy() && !mFailure.mAborted)
-        WaitForCompletion();
-    if (component.isBusy())
-        return std::nullopt; // FTPCancel or the watchdog has asked the component to give it up
-
-    const qint16 result = component.result();
-    // The component's answer to our own Abort is the cancellation or the time-out, not a refusal
-    // by the server; their message stands.
-    if (mFailure.mAborted && result == FtpResult::Aborted)
-        return std::nullopt;
-    return result;
+    // A resumed step may start requests, or end, and so make others ready; one pass over the
+    // connections at a time until none is.
+    FtpComponentHost &host = ftpHost();
+    for (bool resumed = true; resumed;) {
+        resumed = false;
+        for (int connection = 0; connection < host.connectionCount(); ++connection)
+            resumed = host.wait(connection).resumeIfReady() || resumed;
+    }
 }
 
-bool classUpload::RecordIfConnectionLost()
+RequestOutcome classUpload::Perform(const std::function<void(FtpControl &)> &start, int connection)
+{
+    FtpComponentHost &host = ftpHost();
+    FtpControl &component = host.component(connection);
+    ConnectionWait &wait = host.wait(connection);
+    try {
+        start(component);
+    } catch (const FtpError &) {
+        return RequestOutcome::notStarted();
+    }
+    wait.expect(component.requestNumber());
+    WaitForCompletion([&wait] { return wait.hasArrived(); });
+    const std::optional<RequestOutcome> arrived = wait.takeArrived();
+    wait.forget();
+    // Still under way: the cancellation or the watchdog has asked the component to give it up.
+    if (!arrived)
+        return RequestOutcome::interrupted();
+    // The component's answer to our own Abort is the cancellation or the time-out, not a refusal
+    // by the server; their message stands.
+    if (mFailure.mAborted && arrived->result() == FtpResult::Aborted)
+        return RequestOutcome::interrupted();
+    return *arrived;
+}
+
+ConnectionWait::Request classUpload::Request(int connection,
+                                             std::function<void(FtpControl &)> &start)
+{
+    FtpComponentHost &host = ftpHost();
+    return ConnectionWait::Request(host.wait(connection), host.component(connection), start);
+}
+
+bool classUpload::RecordIfConnectionLost(int connection)
 {
     // A cancellation or the watchdog may have ended the connection themselves; their message
     // stands.
-    if (mFailure.mAborted || ftp().isConnected())
+    FtpControl &component = ftpHost().component(connection);
+    if (mFailure.mAborted || component.isConnected())
         return false;
-    RecordFailure(MessageId::ConnectionLost, ftp().host());
+    RecordFailure(MessageId::ConnectionLost, component.host());
     return true;
 }
 
@@ -55,17 +86,21 @@ void classUpload::FTPConnect()
     mDebugFile.close();
     mWait.mDone = false;
     mFailure.mAborted = false;
+    mFailure.mInterrupted = false;
     // A preview changes nothing, a trust decision included: what it trusts anew, it trusts for
     // this run only.
     ftp().setTrustRemembered(!mSettings.mPreviewOnly);
     ftp().setAcceptedCertificate(mSettings.mAcceptedCertificate);
 
-    std::optional<qint16> result = LogIn();
+    RequestOutcome login = LogIn();
     // The handshake that found the changed certificate has ended by now; the user may take a
     // while to decide, longer than a server waits in the middle of a handshake. So the yes is
     // answered with a new log-in that takes exactly the certificate shown, and only it.
-    if (result && *result == FtpResult::CertificateChanged && AcceptChangedCertificate())
-        result = LogIn();
+    if (login.result() == FtpResult::CertificateChanged && login.isCompleted() &&
+        AcceptChangedCertificate())
+        login = LogIn();
+    const std::optional<qint16> result =
+        login.isCompleted() ? std::optional<qint16>(login.result()) : std::nullopt;
     if (!result) {
         // The log-in never ended: the cancellation's or the time-out's message stands, and the
         // log of the last connection that did succeed stays as it was.
@@ -87,31 +122,31 @@ void classUpload::FTPConnect()
     }
 }
 
-std::optional<qint16> classUpload::LogIn()
+RequestOutcome classUpload::LogIn()
 {
     mDebugFile.holdWhileClosed(); // the log-in's transcript, for a refusal over TLS (see below)
-    bool started = true;
-    try {
-        ftp().Connect();
-    } catch (const FtpError &) {
-        // Not reported here: the wait ends through the user's cancellation or the watchdog.
-        started = false;
+    RequestOutcome login = Perform([](FtpControl &ftp) { ftp.Connect(); });
+    // A log-in that could not even be started never completes: the wait ends through the user's
+    // cancellation or the watchdog, as for a log-in that hangs.
+    if (login.ending() == RequestOutcome::Ending::NotStarted) {
+        WaitForCompletion([] { return false; });
+        login = RequestOutcome::interrupted();
     }
-    WaitForCompletion();
-
-    const std::optional<qint16> result = CompletedResult(started);
     // Refused over TLS: the message names only the host and the reason, so the log-in's
     // transcript and the component's explanation become the debug log. Any other failure leaves
     // an earlier log as it was.
-    if (result && (*result == FtpResult::TlsFailure || *result == FtpResult::CertificateChanged) &&
+    if (login.isCompleted() &&
+        (login.result() == FtpResult::TlsFailure ||
+         login.result() == FtpResult::CertificateChanged) &&
         !mSettings.mPreviewOnly)
         mDebugFile.writeHeld(DebugLog::defaultFolders());
     mDebugFile.close();
-    return result;
+    return login;
 }
 
 void classUpload::FTPDisconnect()
 {
+    ftpHost().removeFurtherComponents();
     ftp().Disconnect();
     mDebugFile.close();
 }
@@ -128,10 +163,16 @@ void classUpload::DebugNote(const QString &text)
 
 void classUpload::FTPCancel()
 {
-    // The flag comes first, so every wait and loop stops at its next test even if the rest fails.
+    // The flags come first, so every wait and loop stops at its next test even if the rest fails.
     mFailure.mAborted = true;
+    mFailure.mInterrupted = true;
     try {
-        ftp().Abort();
+        FtpComponentHost &host = ftpHost();
+        for (int connection = 0; connection < host.connectionCount(); ++connection) {
+            host.component(connection).Abort();
+            // A step that pauses before it tries again stops pausing.
+            host.wait(connection).wake();
+        }
     } catch (...) {
     }
     try {
@@ -143,9 +184,10 @@ void classUpload::FTPCancel()
     }
 }
 
-void classUpload::FTPDone()
+void classUpload::FTPDone(int connection)
 {
-    mWait.mDone = true;
+    if (connection == 0)
+        mWait.mDone = true;
 }
 
 bool classUpload::FTPAborted() const
@@ -153,24 +195,54 @@ bool classUpload::FTPAborted() const
     return mFailure.mAborted;
 }
 
-void classUpload::ResetWatchDog()
+void classUpload::ResetWatchDog(int connection)
 {
-    mWait.mWatchDogTicks = 0;
+    if (connection == 0)
+        mWait.mWatchDogTicks = 0;
+    else if (connection - 1 < mWait.mFurtherTicks.size())
+        mWait.mFurtherTicks[connection - 1] = 0;
 }
 
 void classUpload::TriggerWatchDog()
 {
-    ++mWait.mWatchDogTicks;
-    if (mWait.mWatchDogTicks <= mWait.mTimeout)
+    // The first connection counts every tick, as it always has, except while the connections
+    // share the files: then it may wait for the others like they wait for it. A further one counts
+    // only while a request of it is under way, since it idles between files while the first works.
+    FtpComponentHost &host = ftpHost();
+    mWait.mWatchDogTicks =
+        mLanes.running && !host.component(0).isBusy() ? 0 : mWait.mWatchDogTicks + 1;
+    qint32 silentest = mWait.mWatchDogTicks;
+    for (int connection = 1; connection < host.connectionCount(); ++connection) {
+        if (connection - 1 >= mWait.mFurtherTicks.size())
+            mWait.mFurtherTicks.resize(connection);
+        qint32 &ticks = mWait.mFurtherTicks[connection - 1];
+        ticks = host.component(connection).isBusy() ? ticks + 1 : 0;
+        // A further log-in that hangs is the host's limit too, not the run's failure: it is given
+        // up, and the run goes on with the connections it has.
+        if (connection == mLanes.loggingIn) {
+            if (ticks > mWait.mTimeout) {
+                try {
+                    host.component(connection).Abort();
+                } catch (...) {
+                }
+            }
+            continue;
+        }
+        silentest = std::max(silentest, ticks);
+    }
+    if (silentest <= mWait.mTimeout)
         return;
     RecordFailure(MessageId::TimedOut);
-    // The request that went silent is given up, as a cancellation gives it up: the run stops here,
-    // and nothing may go on happening on the server behind its back.
-    if (mWait.mWatchDogTicks == mWait.mTimeout + 1) {
-        try {
-            if (ftp().isBusy())
-                ftp().Abort();
-        } catch (...) {
+    mFailure.mInterrupted = true;
+    // The requests that went silent are given up, as a cancellation gives them up: the run stops
+    // here, and nothing may go on happening on the server behind its back.
+    if (silentest == mWait.mTimeout + 1) {
+        for (int connection = 0; connection < host.connectionCount(); ++connection) {
+            try {
+                if (host.component(connection).isBusy())
+                    host.component(connection).Abort();
+            } catch (...) {
+            }
         }
     }
 }

@@ -34,32 +34,44 @@ void classUpload::FTPUploadFiles()
     if (mFailure.mAborted)
         return;
 
-    const qint32 count = mQueue.mUploadCount;
-    for (qint32 i = 0; i < count; ++i) {
+    // A single file and the upload log gain nothing from a second connection but its log-in.
+    const int connections = mQueue.mUploadCount > 2 ? ConnectionsForThisRun() : 1;
+    qint32 first = 0;
+    if (connections > 1) {
+        UploadSideBySide(connections);
+        if (mFailure.mAborted)
+            return;
+        first = mLanes.takeable;
+    }
+    for (qint32 i = first; i < mQueue.mUploadCount; ++i) {
         const UploadItem item = mQueue.mUploadList.at(i);
         SendFile(item.Path, item.NativePath);
         if (mFailure.mAborted)
             return;
-        mRun.mBytesDone += static_cast<double>(item.Size);
-
-        mRun.mProgress.elapsed = RoundHalfEven(ElapsedSince(mRun.mStartTime, TimeOfDay()));
-        if (mRun.mBytesDone != 0) {
-            const double rate = mRun.mProgress.elapsed / (mRun.mBytesDone / 1000.0);
-            if (usable(rate))
-                mRun.mProgress.rate = rate;
-        }
-        const double remaining =
-            (mQueue.mTotalBytes - mRun.mBytesDone) / 1000.0 * mRun.mProgress.rate;
-        if (usable(remaining))
-            mRun.mProgress.remaining = std::floor(remaining / 10.0) * 10.0;
-
-        // An estimate too large for the view leaves the previous one standing.
-        if (mRun.mProgress.remaining >= std::numeric_limits<qint32>::min() &&
-            mRun.mProgress.remaining <= std::numeric_limits<qint32>::max())
-            mRun.mProgress.secondsLeft = static_cast<qint32>(mRun.mProgress.remaining);
-        view().progressed(static_cast<qint64>(mRun.mBytesDone),
-                          static_cast<qint64>(mQueue.mTotalBytes), mRun.mProgress.secondsLeft);
+        CountFileDone(item);
     }
+}
+
+void classUpload::CountFileDone(const UploadItem &item)
+{
+    mRun.mBytesDone += static_cast<double>(item.Size);
+
+    mRun.mProgress.elapsed = RoundHalfEven(ElapsedSince(mRun.mStartTime, TimeOfDay()));
+    if (mRun.mBytesDone != 0) {
+        const double rate = mRun.mProgress.elapsed / (mRun.mBytesDone / 1000.0);
+        if (usable(rate))
+            mRun.mProgress.rate = rate;
+    }
+    const double remaining = (mQueue.mTotalBytes - mRun.mBytesDone) / 1000.0 * mRun.mProgress.rate;
+    if (usable(remaining))
+        mRun.mProgress.remaining = std::floor(remaining / 10.0) * 10.0;
+
+    // An estimate too large for the view leaves the previous one standing.
+    if (mRun.mProgress.remaining >= std::numeric_limits<qint32>::min() &&
+        mRun.mProgress.remaining <= std::numeric_limits<qint32>::max())
+        mRun.mProgress.secondsLeft = static_cast<qint32>(mRun.mProgress.remaining);
+    view().progressed(static_cast<qint64>(mRun.mBytesDone), static_cast<qint64>(mQueue.mTotalBytes),
+                      mRun.mProgress.secondsLeft);
 }
 
 void classUpload::FTPUploadFile(const QString &myPathAndFileName, const QString &myLocalPath)
@@ -72,25 +84,40 @@ void classUpload::FTPUploadFile(const QString &myPathAndFileName, const QString 
 
 void classUpload::SendFile(const QString &myPathAndFileName, const QString &localFile)
 {
+    std::ignore = RunToEnd(SendFileOn(0, myPathAndFileName, localFile));
+}
+
+void classUpload::FTPPutFile(const QString &myLocalFile, const QString &myRemoteName)
+{
+    std::ignore = RunToEnd(PutFileOn(0, myLocalFile, myRemoteName));
+}
+
+AsyncStep<bool> classUpload::SendFileOn(int connection, QString myPathAndFileName,
+                                        QString localFile)
+{
     const PathAndFileName parts = SplitPathAndFileName(myPathAndFileName);
     const QString remoteFolder =
         ToRemoteSlashes(JoinRemotePath(mSettings.mRemoteBaseDir, parts.DirName));
 
     view().fileStarted(FileAction::Uploading, JoinRemotePath(remoteFolder, parts.FileName));
 
-    FTPSetCurrentDir(remoteFolder, true);
+    std::ignore = co_await SetCurrentDirOn(connection, remoteFolder, true);
     if (mFailure.mAborted)
-        return;
+        co_return false;
     // The upload log goes as it always went, straight under its name: the next run reads it only
     // after this one ended.
     const bool replacing =
         !IsUploadLog(myPathAndFileName) && ReplacesLiveFile(myPathAndFileName, localFile);
-    PublishFile(localFile, remoteFolder, parts.FileName, replacing);
-    if (!mFailure.mAborted)
-        ++mRun.mFilesDone;
+    const QString realName = parts.FileName;
+    if (!co_await PublishFileOn(connection, localFile, remoteFolder, realName, replacing))
+        co_return false;
+    ++mRun.mFilesDone;
+    co_return true;
 }
 
-void classUpload::FTPPutFile(const QString &myLocalFile, const QString &myRemoteName)
+AsyncStep<bool> classUpload::PutFileOn(int connection, QString myLocalFile, QString myRemoteName)
 {
-    PublishFile(myLocalFile, QString(), myRemoteName, false);
+    // As to a server that knows nothing of temporary names: no folder, nothing recorded.
+    const QString noFolder;
+    co_return co_await PublishFileOn(connection, myLocalFile, noFolder, myRemoteName, false);
 }

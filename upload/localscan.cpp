@@ -5,6 +5,7 @@
 #include "programerror.h"
 #include "sitewalk.h"
 #include "stringtable.h"
+#include "uploadorder.h"
 
 #include <QFile>
 #include <cerrno>
@@ -21,7 +22,7 @@
 
 namespace {
 
-const QString kUploadLogName = QStringLiteral("vellumixftplog.log");
+const QString kUploadLogName = UploadLogName();
 
 QString folderLine(const QString &folderPath)
 {

@@ -1,6 +1,7 @@
 #include "classupload.h"
 #include "pathhelpers.h"
 #include "roundhalfeven.h"
+#include "uploadorder.h"
 #include "uploadview.h"
 
 // The preview of a run (--dry-run). It goes as far as a run goes before its first change on the
@@ -9,7 +10,7 @@
 
 namespace {
 
-const QString kUploadLogName = QStringLiteral("vellumixftplog.log");
+const QString kUploadLogName = UploadLogName();
 
 } // namespace
 

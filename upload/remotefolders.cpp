@@ -1,4 +1,5 @@
 #include "classupload.h"
+#include "ftpcomponenthost.h"
 #include "ftpcontrol.h"
 #include "ftperror.h"
 #include "pathhelpers.h"
@@ -16,79 +17,96 @@ QString classUpload::FTPGetCurrentDir()
 
 std::optional<QString> classUpload::KnownCurrentDir()
 {
-    // A server that put the query off may well answer the next one; it is asked once more. What
-    // an earlier query said is no answer: every command since may have moved the server.
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        try {
-            ftp().QueryCurrentDirectory();
-        } catch (const FtpError &) {
-            // Only a component still busy with a request that a cancellation or the watchdog gave
-            // up refuses the query; the run is stopping then.
-            if (!mFailure.mAborted)
-                RecordFailure(MessageId::ConnectionFailed, ftp().host());
-            return std::nullopt;
-        }
-        WaitForCompletion();
-        const std::optional<qint16> result = CompletedResult(true);
-        if (mFailure.mAborted || !result)
-            return std::nullopt;
-        if (*result == 0)
-            return ftp().currentDirectory();
-        if (RecordIfConnectionLost())
-            return std::nullopt;
-        DebugNote(ReplaceAll(ResourceString(MessageId::CurrentFolderUnknown), QStringLiteral("%1"),
-                             QString::number(*result)));
-    }
-    return std::nullopt;
+    return RunToEnd(CurrentDirOn(0)).value_or(std::nullopt);
 }
 
 bool classUpload::FTPChangeDir(const QString &myDirName)
 {
-    bool started = true;
-    try {
-        ftp().ChangeDirectory(myDirName);
-    } catch (const FtpError &) {
-        // Not reported: the callers decide what a failed change means, and the wait below still
-        // ends through cancellation or the watchdog.
-        started = false;
-    }
-    WaitForCompletion();
-    const std::optional<qint16> result = CompletedResult(started);
-    mLastChangeDirResult = result.value_or(0);
-    if (result && *result != 0)
-        RecordIfConnectionLost();
-    return result && *result == 0;
+    return RunToEnd(ChangeDirOn(0, myDirName)).value_or(RequestOutcome::interrupted()).succeeded();
 }
 
 void classUpload::FTPCreateDir(const QString &myDirName)
 {
-    try {
-        ftp().CreateDirectory(myDirName);
-    } catch (const FtpError &) {
-        RecordFailure(MessageId::FolderNotCreated, myDirName);
-        return;
-    }
-    WaitForCompletion();
-    // Checked however the wait ended: a refused creation is the more useful message than a
-    // time-out.
-    const std::optional<qint16> result = CompletedResult(true);
-    if (result && *result != 0 && !RecordIfConnectionLost())
-        RecordFailure(MessageId::FolderNotCreated, myDirName);
+    std::ignore = RunToEnd(CreateDirOn(0, myDirName));
 }
 
 bool classUpload::FTPSetCurrentDir(const QString &myDesiredDir, bool CreateNew)
 {
+    return WalkTo(myDesiredDir, CreateNew).entered;
+}
+
+classUpload::FolderWalk classUpload::WalkTo(const QString &myDesiredDir, bool CreateNew)
+{
+    return RunToEnd(SetCurrentDirOn(0, myDesiredDir, CreateNew)).value_or(FolderWalk{});
+}
+
+AsyncStep<std::optional<QString>> classUpload::CurrentDirOn(int connection)
+{
+    // A server that put the query off may well answer the next one; it is asked once more. What
+    // an earlier query said is no answer: every command since may have moved the server.
+    std::function<void(FtpControl &)> ask = [](FtpControl &ftp) { ftp.QueryCurrentDirectory(); };
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const RequestOutcome query = co_await Request(connection, ask);
+        if (query.ending() == RequestOutcome::Ending::NotStarted) {
+            // Only a component still busy with a request that a cancellation or the watchdog gave
+            // up refuses the query; the run is stopping then.
+            if (!mFailure.mAborted)
+                RecordFailure(MessageId::ConnectionFailed, ftpHost().component(connection).host());
+            co_return std::nullopt;
+        }
+        if (mFailure.mInterrupted)
+            co_return std::nullopt;
+        if (query.succeeded())
+            co_return ftpHost().component(connection).currentDirectory();
+        if (RecordIfConnectionLost(connection))
+            co_return std::nullopt;
+        DebugNote(ReplaceAll(ResourceString(MessageId::CurrentFolderUnknown), QStringLiteral("%1"),
+                             QString::number(query.result())));
+    }
+    co_return std::nullopt;
+}
+
+AsyncStep<RequestOutcome> classUpload::ChangeDirOn(int connection, QString myDirName)
+{
+    // A failed change is not reported here: the callers decide what it means.
+    std::function<void(FtpControl &)> changeInto = [&myDirName](FtpControl &ftp) {
+        ftp.ChangeDirectory(myDirName);
+    };
+    const RequestOutcome change = co_await Request(connection, changeInto);
+    if (change.isCompleted() && !change.succeeded())
+        RecordIfConnectionLost(connection);
+    co_return change;
+}
+
+AsyncStep<bool> classUpload::CreateDirOn(int connection, QString myDirName)
+{
+    std::function<void(FtpControl &)> create = [&myDirName](FtpControl &ftp) {
+        ftp.CreateDirectory(myDirName);
+    };
+    const RequestOutcome creation = co_await Request(connection, create);
+    if (creation.succeeded())
+        co_return true;
+    // Checked however the wait ended: a refused creation is the more useful message than a
+    // time-out.
+    if (creation.ending() == RequestOutcome::Ending::NotStarted ||
+        (creation.isCompleted() && !RecordIfConnectionLost(connection)))
+        RecordFailure(MessageId::FolderNotCreated, myDirName);
+    co_return false;
+}
+
+AsyncStep<classUpload::FolderWalk>
+classUpload::SetCurrentDirOn(int connection, QString myDesiredDir, bool CreateNew)
+{
     const QStringList wanted = SplitRemotePath(myDesiredDir);
-    const std::optional<QString> known = KnownCurrentDir();
+    const std::optional<QString> known = co_await CurrentDirOn(connection);
     if (!known) {
         // Every step from a folder the server did not name would lead from a guess: a file stored,
         // or a page deleted, in another folder than the one meant. The walk does not start; an
         // upload fails with the folder it wanted, a deletion is put off.
-        mLastChangeDirResult = 0;
         if (CreateNew && !mFailure.mAborted)
             RecordFailure(MessageId::FolderNotEntered,
                           wanted.isEmpty() ? QStringLiteral("/") : wanted.last());
-        return false;
+        co_return FolderWalk{};
     }
     const QStringList current = SplitRemotePath(*known);
 
@@ -104,65 +122,61 @@ bool classUpload::FTPSetCurrentDir(const QString &myDesiredDir, bool CreateNew)
         }
     }
     if (first < 0)
-        return !mFailure.mAborted;
+        co_return FolderWalk{!mFailure.mAborted, RequestOutcome()};
 
     // Up: one ".." for every current name from the first difference on, whatever those names are.
-    bool climbRefused = false;
-    qint16 climbResult = 0;
+    std::optional<RequestOutcome> climbRefusal;
     for (qsizetype i = current.size() - 1; i >= first; --i) {
-        if (!FTPChangeDir(QStringLiteral(".."))) {
-            climbRefused = true;
-            climbResult = mLastChangeDirResult;
-        }
+        const RequestOutcome climb = co_await ChangeDirOn(connection, QStringLiteral(".."));
+        if (!climb.succeeded())
+            climbRefusal = climb;
         if (mFailure.mAborted)
-            return false;
+            co_return FolderWalk{};
     }
     // A walk that fails after a refused climb failed because of the climb: a name that is missing
     // below the wrong folder says nothing about the wanted one, and a deletion that was only put
     // off ("450") must not be taken for one refused for good.
-    const auto failedWalk = [&] {
-        if (climbRefused)
-            mLastChangeDirResult = climbResult;
-        return false;
+    const auto failedWalk = [&climbRefusal](const RequestOutcome &refusal) {
+        return FolderWalk{false, climbRefusal.value_or(refusal)};
     };
 
     // Down: one name at a time, creating a missing folder when asked to.
     for (qsizetype i = first; i < wanted.size(); ++i) {
         const QString &name = wanted.at(i);
         if (mFailure.mAborted)
-            return false;
-        if (FTPChangeDir(name))
+            co_return FolderWalk{};
+        const RequestOutcome descent = co_await ChangeDirOn(connection, name);
+        if (descent.succeeded())
             continue;
         if (mFailure.mAborted)
-            return false;
+            co_return FolderWalk{};
         if (!CreateNew)
-            return failedWalk();
+            co_return failedWalk(descent);
         // After a refused climb the walk is somewhere else: a folder created there belongs to no
         // site and would stay on the server for good, named in no upload log.
-        if (climbRefused) {
+        if (climbRefusal) {
             RecordFailure(MessageId::FolderNotEntered, QStringLiteral(".."));
-            return false;
+            co_return FolderWalk{};
         }
-        FTPCreateDir(name);
-        if (mFailure.mAborted)
-            return false;
-        if (!FTPChangeDir(name)) {
+        if (!co_await CreateDirOn(connection, name) || mFailure.mAborted)
+            co_return FolderWalk{};
+        if (!(co_await ChangeDirOn(connection, name)).succeeded()) {
             RecordFailure(MessageId::FolderNotEntered, name);
-            return false;
+            co_return FolderWalk{};
         }
     }
     // A server that refused a ".." left the walk deeper than it thinks, and the names after it may
     // well exist there too: a file would then be stored, and reported as published, in another
     // folder. Where the walk really ended is asked once more.
-    if (climbRefused && !mFailure.mAborted) {
-        const std::optional<QString> ended = KnownCurrentDir();
+    if (climbRefusal && !mFailure.mAborted) {
+        const std::optional<QString> ended = co_await CurrentDirOn(connection);
         if (!ended || !SameRemotePath(*ended, myDesiredDir)) {
             if (CreateNew && !mFailure.mAborted)
                 RecordFailure(MessageId::FolderNotEntered, QStringLiteral(".."));
-            return failedWalk();
+            co_return failedWalk(RequestOutcome());
         }
     }
-    return !mFailure.mAborted;
+    co_return FolderWalk{!mFailure.mAborted, RequestOutcome()};
 }
 
 void classUpload::SetRemoteBaseDir()

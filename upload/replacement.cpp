@@ -1,5 +1,6 @@
 #include "classupload.h"
 #include "contentdigest.h"
+#include "ftpcomponenthost.h"
 #include "ftpcontrol.h"
 #include "ftperror.h"
 #include "ftpresult.h"
@@ -61,17 +62,25 @@ QString storeKey(const QString &path)
 
 } // namespace
 
-std::optional<qint16> classUpload::Request(const QString &realName,
-                                           const std::function<void()> &start)
+AsyncStep<std::optional<qint16>>
+classUpload::ReplacementRequestOn(int connection, QString realName,
+                                  std::function<void(FtpControl &)> &start)
 {
-    try {
-        start();
-    } catch (const FtpError &) {
+    const RequestOutcome outcome = co_await Request(connection, start);
+    switch (outcome.ending()) {
+    case RequestOutcome::Ending::NotStarted:
         RecordFailure(MessageId::FileNotUploaded, realName);
-        return std::nullopt;
+        co_return std::nullopt;
+    case RequestOutcome::Ending::Interrupted:
+        co_return std::nullopt; // the cancellation's or the time-out's message stands
+    case RequestOutcome::Ending::Completed:
+        break;
     }
-    WaitForCompletion();
-    return CompletedResult(true);
+    // The component's answer to our own Abort is the cancellation or the time-out, not a refusal
+    // by the server; their message stands.
+    if (mFailure.mAborted && outcome.result() == FtpResult::Aborted)
+        co_return std::nullopt;
+    co_return outcome.result();
 }
 
 bool classUpload::ReplacesLiveFile(const QString &sitePath, const QString &localFile)
@@ -85,9 +94,10 @@ bool classUpload::ReplacesLiveFile(const QString &sitePath, const QString &local
            markers().lastUpload(localFile).has_value();
 }
 
-void classUpload::PublishFile(const QString &localFile, const QString &folder,
-                              const QString &realName, bool replacing)
+AsyncStep<bool> classUpload::PublishFileOn(int connection, QString localFile, QString folder,
+                                           QString realName, bool replacing)
 {
+    FtpControl &component = ftpHost().component(connection);
     // A file written while it is on its way reaches the server without its last change, or as a
     // mix of old and new; the run must not call that published. It is sent again, and a file that
     // never holds still is reported like one that could not be sent.
@@ -97,36 +107,37 @@ void classUpload::PublishFile(const QString &localFile, const QString &folder,
         const std::optional<FileIdentity> identity = ChangeMarkerStore::readIdentity(localFile);
 
         // 1. The name it goes to, and how much of it the server holds from a broken transfer.
-        Placement place = ChoosePlacement(localFile, folder, realName, replacing, identity);
+        Placement place = co_await ChoosePlacementOn(connection, localFile, folder, realName,
+                                                     replacing, identity);
         if (mFailure.mAborted)
-            return;
+            co_return false;
         // 2. The name on the disk before the first byte goes, so no run leaves a file behind
         // that the next one does not know of.
         place = RecordPlacement(localFile, place, identity);
 
         // 3. Stored, or continued. The digest of the bytes as they are sent, kept with the
-        // marker: no second read. Shared with the component, which may outlive this call when
-        // the wait ends by a cancellation.
+        // marker: no second read. Shared with the component, which may outlive this step when
+        // the run is cancelled.
         auto sent = std::make_shared<ContentDigest>();
-        Step step = Transfer(localFile, place, sent);
+        Step step = co_await TransferOn(connection, localFile, place, sent);
         // A server that will not continue (REST, STOR or APPE refused) gets the whole file.
         if (step == Step::Refused && place.offset > 0) {
             place.offset = 0;
             sent = std::make_shared<ContentDigest>();
-            step = Transfer(localFile, place, sent);
+            step = co_await TransferOn(connection, localFile, place, sent);
         }
-        if (step == Step::Refused && place.temporary() && refusesTheName(ftp().result())) {
+        if (step == Step::Refused && place.temporary() && refusesTheName(component.result())) {
             sent = std::make_shared<ContentDigest>();
-            step = FallBackToDirect(
-                localFile, place,
-                QStringLiteral("STOR %1").arg(ftp().result() - FtpResult::ReplyBase), sent);
+            const QString refusal =
+                QStringLiteral("STOR %1").arg(component.result() - FtpResult::ReplyBase);
+            step = co_await FallBackToDirectOn(connection, localFile, place, refusal, sent);
             place.storedName = realName;
             place.offset = 0;
         }
         if (step == Step::Refused)
             RecordFailure(MessageId::FileNotUploaded, realName);
         if (step != Step::Done || mFailure.mAborted)
-            return; // the file stays marked; a temporary one is continued or deleted next time
+            co_return false; // stays marked; a temporary one is continued or deleted next time
 
         // 4. Still the file that was sent.
         const std::optional<FileIdentity> now = ChangeMarkerStore::readIdentity(localFile);
@@ -134,7 +145,7 @@ void classUpload::PublishFile(const QString &localFile, const QString &folder,
         if (identity && now && !ChangeMarkerStore::sameState(*identity, *now)) {
             if (attempt == attempts) {
                 RecordFailure(MessageId::FileNotUploaded, realName);
-                return;
+                co_return false;
             }
             DebugNote(ReplaceAll(ResourceString(MessageId::FileChangedDuringUpload),
                                  QStringLiteral("%1"), realName));
@@ -143,11 +154,12 @@ void classUpload::PublishFile(const QString &localFile, const QString &folder,
 
         if (place.temporary()) {
             // 5. Whole on the server, as far as the server can tell.
-            if (VerifyStoredSize(place, identity ? identity->size : -1) != Step::Done)
-                return;
+            if (co_await VerifyStoredSizeOn(connection, place, identity ? identity->size : -1) !=
+                Step::Done)
+                co_return false;
             // 6. In place, in one step that visitors see as the old file, then the new.
-            if (PutInPlace(localFile, place) != Step::Done)
-                return;
+            if (co_await PutInPlaceOn(connection, localFile, place) != Step::Done)
+                co_return false;
         }
 
         // 7. Published. A digest only of the whole file as it was when the transfer started: a
@@ -160,17 +172,17 @@ void classUpload::PublishFile(const QString &localFile, const QString &folder,
                                                                        : QByteArray());
         else
             markers().forgetPending(localFile);
-        return;
+        co_return !mFailure.mAborted;
     }
 }
 
-classUpload::Placement classUpload::ChoosePlacement(const QString &localFile, const QString &folder,
-                                                    const QString &realName, bool replacing,
-                                                    const std::optional<FileIdentity> &identity)
+AsyncStep<classUpload::Placement>
+classUpload::ChoosePlacementOn(int connection, QString localFile, QString folder, QString realName,
+                               bool replacing, std::optional<FileIdentity> identity)
 {
     Placement place{folder, realName, realName, 0};
     if (folder.isEmpty() || !identity)
-        return place;
+        co_return place;
     const bool temporary = replacing && !markers().uploadsDirectly();
     const std::optional<PendingUpload> pending = markers().pendingUpload(localFile);
     if (pending && pending->folder == folder) {
@@ -184,33 +196,37 @@ classUpload::Placement classUpload::ChoosePlacement(const QString &localFile, co
         if ((direct && unchanged) || (temporary ? isTemporaryName(pending->storedName) : direct)) {
             place.storedName = pending->storedName;
             if (unchanged)
-                place.offset = ContinuableBytes(place, identity->size);
-            return place;
+                place.offset = co_await ContinuableBytesOn(connection, place, identity->size);
+            co_return place;
         }
     }
     if (temporary)
         place.storedName = newTemporaryName();
-    return place;
+    co_return place;
 }
 
-qint64 classUpload::ContinuableBytes(const Placement &place, qint64 localSize)
+AsyncStep<qint64> classUpload::ContinuableBytesOn(int connection, Placement place, qint64 localSize)
 {
+    FtpControl &component = ftpHost().component(connection);
+    std::function<void(FtpControl &)> start = [&place](FtpControl &ftp) {
+        ftp.QueryFileSize(place.storedName);
+    };
     const std::optional<qint16> result =
-        Request(place.realName, [&] { ftp().QueryFileSize(place.storedName); });
+        co_await ReplacementRequestOn(connection, place.realName, start);
     if (!result || *result != 0) {
         // Not there (550), or a server without SIZE: sent from the start.
         if (result)
-            RecordIfConnectionLost();
-        return 0;
+            RecordIfConnectionLost(connection);
+        co_return 0;
     }
-    const qint64 held = ftp().fileSize();
+    const qint64 held = component.fileSize();
     if (held <= 0 || held >= localSize)
-        return 0;
+        co_return 0;
     DebugNote(ResourceString(MessageId::UploadContinued)
                   .arg(JoinRemotePath(place.folder, place.realName))
                   .arg(held)
                   .arg(localSize));
-    return held;
+    co_return held;
 }
 
 classUpload::Placement classUpload::RecordPlacement(const QString &localFile, Placement place,
@@ -239,103 +255,118 @@ classUpload::Placement classUpload::RecordPlacement(const QString &localFile, Pl
     return place;
 }
 
-classUpload::Step classUpload::Transfer(const QString &localFile, const Placement &place,
-                                        const std::shared_ptr<ContentDigest> &sent)
+AsyncStep<classUpload::Step> classUpload::TransferOn(int connection, QString localFile,
+                                                     Placement place,
+                                                     std::shared_ptr<ContentDigest> sent)
 {
-    const auto watch = [sent](QByteArrayView piece) { sent->add(piece); };
-    const std::optional<qint16> result = Request(place.realName, [&] {
+    std::function<void(FtpControl &)> start = [&localFile, &place, sent](FtpControl &ftp) {
+        const auto watch = [sent](QByteArrayView piece) { sent->add(piece); };
         if (place.offset > 0)
-            ftp().PutFileFrom(localFile, place.storedName, place.offset, watch);
+            ftp.PutFileFrom(localFile, place.storedName, place.offset, watch);
         else
-            ftp().PutFile(localFile, place.storedName, watch);
-    });
+            ftp.PutFile(localFile, place.storedName, watch);
+    };
+    const std::optional<qint16> result =
+        co_await ReplacementRequestOn(connection, place.realName, start);
     if (!result)
-        return Step::Failed; // the cancellation's or the time-out's message stands
+        co_return Step::Failed; // the cancellation's or the time-out's message stands
     if (*result == 0)
-        return Step::Done;
+        co_return Step::Done;
     if (isRefusal(*result))
-        return Step::Refused;
+        co_return Step::Refused;
     RecordFailure(MessageId::FileNotUploaded, place.realName);
-    return Step::Failed;
+    co_return Step::Failed;
 }
 
-classUpload::Step classUpload::VerifyStoredSize(const Placement &place, qint64 localSize)
+AsyncStep<classUpload::Step> classUpload::VerifyStoredSizeOn(int connection, Placement place,
+                                                             qint64 localSize)
 {
+    FtpControl &component = ftpHost().component(connection);
+    std::function<void(FtpControl &)> start = [&place](FtpControl &ftp) {
+        ftp.QueryFileSize(place.storedName);
+    };
     const std::optional<qint16> result =
-        Request(place.realName, [&] { ftp().QueryFileSize(place.storedName); });
+        co_await ReplacementRequestOn(connection, place.realName, start);
     if (!result)
-        return Step::Failed;
+        co_return Step::Failed;
     // A server without SIZE cannot tell; the transfer's own reply is all there is.
-    if (*result != 0) {
-        if (RecordIfConnectionLost())
-            return Step::Failed;
-        return Step::Done;
-    }
-    if (localSize < 0 || ftp().fileSize() == localSize)
-        return Step::Done;
+    if (*result != 0)
+        co_return RecordIfConnectionLost(connection) ? Step::Failed : Step::Done;
+    if (localSize < 0 || component.fileSize() == localSize)
+        co_return Step::Done;
     DebugNote(ResourceString(MessageId::StoredSizeDiffers)
                   .arg(JoinRemotePath(place.folder, place.realName))
-                  .arg(ftp().fileSize())
+                  .arg(component.fileSize())
                   .arg(localSize));
     RecordFailure(MessageId::FileNotUploaded, place.realName);
-    return Step::Failed;
+    co_return Step::Failed;
 }
 
-classUpload::Step classUpload::PutInPlace(const QString &localFile, const Placement &place)
+AsyncStep<classUpload::Step> classUpload::PutInPlaceOn(int connection, QString localFile,
+                                                       Placement place)
 {
-    const auto rename = [&] {
-        return Request(place.realName, [&] { ftp().RenameFile(place.storedName, place.realName); });
+    FtpControl &component = ftpHost().component(connection);
+    std::function<void(FtpControl &)> rename = [&place](FtpControl &ftp) {
+        ftp.RenameFile(place.storedName, place.realName);
     };
-    std::optional<qint16> result = rename();
+    std::optional<qint16> result =
+        co_await ReplacementRequestOn(connection, place.realName, rename);
     if (!result)
-        return Step::Failed;
+        co_return Step::Failed;
     if (*result == 0)
-        return Step::Done;
-    const QString refused = ftp().refusedCommand();
+        co_return Step::Done;
+    const QString refused = component.refusedCommand();
     if (isPermanentRefusal(*result) && refused == QLatin1String("RNTO")) {
         // The old file goes first; between the two the name is missing for a moment, never half
         // there.
         DebugNote(ReplaceAll(ResourceString(MessageId::RenameOntoExistingRefused),
                              QStringLiteral("%1"), JoinRemotePath(place.folder, place.realName)));
-        result = Request(place.realName, [&] { ftp().DeleteFile(place.realName); });
+        std::function<void(FtpControl &)> deleteOld = [&place](FtpControl &ftp) {
+            ftp.DeleteFile(place.realName);
+        };
+        result = co_await ReplacementRequestOn(connection, place.realName, deleteOld);
         if (result && (*result == 0 || isPermanentRefusal(*result)))
-            result = rename();
+            result = co_await ReplacementRequestOn(connection, place.realName, rename);
         if (!result)
-            return Step::Failed;
+            co_return Step::Failed;
         if (*result == 0)
-            return Step::Done;
+            co_return Step::Done;
     } else if (isPermanentRefusal(*result) && refused == QLatin1String("RNFR")) {
         const QString refusal = QStringLiteral("RNFR %1").arg(*result - FtpResult::ReplyBase);
         // The marker takes the digest of the first transfer, which saw the whole file.
-        if (FallBackToDirect(localFile, place, refusal, std::make_shared<ContentDigest>()) !=
+        const auto unused = std::make_shared<ContentDigest>();
+        if (co_await FallBackToDirectOn(connection, localFile, place, refusal, unused) !=
             Step::Done)
-            return Step::Failed;
+            co_return Step::Failed;
         // The temporary file is of no use now.
-        result = Request(place.realName, [&] { ftp().DeleteFile(place.storedName); });
-        return result ? Step::Done : Step::Failed;
+        std::function<void(FtpControl &)> deleteTemporary = [&place](FtpControl &ftp) {
+            ftp.DeleteFile(place.storedName);
+        };
+        result = co_await ReplacementRequestOn(connection, place.realName, deleteTemporary);
+        co_return result ? Step::Done : Step::Failed;
     }
-    if (!RecordIfConnectionLost())
+    if (!RecordIfConnectionLost(connection))
         RecordFailure(MessageId::FileNotUploaded, place.realName);
-    return Step::Failed;
+    co_return Step::Failed;
 }
 
-classUpload::Step classUpload::FallBackToDirect(const QString &localFile, const Placement &place,
-                                                const QString &refusal,
-                                                const std::shared_ptr<ContentDigest> &sent)
+AsyncStep<classUpload::Step> classUpload::FallBackToDirectOn(int connection, QString localFile,
+                                                             Placement place, QString refusal,
+                                                             std::shared_ptr<ContentDigest> sent)
 {
     Placement direct = place;
     direct.storedName = place.realName;
     direct.offset = 0;
-    const Step step = Transfer(localFile, direct, sent);
+    const Step step = co_await TransferOn(connection, localFile, direct, sent);
     if (step == Step::Refused)
         RecordFailure(MessageId::FileNotUploaded, place.realName);
     if (step != Step::Done)
-        return step;
+        co_return step;
     // Only now is it the temporary name that the server minds, not the file or the folder.
     markers().rememberDirectUploads();
     DebugNote(ReplaceAll(ResourceString(MessageId::DirectUploadsFromNowOn), QStringLiteral("%1"),
                          refusal));
-    return Step::Done;
+    co_return Step::Done;
 }
 
 void classUpload::DeleteLeftoverTemporaries()
@@ -359,11 +390,12 @@ void classUpload::DeleteLeftoverTemporaries()
             continue;
         }
         const QString shown = JoinRemotePath(pending.folder, pending.storedName);
-        if (!FTPSetCurrentDir(pending.folder, false)) {
+        const FolderWalk walk = WalkTo(pending.folder, false);
+        if (!walk.entered) {
             if (mFailure.mAborted)
                 return;
             // A folder that is gone took the file with it.
-            if (UnreachableFolderOutcome() == Deletion::Refused)
+            if (UnreachableFolderOutcome(walk) == Deletion::Refused)
                 markers().forgetPending(path);
             continue;
         }

@@ -65,9 +65,15 @@ void classUpload::useFtpComponent(std::unique_ptr<FtpControl> component)
     component->setDownloadLimit(LargestUploadLog);
     mFtpHost = std::make_unique<FtpComponentHost>(
         std::move(component),
-        FtpComponentHost::Handlers{[this] { FTPDone(); },
-                                   [this](const QString &text) { FTPDebug(text); },
-                                   [this] { ResetWatchDog(); }, [this] { TriggerWatchDog(); }});
+        FtpComponentHost::Handlers{
+            [this](int connection) { FTPDone(connection); },
+            [this](int connection, const QString &text) {
+                // The first connection's transcript reads as it always has; the lines of further
+                // connections, interleaved with it, say whose they are.
+                FTPDebug(connection == 0 ? text
+                                         : QStringLiteral("[%1] ").arg(connection + 1) + text);
+            },
+            [this](int connection) { ResetWatchDog(connection); }, [this] { TriggerWatchDog(); }});
 }
 
 void classUpload::releaseFtpComponent()

@@ -2,6 +2,7 @@
 #include "contentdigest.h"
 #include "pathhelpers.h"
 #include "stringtable.h"
+#include "uploadorder.h"
 
 #include <QCoreApplication>
 
@@ -18,7 +19,7 @@
 
 namespace {
 
-const QString kUploadLogName = QStringLiteral("vellumixftplog.log");
+const QString kUploadLogName = UploadLogName();
 
 } // namespace
 

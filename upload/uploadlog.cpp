@@ -3,6 +3,7 @@
 #include "programerror.h"
 #include "replacefile.h"
 #include "stringtable.h"
+#include "uploadorder.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -20,7 +21,7 @@
 
 namespace {
 
-const QString kUploadLogName = QStringLiteral("vellumixftplog.log");
+const QString kUploadLogName = UploadLogName();
 
 } // namespace
 
@@ -45,7 +46,7 @@ void classUpload::ReadPreviousLocalLog()
     {
     };
     QFile previous;
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size > 64 * 1024 * 1024 ||
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size > LargestUploadLog ||
         !previous.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
         ::close(fd);
         return;

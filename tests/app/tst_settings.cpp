@@ -36,7 +36,7 @@ const QStringList kAlwaysRead = {
     QStringLiteral("FTPRemoteURL"),    QStringLiteral("FTPHost"),
     QStringLiteral("FTPLogonName"),    QStringLiteral("FTPPassword"),
     QStringLiteral("FTPPassive"),      QStringLiteral("FTPDelete"),
-    QStringLiteral("FTPFirewallType")};
+    QStringLiteral("FTPConnections"),  QStringLiteral("FTPFirewallType")};
 const QStringList kFirewallKeys = {
     QStringLiteral("FTPFirewallhost"), QStringLiteral("FTPFirewallLogonName"),
     QStringLiteral("FTPFirewallPassword"), QStringLiteral("FTPFirewallPort")};
@@ -200,6 +200,8 @@ void TestSettings::overflowStopsStartUp_data()
     QTest::newRow("type-beyond-32-bit")
         << Values{{"FTPFirewallType", "&HFFFFFFFF"}} << "FTPFirewallType"
         << "&HFFFFFFFF";
+    QTest::newRow("connections-beyond-ten") << Values{{"FTPConnections", "11"}} << "FTPConnections"
+                                            << "11";
     QTest::newRow("passive-beyond-double") << Values{{"FTPPassive", "1e999"}} << "FTPPassive"
                                            << "1e999";
 }

@@ -109,6 +109,8 @@ classUpload &TestSessionFaults::prepare(int tickMs, int timeout, bool deleteRemo
     timeouts.afterAbort = std::chrono::milliseconds(1000);
     classUploadTestAccess::ftp().setTimeouts(timeouts);
     session.FTPTimeout(timeout);
+    // Each case follows one dialogue: which request a fault meets, and when the user cancels.
+    session.FTPConnections(1);
     session.LocalBaseDir(mSite->path());
     session.RemoteBaseDir(QStringLiteral("htdocs"));
     session.FTPHost(mServer->host());

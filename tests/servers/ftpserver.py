@@ -34,8 +34,9 @@ killed.
         [--ignore-case]                 find names without regard to case, like a server whose
                                         file system does not tell case apart
         [--command-log FILE]            append every command received to FILE, one a line (the
-                                        password as "PASS ******"), and "# closed" when a session
-                                        ends, so a test can see what crossed the wire
+                                        password as "PASS ******"), "# logged in, N at once" after
+                                        a log-in and "# closed" when a session ends, so a test can
+                                        see what crossed the wire
         [--transfer-log FILE]           append a line for every upload (STOR, APPE) to FILE when
                                         its data connection ends, with the bytes it received and
                                         whether it completed, in the wu-ftpd xferlog format that
@@ -48,6 +49,9 @@ killed.
                                         without AllowStoreRestart)
         [--refuse-append]               answer APPE onto an existing file the same way; with the
                                         option above this is ProFTPD's default
+        [--max-logins N]                refuse the log-in of one session more than N at once
+                                        with "530 Sorry, the maximum number of clients (N) for
+                                        this user are already connected.", as shared hosts do
 
 Needs pyftpdlib (Debian: python3-pyftpdlib); run it with /usr/bin/python3.
 """
@@ -56,11 +60,12 @@ import argparse
 import logging
 import os
 import sys
+import threading
 import time
 
 from pyftpdlib.authorizers import DummyAuthorizer
 from pyftpdlib.handlers import ActiveDTP, DTPHandler, FTPHandler, PassiveDTP, ThrottledDTPHandler
-from pyftpdlib.servers import FTPServer
+from pyftpdlib.servers import FTPServer, ThreadedFTPServer
 
 
 def parse_arguments():
@@ -85,6 +90,7 @@ def parse_arguments():
     parser.add_argument("--refuse-rename-onto-existing", action="store_true")
     parser.add_argument("--refuse-store-restart", action="store_true")
     parser.add_argument("--refuse-append", action="store_true")
+    parser.add_argument("--max-logins", type=int, default=0, metavar="N")
     options = parser.parse_args()
     if options.fake_auth and options.tls:
         parser.error("--fake-auth stands for a server without a certificate: not with --tls")
@@ -112,7 +118,23 @@ def data_handler_class(options):
 
         if options.throttle > 0:
             raise SystemExit("--throttle and --tls cannot be combined")
-        return TLS_DTPHandler
+        if options.delay <= 0:
+            return TLS_DTPHandler
+
+        class WaitsForItsCommand(TLS_DTPHandler):
+            # pyftpdlib takes a data connection that has something to read before its transfer
+            # command was processed for one the client closed, and closes it. A client starts the
+            # TLS handshake as soon as the connection is up, and --delay holds the STOR back by
+            # the delay while the handshake arrives at once: the connection waits for its command
+            # instead, as it would on a server that is only far away.
+            def readable(self):
+                if self._ssl_accepting:
+                    return True
+                if not self.receive and not self._initialized:
+                    return False
+                return super().readable()
+
+        return WaitsForItsCommand
     if options.throttle <= 0:
         return DTPHandler
 
@@ -129,7 +151,8 @@ def passive_class(options):
 
     class DelayedPassive(PassiveDTP):
         def handle_accepted(self, sock, addr):
-            self.ioloop.call_later(options.delay, super().handle_accepted, sock, addr)
+            time.sleep(options.delay)
+            super().handle_accepted(sock, addr)
 
     return DelayedPassive
 
@@ -140,7 +163,8 @@ def active_class(options):
 
     class DelayedActive(ActiveDTP):
         def handle_connect(self):
-            self.ioloop.call_later(options.delay, super().handle_connect)
+            time.sleep(options.delay)
+            super().handle_connect()
 
     return DelayedActive
 
@@ -174,12 +198,16 @@ def control_handler_class(options):
 
         class Delayed(Handler):
             def handle(self):
-                self.ioloop.call_later(options.delay, super().handle)
+                time.sleep(options.delay)
+                super().handle()
 
             # Each command is taken up after the delay, in the order received, so every reply
-            # comes that much later and pipelined commands stay in order.
+            # comes that much later and pipelined commands stay in order. Every session has a
+            # thread of its own (see main), so the delay holds back only its own replies, as each
+            # connection to a far server waits on its own.
             def pre_process_command(self, line, cmd, arg):
-                self.ioloop.call_later(options.delay, super().pre_process_command, line, cmd, arg)
+                time.sleep(options.delay)
+                super().pre_process_command(line, cmd, arg)
 
         Handler = Delayed
 
@@ -246,6 +274,37 @@ def control_handler_class(options):
 
         Handler = RefusesToContinue
 
+    if options.max_logins > 0:
+        most = options.max_logins
+
+        class LimitsLogins(Handler):
+            logged_in = 0
+            lock = threading.Lock()  # sessions may run in threads (--delay)
+
+            def ftp_PASS(self, line):
+                with LimitsLogins.lock:
+                    full = not self.authenticated and LimitsLogins.logged_in >= most
+                if full:
+                    self.respond("530 Sorry, the maximum number of clients (%d) for this user are "
+                                 "already connected." % most)
+                    return
+                return super().ftp_PASS(line)
+
+            def on_login(self, username):
+                with LimitsLogins.lock:
+                    LimitsLogins.logged_in += 1
+                self._counted = True
+                super().on_login(username)
+
+            def on_disconnect(self):
+                if getattr(self, "_counted", False):
+                    self._counted = False
+                    with LimitsLogins.lock:
+                        LimitsLogins.logged_in -= 1
+                super().on_disconnect()
+
+        Handler = LimitsLogins
+
     if options.active == "refuse":
 
         class RefusesActive(Handler):
@@ -293,11 +352,28 @@ def control_handler_class(options):
             # Outermost, so that a command is written when it arrives, before any delay.
             def pre_process_command(self, line, cmd, arg):
                 shown = "PASS ******" if cmd == "PASS" else line
-                command_log.write(shown + "\n")
+                with LogsCommands.lock:
+                    command_log.write(shown + "\n")
                 super().pre_process_command(line, cmd, arg)
 
+            # How many sessions are logged in at once, so that a test can see from the server's
+            # side that a client worked over several connections side by side.
+            logged_in = 0
+            lock = threading.Lock()  # sessions may run in threads (--delay)
+
+            def on_login(self, username):
+                with LogsCommands.lock:
+                    LogsCommands.logged_in += 1
+                    command_log.write("# logged in, %d at once\n" % LogsCommands.logged_in)
+                self._logged_in = True
+                super().on_login(username)
+
             def on_disconnect(self):
-                command_log.write("# closed\n")
+                with LogsCommands.lock:
+                    if getattr(self, "_logged_in", False):
+                        self._logged_in = False
+                        LogsCommands.logged_in -= 1
+                    command_log.write("# closed\n")
                 super().on_disconnect()
 
         Handler = LogsCommands
@@ -338,7 +414,12 @@ def main():
     # Refused log-ins are answered at once; the tests try wrong passwords on purpose.
     handler.auth_failed_timeout = 0.1
 
-    server = FTPServer((options.bind, options.port), handler)
+    # With --delay every session runs in a thread of its own and sleeps before each reply. The
+    # single-threaded server, delaying with timers on its one event loop, stopped answering every
+    # session at times when one of them closed while replies of others were due (seen with a
+    # refused log-in and QUIT beside two working sessions).
+    server = (ThreadedFTPServer if options.delay > 0 else FTPServer)((options.bind, options.port),
+                                                                      handler)
     port = server.socket.getsockname()[1]
     print("PORT %d" % port, flush=True)
     server.serve_forever(handle_exit=True)

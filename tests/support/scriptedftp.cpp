@@ -30,6 +30,7 @@ bool ScriptedFtp::begin(const QString &request)
         throw FtpError(101, QStringLiteral("raised by script: ") + request);
     mPending = true;
     mPendingRequest = request;
+    beginRequestNumber();
     ++mGeneration;
     if (hang.contains(request))
         return false;
@@ -68,7 +69,7 @@ void ScriptedFtp::completeLater(const QString &request, qint16 result, const QSt
             mCurrentDirectory.clear(); // as the component: a failed query names no folder
         if (result == 0 && onCompleted)
             onCompleted(request);
-        emit OperationComplete(0, result, QString());
+        emit OperationComplete(0, result, QString(), requestNumber());
     });
 }
 
@@ -226,6 +227,6 @@ void ScriptedFtp::Abort()
             return;
         mPending = false;
         mResult = FtpResult::Aborted;
-        emit OperationComplete(0, mResult, QString());
+        emit OperationComplete(0, mResult, QString(), requestNumber());
     });
 }

@@ -28,6 +28,8 @@ public:
     bool isConnected() const override { return connected; }
     std::optional<FtpTlsRefusal> tlsRefusal() const override { return mTlsRefusal; }
     qint64 fileSize() const override { return mFileSize; }
+    // One scripted connection: the run uploads over it alone.
+    std::unique_ptr<FtpControl> makeFurtherConnection() const override { return nullptr; }
     QString refusedCommand() const override { return mRefusedCommand; }
 
     void Connect() override;

@@ -107,7 +107,11 @@ struct classUploadTestAccess
     static QString destination() { return session().MarkerDestination(); }
     static void chooseDestination() { session().ChooseMarkerDestination(); }
 
-    static void waitForCompletion() { session().WaitForCompletion(); }
+    // Until the component reports a completion on the first connection (or a failure).
+    static void waitForCompletion()
+    {
+        session().WaitForCompletion([] { return session().mWait.mDone; });
+    }
     // Queues a file of the site as the walk would: localPath empty means the same as path.
     static void addUploadFile(const QString &path, const QString &localPath)
     {

@@ -19,6 +19,8 @@ public:
     std::function<void()> onAbort;
 
     void Connect() override { calls << QStringLiteral("Connect"); }
+    // One scripted connection: the run uploads over it alone.
+    std::unique_ptr<FtpControl> makeFurtherConnection() const override { return nullptr; }
     void Abort() override
     {
         calls << QStringLiteral("Abort");

@@ -51,7 +51,7 @@ private slots:
     void componentEventsReachTheSession()
     {
         FtpControl &component = classUpload::instance().ftpHost().component();
-        emit component.OperationComplete(0, 0, QString());
+        emit component.OperationComplete(0, 0, QString(), 0);
         QVERIFY(Access::state().done);
         Access::setWatchDogTicks(30);
         emit component.Activity(4096);
@@ -88,7 +88,7 @@ private slots:
         session.releaseFtpComponent();
         QVERIFY(first.isNull());
         FtpControl &second = session.ftpHost().component();
-        emit second.OperationComplete(0, 0, QString());
+        emit second.OperationComplete(0, 0, QString(), 0);
         QVERIFY(Access::state().done);
     }
 

@@ -26,6 +26,8 @@ public:
     QStringList sent;
 
     qint16 result() const override { return mResult; }
+    // One scripted connection: the run uploads over it alone.
+    std::unique_ptr<FtpControl> makeFurtherConnection() const override { return nullptr; }
 
     void PutFile(const QString &localPath, const QString &remoteFileName,
                  FtpSentBytesWatcher /*watchSent*/ = {}) override
@@ -33,11 +35,12 @@ public:
         if (refuseToStart)
             throw FtpError(1, QStringLiteral("busy"));
         sent << localPath + QStringLiteral(" -> ") + remoteFileName;
-        QTimer::singleShot(0, this, [this] {
+        const quint64 number = beginRequestNumber();
+        QTimer::singleShot(0, this, [this, number] {
             if (whileTransferring)
                 whileTransferring();
             mResult = outcome;
-            emit OperationComplete(0, mResult, QString());
+            emit OperationComplete(0, mResult, QString(), number);
         });
     }
 

@@ -6,6 +6,12 @@
 #   2. 200 small files in 10 folders to a server that takes up every     files per second, against
 #      command and data connection 20 ms late (tests/servers/ftpserver.py         lftp
 #      --delay: vsftpd has no such knob, so both tools go to pyftpdlib)
+#  2b. the same with 400 files in 20 folders: Parcelup's default four    files per second, against
+#      connections; the server delays each connection on its own        lftp and lftp -P 4
+#      (timers on its event loop, not a sleep that would hold the others)
+#      the same over explicit TLS (AUTH TLS, PROT P)                   reported, against both
+#  2c. a host that takes two connections, then one (vsftpd max_per_ip): a first and a later
+#      publication end with status 0 and the server folder equal to the site
 #   3. one 300 MB file to vsftpd on loopback                             time and peak memory,
 #   4. the same over TLS (vsftpd requiring TLS; curl --ssl-reqd -k)       against curl
 #   5. the disk syncs (fsync, fdatasync) of a run of case 1, counted with strace, per 1,000 files
@@ -54,6 +60,8 @@ small=$work/small
 make_site "$small" 50 20
 far=$work/far
 make_site "$far" 10 20
+far400=$work/far400
+make_site "$far400" 20 20
 tiny=$work/tiny
 mkdir -p "$tiny" && echo x > "$tiny/a.txt"
 big=$work/big
@@ -84,20 +92,23 @@ vsftpd_tls_server() { # root
     require_ssl_reuse=YES ssl_request_cert=NO ssl_ciphers=HIGH
 }
 
-far_server() { # root
-  rm -rf "$1"
-  mkdir -p "$1"
+far_server() { # root [ftpserver.py options...]
+  local root=$1
+  shift
+  rm -rf "$root"
+  mkdir -p "$root"
   USER=publisher PASSWORD=bench-far
-  $python tests/servers/ftpserver.py --root "$1" --user "$USER" --password "$PASSWORD" --delay 0.02 \
-    > "$1.out" 2>/dev/null &
+  $python tests/servers/ftpserver.py --root "$root" --user "$USER" --password "$PASSWORD" --delay 0.02 \
+    "$@" > "$root.out" 2>/dev/null &
   PID=$!
   pids+=("$PID")
   for _ in $(seq 1 100); do
-    grep -q '^PORT ' "$1.out" 2>/dev/null && break
+    grep -q '^PORT ' "$root.out" 2>/dev/null && break
     sleep 0.1
   done
-  PORT=$(sed -n 's/^PORT //p' "$1.out")
+  PORT=$(sed -n 's/^PORT //p' "$root.out")
 }
+far_tls_server() { far_server "$1" --tls "$work/cert.pem" "$work/key.pem"; }
 
 stop_server() {
   kill "$PID" 2>/dev/null || true
@@ -142,9 +153,14 @@ run_parcelup() { # site name host [wrapper...]: with the case's store (warm_stat
     cp "$work/$name-state/vellumix/parcelup/parcelup.log" "$work/$name-debug.log" 2>/dev/null || true
 }
 
-run_lftp() { # site
+run_lftp() { # site [parallel]
   tools/bench/measure.py lftp -u "$USER,$PASSWORD" -p "$PORT" \
-    -e "set ftp:passive-mode on; set ftp:ssl-allow no; mirror -R -p $1 /; quit" 127.0.0.1
+    -e "set ftp:passive-mode on; set ftp:ssl-allow no; mirror -R -p ${2:+-P $2} $1 /; quit" 127.0.0.1
+}
+
+run_lftp_tls() { # site [parallel]: AUTH TLS, data connections encrypted too
+  tools/bench/measure.py lftp -u "$USER,$PASSWORD" -p "$PORT" \
+    -e "set ftp:passive-mode on; set ftp:ssl-force yes; set ftp:ssl-protect-data yes; set ssl:verify-certificate no; mirror -R -p ${2:+-P $2} $1 /; quit" 127.0.0.1
 }
 
 run_curl_folders() { # site: one call per folder
@@ -171,6 +187,13 @@ run_curl_file() { # file [curl options...]
 
 small_parcelup() { vsftpd_server "$servers/srv-small-p"; run_parcelup "$small" small "127.0.0.1:$PORT"; stop_server; }
 small_lftp() { vsftpd_server "$servers/srv-small-l"; run_lftp "$small"; stop_server; }
+small_lftp4() { vsftpd_server "$servers/srv-small-l4"; run_lftp "$small" 4; stop_server; }
+far400_parcelup() { far_server "$servers/srv-far400-p"; run_parcelup "$far400" far400 "127.0.0.1:$PORT"; stop_server; }
+far400_lftp() { far_server "$servers/srv-far400-l"; run_lftp "$far400"; stop_server; }
+far400_lftp4() { far_server "$servers/srv-far400-l4"; run_lftp "$far400" 4; stop_server; }
+fartls_parcelup() { far_tls_server "$servers/srv-fartls-p"; run_parcelup "$far400" fartls "ftpes://127.0.0.1:$PORT"; stop_server; }
+fartls_lftp() { far_tls_server "$servers/srv-fartls-l"; run_lftp_tls "$far400"; stop_server; }
+fartls_lftp4() { far_tls_server "$servers/srv-fartls-l4"; run_lftp_tls "$far400" 4; stop_server; }
 small_curl() { vsftpd_server "$servers/srv-small-c"; run_curl_folders "$small"; stop_server; }
 far_parcelup() { far_server "$servers/srv-far-p"; run_parcelup "$far" far "127.0.0.1:$PORT"; stop_server; }
 far_lftp() { far_server "$servers/srv-far-l"; run_lftp "$far"; stop_server; }
@@ -221,16 +244,16 @@ verdict() { # figure operator goal
 commit=$(git rev-parse --short HEAD)$(git diff --quiet HEAD -- . 2>/dev/null || echo "+uncommitted")
 echo "Parcelup $commit, release build, $runs run(s) per tool and case (medians), $(nproc) cores"
 
-for name in small far big tiny tls sync; do warm_state "$name"; done
+for name in small far far400 fartls big tiny tls sync limit; do warm_state "$name"; done
 
 echo "== 1. 1,000 small files in 50 folders, vsftpd on loopback"
-measure small_parcelup small_lftp small_curl
+measure small_parcelup small_lftp small_lftp4 small_curl
 same_tree "$small" "$servers/srv-small-p" parcelup
 same_tree "$small" "$servers/srv-small-l" lftp
 if [ -f "$work/small-debug.log" ]; then
   # The debug log is the control dialogue, one command or reply per line, with CR LF line ends.
   commands=$(tr -d '\r' < "$work/small-debug.log" | grep -cE '^[A-Z]{3,4}( |$)' || true)
-  echo "  FTP commands sent by parcelup: $commands for 1,000 files ($(ratio "$commands" 1000) per file):"
+  echo "  FTP commands sent by parcelup on its first connection: $commands for 1,000 files ($(ratio "$commands" 1000) per file):"
   echo "   $(tr -d '\r' < "$work/small-debug.log" | grep -oE '^[A-Z]{3,4}( |$)' | sort | uniq -c | sort -rn | tr -s ' \n' ' ')"
 fi
 
@@ -238,6 +261,33 @@ echo "== 2. 200 small files in 10 folders, every command and data connection tak
 measure far_parcelup far_lftp
 same_tree "$far" "$servers/srv-far-p" parcelup
 same_tree "$far" "$servers/srv-far-l" lftp
+
+echo "== 2b. 400 small files in 20 folders, every reply and data connection 20 ms late, each connection on its own (pyftpdlib)"
+measure far400_parcelup far400_lftp far400_lftp4
+same_tree "$far400" "$servers/srv-far400-p" parcelup
+same_tree "$far400" "$servers/srv-far400-l4" "lftp -P 4"
+if [ -f "$work/far400-debug.log" ]; then
+  echo "  parcelup: $(tr -d '\r' < "$work/far400-debug.log" | grep -c '^\[[0-9]\] USER ' || true) further log-ins, $(tr -d '\r' < "$work/far400-debug.log" | grep -cE '^(\[[0-9]\] )?STOR ' || true) STORs"
+fi
+
+echo "== 2b TLS. the same 400 files over explicit TLS (AUTH TLS, PROT P), 20 ms per reply"
+measure fartls_parcelup fartls_lftp fartls_lftp4
+same_tree "$far400" "$servers/srv-fartls-p" parcelup
+
+echo "== 2c. a host that takes two connections, then one (vsftpd max_per_ip): a first and a later publication"
+limit_status=""
+for most in 2 1; do
+  vsftpd_server "$servers/srv-limit$most" "max_per_ip=$most"
+  write_settings limit "$far400" "127.0.0.1:$PORT"
+  first=0 later=0
+  XDG_STATE_HOME=$work/limit-state "$parcelup" --no-window --all --settings "$work/limit.ini" >/dev/null || first=$?
+  for f in "$far400"/ordner01/*.html; do echo changed >> "$f"; done
+  XDG_STATE_HOME=$work/limit-state "$parcelup" --no-window --settings "$work/limit.ini" >/dev/null || later=$?
+  stop_server
+  echo "  at most $most: first run status $first, later run status $later"
+  same_tree "$far400" "$servers/srv-limit$most" "at most $most"
+  limit_status+="$first$later"
+done
 
 echo "== 3. one 300 MB file, vsftpd on loopback"
 measure big_parcelup big_curl big_lftp
@@ -261,6 +311,11 @@ grep -oE '(fsync|fdatasync)\([0-9]+<[^>]*>' "$work/syncs.txt" | sed -E 's/\([0-9
   sort | uniq -c | sort -rn | sed 's/^/   /' || true
 
 small_time=$(ratio "$(field small_parcelup WALL)" "$(field small_lftp WALL)")
+small_time4=$(ratio "$(field small_parcelup WALL)" "$(field small_lftp4 WALL)")
+far400_rate=$(ratio "$(field far400_lftp WALL)" "$(field far400_parcelup WALL)")
+far400_rate4=$(ratio "$(field far400_lftp4 WALL)" "$(field far400_parcelup WALL)")
+fartls_rate=$(ratio "$(field fartls_lftp WALL)" "$(field fartls_parcelup WALL)")
+fartls_rate4=$(ratio "$(field fartls_lftp4 WALL)" "$(field fartls_parcelup WALL)")
 # Files per second: the same 200 files, so the ratio of the rates is lftp's time over ours.
 far_rate=$(ratio "$(field far_lftp WALL)" "$(field far_parcelup WALL)")
 big_time=$(ratio "$(field big_parcelup WALL)" "$(field big_curl WALL)")
@@ -272,7 +327,13 @@ echo
 echo "== Summary: Parcelup $commit, command: RUNS=$runs tools/bench/bench-publish.sh"
 printf '  %-58s %8s  %-8s %s\n' figure value goal verdict
 summary() { printf '  %-58s %8s  %-8s %s\n' "$1" "$2" "$3 $4" "$(verdict "$2" "$3" "$4")"; }
-summary "1,000 small files, loopback: time parcelup/lftp" "$small_time" "<=" 0.9
+summary "1,000 small files, loopback: time parcelup/lftp -P 4" "$small_time4" "<=" 0.9
+printf '  %-58s %8s\n' "1,000 small files, loopback: time parcelup/lftp (serial)" "$small_time"
+summary "400 files, 20 ms per reply: files/s parcelup/lftp" "$far400_rate" ">=" 4
+summary "400 files, 20 ms per reply: files/s parcelup/lftp -P 4" "$far400_rate4" ">=" 1.3
+printf '  %-58s %8s\n' "400 files over TLS, 20 ms: files/s parcelup/lftp" "$fartls_rate"
+printf '  %-58s %8s\n' "400 files over TLS, 20 ms: files/s parcelup/lftp -P 4" "$fartls_rate4"
+summary "host limit 2, then 1: runs not ending with status 0" "$(printf '%s' "$limit_status" | tr -d 0 | wc -c)" "<=" 0
 summary "200 small files, 20 ms per reply: files/s parcelup/lftp" "$far_rate" ">=" 1.3
 summary "300 MB file, plain: time parcelup/curl" "$big_time" "<=" 1.0
 summary "300 MB file, TLS: time parcelup/curl --ssl-reqd" "$tls_time" "<=" 1.0
@@ -280,6 +341,8 @@ summary "300 MB file: peak memory parcelup/curl" "$big_memory" "<=" 1.5
 summary "disk syncs per 1,000 files (not one per file)" "$syncs_per_thousand" "<=" 50
 printf '  %-58s %s\n' "parcelup, 1,000 files: wall / processor seconds" "$(field small_parcelup WALL) / $(field small_parcelup CPU)"
 printf '  %-58s %s\n' "lftp, 1,000 files: wall / processor seconds" "$(field small_lftp WALL) / $(field small_lftp CPU)"
+printf '  %-58s %s\n' "400 files, 20 ms: files/s parcelup, lftp, lftp -P 4" "$(awk -v t="$(field far400_parcelup WALL)" 'BEGIN{printf "%.1f", 400/t}'), $(awk -v t="$(field far400_lftp WALL)" 'BEGIN{printf "%.1f", 400/t}'), $(awk -v t="$(field far400_lftp4 WALL)" 'BEGIN{printf "%.1f", 400/t}')"
+printf '  %-58s %s\n' "400 files over TLS, 20 ms: files/s parcelup, lftp, lftp -P 4" "$(awk -v t="$(field fartls_parcelup WALL)" 'BEGIN{printf "%.1f", 400/t}'), $(awk -v t="$(field fartls_lftp WALL)" 'BEGIN{printf "%.1f", 400/t}'), $(awk -v t="$(field fartls_lftp4 WALL)" 'BEGIN{printf "%.1f", 400/t}')"
 printf '  %-58s %s\n' "200 files, 20 ms: files/s parcelup, lftp" "$(awk -v t="$(field far_parcelup WALL)" 'BEGIN{printf "%.1f", 200/t}'), $(awk -v t="$(field far_lftp WALL)" 'BEGIN{printf "%.1f", 200/t}')"
 printf '  %-58s %s\n' "300 MB plain: MB/s parcelup, curl" "$(awk -v t="$(field big_parcelup WALL)" 'BEGIN{printf "%.0f", 300/t}'), $(awk -v t="$(field big_curl WALL)" 'BEGIN{printf "%.0f", 300/t}')"
 printf '  %-58s %s\n' "300 MB TLS: MB/s parcelup, curl" "$(awk -v t="$(field tls_parcelup WALL)" 'BEGIN{printf "%.0f", 300/t}'), $(awk -v t="$(field tls_curl WALL)" 'BEGIN{printf "%.0f", 300/t}')"

@@ -169,6 +169,8 @@ bool TestFtpServer::startPyftpdlib(QString *error)
         arguments << QStringLiteral("--refuse-store-restart");
     if (mOptions.refuseAppend)
         arguments << QStringLiteral("--refuse-append");
+    if (mOptions.maxLogins > 0)
+        arguments << QStringLiteral("--max-logins") << QString::number(mOptions.maxLogins);
     for (const QString &fault : std::as_const(mOptions.faults))
         arguments << QStringLiteral("--fault") << fault;
 
@@ -225,6 +227,9 @@ bool TestFtpServer::startVsftpd(QString *error)
         arguments << QStringLiteral("--tls-required");
     if (mOptions.tls == Tls::Implicit)
         arguments << QStringLiteral("--tls-implicit");
+    if (mOptions.maxLogins > 0)
+        arguments << QStringLiteral("--config")
+                  << QStringLiteral("max_per_ip=%1").arg(mOptions.maxLogins);
 
     mProcess = StartPortReportingServer(QStringLiteral("/bin/bash"), arguments, &mPort, error);
     return mPort != 0;

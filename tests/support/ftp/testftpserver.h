@@ -80,6 +80,9 @@ public:
         bool refuseRenameOntoExisting = false;
         bool refuseStoreRestart = false;
         bool refuseAppend = false;
+        // More sessions at once than this are refused, as shared hosts limit them: pyftpdlib
+        // answers the log-in with 530, vsftpd the greeting with 421 (max_per_ip). 0: no limit.
+        int maxLogins = 0;
     };
 
     // One upload as the server's transfer log has it: the file, the bytes its data connection
