@@ -157,11 +157,26 @@ def passive_class(options):
     return DelayedPassive
 
 
+class HandsOverItsSocket(ActiveDTP):
+    """An active-mode connector that lets go of its socket once the data channel has it.
+
+    pyftpdlib keeps the connector after handing its socket over and closes it again at the
+    session's next PORT or EPRT. By then the transfer has closed that socket and the descriptor
+    number may belong to another session's connection: the stale close takes that one out of the
+    event loop, and its transfer waits for ever (seen with two sessions in active mode at once).
+    """
+
+    def handle_connect(self):
+        super().handle_connect()
+        if self.cmd_channel._dtp_connector is self:
+            self.cmd_channel._dtp_connector = None
+
+
 def active_class(options):
     if options.delay <= 0:
-        return ActiveDTP
+        return HandsOverItsSocket
 
-    class DelayedActive(ActiveDTP):
+    class DelayedActive(HandsOverItsSocket):
         def handle_connect(self):
             time.sleep(options.delay)
             super().handle_connect()
