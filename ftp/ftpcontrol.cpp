@@ -12,15 +12,13 @@
 #include "ftpserveraddress.h"
 #include "ftptlshoststore.h"
 #include "ftptransferoperation.h"
+#include "regularfile.h"
 
 #include <QElapsedTimer>
 #include <QFile>
-#include <cerrno>
 #include <cstring>
 #include <deque>
-#include <fcntl.h>
 #include <functional>
-#include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
 
@@ -358,8 +356,7 @@ struct FtpControl::Private
 
 namespace {
 
-// Opens a file to upload. Without O_NONBLOCK, opening a named pipe put in the file's place would
-// wait for a writer and freeze the program; a pipe, a device or a folder is refused instead.
+// Opens a file to upload; a pipe, a device or a folder in its place is refused, not waited on.
 std::unique_ptr<QFile> OpenRegularFileForReading(const QString &localPath)
 {
     const auto refuse = [&localPath](const QString &why) {
@@ -367,22 +364,15 @@ std::unique_ptr<QFile> OpenRegularFileForReading(const QString &localPath)
             FtpResult::LocalFileUnreadable,
             QStringLiteral("Die Datei \"%1\" kann nicht gelesen werden: %2").arg(localPath, why));
     };
-    const int fd = ::open(QFile::encodeName(localPath).constData(),
-                          O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0)
-        throw refuse(QString::fromLocal8Bit(std::strerror(errno)));
-    struct stat info
-    {
-    };
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        ::close(fd);
+    RegularFileForReading opened(localPath);
+    if (opened.state() == RegularFileForReading::State::NotOpened)
+        throw refuse(QString::fromLocal8Bit(std::strerror(opened.error())));
+    if (!opened.isOpen())
         throw refuse(QStringLiteral("Sie ist keine gewöhnliche Datei."));
-    }
-    // Reads from a regular file never block; the flag is dropped all the same.
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     auto file = std::make_unique<QFile>(localPath);
-    if (!file->open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
-        ::close(fd);
+    const int descriptor = opened.take();
+    if (!file->open(descriptor, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(descriptor);
         throw refuse(file->errorString());
     }
     return file;

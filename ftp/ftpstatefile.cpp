@@ -1,6 +1,7 @@
 #include "ftpstatefile.h"
 
-#include <QDir>
+#include "privatefolder.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
@@ -8,34 +9,14 @@
 namespace {
 
 constexpr QFileDevice::Permissions OwnerOnlyFile = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
-constexpr QFileDevice::Permissions OwnerOnlyFolder =
-    QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner;
-
-// Each folder this creates is private from the start; folders that exist are left as they are,
-// except the state file's own, which holds nothing anybody else needs to see.
-bool makePrivateFolder(const QString &folder, QString *error)
-{
-    if (!QDir().mkpath(folder)) {
-        *error = QStringLiteral("cannot create the folder \"%1\"").arg(folder);
-        return false;
-    }
-    if (!QFile::setPermissions(folder, OwnerOnlyFolder)) {
-        *error = QStringLiteral("cannot restrict the folder \"%1\" to its owner").arg(folder);
-        return false;
-    }
-    return true;
-}
 
 } // namespace
 
 QString FtpStateFolder()
 {
-    // XDG: a relative XDG_STATE_HOME is invalid and ignored.
-    const QString fromEnvironment = qEnvironmentVariable("XDG_STATE_HOME");
-    const QString base = !fromEnvironment.isEmpty() && QDir::isAbsolutePath(fromEnvironment)
-                             ? fromEnvironment
-                             : QDir::homePath() + QStringLiteral("/.local/state");
-    return base + QStringLiteral("/vellumix/parcelup");
+    QString folder = StateFolderPath();
+    folder.chop(1);
+    return folder;
 }
 
 std::optional<QStringList> ReadFtpStateLines(const QString &path, QString *error)
@@ -58,8 +39,15 @@ std::optional<QStringList> ReadFtpStateLines(const QString &path, QString *error
 
 bool WriteFtpStateLines(const QString &path, const QStringList &lines, QString *error)
 {
-    if (!makePrivateFolder(QFileInfo(path).absolutePath(), error))
+    const QString folder = QFileInfo(path).absolutePath();
+    const PrivateFolderOutcome made = MakePrivateFolder(folder);
+    if (!made.ready()) {
+        *error = made.state == PrivateFolderOutcome::State::NotCreated
+                     ? QStringLiteral("cannot create the folder \"%1\"").arg(folder)
+                     : QStringLiteral("the folder \"%1\" is not this user's own private folder")
+                           .arg(folder);
         return false;
+    }
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Text) || !file.setPermissions(OwnerOnlyFile) ||
         file.write((lines.join(QLatin1Char('\n')) + QLatin1Char('\n')).toUtf8()) < 0 ||

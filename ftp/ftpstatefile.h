@@ -8,8 +8,8 @@
 // TLS log-in) live in one folder and are private to their owner: nobody else may learn which
 // servers the user publishes to, nor add a certificate or remove a host.
 
-// $XDG_STATE_HOME/vellumix/parcelup, by default ~/.local/state/vellumix/parcelup. Computed here so
-// that the component needs nothing from the rest of the program.
+// The program's state folder (StateFolderPath() without the final "/"): by default
+// ~/.local/state/vellumix/parcelup.
 [[nodiscard]] QString FtpStateFolder();
 
 // The lines of a state file, trimmed, without empty lines; "#" comments are kept, so that a

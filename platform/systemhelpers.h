@@ -19,8 +19,7 @@ void PlaySystemSound(const QString &soundName);
 // log when the program's folder is read-only): $XDG_STATE_HOME/vellumix/parcelup, by default
 // ~/.local/state/vellumix/parcelup. Created with mode 0700 when missing; ends with "/".
 [[nodiscard]] QString GetStateFolder();
-// The same folder's path, ending with "/", without creating or checking anything.
-[[nodiscard]] QString StateFolderPath();
+// The same folder's path without creating anything: StateFolderPath() (privatefolder.h).
 
 // True when the path names an existing folder. The empty text is false; errors never escape.
 [[nodiscard]] bool FolderExists(const QString &folderPath);

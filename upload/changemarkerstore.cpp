@@ -1,5 +1,6 @@
 #include "changemarkerstore.h"
 
+#include "privatefolder.h"
 #include "systemhelpers.h"
 
 #include <QDateTime>

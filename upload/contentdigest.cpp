@@ -1,10 +1,9 @@
 #include "contentdigest.h"
 
-#include <QFile>
+#include "regularfile.h"
+
 #include <array>
 #include <cerrno>
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 #include <xxhash.h>
 
@@ -34,21 +33,14 @@ void ContentDigest::add(QByteArrayView bytes)
 
 bool ContentDigest::addFile(const QString &path)
 {
-    // O_NONBLOCK: a pipe put in the file's place must not hang the reading.
-    const int fd =
-        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    struct stat info
-    {
-    };
-    bool readToTheEnd = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+    const RegularFileForReading opened(path);
+    bool readToTheEnd = opened.isOpen();
     // One buffer for every file: a fresh one of this size would be mapped and faulted in anew each
     // time, which costs more than reading a small page. Large enough that the system calls cost
     // little, small enough to stay in the processor's cache. The scan runs on one thread.
     static thread_local std::array<char, 128 * 1024> buffer;
     while (readToTheEnd) {
-        const ssize_t count = ::read(fd, buffer.data(), buffer.size());
+        const ssize_t count = ::read(opened.descriptor(), buffer.data(), buffer.size());
         if (count < 0 && errno == EINTR)
             continue;
         if (count <= 0) {
@@ -57,7 +49,6 @@ bool ContentDigest::addFile(const QString &path)
         }
         add(QByteArrayView(buffer.data(), count));
     }
-    ::close(fd);
     return readToTheEnd;
 }
 

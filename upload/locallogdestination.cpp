@@ -1,5 +1,6 @@
 #include "locallogdestination.h"
 
+#include "privatefolder.h"
 #include "programerror.h"
 #include "replacefile.h"
 #include "systemhelpers.h"

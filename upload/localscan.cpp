@@ -3,16 +3,13 @@
 #include "localfolder.h"
 #include "pathhelpers.h"
 #include "programerror.h"
+#include "regularfile.h"
 #include "sitewalk.h"
 #include "stringtable.h"
 #include "uploadorder.h"
 
-#include <QFile>
 #include <cerrno>
-#include <fcntl.h>
 #include <limits>
-#include <sys/stat.h>
-#include <unistd.h>
 
 // The upload list: the files to send, in the order of the walk (each folder's subfolders first,
 // the site folder's own files last), each with its size. In differential mode only files whose
@@ -55,25 +52,20 @@ void includeWrittenLog(QList<SiteFile> &found, const QString &siteFolder)
 }
 
 // Opens the file as the upload will, so a file that cannot be read ends the run here, before
-// anything is sent, and not halfway through the upload. O_NONBLOCK: a pipe put in the file's place
-// must not hang the scan.
+// anything is sent, and not halfway through the upload.
 qint64 readableFileSize(const QString &nativePath)
 {
-    const int fd = ::open(QFile::encodeName(nativePath).constData(),
-                          O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0)
-        ThrowFileReadError(nativePath, errno);
-    struct stat info
-    {
-    };
-    const bool examined = ::fstat(fd, &info) == 0;
-    const int error = errno;
-    ::close(fd);
-    if (!examined)
-        ThrowFileReadError(nativePath, error);
-    if (!S_ISREG(info.st_mode))
+    const RegularFileForReading opened(nativePath);
+    switch (opened.state()) {
+    case RegularFileForReading::State::Open:
+        return opened.size();
+    case RegularFileForReading::State::NotRegular:
         ThrowNotARegularFile(nativePath);
-    return static_cast<qint64>(info.st_size);
+    case RegularFileForReading::State::NotOpened:
+    case RegularFileForReading::State::NotExamined:
+        break;
+    }
+    ThrowFileReadError(nativePath, opened.error());
 }
 
 } // namespace

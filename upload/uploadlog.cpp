@@ -1,6 +1,7 @@
 #include "classupload.h"
 #include "pathhelpers.h"
 #include "programerror.h"
+#include "regularfile.h"
 #include "replacefile.h"
 #include "stringtable.h"
 #include "uploadorder.h"
@@ -9,9 +10,7 @@
 #include <QFileInfo>
 #include <QHash>
 #include <algorithm>
-#include <fcntl.h>
 #include <limits>
-#include <sys/stat.h>
 #include <unistd.h>
 
 // The upload log describes the whole local site, one block per folder: the folder line (its
@@ -34,21 +33,15 @@ void classUpload::ReadPreviousLocalLog()
 {
     // What the previous run wrote tells, once, where the markers of an older store belong, and it
     // names what that run may have uploaded without getting its log onto the server.
-    // Only a regular file tells anything, and O_NONBLOCK: a named pipe in the log's place would
-    // otherwise wait for a writer and hang the run before it starts. The log written next
-    // replaces whatever stands there.
-    const int fd = ::open(
-        QFile::encodeName(NativeLocalPath(mSettings.mLocalBaseDir, kUploadLogName)).constData(),
-        O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0)
+    // Only a regular file tells anything; a named pipe in the log's place is not waited on. The log
+    // written next replaces whatever stands there.
+    RegularFileForReading opened(NativeLocalPath(mSettings.mLocalBaseDir, kUploadLogName));
+    if (!opened.isOpen() || opened.size() > LargestUploadLog)
         return;
-    struct stat info
-    {
-    };
     QFile previous;
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size > LargestUploadLog ||
-        !previous.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
-        ::close(fd);
+    const int descriptor = opened.take();
+    if (!previous.open(descriptor, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(descriptor);
         return;
     }
     mUploadLog.mPreviousLocalLog = previous.readAll();

@@ -159,6 +159,15 @@ private slots:
         QVERIFY(!unreadable.contains(QStringLiteral("ftp.example"), 21, &error).has_value());
         QVERIFY(!error.isEmpty());
         QVERIFY(!unreadable.remember(QStringLiteral("ftp.example"), 21, &error));
+
+        // A link planted in the state folder's place is refused, not followed: the list would
+        // otherwise go, and the folder be changed, wherever the link points.
+        QTemporaryDir elsewhere;
+        const QString planted = state.filePath(QStringLiteral("planted"));
+        QVERIFY(QFile::link(elsewhere.path(), planted));
+        FtpTlsHostStore linked(planted + QStringLiteral("/tls-hosts"));
+        QVERIFY(!linked.remember(QStringLiteral("ftp.example"), 21, &error));
+        QVERIFY(!QFile::exists(elsewhere.filePath(QStringLiteral("tls-hosts"))));
     }
 
     // Entries per host (any case) and port; replacing one keeps the others and the comments; the

@@ -31,9 +31,11 @@ import tempfile
 
 # From the bottom up. ftp/ and platform/ share a level: the FTP component needs none of the desktop
 # services (it keeps its own state file and reports errors in its own result type), and the desktop
-# services know nothing of FTP, so neither may include the other.
+# services know nothing of FTP, so neither may include the other. files/ (private folders, regular
+# files) sits at the bottom beside resources/, so that both of them can use it.
 LAYERS = {
     "resources": 0,
+    "files": 0,
     "ftp": 1,
     "platform": 1,
     "upload": 2,
@@ -46,6 +48,7 @@ LAYERS = {
 # Qt Core only.
 QT_MODULES = {
     "resources": {"QtCore"},
+    "files": {"QtCore"},
     "ftp": {"QtCore", "QtNetwork"},
     "platform": {"QtCore"},
     "upload": {"QtCore"},
