@@ -53,9 +53,9 @@ CommandLine ParseCommandLine(const QStringList &arguments)
             const QString text = joined ? argument.section(QLatin1Char('='), 1) : arguments.at(++i);
             const auto fingerprint = FingerprintFromText(text);
             if (!fingerprint) {
-                line.error = text.isEmpty() ? ResourceString(MessageId::AcceptCertificateMissing)
-                                            : ResourceString(MessageId::AcceptCertificateInvalid)
-                                                  .replace(QLatin1String("%1"), text);
+                line.error = text.isEmpty()
+                                 ? ResourceString(MessageId::AcceptCertificateMissing)
+                                 : ResourceString(MessageId::AcceptCertificateInvalid, {text});
                 return line;
             }
             line.acceptedCertificate = *fingerprint;
@@ -68,8 +68,7 @@ CommandLine ParseCommandLine(const QStringList &arguments)
             bool number = false;
             const int connections = text.toInt(&number);
             if (!number || connections < 1 || connections > 10) {
-                line.error = ResourceString(MessageId::ConnectionsInvalid)
-                                 .replace(QLatin1String("%1"), text);
+                line.error = ResourceString(MessageId::ConnectionsInvalid, {text});
                 return line;
             }
             line.connections = connections;
@@ -80,8 +79,7 @@ CommandLine ParseCommandLine(const QStringList &arguments)
                 return line;
             }
         } else {
-            line.error =
-                ResourceString(MessageId::UnknownArgument).replace(QLatin1String("%1"), argument);
+            line.error = ResourceString(MessageId::UnknownArgument, {argument});
             return line;
         }
     }
@@ -90,8 +88,7 @@ CommandLine ParseCommandLine(const QStringList &arguments)
 
 QString UsageText(const QString &programName)
 {
-    QString text = ResourceString(MessageId::Usage).replace(QLatin1String("%1"), programName) +
-                   QLatin1Char('\n');
+    QString text = ResourceString(MessageId::Usage, {programName}) + QLatin1Char('\n');
     // The description, then one line per option.
     for (const MessageId id :
          {MessageId::UsageDescription, MessageId::OptionNoWindow, MessageId::OptionSettings,

@@ -79,8 +79,7 @@ int runInWindow(int &argc, char *argv[], const CommandLine &line)
     QString error;
     const WindowFaceEntry windowFace = LoadWindowFace(&error);
     if (!windowFace) {
-        printTo(stderr,
-                ResourceString(MessageId::WindowUnavailable).replace(QLatin1String("%1"), error));
+        printTo(stderr, ResourceString(MessageId::WindowUnavailable, {error}));
         return runInTerminal(argc, argv, line);
     }
     return windowFace(argc, argv, line);

@@ -13,9 +13,8 @@ namespace {
 
 [[noreturn]] void overflow(const QString &key, const QString &text)
 {
-    throw ProgramError(ProgramError::Overflow, ResourceString(MessageId::SettingOutOfRange)
-                                                   .replace(QLatin1String("%1"), key)
-                                                   .replace(QLatin1String("%2"), text));
+    throw ProgramError(ProgramError::Overflow,
+                       ResourceString(MessageId::SettingOutOfRange, {key, text}));
 }
 
 bool readTruth(SettingsSource &settings, const QString &key)

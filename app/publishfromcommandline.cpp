@@ -13,9 +13,7 @@ namespace {
 
 QString errorMessage(int number, const QString &description)
 {
-    return ResourceString(MessageId::ErrorWithNumber)
-        .replace(QLatin1String("%1"), QString::number(number))
-        .replace(QLatin1String("%2"), description);
+    return ResourceString(MessageId::ErrorWithNumber, {QString::number(number), description});
 }
 
 } // namespace

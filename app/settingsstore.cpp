@@ -64,15 +64,12 @@ QString IniSettingsStore::problemWith(const QString &iniPath)
 {
     const QFileInfo info(iniPath);
     if (!info.exists())
-        return ResourceString(MessageId::SettingsFileNotFound)
-            .replace(QLatin1String("%1"), iniPath);
+        return ResourceString(MessageId::SettingsFileNotFound, {iniPath});
     QFile file(iniPath);
     if (!info.isFile() || !file.open(QIODevice::ReadOnly))
-        return ResourceString(MessageId::SettingsFileUnreadable)
-            .replace(QLatin1String("%1"), iniPath);
+        return ResourceString(MessageId::SettingsFileUnreadable, {iniPath});
     const QSettings settings(iniPath, QSettings::IniFormat);
     if (settings.status() != QSettings::NoError)
-        return ResourceString(MessageId::SettingsFileUnreadable)
-            .replace(QLatin1String("%1"), iniPath);
+        return ResourceString(MessageId::SettingsFileUnreadable, {iniPath});
     return QString();
 }

@@ -24,13 +24,11 @@ void ensurePrivateFolder(const QString &folder)
     if (made.state == PrivateFolderOutcome::State::NotCreated)
         throw ProgramError(
             ProgramError::PathFileAccessError,
-            ResourceString(MessageId::FolderNotCreatedLocally)
-                .replace(QLatin1String("%1"), folder)
-                .replace(QLatin1String("%2"), QString::fromLocal8Bit(std::strerror(made.error))));
+            ResourceString(MessageId::FolderNotCreatedLocally,
+                           {folder, QString::fromLocal8Bit(std::strerror(made.error))}));
     if (!made.ready())
-        throw ProgramError(
-            ProgramError::PathFileAccessError,
-            ResourceString(MessageId::FolderNotPrivate).replace(QLatin1String("%1"), folder));
+        throw ProgramError(ProgramError::PathFileAccessError,
+                           ResourceString(MessageId::FolderNotPrivate, {folder}));
 }
 
 } // namespace

@@ -54,6 +54,30 @@ QString ResourceString(MessageId id)
     return *it;
 }
 
+QString ResourceString(MessageId id, const QStringList &values)
+{
+    return FillPlaceholders(ResourceString(id), values);
+}
+
+QString FillPlaceholders(const QString &text, const QStringList &values)
+{
+    QString result;
+    result.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        if (c == QLatin1Char('%') && i + 1 < text.size()) {
+            const int number = text.at(i + 1).digitValue();
+            if (number >= 1 && number <= values.size()) {
+                result += values.at(number - 1);
+                ++i;
+                continue;
+            }
+        }
+        result += c;
+    }
+    return result;
+}
+
 bool HasResourceString(int id)
 {
     return table().contains(id);

@@ -77,22 +77,11 @@ QString argumentText(const MessageArgument &argument)
 
 QString filledIn(MessageId id, const QList<MessageArgument> &arguments)
 {
-    const QString text = ResourceString(id);
-    QString result;
-    result.reserve(text.size());
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const QChar c = text.at(i);
-        if (c == QLatin1Char('%') && i + 1 < text.size()) {
-            const int number = text.at(i + 1).digitValue();
-            if (number >= 1 && number <= arguments.size()) {
-                result += argumentText(arguments.at(number - 1));
-                ++i;
-                continue;
-            }
-        }
-        result += c;
-    }
-    return result;
+    QStringList values;
+    values.reserve(arguments.size());
+    for (const MessageArgument &argument : arguments)
+        values.append(argumentText(argument));
+    return ResourceString(id, values);
 }
 
 // "dd.MM.yyyy" in the user's time zone, as German texts write a date.

@@ -127,7 +127,7 @@ std::pair<QString, QString> splitFolderLine(const QString &folderLine)
 void classUpload::CollectStaleEntries(const LogSource &source, CleanUpPlan &plan)
 {
     const auto skip = [this](MessageId note, const QString &entry) {
-        DebugNote(ReplaceAll(ResourceString(note), QStringLiteral("%1"), entry));
+        DebugNote(ResourceString(note, {entry}));
     };
     LogReader log = source.path.isEmpty() ? LogReader(source.content) : LogReader(source.path);
     QString entry;
@@ -207,8 +207,7 @@ classUpload::ServerLog classUpload::FetchServerLog(const QString &copyPath)
         return ServerLog::Missing;
     if (!download.isTransientRefusal())
         return ServerLog::Unknown;
-    DebugNote(ReplaceAll(ResourceString(MessageId::OldLogUnreadable), QStringLiteral("%1"),
-                         QString::number(download.result())));
+    DebugNote(ResourceString(MessageId::OldLogUnreadable, {QString::number(download.result())}));
     KeepServerLog();
     return ServerLog::PutOff;
 }
@@ -265,8 +264,8 @@ void classUpload::FTPDeleteFiles()
     // log until a run is allowed to delete them (--allow-mass-delete, or "Ja").
     if (!mayDelete || !MayCleanUp(plan)) {
         if (!plan.files.isEmpty() || !plan.folders.isEmpty())
-            DebugNote(ResourceString(MessageId::DeletionsKeptInLog)
-                          .arg(plan.files.size() + plan.folders.size()));
+            DebugNote(ResourceString(MessageId::DeletionsKeptInLog,
+                                     {QString::number(plan.files.size() + plan.folders.size())}));
         KeepInLog(plan.files, plan.folders);
         return;
     }
@@ -275,7 +274,7 @@ void classUpload::FTPDeleteFiles()
     QStringList putOffFolders;
     const auto putOff = [this](const QString &entry) {
         DebugNote(
-            ResourceString(MessageId::DeletionPutOff).arg(entry, QString::number(ftp().result())));
+            ResourceString(MessageId::DeletionPutOff, {entry, QString::number(ftp().result())}));
     };
 
     // Files first: a folder can only be removed once it is empty.
@@ -317,11 +316,10 @@ bool classUpload::MayCleanUp(const CleanUpPlan &plan)
 
     const MassDeletion answer = AskMassDeletion(deletions, plan.listedFiles);
     const bool go = answer == MassDeletion::Delete;
-    DebugNote(ResourceString(MessageId::MassDeletionNote)
-                  .arg(deletions)
-                  .arg(plan.listedFiles)
-                  .arg(ResourceString(go ? MessageId::MassDeletionNoteYes
-                                         : MessageId::MassDeletionNoteNo)));
+    DebugNote(ResourceString(
+        MessageId::MassDeletionNote,
+        {QString::number(deletions), QString::number(plan.listedFiles),
+         ResourceString(go ? MessageId::MassDeletionNoteYes : MessageId::MassDeletionNoteNo)}));
     if (answer == MassDeletion::SkipAndReport)
         mCleanUp.mCleanUpRefused = std::pair{deletions, plan.listedFiles};
     return go;
@@ -344,7 +342,7 @@ bool classUpload::IsCurrentDirectory(const QString &myDesiredDir)
         return false;
     if (SameRemotePath(*current, myDesiredDir))
         return true;
-    DebugNote(ResourceString(MessageId::DeletionSkippedOtherFolder).arg(*current, myDesiredDir));
+    DebugNote(ResourceString(MessageId::DeletionSkippedOtherFolder, {*current, myDesiredDir}));
     return false;
 }
 
@@ -369,9 +367,7 @@ std::optional<QString> classUpload::WhyNotProvenSafe(const QString &folderLine, 
                                                      bool folder)
 {
     const QString shown = folder ? folderLine : JoinLocalPath(folderLine, name);
-    const auto because = [&shown](MessageId note) {
-        return ReplaceAll(ResourceString(note), QStringLiteral("%1"), shown);
-    };
+    const auto because = [&shown](MessageId note) { return ResourceString(note, {shown}); };
     if (!namesAreSafe(folderLine, name, folder))
         return because(MessageId::OldLogEntrySkipped);
     if (!mCleanUp.mNamedByLogs.contains(namedKey(folderLine, name, folder)))

@@ -71,7 +71,8 @@ void classUpload::UploadSideBySide(int connections)
     }
     mWait.mFurtherTicks.fill(0);
     mLanes.running = true;
-    DebugNote(ResourceString(MessageId::UploadingSideBySide).arg(host.connectionCount()));
+    DebugNote(
+        ResourceString(MessageId::UploadingSideBySide, {QString::number(host.connectionCount())}));
 
     std::vector<AsyncStep<void>> lanes;
     for (int connection = 0; connection < host.connectionCount(); ++connection)
@@ -188,10 +189,9 @@ AsyncStep<bool> classUpload::LogInFurtherOn(int connection)
     // the connections it has; which ones worked is remembered for the destination.
     if (login.isCompleted() && !mFailure.mAborted) {
         mLanes.refused = true;
-        DebugNote(ResourceString(MessageId::FurtherConnectionRefused)
-                      .arg(connection + 1)
-                      .arg(login.result())
-                      .arg(mLanes.loggedIn));
+        DebugNote(ResourceString(MessageId::FurtherConnectionRefused,
+                                 {QString::number(connection + 1), QString::number(login.result()),
+                                  QString::number(mLanes.loggedIn)}));
     }
     co_return false;
 }

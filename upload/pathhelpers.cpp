@@ -35,21 +35,6 @@ QString ToRemoteSlashes(QString path)
     return path.replace(QLatin1Char('\\'), QLatin1Char('/'));
 }
 
-QString ReplaceAll(const QString &text, const QString &search, const QString &replacement)
-{
-    if (search.isEmpty())
-        return text;
-    QString result = text;
-    qsizetype from = 0;
-    while (true) {
-        const qsizetype at = result.indexOf(search, from, Qt::CaseSensitive);
-        if (at < 0)
-            return result;
-        result.replace(at, search.size(), replacement);
-        from = at + replacement.size();
-    }
-}
-
 PathAndFileName SplitPathAndFileName(const QString &path)
 {
     const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));

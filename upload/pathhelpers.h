@@ -19,11 +19,6 @@
 // Every "\" becomes "/".
 [[nodiscard]] QString ToRemoteSlashes(QString path);
 
-// Replaces every occurrence of search in text by replacement, continuing after each inserted
-// replacement, so a file name that itself contains "%1" is inserted once and cannot loop.
-[[nodiscard]] QString ReplaceAll(const QString &text, const QString &search,
-                                 const QString &replacement);
-
 // A relative path split at its last "/" or "\": the folder part (possibly empty) and the name.
 struct PathAndFileName
 {

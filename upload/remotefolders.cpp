@@ -60,8 +60,8 @@ AsyncStep<std::optional<QString>> classUpload::CurrentDirOn(int connection)
             co_return ftpHost().component(connection).currentDirectory();
         if (RecordIfConnectionLost(connection))
             co_return std::nullopt;
-        DebugNote(ReplaceAll(ResourceString(MessageId::CurrentFolderUnknown), QStringLiteral("%1"),
-                             QString::number(query.result())));
+        DebugNote(
+            ResourceString(MessageId::CurrentFolderUnknown, {QString::number(query.result())}));
     }
     co_return std::nullopt;
 }

@@ -147,8 +147,7 @@ AsyncStep<bool> classUpload::PublishFileOn(int connection, QString localFile, QS
                 RecordFailure(MessageId::FileNotUploaded, realName);
                 co_return false;
             }
-            DebugNote(ReplaceAll(ResourceString(MessageId::FileChangedDuringUpload),
-                                 QStringLiteral("%1"), realName));
+            DebugNote(ResourceString(MessageId::FileChangedDuringUpload, {realName}));
             continue;
         }
 
@@ -222,10 +221,9 @@ AsyncStep<qint64> classUpload::ContinuableBytesOn(int connection, Placement plac
     const qint64 held = component.fileSize();
     if (held <= 0 || held >= localSize)
         co_return 0;
-    DebugNote(ResourceString(MessageId::UploadContinued)
-                  .arg(JoinRemotePath(place.folder, place.realName))
-                  .arg(held)
-                  .arg(localSize));
+    DebugNote(ResourceString(MessageId::UploadContinued,
+                             {JoinRemotePath(place.folder, place.realName), QString::number(held),
+                              QString::number(localSize)}));
     co_return held;
 }
 
@@ -247,8 +245,7 @@ classUpload::Placement classUpload::RecordPlacement(const QString &localFile, Pl
     }
     // Unrecorded, a temporary file of a broken transfer would stay on the server for good.
     if (place.temporary()) {
-        DebugNote(ReplaceAll(ResourceString(MessageId::TemporaryNameNotRecorded),
-                             QStringLiteral("%1"), place.realName));
+        DebugNote(ResourceString(MessageId::TemporaryNameNotRecorded, {place.realName}));
         place.storedName = place.realName;
         place.offset = 0;
     }
@@ -294,10 +291,9 @@ AsyncStep<classUpload::Step> classUpload::VerifyStoredSizeOn(int connection, Pla
         co_return RecordIfConnectionLost(connection) ? Step::Failed : Step::Done;
     if (localSize < 0 || component.fileSize() == localSize)
         co_return Step::Done;
-    DebugNote(ResourceString(MessageId::StoredSizeDiffers)
-                  .arg(JoinRemotePath(place.folder, place.realName))
-                  .arg(component.fileSize())
-                  .arg(localSize));
+    DebugNote(ResourceString(MessageId::StoredSizeDiffers,
+                             {JoinRemotePath(place.folder, place.realName),
+                              QString::number(component.fileSize()), QString::number(localSize)}));
     RecordFailure(MessageId::FileNotUploaded, place.realName);
     co_return Step::Failed;
 }
@@ -319,8 +315,8 @@ AsyncStep<classUpload::Step> classUpload::PutInPlaceOn(int connection, QString l
     if (isPermanentRefusal(*result) && refused == QLatin1String("RNTO")) {
         // The old file goes first; between the two the name is missing for a moment, never half
         // there.
-        DebugNote(ReplaceAll(ResourceString(MessageId::RenameOntoExistingRefused),
-                             QStringLiteral("%1"), JoinRemotePath(place.folder, place.realName)));
+        DebugNote(ResourceString(MessageId::RenameOntoExistingRefused,
+                                 {JoinRemotePath(place.folder, place.realName)}));
         std::function<void(FtpControl &)> deleteOld = [&place](FtpControl &ftp) {
             ftp.DeleteFile(place.realName);
         };
@@ -364,8 +360,7 @@ AsyncStep<classUpload::Step> classUpload::FallBackToDirectOn(int connection, QSt
         co_return step;
     // Only now is it the temporary name that the server minds, not the file or the folder.
     markers().rememberDirectUploads();
-    DebugNote(ReplaceAll(ResourceString(MessageId::DirectUploadsFromNowOn), QStringLiteral("%1"),
-                         refusal));
+    DebugNote(ResourceString(MessageId::DirectUploadsFromNowOn, {refusal}));
     co_return Step::Done;
 }
 
@@ -411,7 +406,6 @@ void classUpload::DeleteLeftoverTemporaries()
         if (outcome == Deletion::Done || outcome == Deletion::Refused)
             markers().forgetPending(path);
         if (outcome == Deletion::Done)
-            DebugNote(ReplaceAll(ResourceString(MessageId::LeftoverDeleted), QStringLiteral("%1"),
-                                 shown));
+            DebugNote(ResourceString(MessageId::LeftoverDeleted, {shown}));
     }
 }

@@ -61,10 +61,9 @@ void classUpload::FinishContentCheck()
     if (!mSettings.mPreviewOnly)
         markers().renewIdentities(mContentCheck.renewed);
     if (mContentCheck.filesRead > 0)
-        DebugNote(ReplaceAll(ReplaceAll(ResourceString(MessageId::UnchangedContentSkipped),
-                                        QStringLiteral("%1"),
-                                        QString::number(mContentCheck.filesUnchanged)),
-                             QStringLiteral("%2"), QString::number(mContentCheck.filesRead)));
+        DebugNote(ResourceString(MessageId::UnchangedContentSkipped,
+                                 {QString::number(mContentCheck.filesUnchanged),
+                                  QString::number(mContentCheck.filesRead)}));
     mContentCheck = ContentCheck{};
 }
 

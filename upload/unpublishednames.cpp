@@ -20,8 +20,7 @@ void classUpload::NoteUnpublishable(const QString &shownPath)
 void classUpload::LogUnpublishable()
 {
     for (const QString &path : std::as_const(mUnpublishable.mPaths))
-        DebugNote(ReplaceAll(ResourceString(MessageId::NameNotPublishedNote), QStringLiteral("%1"),
-                             path));
+        DebugNote(ResourceString(MessageId::NameNotPublishedNote, {path}));
 }
 
 void classUpload::RecordUnpublishable()

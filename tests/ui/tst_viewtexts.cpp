@@ -21,6 +21,8 @@ private slots:
 
     void message_data();
     void message();
+    void fillPlaceholders_data();
+    void fillPlaceholders();
     void remainingTime_data();
     void remainingTime();
     void progressPercent();
@@ -72,6 +74,35 @@ void TestViewTexts::message()
     QFETCH(UserMessage, message);
     QFETCH(QString, expected);
     QCOMPARE(ViewTexts::message(message), expected);
+}
+
+// One pass over the text: what a value holds is never filled in again.
+void TestViewTexts::fillPlaceholders_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QStringList>("values");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("message-2001")
+        << "Die Datei \"%1\" konnte nicht auf den FTP-Server übertragen werden."
+        << QStringList{"index.html"}
+        << "Die Datei \"index.html\" konnte nicht auf den FTP-Server übertragen werden.";
+    QTest::newRow("twice") << "%1 und %1" << QStringList{"x"} << "x und x";
+    QTest::newRow("none") << "Abbruch durch den Benutzer." << QStringList{"x"}
+                          << "Abbruch durch den Benutzer.";
+    QTest::newRow("value-holds-the-next-placeholder")
+        << "Der Ordner \"%1\" kann nicht angelegt werden: %2" << QStringList{"/tmp/50%2", "voll"}
+        << "Der Ordner \"/tmp/50%2\" kann nicht angelegt werden: voll";
+    QTest::newRow("value-is-its-placeholder") << "%1-%1" << QStringList{"%1"} << "%1-%1";
+    QTest::newRow("empty-value") << "a%1b" << QStringList{""} << "ab";
+    QTest::newRow("no-value-for-it") << "%1 von %2" << QStringList{"3"} << "3 von %2";
+}
+
+void TestViewTexts::fillPlaceholders()
+{
+    QFETCH(QString, text);
+    QFETCH(QStringList, values);
+    QFETCH(QString, expected);
+    QCOMPARE(FillPlaceholders(text, values), expected);
 }
 
 void TestViewTexts::remainingTime_data()

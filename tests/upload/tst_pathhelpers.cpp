@@ -13,8 +13,6 @@ private slots:
     void joinLocalPath();
     void toRemoteSlashes_data();
     void toRemoteSlashes();
-    void replaceAll_data();
-    void replaceAll();
     void splitPathAndFileName_data();
     void splitPathAndFileName();
     void splitRemotePath_data();
@@ -127,43 +125,6 @@ void TestPathHelpers::toRemoteSlashes()
     QFETCH(QString, path);
     QFETCH(QString, expected);
     QCOMPARE(ToRemoteSlashes(path), expected);
-}
-
-void TestPathHelpers::replaceAll_data()
-{
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<QString>("replacement");
-    QTest::addColumn<QString>("expected");
-    QTest::newRow("message-2001")
-        << "Die Datei \"%1\" konnte nicht auf den FTP-Server übertragen werden."
-        << "index.html"
-        << "Die Datei \"index.html\" konnte nicht auf den FTP-Server übertragen werden.";
-    QTest::newRow("two-placeholders") << "%1 und %1"
-                                      << "x"
-                                      << "x und x";
-    QTest::newRow("no-placeholder") << "Abbruch durch den Benutzer."
-                                    << "x"
-                                    << "Abbruch durch den Benutzer.";
-    QTest::newRow("case-sensitive") << "%1"
-                                    << "x"
-                                    << "x";
-    QTest::newRow("replacement-holds-placeholder") << "Datei \"%1\""
-                                                   << "50%1rabatt.html"
-                                                   << "Datei \"50%1rabatt.html\"";
-    QTest::newRow("replacement-is-placeholder") << "%1-%1"
-                                                << "%1"
-                                                << "%1-%1";
-    QTest::newRow("empty-replacement") << "a%1b"
-                                       << ""
-                                       << "ab";
-}
-
-void TestPathHelpers::replaceAll()
-{
-    QFETCH(QString, text);
-    QFETCH(QString, replacement);
-    QFETCH(QString, expected);
-    QCOMPARE(ReplaceAll(text, QStringLiteral("%1"), replacement), expected);
 }
 
 void TestPathHelpers::splitPathAndFileName_data()
