@@ -13,6 +13,7 @@
 #include "ftptlshoststore.h"
 #include "ftptransferoperation.h"
 #include "regularfile.h"
+#include "stringtable.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -145,7 +146,7 @@ struct FtpControl::Private
         for (const QString &argument : arguments) {
             if (argument.contains(QLatin1Char('\r')) || argument.contains(QLatin1Char('\n'))) {
                 throw FtpError(FtpResult::InvalidArgument,
-                               QStringLiteral("Ein Name enthält einen Zeilenumbruch."));
+                               ResourceString(MessageId::NameWithLineBreak));
             }
         }
     }
@@ -360,15 +361,14 @@ namespace {
 std::unique_ptr<QFile> OpenRegularFileForReading(const QString &localPath)
 {
     const auto refuse = [&localPath](const QString &why) {
-        return FtpError(
-            FtpResult::LocalFileUnreadable,
-            QStringLiteral("Die Datei \"%1\" kann nicht gelesen werden: %2").arg(localPath, why));
+        return FtpError(FtpResult::LocalFileUnreadable,
+                        ResourceString(MessageId::LocalFileUnreadable, {localPath, why}));
     };
     RegularFileForReading opened(localPath);
     if (opened.state() == RegularFileForReading::State::NotOpened)
         throw refuse(QString::fromLocal8Bit(std::strerror(opened.error())));
     if (!opened.isOpen())
-        throw refuse(QStringLiteral("Sie ist keine gewöhnliche Datei."));
+        throw refuse(ResourceString(MessageId::LocalFileNotRegular));
     auto file = std::make_unique<QFile>(localPath);
     const int descriptor = opened.take();
     if (!file->open(descriptor, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {

@@ -6,6 +6,7 @@
 #include "messagelabel.h"
 #include "pathfield.h"
 #include "picturebox.h"
+#include "stringtable.h"
 #include "windowcaptions.h"
 #include "windowpictures.h"
 
@@ -122,14 +123,14 @@ void FormFTPProgress::load(const QString &clipPath)
 
 void FormFTPProgress::buildWaitPanel()
 {
-    mFrameWait = makePanel(this, "FrameWait", QStringLiteral("Fortschritt"));
+    mFrameWait = makePanel(this, "FrameWait", ResourceString(MessageId::ProgressPanelName));
 
     mAnimation = new AnimationArea(mFrameWait);
     mAnimation->setObjectName(QStringLiteral("Animation"));
     mAnimation->setGeometry(16, 16, 273, 41);
-    mAnimation->setAccessibleName(QStringLiteral("Vorgang läuft"));
+    mAnimation->setAccessibleName(ResourceString(MessageId::AnimationName));
 
-    const QString pending = QStringLiteral("Schritt ausstehend");
+    const QString pending = ResourceString(MessageId::StepPending);
     mImgPrepare =
         makePicture(mFrameWait, "imgPrepare", QSize(kImageListPictureSize, kImageListPictureSize),
                     QRect(QPoint(16, 81), kMarkerBox), pending);
@@ -155,7 +156,7 @@ void FormFTPProgress::buildWaitPanel()
     mProFile = new PathField(mFrameWait);
     mProFile->setObjectName(QStringLiteral("proFile"));
     mProFile->setGeometry(148, 128, 229, 33);
-    mProFile->setAccessibleName(QStringLiteral("Bearbeitete Datei"));
+    mProFile->setAccessibleName(ResourceString(MessageId::CurrentFileName));
 
     mOverAllProgress = new QProgressBar(mFrameWait);
     mOverAllProgress->setObjectName(QStringLiteral("OverAllProgress"));
@@ -164,7 +165,7 @@ void FormFTPProgress::buildWaitPanel()
     mOverAllProgress->setValue(0);
     // The remaining time below says more than a percentage, and a 17-pixel bar has no room for it.
     mOverAllProgress->setTextVisible(false);
-    mOverAllProgress->setAccessibleName(QStringLiteral("Gesamtfortschritt"));
+    mOverAllProgress->setAccessibleName(ResourceString(MessageId::OverallProgressName));
 
     mCmdCancelBuild = makeButton(mFrameWait, "cmdCancelBuild", QStringLiteral("&Abbrechen"),
                                  QStringLiteral("Abbrechen"), {288, 168, 89, 25});
@@ -177,7 +178,7 @@ void FormFTPProgress::buildWaitPanel()
 
 void FormFTPProgress::buildResultPanel()
 {
-    mFrameResult = makePanel(this, "FrameResult", QStringLiteral("Ergebnis"));
+    mFrameResult = makePanel(this, "FrameResult", ResourceString(MessageId::ResultPanelName));
     mFrameResult->hide();
 
     QLabel *heading =
@@ -190,10 +191,10 @@ void FormFTPProgress::buildResultPanel()
     line->setFrameShape(QFrame::HLine);
     line->setFrameShadow(QFrame::Sunken);
     line->setGeometry(16, 32, 361, 2);
-    line->setAccessibleName(QStringLiteral("Trennlinie"));
+    line->setAccessibleName(ResourceString(MessageId::SeparatorName));
 
     makePicture(mFrameResult, "imgIcon", QSize(32, 32), {24, 48, 32, 32},
-                QStringLiteral("Weltkugel"))
+                ResourceString(MessageId::GlobeName))
         ->setPicture(GlobePicture());
 
     // The captions in front of the figures are wider than laid out ("Geschwindigkeit:" needs 94
@@ -208,7 +209,7 @@ void FormFTPProgress::buildResultPanel()
 
     mImgError =
         makePicture(mFrameResult, "imgError", QSize(kImageListPictureSize, kImageListPictureSize),
-                    QRect(QPoint(80, 122), kMarkerBox), QStringLiteral("Ergebnis ausstehend"));
+                    QRect(QPoint(80, 122), kMarkerBox), ResourceString(MessageId::ResultPending));
     // Three lines instead of two: a connection failure names the host, and with the usual Linux
     // fonts a host name of thirty characters already needs a third line. The label still ends
     // above the buttons.
@@ -223,7 +224,7 @@ void FormFTPProgress::buildResultPanel()
     mLblReason->setObjectName(QStringLiteral("lblReason"));
     mLblReason->setFont(LabelFont());
     mLblReason->setGeometry(16, 40, 361, 76);
-    mLblReason->setAccessibleName(QStringLiteral("Grund"));
+    mLblReason->setAccessibleName(ResourceString(MessageId::ReasonName));
     mLblReason->hide();
 
     // A preview lists its entries where the summary's figures would be.
@@ -233,7 +234,7 @@ void FormFTPProgress::buildResultPanel()
     mPreviewList->setReadOnly(true);
     mPreviewList->setLineWrapMode(QPlainTextEdit::NoWrap);
     mPreviewList->setFont(LabelFont());
-    mPreviewList->setAccessibleName(QStringLiteral("Vorschau"));
+    mPreviewList->setAccessibleName(ResourceString(MessageId::PreviewListName));
     mPreviewList->hide();
 
     mCmdShow = makeButton(mFrameResult, "cmdShow", QStringLiteral("&Anzeigen"),

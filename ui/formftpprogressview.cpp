@@ -27,24 +27,24 @@ QString describePicture(ViewPicture picture, int number)
     if (picture == ViewPicture::imgError) {
         switch (number) {
         case PictureRunning:
-            return QStringLiteral("Übertragung läuft");
+            return ResourceString(MessageId::ResultRunning);
         case PictureDone:
-            return QStringLiteral("Übertragung erfolgreich");
+            return ResourceString(MessageId::ResultSucceeded);
         case PictureFailed:
-            return QStringLiteral("Übertragung fehlgeschlagen");
+            return ResourceString(MessageId::ResultFailed);
         default:
-            return QStringLiteral("Ergebnis ausstehend");
+            return ResourceString(MessageId::ResultPending);
         }
     }
     switch (number) {
     case PictureRunning:
-        return QStringLiteral("Schritt läuft");
+        return ResourceString(MessageId::StepRunning);
     case PictureDone:
-        return QStringLiteral("Schritt erledigt");
+        return ResourceString(MessageId::StepDone);
     case PictureFailed:
-        return QStringLiteral("Schritt fehlgeschlagen");
+        return ResourceString(MessageId::StepFailed);
     default:
-        return QStringLiteral("Schritt ausstehend");
+        return ResourceString(MessageId::StepPending);
     }
 }
 
