@@ -3,6 +3,7 @@
 #include "ftpcontrolconnection.h"
 #include "ftpfeatures.h"
 #include "ftpresult.h"
+#include "ftpsteptrace.h"
 #include "ftptlshoststore.h"
 
 namespace {
@@ -21,6 +22,12 @@ QString replyResultText(const QString &what, const FtpReply &reply)
 }
 
 } // namespace
+
+void FtpLoginOperation::setStep(Step next)
+{
+    qCDebug(lcFtpSteps) << "log-in" << mStep << "->" << next;
+    mStep = next;
+}
 
 FtpLoginOperation::FtpLoginOperation(FtpControlConnection &connection, const FtpTimeouts &timeouts,
                                      FtpLoginSettings settings)
@@ -43,7 +50,7 @@ void FtpLoginOperation::begin()
 {
     connect(&connection(), &FtpControlConnection::opened, this, [this] {
         stillAlive();
-        mStep = Step::Greeting;
+        setStep(Step::Greeting);
     });
     connect(&connection(), &FtpControlConnection::secured, this, [this] {
         stillAlive();
@@ -120,7 +127,7 @@ void FtpLoginOperation::handleReply(const FtpReply &reply)
 
     case Step::AuthTls:
         if (reply.code == 234) {
-            mStep = Step::Handshake;
+            setStep(Step::Handshake);
             connection().startTls();
             return;
         }
@@ -152,7 +159,7 @@ void FtpLoginOperation::handleReply(const FtpReply &reply)
         if (reply.isPositive()) {
             proxyLoggedIn();
         } else if (reply.code == 331) {
-            mStep = Step::ProxyPassword;
+            setStep(Step::ProxyPassword);
             connection().sendSecret(QStringLiteral("PASS"), mSettings.proxy.password);
         } else {
             failProxy(reply);
@@ -178,7 +185,7 @@ void FtpLoginOperation::handleReply(const FtpReply &reply)
         if (reply.isPositive()) {
             loggedIn();
         } else if (reply.code == 331) {
-            mStep = Step::Password;
+            setStep(Step::Password);
             connection().sendSecret(QStringLiteral("PASS"), mSettings.password);
         } else {
             // 332 (an account is needed) included: this component has no account to give.
@@ -199,7 +206,7 @@ void FtpLoginOperation::handleReply(const FtpReply &reply)
                     replyResultText(tr("The server refused PBSZ 0"), reply));
             return;
         }
-        mStep = Step::Protection;
+        setStep(Step::Protection);
         connection().send(QStringLiteral("PROT P"));
         return;
 
@@ -229,7 +236,7 @@ void FtpLoginOperation::greeted()
 {
     switch (mSettings.server.security) {
     case FtpServerAddress::Security::Automatic:
-        mStep = Step::Features;
+        setStep(Step::Features);
         connection().send(QStringLiteral("FEAT"));
         return;
     case FtpServerAddress::Security::ExplicitTls:
@@ -249,7 +256,7 @@ void FtpLoginOperation::greeted()
 
 void FtpLoginOperation::sendAuthTls()
 {
-    mStep = Step::AuthTls;
+    setStep(Step::AuthTls);
     connection().send(QStringLiteral("AUTH TLS"));
 }
 
@@ -316,7 +323,7 @@ void FtpLoginOperation::startLogIn()
         return;
     }
     if (!proxy.userName.isEmpty()) {
-        mStep = Step::ProxyUser;
+        setStep(Step::ProxyUser);
         connection().send(QStringLiteral("USER ") + proxy.userName);
         return;
     }
@@ -331,11 +338,11 @@ void FtpLoginOperation::proxyLoggedIn()
         sendUser(mSettings.userName + QLatin1Char('@') + target);
         return;
     case FtpProxy::Kind::FtpSite:
-        mStep = Step::ProxyTarget;
+        setStep(Step::ProxyTarget);
         connection().send(QStringLiteral("SITE ") + target);
         return;
     case FtpProxy::Kind::FtpOpen:
-        mStep = Step::ProxyTarget;
+        setStep(Step::ProxyTarget);
         connection().send(QStringLiteral("OPEN ") + target);
         return;
     default:
@@ -346,7 +353,7 @@ void FtpLoginOperation::proxyLoggedIn()
 
 void FtpLoginOperation::sendUser(const QString &name)
 {
-    mStep = Step::User;
+    setStep(Step::User);
     connection().send(QStringLiteral("USER ") + name);
 }
 
@@ -356,13 +363,13 @@ void FtpLoginOperation::loggedIn()
         sendType();
         return;
     }
-    mStep = Step::ProtectionBufferSize;
+    setStep(Step::ProtectionBufferSize);
     connection().send(QStringLiteral("PBSZ 0"));
 }
 
 void FtpLoginOperation::sendType()
 {
-    mStep = Step::Type;
+    setStep(Step::Type);
     connection().send(QStringLiteral("TYPE I"));
 }
 

@@ -40,6 +40,24 @@ class FtpLoginOperation : public FtpOperation
     Q_OBJECT
 
 public:
+    // Public only for the step trace, which prints the names.
+    enum class Step {
+        Connecting,
+        Greeting,
+        Features,
+        AuthTls,
+        Handshake,
+        ProxyUser,
+        ProxyPassword,
+        ProxyTarget,
+        User,
+        Password,
+        ProtectionBufferSize,
+        Protection,
+        Type,
+    };
+    Q_ENUM(Step)
+
     FtpLoginOperation(FtpControlConnection &connection, const FtpTimeouts &timeouts,
                       FtpLoginSettings settings);
 
@@ -59,21 +77,8 @@ protected:
     void handleConnectionFailure(int result, const QString &description) override;
 
 private:
-    enum class Step {
-        Connecting,
-        Greeting,
-        Features,
-        AuthTls,
-        Handshake,
-        ProxyUser,
-        ProxyPassword,
-        ProxyTarget,
-        User,
-        Password,
-        ProtectionBufferSize,
-        Protection,
-        Type,
-    };
+    // The one place the log-in's step changes; it writes the step trace.
+    void setStep(Step next);
 
     // Where the control connection goes: the server, or an FTP proxy.
     [[nodiscard]] FtpServerAddress endpoint() const;

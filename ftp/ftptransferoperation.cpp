@@ -7,6 +7,7 @@
 #include "ftpportargument.h"
 #include "ftpreplyfields.h"
 #include "ftpresult.h"
+#include "ftpsteptrace.h"
 #include "ftptransferstream.h"
 
 #include <QFile>
@@ -114,13 +115,13 @@ void FtpTransferOperation::startPassive()
         sendPasv();
         return;
     }
-    mAwaiting = Awaiting::Epsv;
+    setAwaiting(Awaiting::Epsv);
     connection().send(QStringLiteral("EPSV"));
 }
 
 void FtpTransferOperation::sendPasv()
 {
-    mAwaiting = Awaiting::Pasv;
+    setAwaiting(Awaiting::Pasv);
     connection().send(QStringLiteral("PASV"));
 }
 
@@ -153,6 +154,12 @@ void FtpTransferOperation::connectPassive(quint16 port)
     mData->connectTo(port);
 }
 
+void FtpTransferOperation::setAwaiting(Awaiting next)
+{
+    qCDebug(lcFtpSteps) << "transfer of" << mRemoteName << mAwaiting << "->" << next;
+    mAwaiting = next;
+}
+
 // --- active mode
 
 void FtpTransferOperation::startActive()
@@ -174,12 +181,12 @@ void FtpTransferOperation::sendActivePort()
     const QHostAddress address = mData->listeningAddress();
     const quint16 port = mData->listeningPort();
     if (!connection().dataModes().extendedActiveRefused) {
-        mAwaiting = Awaiting::Eprt;
+        setAwaiting(Awaiting::Eprt);
         connection().send(QStringLiteral("EPRT ") + ExtendedPortArgument(address, port));
         return;
     }
     if (const auto argument = PortArgument(address, port)) {
-        mAwaiting = Awaiting::Port;
+        setAwaiting(Awaiting::Port);
         connection().send(QStringLiteral("PORT ") + *argument);
         return;
     }
@@ -223,7 +230,7 @@ void FtpTransferOperation::sendTransferCommand()
 {
     if (isUpload() && mOffset > 0 && !mAppend) {
         // RFC 3659: REST is the last command before the transfer command it applies to.
-        mAwaiting = Awaiting::Restart;
+        setAwaiting(Awaiting::Restart);
         mRestartSent = true;
         connection().send(QStringLiteral("REST %1").arg(mOffset));
         return;
@@ -236,7 +243,7 @@ void FtpTransferOperation::sendTransferVerb()
     QString verb = QStringLiteral("RETR ");
     if (isUpload())
         verb = mOffset > 0 && mAppend ? QStringLiteral("APPE ") : QStringLiteral("STOR ");
-    mAwaiting = Awaiting::Transfer;
+    setAwaiting(Awaiting::Transfer);
     connection().send(verb + mRemoteName);
     if (mPassiveAttempt && !mRestartSent && mData)
         mData->startTls();
@@ -305,7 +312,7 @@ void FtpTransferOperation::handleReply(const FtpReply &reply)
     }
 
     const Awaiting answered = mAwaiting;
-    mAwaiting = Awaiting::Nothing;
+    setAwaiting(Awaiting::Nothing);
     switch (answered) {
     case Awaiting::Nothing:
         // Not ours to interpret; the dialogue is in step, so it is an unsolicited remark. A
@@ -455,7 +462,7 @@ void FtpTransferOperation::abandonAttempt(std::optional<std::pair<qint16, QStrin
     }
     // Even with no reply outstanding the server may hold a listening data port or a transfer in
     // progress that would answer later; ABOR clears both.
-    mAwaiting = Awaiting::Nothing;
+    setAwaiting(Awaiting::Nothing);
     mEndAfterSynchronising = std::move(endWith);
     mSynchronising = true;
     connection().synchronise();

@@ -52,6 +52,11 @@ class FtpTransferOperation : public FtpOperation
     Q_OBJECT
 
 public:
+    // Public only for the step trace, which prints the names.
+    // The command whose final reply is awaited.
+    enum class Awaiting { Nothing, Epsv, Pasv, Eprt, Port, Restart, Transfer };
+    Q_ENUM(Awaiting)
+
     // Download: the bytes go to target. The file must not be open yet.
     FtpTransferOperation(FtpControlConnection &connection, const FtpTimeouts &timeouts,
                          bool passive, QString remoteName, std::unique_ptr<FtpDownloadFile> target);
@@ -77,8 +82,8 @@ protected:
     void cleanUp() override;
 
 private:
-    // The command whose final reply is awaited.
-    enum class Awaiting { Nothing, Epsv, Pasv, Eprt, Port, Restart, Transfer };
+    // The one place the awaited reply changes; it writes the step trace.
+    void setAwaiting(Awaiting next);
 
     void openDataPath();
     // Replaces the data connection of an earlier attempt, if any.
