@@ -422,9 +422,20 @@ private:
         QList<std::pair<QString, QString>> files; // (folder line, name), in the order of the logs
         QStringList folders;                      // folder lines, inner folders first
         QSet<QString> seen;                       // what is listed already
+        // Whether this run may delete at all: only with the server's log read, or put off while
+        // the previous local log belongs to this destination.
+        bool mayDelete = false;
     };
-    // Whether a clean-up may go ahead: one that would delete most of the site asks first.
+    // The clean-up in its three parts. The plan: what the logs name and the site no longer holds,
+    // and whether this run may delete it; nothing when fetching the server's log ended the run.
+    [[nodiscard]] std::optional<CleanUpPlan> PlanCleanUp();
+    // The guard: whether a clean-up may go ahead; one that would delete most of the site asks
+    // first.
     [[nodiscard]] bool MayCleanUp(const CleanUpPlan &plan);
+    // A preview lists what would go, and deletes nothing.
+    void PreviewCleanUp(const CleanUpPlan &plan);
+    // Files first, then folders, inner ones first; what is put off stays in the log.
+    void CarryOutCleanUp(const CleanUpPlan &plan);
     // Keeps the local upload log of the previous run before this run replaces it.
     void ReadPreviousLocalLog();
     // The contents of the upload log for the current log list.

@@ -214,11 +214,33 @@ classUpload::ServerLog classUpload::FetchServerLog(const QString &copyPath)
 
 void classUpload::FTPDeleteFiles()
 {
-    const QString copyPath = GetTempFolder() + kUploadLogName;
     mCleanUp.mNamedByLogs.clear();
+    const std::optional<CleanUpPlan> plan = PlanCleanUp();
+    if (!plan)
+        return;
+    if (mSettings.mPreviewOnly) {
+        if (plan->mayDelete)
+            PreviewCleanUp(*plan);
+        return;
+    }
+    // A clean-up skipped by the deletion guard is not forgotten either: the entries stay in the
+    // log until a run is allowed to delete them (--allow-mass-delete, or "Ja").
+    if (!plan->mayDelete || !MayCleanUp(*plan)) {
+        if (!plan->files.isEmpty() || !plan->folders.isEmpty())
+            DebugNote(ResourceString(MessageId::DeletionsKeptInLog,
+                                     {QString::number(plan->files.size() + plan->folders.size())}));
+        KeepInLog(plan->files, plan->folders);
+        return;
+    }
+    CarryOutCleanUp(*plan);
+}
+
+std::optional<classUpload::CleanUpPlan> classUpload::PlanCleanUp()
+{
+    const QString copyPath = GetTempFolder() + kUploadLogName;
     const ServerLog serverLog = FetchServerLog(copyPath);
     if (mFailure.mAborted)
-        return;
+        return std::nullopt;
 
     // What is to be deleted: what the server's log names, and what the local log of the previous
     // run names, which may be more. A run that failed after it had uploaded new files never got
@@ -240,36 +262,27 @@ void classUpload::FTPDeleteFiles()
     // Nothing is deleted on a server whose own log this run did not read, unless that log is
     // only put off and the previous local log, which then names what to delete, belongs here.
     // What the previous local log names stays in the log instead, for a run that may delete it.
-    const bool mayDelete =
-        serverLog == ServerLog::Read ||
-        (serverLog == ServerLog::PutOff && mUploadLog.mPreviousLocalLogBelongsHere);
-    if (!mayDelete)
+    plan.mayDelete = serverLog == ServerLog::Read ||
+                     (serverLog == ServerLog::PutOff && mUploadLog.mPreviousLocalLogBelongsHere);
+    if (!plan.mayDelete)
         DebugNote(ResourceString(MessageId::ServerLogNotRead));
+    return plan;
+}
 
-    if (mSettings.mPreviewOnly) {
-        if (!mayDelete)
-            return;
-        for (const auto &[folderLine, name] : std::as_const(plan.files))
-            view().previewEntry(PreviewAction::DeleteFile,
-                                RemoteFilePath(JoinLocalPath(folderLine, name)), 0);
-        for (const QString &folder : std::as_const(plan.folders))
-            view().previewEntry(PreviewAction::DeleteFolder,
-                                ToRemoteSlashes(JoinRemotePath(mSettings.mRemoteBaseDir, folder)),
-                                0);
-        mCleanUp.mPreviewFilesDeleted = plan.files.size();
-        mCleanUp.mPreviewFoldersDeleted = plan.folders.size();
-        return;
-    }
-    // A clean-up skipped by the deletion guard is not forgotten either: the entries stay in the
-    // log until a run is allowed to delete them (--allow-mass-delete, or "Ja").
-    if (!mayDelete || !MayCleanUp(plan)) {
-        if (!plan.files.isEmpty() || !plan.folders.isEmpty())
-            DebugNote(ResourceString(MessageId::DeletionsKeptInLog,
-                                     {QString::number(plan.files.size() + plan.folders.size())}));
-        KeepInLog(plan.files, plan.folders);
-        return;
-    }
+void classUpload::PreviewCleanUp(const CleanUpPlan &plan)
+{
+    for (const auto &[folderLine, name] : std::as_const(plan.files))
+        view().previewEntry(PreviewAction::DeleteFile,
+                            RemoteFilePath(JoinLocalPath(folderLine, name)), 0);
+    for (const QString &folder : std::as_const(plan.folders))
+        view().previewEntry(PreviewAction::DeleteFolder,
+                            ToRemoteSlashes(JoinRemotePath(mSettings.mRemoteBaseDir, folder)), 0);
+    mCleanUp.mPreviewFilesDeleted = plan.files.size();
+    mCleanUp.mPreviewFoldersDeleted = plan.folders.size();
+}
 
+void classUpload::CarryOutCleanUp(const CleanUpPlan &plan)
+{
     QList<std::pair<QString, QString>> putOffFiles;
     QStringList putOffFolders;
     const auto putOff = [this](const QString &entry) {
