@@ -199,6 +199,13 @@ int ChangeMarkerStore::Connection::open(const QByteArray &path, int flags, bool 
     if (result != SQLITE_OK)
         return result;
 
+    // One process at a time publishes (the instance lock), so the store need not be shared while
+    // it is open: the locks are taken once and kept, instead of twice per transaction with a
+    // shared-memory index beside the file, which a run of thousands of small files pays for on
+    // every file. Set before the first read, so that the write-ahead log never uses that index.
+    if (!readOnly && (result = execute("PRAGMA locking_mode=EXCLUSIVE")) != SQLITE_OK)
+        return result;
+
     // Damage shows on the first read, and the integrity check finds what a read might miss.
     Statement check;
     result = prepare("PRAGMA quick_check", check);

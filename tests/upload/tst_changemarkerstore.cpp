@@ -304,14 +304,18 @@ void TestChangeMarkerStore::damagedStoreIsSetAside()
         damaged.write(content);
     }
 
-    ChangeMarkerStore store(storePath());
-    QVERIFY(store.isPersistent());
-    QVERIFY(!store.setAsidePath().isEmpty());
-    QVERIFY(QFileInfo::exists(store.setAsidePath()) || QFileInfo(store.setAsidePath()).isSymLink());
-    // Started afresh: everything counts as changed, and markers can be cleared again.
     const auto identity = ChangeMarkerStore::readIdentity(path);
-    QVERIFY(store.isMarked(path, *identity));
-    clearNow(store, path);
+    {
+        ChangeMarkerStore store(storePath());
+        QVERIFY(store.isPersistent());
+        QVERIFY(!store.setAsidePath().isEmpty());
+        QVERIFY(QFileInfo::exists(store.setAsidePath()) ||
+                QFileInfo(store.setAsidePath()).isSymLink());
+        // Started afresh: everything counts as changed, and markers can be cleared again.
+        QVERIFY(store.isMarked(path, *identity));
+        clearNow(store, path);
+    }
+    // The store is one process's while it is open; the next run finds what it left.
     ChangeMarkerStore reopened(storePath());
     QVERIFY(reopened.setAsidePath().isEmpty());
     QVERIFY(!reopened.isMarked(path, *identity));
@@ -382,15 +386,17 @@ void TestChangeMarkerStore::forgettingReachesEveryDestination()
     const QStringList paths{file(QStringLiteral("site/a.html")),
                             file(QStringLiteral("site/b.html")),
                             file(QStringLiteral("site-alt/a.html"))};
-    ChangeMarkerStore store(storePath());
-    for (const QString &destination : {QStringLiteral("a"), QStringLiteral("b")}) {
-        store.setDestination(destination);
-        for (const QString &path : paths)
-            clearNow(store, path);
+    {
+        ChangeMarkerStore store(storePath());
+        for (const QString &destination : {QStringLiteral("a"), QStringLiteral("b")}) {
+            store.setDestination(destination);
+            for (const QString &path : paths)
+                clearNow(store, path);
+        }
+        // b.html left the site: it is forgotten everywhere; a.html is still there, and a folder
+        // whose name only begins like the site's is not the site.
+        store.forgetAllBut(file(QStringLiteral("site")), {paths.at(0)});
     }
-    // b.html left the site: it is forgotten everywhere; a.html is still there, and a folder whose
-    // name only begins like the site's is not the site.
-    store.forgetAllBut(file(QStringLiteral("site")), {paths.at(0)});
     ChangeMarkerStore reopened(storePath());
     for (const QString &destination : {QStringLiteral("a"), QStringLiteral("b")}) {
         reopened.setDestination(destination);
