@@ -40,11 +40,16 @@ bool keepsCurrentDirectory(const QString &line)
         QStringLiteral("FEAT"), QStringLiteral("REST"), QStringLiteral("APPE")};
     const QStringView verb = verbOf(line);
     // A rename moves the current folder itself when it names that folder or one above it; a
-    // name in the current folder cannot.
+    // name in the current folder, or a path down from it, cannot.
     if (verb == QLatin1String("RNFR") || verb == QLatin1String("RNTO")) {
-        const QStringView name = QStringView(line).mid(verb.size() + 1);
-        return !name.contains(QLatin1Char('/')) && name != QLatin1String(".") &&
-               name != QLatin1String("..");
+        const QStringView path = QStringView(line).mid(verb.size() + 1);
+        if (path.isEmpty() || path.startsWith(QLatin1Char('/')))
+            return false;
+        for (const QStringView name : path.split(QLatin1Char('/'))) {
+            if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String(".."))
+                return false;
+        }
+        return true;
     }
     for (const QString &known : verbs) {
         if (verb == known)

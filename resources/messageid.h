@@ -158,6 +158,7 @@ enum class MessageId : int {
     ConnectionsInvalid = 4651,
     FurtherConnectionRefused = 4652,
     UploadingSideBySide = 4653,
+    PathsRefused = 4654,
 
     ResultPending = 4700,
     ResultRunning = 4701,

@@ -184,10 +184,13 @@ private:
     // the file then goes directly, with nothing recorded. replacing: the destination holds a file
     // of that name that visitors may be loading.
     //
-    // A step on a connection that stands in folder; true when the file is published, false when
-    // the run's failure is recorded.
+    // A step on a connection that stands in folder, or, with a via, in the folder that via
+    // leads down to folder from ("Bilder/"); true when the file is published, false when the
+    // run's failure is recorded, or, for a via, when the server took no path (see
+    // LaneSchedule::byPath), with nothing recorded.
     [[nodiscard]] AsyncStep<bool> PublishFileOn(int connection, QString localFile, QString folder,
-                                                QString realName, bool replacing);
+                                                QString realName, bool replacing,
+                                                QString via = QString());
     // Where one transfer of PublishFileOn goes.
     struct Placement
     {
@@ -195,14 +198,17 @@ private:
         QString realName;
         QString storedName; // realName for a direct upload
         qint64 offset = 0;  // what the server holds already; the transfer continues there
+        QString via;        // the path from the connection's folder down to folder, or empty
         [[nodiscard]] bool temporary() const { return storedName != realName; }
+        // A name of folder as the commands of the connection name it.
+        [[nodiscard]] QString remote(const QString &name) const { return via + name; }
     };
     // What a step came to: done; refused by the server (a reply 4xx or 5xx, result kept); or
     // failed, with the run's failure recorded.
     enum class Step { Done, Refused, Failed };
     [[nodiscard]] AsyncStep<Placement> ChoosePlacementOn(int connection, QString localFile,
-                                                         QString folder, QString realName,
-                                                         bool replacing,
+                                                         QString folder, QString via,
+                                                         QString realName, bool replacing,
                                                          std::optional<FileIdentity> identity);
     [[nodiscard]] Placement RecordPlacement(const QString &localFile, Placement place,
                                             const std::optional<FileIdentity> &identity);
@@ -212,7 +218,8 @@ private:
                                                      qint64 localSize);
     [[nodiscard]] AsyncStep<Step> PutInPlaceOn(int connection, QString localFile, Placement place);
     // The server refused a temporary name or renames: the file goes directly, and when that
-    // works, so does every file to this destination from now on.
+    // works, so does every file to this destination from now on. A refusal of the direct
+    // transfer is left to the caller to record.
     [[nodiscard]] AsyncStep<Step> FallBackToDirectOn(int connection, QString localFile,
                                                      Placement place, QString refusal,
                                                      std::shared_ptr<class ContentDigest> sent);
@@ -238,6 +245,10 @@ private:
     // each takes files until none is left or the run failed.
     [[nodiscard]] AsyncStep<void> LaneOn(int connection);
     [[nodiscard]] AsyncStep<void> PrepareFoldersOn(int connection);
+    // Makes sure of the folder down (a path from the base folder) in a round trip or two;
+    // false when the walk name by name has to find out (a missing folder above it, a server
+    // that takes no paths, a refusal).
+    [[nodiscard]] AsyncStep<bool> ReachByPathOn(int connection, QString down);
     // Logs a further connection in; false when the server refused it (or it failed otherwise),
     // which ends that connection quietly.
     [[nodiscard]] AsyncStep<bool> LogInFurtherOn(int connection);
@@ -610,6 +621,12 @@ private:
         bool loginsEnded = false;   // no further connection will log in
         bool refused = false;       // a further log-in was refused
         bool running = false;       // the connections are at work
+        // Files go by their path from the base folder ("STOR Bilder/logo.png"), so that no
+        // connection walks from folder to folder: with files of a folder shared out, every
+        // connection would otherwise climb and descend for every folder, three round trips
+        // each. Off once a server refused a path before it took one.
+        bool byPath = false;
+        bool pathsProven = false; // a file went by its path this run
     } mLanes;
 
     // Declared last, so it goes first: its handlers call into the fields above.

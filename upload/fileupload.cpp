@@ -98,19 +98,32 @@ AsyncStep<bool> classUpload::SendFileOn(int connection, QString myPathAndFileNam
     const PathAndFileName parts = SplitPathAndFileName(myPathAndFileName);
     const QString remoteFolder =
         ToRemoteSlashes(JoinRemotePath(mSettings.mRemoteBaseDir, parts.DirName));
+    // The path from the base folder down to the file's, for the connections that share the files
+    // (see LaneSchedule::byPath).
+    const QString down = RemotePathDown(parts.DirName);
+    const QString via = down.isEmpty() ? QString() : down + u'/';
 
     view().fileStarted(FileAction::Uploading, JoinRemotePath(remoteFolder, parts.FileName));
 
-    std::ignore = co_await SetCurrentDirOn(connection, remoteFolder, true);
-    if (mFailure.mAborted)
-        co_return false;
     // The upload log goes as it always went, straight under its name: the next run reads it only
     // after this one ended.
     const bool replacing =
         !IsUploadLog(myPathAndFileName) && ReplacesLiveFile(myPathAndFileName, localFile);
-    const QString realName = parts.FileName;
-    if (!co_await PublishFileOn(connection, localFile, remoteFolder, realName, replacing))
-        co_return false;
+    for (;;) {
+        const bool byPath = mLanes.running && mLanes.byPath && !via.isEmpty();
+        // Named, not conditional temporaries in the co_await: this compiler destroys those twice.
+        const QString standIn = byPath ? mSettings.mRemoteBaseDir : remoteFolder;
+        const QString path = byPath ? via : QString();
+        std::ignore = co_await SetCurrentDirOn(connection, standIn, true);
+        if (mFailure.mAborted)
+            co_return false;
+        if (co_await PublishFileOn(connection, localFile, remoteFolder, parts.FileName, replacing,
+                                   path))
+            break;
+        // A server that took no path: the file goes again, from its folder.
+        if (!byPath || mLanes.byPath || mFailure.mAborted)
+            co_return false;
+    }
     ++mRun.mFilesDone;
     co_return true;
 }

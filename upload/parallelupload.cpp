@@ -55,6 +55,7 @@ void classUpload::UploadSideBySide(int connections)
 {
     mLanes = LaneSchedule{};
     mLanes.wanted = connections;
+    mLanes.byPath = true;
     mLanes.takeable = mQueue.mUploadCount;
     if (mLanes.takeable > 0 && IsUploadLog(mQueue.mUploadList.at(mLanes.takeable - 1).Path))
         --mLanes.takeable;
@@ -171,12 +172,44 @@ AsyncStep<void> classUpload::PrepareFoldersOn(int connection)
         const QString folder = RemoteFolderOf(mQueue.mUploadList.at(i));
         if (mLanes.readyFolders.contains(folder))
             continue;
-        const FolderWalk walk = co_await SetCurrentDirOn(connection, folder, true);
-        if (!walk.entered || mFailure.mAborted)
+        const QString down =
+            RemotePathDown(SplitPathAndFileName(mQueue.mUploadList.at(i).Path).DirName);
+        bool ready = false;
+        if (mLanes.byPath && !down.isEmpty())
+            ready = co_await ReachByPathOn(connection, down);
+        if (mFailure.mAborted)
+            co_return;
+        if (!ready) {
+            const FolderWalk walk = co_await SetCurrentDirOn(connection, folder, true);
+            ready = walk.entered;
+        }
+        if (!ready || mFailure.mAborted)
             co_return;
         mLanes.readyFolders.insert(folder);
         WakeLanes();
     }
+}
+
+AsyncStep<bool> classUpload::ReachByPathOn(int connection, QString down)
+{
+    // From the base folder, as the server names it: a folder that is there takes one CWD, and the
+    // next folder's walk climbs back after a PWD; a new one takes a CWD and a MKD, and the walk
+    // stays where it is. The walk down name by name, creating each, would take five.
+    const FolderWalk atBase = co_await SetCurrentDirOn(connection, mSettings.mRemoteBaseDir, false);
+    if (!atBase.entered || mFailure.mAborted)
+        co_return false;
+    const RequestOutcome into = co_await ChangeDirOn(connection, down);
+    if (into.succeeded() || !into.isCompleted() || mFailure.mAborted)
+        co_return into.succeeded();
+    // A missing folder above it, or a server that takes no path here: the walk finds out which,
+    // and says so.
+    std::function<void(FtpControl &)> create = [&down](FtpControl &ftp) {
+        ftp.CreateDirectory(down);
+    };
+    const RequestOutcome creation = co_await Request(connection, create);
+    if (creation.isCompleted() && !creation.succeeded())
+        RecordIfConnectionLost(connection);
+    co_return creation.succeeded();
 }
 
 AsyncStep<bool> classUpload::LogInFurtherOn(int connection)

@@ -45,6 +45,11 @@ PathAndFileName SplitPathAndFileName(const QString &path)
     return {path.left(last), path.mid(last + 1)};
 }
 
+QString RemotePathDown(const QString &siteFolder)
+{
+    return SplitRemotePath(siteFolder).join(QLatin1Char('/'));
+}
+
 QStringList SplitRemotePath(const QString &path)
 {
     QStringList names;

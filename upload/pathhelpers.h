@@ -36,6 +36,10 @@ struct PathAndFileName
 // Whether two remote paths name the same folder, name by name (case included).
 [[nodiscard]] bool SameRemotePath(const QString &first, const QString &second);
 
+// A folder of the site (a relative path, "\" or "/" between names) as a remote path down from the
+// base folder: "seiten/a" for "seiten\a"; empty for the site's own folder.
+[[nodiscard]] QString RemotePathDown(const QString &siteFolder);
+
 // The local file-system path of a path relative to the site folder: the site folder, "/", and the
 // relative path with its "\" separators turned into "/". Only here does a relative path become
 // native.

@@ -95,7 +95,7 @@ bool classUpload::ReplacesLiveFile(const QString &sitePath, const QString &local
 }
 
 AsyncStep<bool> classUpload::PublishFileOn(int connection, QString localFile, QString folder,
-                                           QString realName, bool replacing)
+                                           QString realName, bool replacing, QString via)
 {
     FtpControl &component = ftpHost().component(connection);
     // A file written while it is on its way reaches the server without its last change, or as a
@@ -107,7 +107,7 @@ AsyncStep<bool> classUpload::PublishFileOn(int connection, QString localFile, QS
         const std::optional<FileIdentity> identity = ChangeMarkerStore::readIdentity(localFile);
 
         // 1. The name it goes to, and how much of it the server holds from a broken transfer.
-        Placement place = co_await ChoosePlacementOn(connection, localFile, folder, realName,
+        Placement place = co_await ChoosePlacementOn(connection, localFile, folder, via, realName,
                                                      replacing, identity);
         if (mFailure.mAborted)
             co_return false;
@@ -133,6 +133,21 @@ AsyncStep<bool> classUpload::PublishFileOn(int connection, QString localFile, QS
             step = co_await FallBackToDirectOn(connection, localFile, place, refusal, sent);
             place.storedName = realName;
             place.offset = 0;
+        }
+        if (!place.via.isEmpty() && !mLanes.pathsProven) {
+            // The first file by its path says whether the server takes paths at all. One that
+            // does not refuses it for good (550, 553, 501), under its temporary name and its own
+            // alike; the connections then walk into the folders, and this file goes again from
+            // its own.
+            if (step == Step::Refused && isPermanentRefusal(component.result())) {
+                if (mLanes.byPath)
+                    DebugNote(ResourceString(MessageId::PathsRefused,
+                                             {QStringLiteral("STOR %1").arg(
+                                                 component.result() - FtpResult::ReplyBase)}));
+                mLanes.byPath = false;
+                co_return false;
+            }
+            mLanes.pathsProven = step == Step::Done;
         }
         if (step == Step::Refused)
             RecordFailure(MessageId::FileNotUploaded, realName);
@@ -176,10 +191,11 @@ AsyncStep<bool> classUpload::PublishFileOn(int connection, QString localFile, QS
 }
 
 AsyncStep<classUpload::Placement>
-classUpload::ChoosePlacementOn(int connection, QString localFile, QString folder, QString realName,
-                               bool replacing, std::optional<FileIdentity> identity)
+classUpload::ChoosePlacementOn(int connection, QString localFile, QString folder, QString via,
+                               QString realName, bool replacing,
+                               std::optional<FileIdentity> identity)
 {
-    Placement place{folder, realName, realName, 0};
+    Placement place{folder, realName, realName, 0, via};
     if (folder.isEmpty() || !identity)
         co_return place;
     const bool temporary = replacing && !markers().uploadsDirectly();
@@ -208,7 +224,7 @@ AsyncStep<qint64> classUpload::ContinuableBytesOn(int connection, Placement plac
 {
     FtpControl &component = ftpHost().component(connection);
     std::function<void(FtpControl &)> start = [&place](FtpControl &ftp) {
-        ftp.QueryFileSize(place.storedName);
+        ftp.QueryFileSize(place.remote(place.storedName));
     };
     const std::optional<qint16> result =
         co_await ReplacementRequestOn(connection, place.realName, start);
@@ -259,9 +275,9 @@ AsyncStep<classUpload::Step> classUpload::TransferOn(int connection, QString loc
     std::function<void(FtpControl &)> start = [&localFile, &place, sent](FtpControl &ftp) {
         const auto watch = [sent](QByteArrayView piece) { sent->add(piece); };
         if (place.offset > 0)
-            ftp.PutFileFrom(localFile, place.storedName, place.offset, watch);
+            ftp.PutFileFrom(localFile, place.remote(place.storedName), place.offset, watch);
         else
-            ftp.PutFile(localFile, place.storedName, watch);
+            ftp.PutFile(localFile, place.remote(place.storedName), watch);
     };
     const std::optional<qint16> result =
         co_await ReplacementRequestOn(connection, place.realName, start);
@@ -280,7 +296,7 @@ AsyncStep<classUpload::Step> classUpload::VerifyStoredSizeOn(int connection, Pla
 {
     FtpControl &component = ftpHost().component(connection);
     std::function<void(FtpControl &)> start = [&place](FtpControl &ftp) {
-        ftp.QueryFileSize(place.storedName);
+        ftp.QueryFileSize(place.remote(place.storedName));
     };
     const std::optional<qint16> result =
         co_await ReplacementRequestOn(connection, place.realName, start);
@@ -303,7 +319,7 @@ AsyncStep<classUpload::Step> classUpload::PutInPlaceOn(int connection, QString l
 {
     FtpControl &component = ftpHost().component(connection);
     std::function<void(FtpControl &)> rename = [&place](FtpControl &ftp) {
-        ftp.RenameFile(place.storedName, place.realName);
+        ftp.RenameFile(place.remote(place.storedName), place.remote(place.realName));
     };
     std::optional<qint16> result =
         co_await ReplacementRequestOn(connection, place.realName, rename);
@@ -318,7 +334,7 @@ AsyncStep<classUpload::Step> classUpload::PutInPlaceOn(int connection, QString l
         DebugNote(ResourceString(MessageId::RenameOntoExistingRefused,
                                  {JoinRemotePath(place.folder, place.realName)}));
         std::function<void(FtpControl &)> deleteOld = [&place](FtpControl &ftp) {
-            ftp.DeleteFile(place.realName);
+            ftp.DeleteFile(place.remote(place.realName));
         };
         result = co_await ReplacementRequestOn(connection, place.realName, deleteOld);
         if (result && (*result == 0 || isPermanentRefusal(*result)))
@@ -331,12 +347,15 @@ AsyncStep<classUpload::Step> classUpload::PutInPlaceOn(int connection, QString l
         const QString refusal = QStringLiteral("RNFR %1").arg(*result - FtpResult::ReplyBase);
         // The marker takes the digest of the first transfer, which saw the whole file.
         const auto unused = std::make_shared<ContentDigest>();
-        if (co_await FallBackToDirectOn(connection, localFile, place, refusal, unused) !=
-            Step::Done)
+        const Step direct =
+            co_await FallBackToDirectOn(connection, localFile, place, refusal, unused);
+        if (direct == Step::Refused)
+            RecordFailure(MessageId::FileNotUploaded, place.realName);
+        if (direct != Step::Done)
             co_return Step::Failed;
         // The temporary file is of no use now.
         std::function<void(FtpControl &)> deleteTemporary = [&place](FtpControl &ftp) {
-            ftp.DeleteFile(place.storedName);
+            ftp.DeleteFile(place.remote(place.storedName));
         };
         result = co_await ReplacementRequestOn(connection, place.realName, deleteTemporary);
         co_return result ? Step::Done : Step::Failed;
@@ -354,8 +373,6 @@ AsyncStep<classUpload::Step> classUpload::FallBackToDirectOn(int connection, QSt
     direct.storedName = place.realName;
     direct.offset = 0;
     const Step step = co_await TransferOn(connection, localFile, direct, sent);
-    if (step == Step::Refused)
-        RecordFailure(MessageId::FileNotUploaded, place.realName);
     if (step != Step::Done)
         co_return step;
     // Only now is it the temporary name that the server minds, not the file or the folder.

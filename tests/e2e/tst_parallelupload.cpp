@@ -53,26 +53,33 @@ void TestParallelUpload::sharesTheFilesWithinTheHostsLimit_data()
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<int>("logins");      // log-ins tried in the first run
     QTest::addColumn<int>("loginsLater"); // and in the run after it
+    QTest::addColumn<bool>("takesPaths"); // false: the server refuses "STOR a/b.html"
 
     for (const TestFtpServer::Kind kind : TestFtpServer::kinds()) {
         const QByteArray name = TestFtpServer::kindName(kind).toUtf8();
         QTest::newRow(QByteArray(name + ": the default, four").constData())
-            << int(kind) << false << 0 << QString() << QStringList() << 4 << 4;
+            << int(kind) << false << 0 << QString() << QStringList() << 4 << 4 << true;
         // The third log-in is refused (pyftpdlib: 530 to PASS, vsftpd: 421 greeting, before any
         // USER); the next run opens only the two that worked.
         const int tried = kind == TestFtpServer::Kind::Vsftpd ? 2 : 3;
         QTest::newRow(QByteArray(name + ": a host that takes two").constData())
-            << int(kind) << false << 2 << QString() << QStringList() << tried << 2;
+            << int(kind) << false << 2 << QString() << QStringList() << tried << 2 << true;
     }
-    QTest::newRow("one connection, as before") << int(TestFtpServer::Kind::Pyftpdlib) << false << 0
-                                               << QStringLiteral("1") << QStringList() << 1 << 1;
+    QTest::newRow("one connection, as before")
+        << int(TestFtpServer::Kind::Pyftpdlib) << false << 0 << QStringLiteral("1") << QStringList()
+        << 1 << 1 << true;
     QTest::newRow("a host that takes one") << int(TestFtpServer::Kind::Pyftpdlib) << false << 1
-                                           << QString() << QStringList() << 2 << 1;
+                                           << QString() << QStringList() << 2 << 1 << true;
     QTest::newRow("--connections over the setting")
         << int(TestFtpServer::Kind::Pyftpdlib) << false << 0 << QStringLiteral("2")
-        << QStringList{QStringLiteral("--connections"), QStringLiteral("3")} << 3 << 3;
+        << QStringList{QStringLiteral("--connections"), QStringLiteral("3")} << 3 << 3 << true;
+    // Every connection then walks into each folder, and the files still arrive.
+    QTest::newRow("a server that takes names only, no paths")
+        << int(TestFtpServer::Kind::Pyftpdlib) << false << 0 << QString() << QStringList() << 4 << 4
+        << false;
     QTest::newRow("explicit TLS on every connection")
-        << int(TestFtpServer::Kind::Pyftpdlib) << true << 0 << QString() << QStringList() << 4 << 4;
+        << int(TestFtpServer::Kind::Pyftpdlib) << true << 0 << QString() << QStringList() << 4 << 4
+        << true;
 }
 
 void TestParallelUpload::sharesTheFilesWithinTheHostsLimit()
@@ -84,11 +91,13 @@ void TestParallelUpload::sharesTheFilesWithinTheHostsLimit()
     QFETCH(QStringList, arguments);
     QFETCH(int, logins);
     QFETCH(int, loginsLater);
+    QFETCH(bool, takesPaths);
 
     FaultPublication publication{QStringLiteral(PARCELUP_BINARY)};
     TestFtpServer::Options &options = publication.serverOptions();
     options.kind = TestFtpServer::Kind(kind);
     options.maxLogins = hostLimit;
+    options.refusePaths = !takesPaths;
     // pyftpdlib answers 20 ms late, as a typical host does, each session on its own; so the
     // further log-ins happen while files are still waiting. vsftpd on loopback may well be done
     // with all files before the last log-in: there the log-ins are at most those asked for.
@@ -124,6 +133,9 @@ void TestParallelUpload::sharesTheFilesWithinTheHostsLimit()
              qPrintable(QString::number(tried)));
     if (tls)
         QCOMPARE(countOf(commands, QStringLiteral("AUTH TLS")), logins);
+    // The shared files go by their path from the base folder, not by a walk into each folder.
+    if (takesPaths && logins > 1)
+        QVERIFY(!commands.filter(QRegularExpression(QStringLiteral("^STOR [^ ]+/"))).isEmpty());
     // At work side by side, by the server's word.
     if (far)
         QCOMPARE(mostAtOnce(commands), hostLimit > 0 ? std::min(hostLimit, logins) : logins);
@@ -198,7 +210,7 @@ void TestParallelUpload::faultOnOneConnectionEndsTheRun()
         QCOMPARE(faulted.lastLine(),
                  QStringLiteral("✗ Die Datei \"%1\" konnte nicht auf den FTP-Server übertragen "
                                 "werden.")
-                     .arg(stored.at(5).section(QLatin1Char(' '), 1)));
+                     .arg(stored.at(5).section(QLatin1Char(' '), 1).section(QLatin1Char('/'), -1)));
     }
     publication.stopServer();
     publication.serverOptions().throttleBytesPerSecond = 0;

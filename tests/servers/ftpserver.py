@@ -49,6 +49,10 @@ killed.
                                         without AllowStoreRestart)
         [--refuse-append]               answer APPE onto an existing file the same way; with the
                                         option above this is ProFTPD's default
+        [--refuse-paths]                answer a command that names a path instead of a name in
+                                        the current folder ("STOR a/b.html", "CWD a/b") "553
+                                        Requested action not taken. File name not allowed.", as
+                                        servers do that take names only
         [--max-logins N]                refuse the log-in of one session more than N at once
                                         with "530 Sorry, the maximum number of clients (N) for
                                         this user are already connected.", as shared hosts do
@@ -90,6 +94,7 @@ def parse_arguments():
     parser.add_argument("--refuse-rename-onto-existing", action="store_true")
     parser.add_argument("--refuse-store-restart", action="store_true")
     parser.add_argument("--refuse-append", action="store_true")
+    parser.add_argument("--refuse-paths", action="store_true")
     parser.add_argument("--max-logins", type=int, default=0, metavar="N")
     options = parser.parse_args()
     if options.fake_auth and options.tls:
@@ -268,6 +273,18 @@ def control_handler_class(options):
                 return super().ftp_RNTO(path)
 
         Handler = KeepsExistingNames
+
+    if options.refuse_paths:
+        named = {"CWD", "MKD", "RMD", "STOR", "APPE", "RETR", "SIZE", "DELE", "RNFR", "RNTO"}
+
+        class NamesOnly(Handler):
+            def pre_process_command(self, line, cmd, arg):
+                if cmd in named and arg and "/" in arg:
+                    self.respond("553 Requested action not taken. File name not allowed.")
+                    return
+                super().pre_process_command(line, cmd, arg)
+
+        Handler = NamesOnly
 
     if options.refuse_store_restart or options.refuse_append:
         refuse_restart = options.refuse_store_restart

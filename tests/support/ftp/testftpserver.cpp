@@ -165,6 +165,8 @@ bool TestFtpServer::startPyftpdlib(QString *error)
         arguments << QStringLiteral("--transfer-log") << mOptions.transferLog;
     if (mOptions.refuseRenameOntoExisting)
         arguments << QStringLiteral("--refuse-rename-onto-existing");
+    if (mOptions.refusePaths)
+        arguments << QStringLiteral("--refuse-paths");
     if (mOptions.refuseStoreRestart)
         arguments << QStringLiteral("--refuse-store-restart");
     if (mOptions.refuseAppend)

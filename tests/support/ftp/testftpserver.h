@@ -80,6 +80,9 @@ public:
         bool refuseRenameOntoExisting = false;
         bool refuseStoreRestart = false;
         bool refuseAppend = false;
+        // pyftpdlib only: a command naming a path ("STOR a/b.html", "CWD a/b") is refused with
+        // 553, as servers that take names in the current folder only answer.
+        bool refusePaths = false;
         // More sessions at once than this are refused, as shared hosts limit them: pyftpdlib
         // answers the log-in with 530, vsftpd the greeting with 421 (max_per_ip). 0: no limit.
         int maxLogins = 0;
