@@ -7,10 +7,12 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QTimer>
 #include <cstdio>
 #include <ctime>
 #include <sqlite3.h>
 #include <sys/stat.h>
+#include <unordered_map>
 #include <vector>
 
 namespace {
@@ -132,19 +134,29 @@ struct ChangeMarkerStore::Connection
     [[nodiscard]] bool tableExists(const char *name) const;
     [[nodiscard]] bool columnExists(const char *table, const char *column) const;
     [[nodiscard]] int removePending(const QByteArray &destination, const QByteArray &key) const;
+    // The statement for sql (a literal), prepared on its first use and kept: a run asks some
+    // questions once per file. Null when it cannot be prepared. Left reset after each use.
+    [[nodiscard]] sqlite3_stmt *cached(const char *sql) const;
+    mutable std::unordered_map<const char *, Statement> statements;
 };
+
+sqlite3_stmt *ChangeMarkerStore::Connection::cached(const char *sql) const
+{
+    Statement &statement = statements[sql];
+    if (!statement && prepare(sql, statement) != SQLITE_OK)
+        statement.reset();
+    return statement.get();
+}
 
 int ChangeMarkerStore::Connection::removePending(const QByteArray &destination,
                                                  const QByteArray &key) const
 {
-    Statement removal;
-    int result = prepare("DELETE FROM pending WHERE destination = ?1 AND path = ?2", removal);
-    if (result == SQLITE_OK) {
-        bindText(removal.get(), 1, destination);
-        bindText(removal.get(), 2, key);
-        result = run(removal.get());
-    }
-    return result;
+    sqlite3_stmt *removal = cached("DELETE FROM pending WHERE destination = ?1 AND path = ?2");
+    if (!removal)
+        return sqlite3_errcode(database.get());
+    bindText(removal, 1, destination);
+    bindText(removal, 2, key);
+    return run(removal);
 }
 
 int ChangeMarkerStore::Connection::execute(const char *sql) const
@@ -290,6 +302,19 @@ ChangeMarkerStore::~ChangeMarkerStore()
     endReading();
 }
 
+void ChangeMarkerStore::holdCommits(bool hold)
+{
+    mHolding = hold;
+    if (hold && !mHeldLimit) {
+        mHeldLimit = std::make_unique<QTimer>();
+        mHeldLimit->setSingleShot(true);
+        mHeldLimit->setInterval(kHoldAtMostMs);
+        QObject::connect(mHeldLimit.get(), &QTimer::timeout, [this] { endReading(); });
+    }
+    if (!hold)
+        endReading();
+}
+
 QString ChangeMarkerStore::defaultPath()
 {
     return GetStateFolder() + QStringLiteral("markers.sqlite");
@@ -367,9 +392,24 @@ void ChangeMarkerStore::setAside()
 
 void ChangeMarkerStore::endReading()
 {
-    if (mReading && mConnection)
-        (void)mConnection->execute("COMMIT");
+    if (mHeldLimit)
+        mHeldLimit->stop();
+    if (mReading && mConnection) {
+        const int result = mConnection->execute("COMMIT");
+        if (result != SQLITE_OK) {
+            (void)mConnection->execute("ROLLBACK");
+            mReading = false;
+            recoverFrom(result);
+        }
+    }
     mReading = false;
+}
+
+void ChangeMarkerStore::endReadingUnlessHeld()
+{
+    // A read sees the held rows in the same transaction; it need not put them on the disk.
+    if (!mHolding)
+        endReading();
 }
 
 void ChangeMarkerStore::recoverFrom(int sqliteResult)
@@ -494,7 +534,7 @@ void ChangeMarkerStore::clearMarker(const QString &absolutePath,
                 const int stored = c.run(upsert);
                 return stored == SQLITE_OK ? c.removePending(destination, key) : stored;
             },
-            Flush::WithTheNextSync);
+            Flush::Held);
         // A store that cannot be written leaves the file marked: it is uploaded again next time.
         if (result == SQLITE_OK || !isDamage(result))
             return;
@@ -561,6 +601,26 @@ int ChangeMarkerStore::commitDurably(const std::function<int()> &statements)
 
 int ChangeMarkerStore::commit(const std::function<int()> &statements, Flush flush)
 {
+    if (flush == Flush::Held && mHolding && isWritable()) {
+        Connection &c = *mConnection;
+        if (!mReading)
+            mReading = c.execute("BEGIN IMMEDIATE") == SQLITE_OK;
+        if (mReading) {
+            // All of one file's statements or none of them, as in a commit of its own.
+            int result = c.run(c.cached("SAVEPOINT held"));
+            if (result == SQLITE_OK) {
+                result = statements();
+                if (result != SQLITE_OK)
+                    (void)c.run(c.cached("ROLLBACK TO held"));
+                (void)c.run(c.cached("RELEASE held"));
+            }
+            if (result != SQLITE_OK)
+                recoverFrom(result);
+            else if (mHeldLimit && !mHeldLimit->isActive())
+                mHeldLimit->start();
+            return result;
+        }
+    }
     endReading();
     if (!isWritable())
         return SQLITE_MISUSE;
@@ -686,7 +746,7 @@ PendingUpload pendingFromRow(sqlite3_stmt *row, int first)
 QList<std::pair<QString, PendingUpload>> ChangeMarkerStore::pendingUploads()
 {
     QList<std::pair<QString, PendingUpload>> found;
-    endReading();
+    endReadingUnlessHeld();
     if (!mConnection)
         return found;
     Statement query;
@@ -706,21 +766,24 @@ QList<std::pair<QString, PendingUpload>> ChangeMarkerStore::pendingUploads()
 
 std::optional<PendingUpload> ChangeMarkerStore::pendingUpload(const QString &absolutePath)
 {
-    endReading();
+    endReadingUnlessHeld();
     if (!mConnection)
         return std::nullopt;
-    Statement query;
-    if (mConnection->prepare("SELECT folder, stored_name, size, modified_ns, changed_ns, inode "
-                             "FROM pending WHERE destination = ?1 AND path = ?2",
-                             query) != SQLITE_OK)
+    sqlite3_stmt *query =
+        mConnection->cached("SELECT folder, stored_name, size, modified_ns, changed_ns, inode "
+                            "FROM pending WHERE destination = ?1 AND path = ?2");
+    if (!query)
         return std::nullopt;
     const QByteArray destination = mDestination.toUtf8();
     const QByteArray key = storeKey(absolutePath);
-    bindText(query.get(), 1, destination);
-    bindText(query.get(), 2, key);
-    if (sqlite3_step(query.get()) != SQLITE_ROW)
-        return std::nullopt;
-    return pendingFromRow(query.get(), 0);
+    bindText(query, 1, destination);
+    bindText(query, 2, key);
+    std::optional<PendingUpload> found;
+    if (sqlite3_step(query) == SQLITE_ROW)
+        found = pendingFromRow(query, 0);
+    sqlite3_reset(query);
+    sqlite3_clear_bindings(query);
+    return found;
 }
 
 bool ChangeMarkerStore::recordPending(const QString &absolutePath, const PendingUpload &pending)
@@ -769,21 +832,24 @@ void ChangeMarkerStore::forgetPending(const QString &absolutePath)
 
 bool ChangeMarkerStore::uploadsDirectly()
 {
-    endReading();
+    endReadingUnlessHeld();
     if (!mConnection)
         return false;
-    Statement query;
-    if (mConnection->prepare("SELECT 1 FROM direct_uploads WHERE destination = ?1", query) !=
-        SQLITE_OK)
+    sqlite3_stmt *query =
+        mConnection->cached("SELECT 1 FROM direct_uploads WHERE destination = ?1");
+    if (!query)
         return false;
     const QByteArray destination = mDestination.toUtf8();
-    bindText(query.get(), 1, destination);
-    return sqlite3_step(query.get()) == SQLITE_ROW;
+    bindText(query, 1, destination);
+    const bool direct = sqlite3_step(query) == SQLITE_ROW;
+    sqlite3_reset(query);
+    sqlite3_clear_bindings(query);
+    return direct;
 }
 
 std::optional<ChangeMarkerStore::ConnectionLimit> ChangeMarkerStore::connectionLimit()
 {
-    endReading();
+    endReadingUnlessHeld();
     if (!mConnection)
         return std::nullopt;
     Statement query;

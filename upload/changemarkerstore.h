@@ -33,10 +33,11 @@ struct FileIdentity
 // base folder), so a run to a server or folder that has not seen the site uploads all of it, and
 // switching back to an earlier destination uses that destination's markers.
 //
-// The store is an SQLite database in WAL mode with one commit per cleared file. Those commits are
-// not flushed to the disk one by one (a slow disk would otherwise slow the run by one sync per
-// file): a crash of the program loses nothing, and a power cut can only forget the newest "is on
-// the server" rows, which makes those files go up again. Forgetting files is the other direction
+// The store is an SQLite database in WAL mode with one commit per cleared file, or, while the
+// session holds commits (holdCommits), one per tenth of a second. Those commits are not flushed to
+// the disk one by one (a slow disk would otherwise slow the run by one sync per file): a crash of
+// the program loses at most the held rows, and a power cut can only forget the newest "is on the
+// server" rows; either makes those files go up again. Forgetting files is the other direction
 // and is always flushed before the run goes on. A store that cannot be opened or is damaged is
 // moved aside and started afresh; every file then counts as changed, which costs one full upload
 // and is otherwise safe. When even a fresh file cannot be created (no space, no permission), the
@@ -120,7 +121,8 @@ public:
 
     // Records a successful upload. The identity must be the one read before the transfer started,
     // so that a write during the transfer leaves the file marked; digest is that of the bytes sent
-    // (empty: none known). The file's pending upload, if any, is forgotten in the same commit.
+    // (empty: none known). The file's pending upload, if any, is forgotten in the same commit,
+    // which holdCommits may put off for a moment.
     void clearMarker(const QString &absolutePath, const FileIdentity &identityReadBeforeTransfer,
                      const QByteArray &digest = {});
 
@@ -132,6 +134,14 @@ public:
 
     // Forgets the file's last upload, so it counts as changed.
     void markChanged(const QString &absolutePath);
+
+    // While on, recorded uploads (clearMarker) are committed together, at most kHoldAtMost after
+    // the first of them and at once before any other change: a run of many small files otherwise
+    // writes the same pages to the log once per file. What a crash loses then is the record of
+    // the uploads of that moment, and those files go up once more. Off commits what is held. The
+    // thread's event loop must run for the time limit to apply.
+    void holdCommits(bool hold);
+    static constexpr int kHoldAtMostMs = 100;
 
     // The file's upload under way at the current destination, as recordPending left it.
     [[nodiscard]] std::optional<PendingUpload> pendingUpload(const QString &absolutePath);
@@ -190,11 +200,13 @@ private:
     // A store found damaged while in use is replaced by a fresh one.
     void recoverFrom(int sqliteResult);
     void endReading();
+    void endReadingUnlessHeld();
     // Whether this store may be changed: a read-only one never is, not even in memory.
     [[nodiscard]] bool isWritable() const;
     // Runs the statements as one transaction that is on the disk when this returns.
     [[nodiscard]] int commitDurably(const std::function<int()> &statements);
-    enum class Flush { WithTheNextSync, Now };
+    // Held: one of the commits that holdCommits puts together, when it is on.
+    enum class Flush { Held, WithTheNextSync, Now };
     [[nodiscard]] int commit(const std::function<int()> &statements, Flush flush);
 
     QString mPath;
@@ -203,6 +215,10 @@ private:
     bool mConsultUnassigned = false;
     QString mSetAsidePath;
     bool mPersistent = false;
+    // A transaction is open: reads share it, and held commits (Flush::Held) add to it; the next
+    // change of any other kind commits it first (endReading).
     bool mReading = false;
+    bool mHolding = false;
+    std::unique_ptr<class QTimer> mHeldLimit;
     std::unique_ptr<Connection> mConnection;
 };

@@ -75,6 +75,9 @@ void classUpload::UploadSideBySide(int connections)
     DebugNote(
         ResourceString(MessageId::UploadingSideBySide, {QString::number(host.connectionCount())}));
 
+    // Files arrive by the hundred a second on a near server; their records go to the disk
+    // together (see ChangeMarkerStore::holdCommits).
+    markers().holdCommits(true);
     std::vector<AsyncStep<void>> lanes;
     for (int connection = 0; connection < host.connectionCount(); ++connection)
         lanes.push_back(LaneOn(connection));
@@ -90,6 +93,7 @@ void classUpload::UploadSideBySide(int connections)
         },
         false);
     lanes.clear();
+    markers().holdCommits(false);
     mLanes.loggingIn = 0;
     mLanes.running = false;
     // The server's slots are given back before the upload log goes, on the first connection.

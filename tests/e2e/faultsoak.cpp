@@ -211,9 +211,13 @@ bool sentAfterStrike(const QString &fault, const QStringList &commands, const QS
     const qsizetype from = strikeIndex(fault, commands);
     if (from < 0)
         return false;
-    const QString stored = QStringLiteral("STOR ") + QFileInfo(file).fileName().toLower();
+    // Stored under its name, or renamed into place; by name, or by its path from the base folder.
+    const QString name = QFileInfo(file).fileName().toLower();
     for (qsizetype i = from; i < commands.size(); ++i) {
-        if (commands.at(i) == stored)
+        const QString &command = commands.at(i);
+        if ((command.startsWith(QLatin1String("STOR ")) ||
+             command.startsWith(QLatin1String("RNTO "))) &&
+            command.mid(5).section(QLatin1Char('/'), -1) == name)
             return true;
     }
     return false;

@@ -39,6 +39,7 @@ private slots:
     void newFileIsMarked();
     void changesMarkAgain_data();
     void changesMarkAgain();
+    void clearingSurvivesReopening_data();
     void clearingSurvivesReopening();
     void writeDuringTransferKeepsMark();
     void rewriteWithinTheSameTickKeepsMark();
@@ -181,13 +182,34 @@ void TestChangeMarkerStore::changesMarkAgain()
     QCOMPARE(store.isMarked(path, *now), marked);
 }
 
+void TestChangeMarkerStore::clearingSurvivesReopening_data()
+{
+    QTest::addColumn<int>("how");
+    QTest::newRow("each commit on its own") << 0;
+    QTest::newRow("held, then let go") << 1;
+    QTest::newRow("held, then another change") << 2;
+    QTest::newRow("held, for its time at most") << 3;
+}
+
+// A cleared marker is on the disk (in the write-ahead log) before the store closes: at once, or,
+// while commits are held, when holding ends, before the next change of another kind, or after
+// the time limit.
 void TestChangeMarkerStore::clearingSurvivesReopening()
 {
+    QFETCH(int, how);
     const QString path = file(QStringLiteral("a.html"));
     WriteSiteFile(mFolder->path(), QStringLiteral("a.html"), "abc");
+    const QFileInfo log(storePath() + QStringLiteral("-wal"));
     {
         ChangeMarkerStore store(storePath());
+        const qint64 logged = QFileInfo(log.filePath()).size();
+        store.holdCommits(how != 0);
         clearNow(store, path);
+        if (how == 1)
+            store.holdCommits(false);
+        if (how == 2)
+            store.markChanged(file(QStringLiteral("b.html")));
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(log.filePath()).size() > logged, 10000);
     }
     ChangeMarkerStore reopened(storePath());
     QVERIFY(reopened.setAsidePath().isEmpty());
