@@ -1,10 +1,14 @@
 #include "ftpstatefile.h"
 
 #include "privatefolder.h"
+#include "regularfile.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <cerrno>
+#include <cstring>
+#include <unistd.h>
 
 namespace {
 
@@ -21,10 +25,23 @@ QString FtpStateFolder()
 
 std::optional<QStringList> ReadFtpStateLines(const QString &path, QString *error)
 {
-    QFile file(path);
-    if (!file.exists())
+    // Opened as a regular file only: a pipe put in the list's place would wait for a writer, and
+    // the log-in with it, for ever.
+    RegularFileForReading opened(path);
+    if (opened.state() == RegularFileForReading::State::NotOpened && opened.error() == ENOENT)
         return QStringList();
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+    if (!opened.isOpen()) {
+        *error = QStringLiteral("cannot read \"%1\": %2")
+                     .arg(path, opened.state() == RegularFileForReading::State::NotRegular
+                                    ? QStringLiteral("not a regular file")
+                                    : QString::fromLocal8Bit(std::strerror(opened.error())));
+        return std::nullopt;
+    }
+    QFile file(path);
+    const int descriptor = opened.take();
+    if (!file.open(descriptor, QIODevice::ReadOnly | QIODevice::Text,
+                   QFileDevice::AutoCloseHandle)) {
+        ::close(descriptor);
         *error = QStringLiteral("cannot read \"%1\": %2").arg(path, file.errorString());
         return std::nullopt;
     }

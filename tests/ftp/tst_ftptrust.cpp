@@ -159,6 +159,13 @@ private slots:
         QVERIFY(!unreadable.contains(QStringLiteral("ftp.example"), 21, &error).has_value());
         QVERIFY(!error.isEmpty());
         QVERIFY(!unreadable.remember(QStringLiteral("ftp.example"), 21, &error));
+        // A pipe in the list's place is refused at once, not waited on for a writer.
+        const QString pipe = state.filePath(QStringLiteral("pipe"));
+        QCOMPARE(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+        FtpTlsHostStore piped(pipe);
+        error.clear();
+        QVERIFY(!piped.contains(QStringLiteral("ftp.example"), 21, &error).has_value());
+        QVERIFY(error.contains(QLatin1String("not a regular file")));
 
         // A link planted in the state folder's place is refused, not followed: the list would
         // otherwise go, and the folder be changed, wherever the link points.
