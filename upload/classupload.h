@@ -391,6 +391,9 @@ private:
     void DebugNote(const QString &text);
     [[nodiscard]] UploadView &view();
     [[nodiscard]] FtpControl &ftp();
+    // Preparation, connection and transfer, after the up-front checks passed; returns at the
+    // first step that failed or was cancelled.
+    void PublishAfterChecks();
     void FillSummary(bool runStarted);
     // How the run ended, for the view.
     [[nodiscard]] RunResult Result() const;

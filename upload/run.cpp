@@ -21,64 +21,8 @@ void classUpload::MagicUpload()
     if (ftp().userName().isEmpty())
         RecordFailure(MessageId::NoUserName);
     const bool checksPassed = !mFailure.mAborted;
-
-    if (checksPassed) {
-        // B. Preparation.
-        mQueue.mTotalBytes = 0;
-        mRun.mBytesDone = 0;
-        mQueue.mUploadCount = 0;
-        mRun.mFilesDone = 0;
-        mFailure.mErrorId = MessageId::None;
-        mRun.mStartTime = static_cast<qint32>(RoundHalfEven(TimeOfDay()));
-        ftpHost().setWatchDogEnabled(true);
-        view().runStarted();
-        QCoreApplication::processEvents();
-
-        // The scan does not process events: clicks made meanwhile wait in the queue.
-        BuildFileLogAndUploadList();
-        view().stepEnded(RunStep::Prepare, true);
-
-        // C. Connection.
-        view().stepStarted(RunStep::Connect);
-        QCoreApplication::processEvents();
-        // A cancellation made before this point (while the files were being found) must not be
-        // lost: FTPConnect clears the abort flag, so without this test the whole site would be
-        // transferred before the program ends.
-        if (!mFailure.mAborted)
-            FTPConnect();
-        view().stepEnded(RunStep::Connect, !mFailure.mAborted);
-        if (!mFailure.mAborted) {
-            view().stepStarted(RunStep::Transfer);
-            QCoreApplication::processEvents();
-
-            // D. Transfer.
-            SetRemoteBaseDir();
-            if (!mFailure.mAborted)
-                ChooseMarkerDestination();
-            if (!mFailure.mAborted && mSettings.mDifferentialMode)
-                KeepChangedFiles();
-            if (mSettings.mDeleteRemote && !mFailure.mAborted)
-                FTPDeleteFiles();
-            if (!mFailure.mAborted && mSettings.mPreviewOnly)
-                PreviewUploads();
-            else if (!mFailure.mAborted)
-                FTPUploadFiles();
-            if (!mFailure.mAborted) {
-                // Everything else is on the server; what could not be sent for its name makes
-                // the run fail, named in the debug log (still open here) and in the result.
-                LogUnpublishable();
-                FTPDisconnect();
-                // Uploaded, but the clean-up that would have taken most of the site down was
-                // skipped: that is what the user must act on first.
-                if (mCleanUp.mCleanUpRefused)
-                    RecordFailure(MessageId::MassDeletionRefused,
-                                  QList<MessageArgument>{mCleanUp.mCleanUpRefused->first,
-                                                         mCleanUp.mCleanUpRefused->second});
-                else
-                    RecordUnpublishable();
-            }
-        }
-    }
+    if (checksPassed)
+        PublishAfterChecks();
 
     // E. Summary.
     ftpHost().setWatchDogEnabled(false);
@@ -86,6 +30,75 @@ void classUpload::MagicUpload()
 
     // F. Result.
     ShowResult();
+}
+
+void classUpload::PublishAfterChecks()
+{
+    // B. Preparation.
+    mQueue.mTotalBytes = 0;
+    mRun.mBytesDone = 0;
+    mQueue.mUploadCount = 0;
+    mRun.mFilesDone = 0;
+    mFailure.mErrorId = MessageId::None;
+    mRun.mStartTime = static_cast<qint32>(RoundHalfEven(TimeOfDay()));
+    ftpHost().setWatchDogEnabled(true);
+    view().runStarted();
+    QCoreApplication::processEvents();
+
+    // The scan does not process events: clicks made meanwhile wait in the queue.
+    BuildFileLogAndUploadList();
+    view().stepEnded(RunStep::Prepare, true);
+
+    // C. Connection.
+    view().stepStarted(RunStep::Connect);
+    QCoreApplication::processEvents();
+    // A cancellation made before this point (while the files were being found) must not be lost:
+    // FTPConnect clears the abort flag, so without this test the whole site would be transferred
+    // before the program ends.
+    if (!mFailure.mAborted)
+        FTPConnect();
+    view().stepEnded(RunStep::Connect, !mFailure.mAborted);
+    if (mFailure.mAborted)
+        return;
+
+    // D. Transfer. Each step ends the run when it failed or the user cancelled.
+    view().stepStarted(RunStep::Transfer);
+    QCoreApplication::processEvents();
+    SetRemoteBaseDir();
+    if (mFailure.mAborted)
+        return;
+    ChooseMarkerDestination();
+    if (mFailure.mAborted)
+        return;
+    if (mSettings.mDifferentialMode) {
+        KeepChangedFiles();
+        if (mFailure.mAborted)
+            return;
+    }
+    if (mSettings.mDeleteRemote) {
+        FTPDeleteFiles();
+        if (mFailure.mAborted)
+            return;
+    }
+    if (mSettings.mPreviewOnly)
+        PreviewUploads();
+    else
+        FTPUploadFiles();
+    if (mFailure.mAborted)
+        return;
+
+    // Everything else is on the server; what could not be sent for its name makes the run fail,
+    // named in the debug log (still open here) and in the result.
+    LogUnpublishable();
+    FTPDisconnect();
+    // Uploaded, but the clean-up that would have taken most of the site down was skipped: that
+    // is what the user must act on first.
+    if (mCleanUp.mCleanUpRefused)
+        RecordFailure(MessageId::MassDeletionRefused,
+                      QList<MessageArgument>{mCleanUp.mCleanUpRefused->first,
+                                             mCleanUp.mCleanUpRefused->second});
+    else
+        RecordUnpublishable();
 }
 
 void classUpload::FillSummary(bool runStarted)
