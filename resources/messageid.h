@@ -159,6 +159,10 @@ enum class MessageId : int {
     FurtherConnectionRefused = 4652,
     UploadingSideBySide = 4653,
     PathsRefused = 4654,
+    // Faults that pass, tried again in the same run.
+    RetryPending = 4655,
+    TryingAgain = 4656,
+    RetriesUsedUp = 4657,
 
     ResultPending = 4700,
     ResultRunning = 4701,

@@ -87,9 +87,18 @@ void ConsoleView::stepEnded(RunStep step, bool succeeded)
 void ConsoleView::fileStarted(FileAction action, const QString &remotePath)
 {
     mFileCaption = ViewTexts::fileActionCaption(action);
+    mRetrySecondsShown = 0;
     if (remotePath.isEmpty())
         return;
     printLine(mFileCaption + QLatin1Char(' ') + remotePath);
+}
+
+void ConsoleView::waitingToTryAgain(qint32 secondsLeft)
+{
+    // One line when the pause begins; a line a second would push the files out of sight.
+    if (secondsLeft > mRetrySecondsShown)
+        printLine(ViewTexts::retryPending(secondsLeft));
+    mRetrySecondsShown = secondsLeft;
 }
 
 void ConsoleView::progressed(qint64 bytesDone, qint64 bytesTotal, std::optional<qint32> secondsLeft)

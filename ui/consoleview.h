@@ -38,6 +38,7 @@ public:
     void stepStarted(RunStep step) override;
     void stepEnded(RunStep step, bool succeeded) override;
     void fileStarted(FileAction action, const QString &remotePath) override;
+    void waitingToTryAgain(qint32 secondsLeft) override;
     void progressed(qint64 bytesDone, qint64 bytesTotal,
                     std::optional<qint32> secondsLeft) override;
     void runSummarised(const RunSummary &summary) override;
@@ -70,6 +71,8 @@ private:
     RunControl *mControl = nullptr;
     // The caption of what the run does with the current file ("Übertrage Datei:").
     QString mFileCaption;
+    // The seconds of the pause before the next try last shown; 0 once a file has started.
+    qint32 mRetrySecondsShown = 0;
     QString mTimeText;
     float mProgress = 0;
     std::optional<RunSummary> mSummary;

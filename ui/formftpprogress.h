@@ -47,6 +47,7 @@ public:
     void stepStarted(RunStep step) override;
     void stepEnded(RunStep step, bool succeeded) override;
     void fileStarted(FileAction action, const QString &remotePath) override;
+    void waitingToTryAgain(qint32 secondsLeft) override;
     void progressed(qint64 bytesDone, qint64 bytesTotal,
                     std::optional<qint32> secondsLeft) override;
     void runSummarised(const RunSummary &summary) override;

@@ -79,6 +79,12 @@ void FormFTPProgress::fileStarted(FileAction action, const QString &remotePath)
     setFileText(remotePath);
 }
 
+void FormFTPProgress::waitingToTryAgain(qint32 secondsLeft)
+{
+    // In the file line, where the user looks to see the run move.
+    setFileText(ViewTexts::retryPending(secondsLeft));
+}
+
 void FormFTPProgress::progressed(qint64 bytesDone, qint64 bytesTotal,
                                  std::optional<qint32> secondsLeft)
 {

@@ -30,6 +30,11 @@ std::optional<float> progressPercent(qint64 bytesDone, qint64 bytesTotal)
     return static_cast<float>(double(bytesDone) / double(bytesTotal) * 100.0);
 }
 
+QString retryPending(qint32 secondsLeft)
+{
+    return ResourceString(MessageId::RetryPending, {QString::number(secondsLeft)});
+}
+
 QString fileActionCaption(FileAction action)
 {
     switch (action) {

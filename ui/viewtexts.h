@@ -15,6 +15,8 @@ namespace ViewTexts {
 // The remaining-time line after a file: "Restdauer: 1 Minute 20 Sekunden", "Restdauer: beinahe
 // fertig" for 0, and empty while there is no estimate.
 [[nodiscard]] QString remainingTime(std::optional<qint32> secondsLeft);
+// While the run waits to try again after a fault.
+[[nodiscard]] QString retryPending(qint32 secondsLeft);
 // The overall progress in percent, or nothing when there is nothing to send.
 [[nodiscard]] std::optional<float> progressPercent(qint64 bytesDone, qint64 bytesTotal);
 

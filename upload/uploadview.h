@@ -82,6 +82,9 @@ public:
     // is almost done, and empty while no estimate could be made; bytesTotal may be 0.
     virtual void progressed(qint64 bytesDone, qint64 bytesTotal,
                             std::optional<qint32> secondsLeft) = 0;
+    // The run waits to try again after a fault that may pass: secondsLeft of the pause, counted
+    // down once a second. The next file or result ends the wait's display.
+    virtual void waitingToTryAgain(qint32 secondsLeft) { Q_UNUSED(secondsLeft); }
     // The run's figures, reported right before its result.
     virtual void runSummarised(const RunSummary &summary) = 0;
     // The run has ended and shows its result; the face stays until the user closes it.

@@ -2,6 +2,7 @@
 
 #include "classupload.h"
 #include "ftpcomponenthost.h"
+#include "sessionaccess.h"
 #include "viewtexts.h"
 
 RecordingView::RecordingView(bool startWatchDog) : mStartWatchDog(startWatchDog) {}
@@ -71,6 +72,14 @@ void RecordingView::fileStarted(FileAction action, const QString &remotePath)
     fileActions.append(action);
     setCaption(ViewLabel::labelFile, ViewTexts::fileActionCaption(action));
     setFileText(remotePath);
+}
+
+void RecordingView::waitingToTryAgain(qint32 left)
+{
+    retryCountdown.append(left);
+    setFileText(ViewTexts::retryPending(left));
+    if (cancelWhenWaitingToTryAgain)
+        classUploadTestAccess::session().FTPCancel();
 }
 
 void RecordingView::progressed(qint64 bytesDone, qint64 bytesTotal, std::optional<qint32> estimate)

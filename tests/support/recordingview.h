@@ -33,6 +33,7 @@ public:
     void stepStarted(RunStep step) override;
     void stepEnded(RunStep step, bool succeeded) override;
     void fileStarted(FileAction action, const QString &remotePath) override;
+    void waitingToTryAgain(qint32 secondsLeft) override;
     void progressed(qint64 bytesDone, qint64 bytesTotal,
                     std::optional<qint32> secondsLeft) override;
     void runSummarised(const RunSummary &summary) override;
@@ -48,6 +49,8 @@ public:
     QList<std::pair<RunStep, bool>> stepsEnded;
     QList<FileAction> fileActions;            // with fileTexts, in order
     QList<std::optional<qint32>> secondsLeft; // every estimate, in order
+    QList<qint32> retryCountdown;             // every second of the pauses before a new try
+    bool cancelWhenWaitingToTryAgain = false; // the user cancels as soon as a pause begins
     std::optional<RunSummary> summary;
     std::optional<RunResult> result;
     std::optional<RunOutcome> outcome;
