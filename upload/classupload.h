@@ -137,6 +137,9 @@ public:
     void FTPTimeout(qint32 myTimeout);
     // How many connections the upload may use at once: 1 to 10; 0 means the default, 4.
     void FTPConnections(qint32 myConnections);
+    // How many times in a row the run tries again after a fault that may pass (see
+    // TryAgainAfterFault): 0 to 10, 5 unless set; 0 ends the run at the first fault.
+    void FTPRetries(qint32 myRetries);
 
     // A preview: the run goes as far as reading the server's old upload log, then lists what it
     // would upload and delete through the view, and changes nothing on the server, in the change
@@ -321,6 +324,13 @@ private:
     // failure 4070 and returns true. Every later step would fail as well, and a message naming the
     // folder or file of that step would send the user looking for a problem that is not there.
     bool RecordIfConnectionLost(int connection = 0);
+    // Records the failure of a request on the connection, and whether it may pass (see
+    // IsPassingFault): a run that meets one tries again (TryAgainAfterFault).
+    void RecordFault(int connection, MessageId id, const QString &concerned);
+    // The component's last request failed in a way that may well not happen again: the
+    // connection is gone, it timed out, no data connection could be opened, or the server said
+    // "not now" (4xx). A 5xx is the server's final no, unless the server ended the session with it.
+    [[nodiscard]] bool IsPassingFault(int connection);
     // An upload log to read: the downloaded copy at path, or content when path is empty.
     struct LogSource
     {
@@ -394,6 +404,17 @@ private:
     // Preparation, connection and transfer, after the up-front checks passed; returns at the
     // first step that failed or was cancelled.
     void PublishAfterChecks();
+    // The base folder and the destination, the clean-up (each is not repeated once it has come
+    // to its end) and the uploads; false when
+    // the run failed or was cancelled on the way.
+    [[nodiscard]] bool PublishChanges();
+    // After a failure of PublishChanges: when it may pass and the tries are not used up, gives the
+    // connections up, pauses (the view counts down), logs in again and returns true.
+    [[nodiscard]] bool TryAgainAfterFault();
+    // Waits seconds, or less when the user cancels; false then.
+    [[nodiscard]] bool PauseBeforeTrying(qint32 seconds);
+    // A new log-in for the next try; false when it failed, with its failure recorded.
+    [[nodiscard]] bool LogInAgain();
     void FillSummary(bool runStarted);
     // How the run ended, for the view.
     [[nodiscard]] RunResult Result() const;
@@ -491,6 +512,8 @@ private:
         QByteArray mAcceptedCertificate;
         // See FTPConnections.
         qint32 mConnections = 0;
+        // See FTPRetries.
+        qint32 mRetries = 5;
     } mSettings;
 
     // The files to upload. mUploadCount is the number of entries of mUploadList and mTotalBytes
@@ -552,7 +575,25 @@ private:
         QList<MessageArgument> mErrorArguments;
         MessageId mErrorDetailId = MessageId::None;
         QList<MessageArgument> mErrorDetailArguments;
+        // The failure may pass: trying again, after a new log-in, may well succeed (see
+        // IsPassingFault).
+        bool mPassing = false;
     } mFailure;
+
+    // The run's tries after faults that may pass: how many in a row without a file sent between
+    // them, how many in all, the files sent before (by their site path; the next try leaves them
+    // out), and whether the destination was settled and the clean-up came to its end.
+    struct RetryState
+    {
+        qint32 mInARow = 0;
+        qint32 mTotal = 0;
+        qint32 mFilesDoneAtLastFault = 0;
+        QSet<QString> mSent;
+        bool mDestinationKnown = false;
+        bool mCleanUpDone = false;
+        // The user allowed a clean-up of most of the site; a try after a fault asks no more.
+        bool mMassDeletionAllowed = false;
+    } mRetry;
 
     // The wait for the FTP component: whether it reported the pending request complete, and the
     // watchdog's ticks without a sign of activity, of which it tolerates mTimeout.

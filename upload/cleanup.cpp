@@ -324,7 +324,7 @@ bool classUpload::MayCleanUp(const CleanUpPlan &plan)
         std::any_of(mUploadLog.mLogList.cbegin(), mUploadLog.mLogList.cend(),
                     [](const QString &line) { return !line.endsWith(QLatin1Char('\\')); });
     const bool mostOfTheSite = deletions * 2 > plan.listedFiles && deletions > 20;
-    if (!mostOfTheSite && (siteHasFiles || deletions == 0))
+    if ((!mostOfTheSite && (siteHasFiles || deletions == 0)) || mRetry.mMassDeletionAllowed)
         return true;
 
     const MassDeletion answer = AskMassDeletion(deletions, plan.listedFiles);
@@ -335,6 +335,7 @@ bool classUpload::MayCleanUp(const CleanUpPlan &plan)
          ResourceString(go ? MessageId::MassDeletionNoteYes : MessageId::MassDeletionNoteNo)}));
     if (answer == MassDeletion::SkipAndReport)
         mCleanUp.mCleanUpRefused = std::pair{deletions, plan.listedFiles};
+    mRetry.mMassDeletionAllowed = go;
     return go;
 }
 

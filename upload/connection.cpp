@@ -78,6 +78,7 @@ bool classUpload::RecordIfConnectionLost(int connection)
     if (mFailure.mAborted || component.isConnected())
         return false;
     RecordFailure(MessageId::ConnectionLost, component.host());
+    mFailure.mPassing = true;
     return true;
 }
 
@@ -233,6 +234,7 @@ void classUpload::TriggerWatchDog()
     if (silentest <= mWait.mTimeout)
         return;
     RecordFailure(MessageId::TimedOut);
+    mFailure.mPassing = true;
     mFailure.mInterrupted = true;
     // The requests that went silent are given up, as a cancellation gives them up: the run stops
     // here, and nothing may go on happening on the server behind its back.

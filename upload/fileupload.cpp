@@ -24,8 +24,16 @@ bool usable(double value)
 
 void classUpload::FTPUploadFiles()
 {
-    mRun.mStartTime = static_cast<qint32>(RoundHalfEven(TimeOfDay()));
-    mRun.mProgress = UploadProgress{};
+    if (mRetry.mTotal == 0) {
+        mRun.mStartTime = static_cast<qint32>(RoundHalfEven(TimeOfDay()));
+        mRun.mProgress = UploadProgress{};
+    } else {
+        // A try after a fault sends what the ones before did not; the progress goes on counting
+        // the whole run, so the totals stay those of all its files.
+        mQueue.mUploadList.removeIf(
+            [this](const UploadItem &item) { return mRetry.mSent.contains(item.Path); });
+        mQueue.mUploadCount = static_cast<qint32>(mQueue.mUploadList.size());
+    }
 
     // Pictures, styles and scripts first, the pages that use them after them, and the upload log
     // last: a visitor never gets a new page whose new picture is not there yet.
@@ -54,6 +62,7 @@ void classUpload::FTPUploadFiles()
 
 void classUpload::CountFileDone(const UploadItem &item)
 {
+    mRetry.mSent.insert(item.Path);
     mRun.mBytesDone += static_cast<double>(item.Size);
 
     mRun.mProgress.elapsed = RoundHalfEven(ElapsedSince(mRun.mStartTime, TimeOfDay()));

@@ -158,7 +158,8 @@ AsyncStep<void> classUpload::LaneOn(int connection)
             // The others stop taking files; a failure that did not record itself (a connection
             // that just stopped) still ends the run.
             if (!sent && !mFailure.mAborted)
-                RecordFailure(MessageId::FileNotUploaded, SplitPathAndFileName(item.Path).FileName);
+                RecordFault(connection, MessageId::FileNotUploaded,
+                            SplitPathAndFileName(item.Path).FileName);
             WakeLanes();
             co_return;
         }

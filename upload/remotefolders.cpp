@@ -90,7 +90,7 @@ AsyncStep<bool> classUpload::CreateDirOn(int connection, QString myDirName)
     // time-out.
     if (creation.ending() == RequestOutcome::Ending::NotStarted ||
         (creation.isCompleted() && !RecordIfConnectionLost(connection)))
-        RecordFailure(MessageId::FolderNotCreated, myDirName);
+        RecordFault(connection, MessageId::FolderNotCreated, myDirName);
     co_return false;
 }
 
@@ -104,8 +104,8 @@ classUpload::SetCurrentDirOn(int connection, QString myDesiredDir, bool CreateNe
         // or a page deleted, in another folder than the one meant. The walk does not start; an
         // upload fails with the folder it wanted, a deletion is put off.
         if (CreateNew && !mFailure.mAborted)
-            RecordFailure(MessageId::FolderNotEntered,
-                          wanted.isEmpty() ? QStringLiteral("/") : wanted.last());
+            RecordFault(connection, MessageId::FolderNotEntered,
+                        wanted.isEmpty() ? QStringLiteral("/") : wanted.last());
         co_return FolderWalk{};
     }
     const QStringList current = SplitRemotePath(*known);
@@ -152,16 +152,22 @@ classUpload::SetCurrentDirOn(int connection, QString myDesiredDir, bool CreateNe
             co_return FolderWalk{};
         if (!CreateNew)
             co_return failedWalk(descent);
+        // "Not now" says nothing about whether the folder is there: nothing is created on it, and
+        // the fault may pass.
+        if (descent.isTransientRefusal()) {
+            RecordFault(connection, MessageId::FolderNotEntered, name);
+            co_return failedWalk(descent);
+        }
         // After a refused climb the walk is somewhere else: a folder created there belongs to no
         // site and would stay on the server for good, named in no upload log.
         if (climbRefusal) {
-            RecordFailure(MessageId::FolderNotEntered, QStringLiteral(".."));
+            RecordFault(connection, MessageId::FolderNotEntered, QStringLiteral(".."));
             co_return FolderWalk{};
         }
         if (!co_await CreateDirOn(connection, name) || mFailure.mAborted)
             co_return FolderWalk{};
         if (!(co_await ChangeDirOn(connection, name)).succeeded()) {
-            RecordFailure(MessageId::FolderNotEntered, name);
+            RecordFault(connection, MessageId::FolderNotEntered, name);
             co_return FolderWalk{};
         }
     }
@@ -172,7 +178,7 @@ classUpload::SetCurrentDirOn(int connection, QString myDesiredDir, bool CreateNe
         const std::optional<QString> ended = co_await CurrentDirOn(connection);
         if (!ended || !SameRemotePath(*ended, myDesiredDir)) {
             if (CreateNew && !mFailure.mAborted)
-                RecordFailure(MessageId::FolderNotEntered, QStringLiteral(".."));
+                RecordFault(connection, MessageId::FolderNotEntered, QStringLiteral(".."));
             co_return failedWalk(RequestOutcome());
         }
     }
@@ -189,8 +195,8 @@ void classUpload::SetRemoteBaseDir()
     // Without the login folder the base folder is nowhere for certain.
     if (!loginFolder) {
         const QStringList configured = SplitRemotePath(mSettings.mRemoteBaseDir);
-        RecordFailure(MessageId::FolderNotEntered,
-                      configured.isEmpty() ? QStringLiteral("/") : configured.last());
+        RecordFault(0, MessageId::FolderNotEntered,
+                    configured.isEmpty() ? QStringLiteral("/") : configured.last());
         return;
     }
     mSettings.mRemoteBaseDir = JoinRemotePath(*loginFolder, mSettings.mRemoteBaseDir);

@@ -150,7 +150,7 @@ AsyncStep<bool> classUpload::PublishFileOn(int connection, QString localFile, QS
             mLanes.pathsProven = step == Step::Done;
         }
         if (step == Step::Refused)
-            RecordFailure(MessageId::FileNotUploaded, realName);
+            RecordFault(connection, MessageId::FileNotUploaded, realName);
         if (step != Step::Done || mFailure.mAborted)
             co_return false; // stays marked; a temporary one is continued or deleted next time
 
@@ -287,7 +287,7 @@ AsyncStep<classUpload::Step> classUpload::TransferOn(int connection, QString loc
         co_return Step::Done;
     if (isRefusal(*result))
         co_return Step::Refused;
-    RecordFailure(MessageId::FileNotUploaded, place.realName);
+    RecordFault(connection, MessageId::FileNotUploaded, place.realName);
     co_return Step::Failed;
 }
 
@@ -350,7 +350,7 @@ AsyncStep<classUpload::Step> classUpload::PutInPlaceOn(int connection, QString l
         const Step direct =
             co_await FallBackToDirectOn(connection, localFile, place, refusal, unused);
         if (direct == Step::Refused)
-            RecordFailure(MessageId::FileNotUploaded, place.realName);
+            RecordFault(connection, MessageId::FileNotUploaded, place.realName);
         if (direct != Step::Done)
             co_return Step::Failed;
         // The temporary file is of no use now.
@@ -361,7 +361,7 @@ AsyncStep<classUpload::Step> classUpload::PutInPlaceOn(int connection, QString l
         co_return result ? Step::Done : Step::Failed;
     }
     if (!RecordIfConnectionLost(connection))
-        RecordFailure(MessageId::FileNotUploaded, place.realName);
+        RecordFault(connection, MessageId::FileNotUploaded, place.realName);
     co_return Step::Failed;
 }
 

@@ -39,6 +39,7 @@ void classUpload::PublishAfterChecks()
     mRun.mBytesDone = 0;
     mQueue.mUploadCount = 0;
     mRun.mFilesDone = 0;
+    mRetry = RetryState{};
     mFailure.mErrorId = MessageId::None;
     mRun.mStartTime = static_cast<qint32>(RoundHalfEven(TimeOfDay()));
     ftpHost().setWatchDogEnabled(true);
@@ -61,31 +62,14 @@ void classUpload::PublishAfterChecks()
     if (mFailure.mAborted)
         return;
 
-    // D. Transfer. Each step ends the run when it failed or the user cancelled.
+    // D. Transfer. Each step ends the run when it failed or the user cancelled; a fault that may
+    // pass is tried again in this run (see TryAgainAfterFault).
     view().stepStarted(RunStep::Transfer);
     QCoreApplication::processEvents();
-    SetRemoteBaseDir();
-    if (mFailure.mAborted)
-        return;
-    ChooseMarkerDestination();
-    if (mFailure.mAborted)
-        return;
-    if (mSettings.mDifferentialMode) {
-        KeepChangedFiles();
-        if (mFailure.mAborted)
+    while (!PublishChanges()) {
+        if (!TryAgainAfterFault())
             return;
     }
-    if (mSettings.mDeleteRemote) {
-        FTPDeleteFiles();
-        if (mFailure.mAborted)
-            return;
-    }
-    if (mSettings.mPreviewOnly)
-        PreviewUploads();
-    else
-        FTPUploadFiles();
-    if (mFailure.mAborted)
-        return;
 
     // Everything else is on the server; what could not be sent for its name makes the run fail,
     // named in the debug log (still open here) and in the result.

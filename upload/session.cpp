@@ -103,6 +103,7 @@ void classUpload::RecordFailure(const UserMessage &message)
     mFailure.mErrorArguments = message.arguments;
     mFailure.mErrorDetailId = message.detailId;
     mFailure.mErrorDetailArguments = message.detailArguments;
+    mFailure.mPassing = false;
 }
 
 void classUpload::setPreviewOnly(bool previewOnly)

@@ -91,6 +91,7 @@ struct DrawnFault
     bool unreadable = false;     // a file made unreadable: the program runs without root's reading
     bool mayLeaveBehind = false; // a deletion refused for good, which no run tries again
     QString grownFile;           // a site file the fault appends to during the run
+    bool passes = false;         // a fault that may pass: the run tries again and succeeds
 };
 
 DrawnFault drawFault(QRandomGenerator &random, const FaultPublication &publication)
@@ -182,6 +183,16 @@ DrawnFault drawFault(QRandomGenerator &random, const FaultPublication &publicati
         break;
     }
     drawn.texts << QStringLiteral("%1#%2=%3").arg(verb).arg(occurrence).arg(action);
+    // Everything the server or the network does short of a final no (5xx) is tried again in the
+    // same run, except at the run's first log-in (which USER, PASS and TYPE may be).
+    static const QStringList passing{"garbage",     "overlong",    "split",
+                                     "delay",       "restart",     "drop-after",
+                                     "stall-final", "closed-port", "preliminary-close"};
+    const QString name = action.section(QLatin1Char(' '), 0, 0);
+    const bool login = verb == QLatin1String("USER") || verb == QLatin1String("PASS") ||
+                       verb == QLatin1String("TYPE");
+    drawn.passes = !login && (passing.contains(name) || (name == QLatin1String("reply") &&
+                                                         action.section(u' ', 1, 1) < "500"));
     // Now and then the fault strikes the next occurrence too: one more try gets the same answer.
     if (random.bounded(4) == 0)
         drawn.texts << QStringLiteral("%1#%2=%3").arg(verb).arg(occurrence + 1).arg(action);
@@ -271,6 +282,10 @@ SoakRun RunSoakCase(const QString &program, quint32 seed)
     const QString faultedRun = QStringLiteral("the faulted run:\n") + faulted.transcript();
     if (!(faulted.status == 0 || faulted.status == 1 || (fault.kills && faulted.status == -1))) {
         outcome.failure = QStringLiteral("unexpected exit status; ") + faultedRun;
+        return outcome;
+    }
+    if (fault.passes && faulted.status != 0) {
+        outcome.failure = QStringLiteral("a fault that passes ended the run; ") + faultedRun;
         return outcome;
     }
     if (faulted.status != -1 && !faulted.errors.isEmpty()) {

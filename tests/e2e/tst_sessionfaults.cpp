@@ -44,6 +44,8 @@ private slots:
     void watchdogCountsEveryReply();
     void interruptedWaitEndsTheRunCleanly_data();
     void interruptedWaitEndsTheRunCleanly();
+    void faultThatMayPassIsTriedAgain_data();
+    void faultThatMayPassIsTriedAgain();
     void climbThatFailsCannotMisplaceADeletion_data();
     void climbThatFailsCannotMisplaceADeletion();
     void homeFolderEntriesAreNotFollowed();
@@ -134,7 +136,8 @@ void TestSessionFaults::watchdogCountsEveryReply_data()
     // Every reply comes a moment late, as from a server far away: the clean-up and the upload move
     // no data for much longer than the limit, but the server keeps answering.
     QTest::newRow("far-server-finishes") << false;
-    // The server stops answering in the middle of the upload: the run ends with the time-out.
+    // The server stops answering in the middle of the upload: after the time-out the run logs in
+    // again and finishes.
     QTest::newRow("silent-server-times-out") << true;
 }
 
@@ -151,11 +154,7 @@ void TestSessionFaults::watchdogCountsEveryReply()
     // Ticks of 100 ms, and 10 of them without a sign of life end the run: 1.1 s of silence, far
     // less than the clean-up and the upload take without moving data.
     prepare(100, 10).MagicUpload();
-    if (silent) {
-        QCOMPARE(Access::state().errorText, kTimeoutText);
-        QCOMPARE(mView->caption(ViewLabel::lblError), kTimeoutText);
-        return;
-    }
+    QCOMPARE(mView->retryCountdown, silent ? QList<qint32>{1} : QList<qint32>{});
     QCOMPARE(Access::state().errorText, QString());
     QCOMPARE(SiteFixture::read(mServerRoot->path() + QStringLiteral("/htdocs")),
              SiteFixture::expectedOnServer(SiteFixture::read(mSite->path())));
@@ -214,6 +213,8 @@ void TestSessionFaults::interruptedWaitEndsTheRunCleanly()
     // The watchdog, ticking every 50 ms, ends a wait after a second of silence; when the user
     // cancels, it keeps its usual minute so that it cannot come first.
     classUpload &session = cancel ? prepare() : prepare(50, 20);
+    // The time-out ends the run here; that it is tried again is the test below.
+    session.FTPRetries(0);
     FtpControl &ftp = classUploadTestAccess::ftp();
     QString lastSent;
     connect(&ftp, &FtpControl::DebugMessage, this, [&](const QString &line) {
@@ -251,6 +252,61 @@ void TestSessionFaults::interruptedWaitEndsTheRunCleanly()
     }
     // The request that was given up does not keep the component busy.
     QTRY_VERIFY_WITH_TIMEOUT(!ftp.isBusy(), 30000);
+}
+
+void TestSessionFaults::faultThatMayPassIsTriedAgain_data()
+{
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<int>("retries");
+    QTest::addColumn<bool>("cancel");
+    QTest::addColumn<QList<qint32>>("countdown"); // the pauses' seconds, as the view showed them
+    QTest::addColumn<int>("errorId");
+    // "Not now", and a dropped connection: the run logs in again and finishes.
+    QTest::newRow("upload-put-off")
+        << "STOR#2=reply 451 Busy." << 5 << false << QList<qint32>{1} << 0;
+    QTest::newRow("connection-dropped")
+        << "STOR#1=drop-after 10" << 5 << false << QList<qint32>{1} << 0;
+    QTest::newRow("clean-up-connection-dropped")
+        << "DELE#1=overlong" << 5 << false << QList<qint32>{1} << 0;
+    // The server's final no is not asked again.
+    QTest::newRow("upload-refused-for-good")
+        << "STOR#1=reply 553 Not allowed." << 5 << false << QList<qint32>{} << 2001;
+    // Every try in a row meets the fault: after the last one the run ends with its message.
+    QTest::newRow("tries-used-up")
+        << "STOR=reply 451 Busy." << 2 << false << QList<qint32>{1, 2, 1} << 2001;
+    // The user cancels in the pause: the run ends at once, as cancelled.
+    QTest::newRow("cancelled-in-the-pause")
+        << "STOR#1=reply 421 Closing." << 5 << true << QList<qint32>{1} << 2004;
+}
+
+void TestSessionFaults::faultThatMayPassIsTriedAgain()
+{
+    QFETCH(QString, fault);
+    QFETCH(int, retries);
+    QFETCH(bool, cancel);
+    QFETCH(QList<qint32>, countdown);
+    QFETCH(int, errorId);
+    SiteFixture::write(mServerRoot->path(), kServerBefore);
+    TestFtpServer::Options options = serverOptions();
+    options.faults << fault;
+    startServer(options);
+
+    classUpload &session = prepare(50, 20);
+    session.FTPRetries(retries);
+    mView->cancelWhenWaitingToTryAgain = cancel;
+    session.MagicUpload();
+    QCOMPARE(mView->retryCountdown, countdown);
+    QCOMPARE(Access::state().errorId, errorId);
+    QCOMPARE(mView->programEnded, cancel);
+    if (errorId == 0) {
+        // Whatever was sent before the fault is not sent twice: the summary counts each file once.
+        const QMap<QString, QByteArray> expected =
+            SiteFixture::expectedOnServer(SiteFixture::read(mSite->path()));
+        QCOMPARE(SiteFixture::read(mServerRoot->path() + QStringLiteral("/htdocs")), expected);
+        const auto files = std::count_if(expected.keyBegin(), expected.keyEnd(),
+                                         [](const QString &path) { return !path.endsWith(u'/'); });
+        QCOMPARE(mView->summary->filesDone, files);
+    }
 }
 
 void TestSessionFaults::climbThatFailsCannotMisplaceADeletion_data()

@@ -1,0 +1,198 @@
+#include "classupload.h"
+#include "ftpcomponenthost.h"
+#include "ftpcontrol.h"
+#include "ftpresult.h"
+#include "stringtable.h"
+#include "uploadview.h"
+
+#include <QTimer>
+#include <algorithm>
+
+// A fault that passes does not end the run. Shared hosts drop connections, restart their FTP
+// server, run out of data ports for a moment or say "try again" (4xx); the next run would go on
+// where this one stopped, but a person publishing a big site, or a script, would have to notice
+// and start it. So the run logs in again, after a pause that grows with every try in a row, and
+// goes on from where it stopped: the clean-up again unless it came to its end, the files not yet
+// sent. Each try starts as a new run does, from a new log-in and folders proven by PWD, so the
+// rules that keep a run from storing or deleting on a guess hold after every new log-in as well.
+
+namespace {
+
+// Five tries in a row (FTPRetries) without a file sent between them, after pauses of 1, 2, 4, 8
+// and 16 s: a server that restarts or has a busy moment is back by then, one that stays down ends
+// the run within about half a minute plus the tries' own time-outs. A host that breaks again and
+// again while files still arrive ends the run after fifty tries in all.
+constexpr qint32 kMostTriesInARow = 10;
+constexpr qint32 kMostTries = 50;
+constexpr qint32 kLongestPause = 30;
+
+QString failureText(MessageId id, const QList<MessageArgument> &arguments)
+{
+    QStringList values;
+    for (const MessageArgument &argument : arguments) {
+        if (const auto *text = std::get_if<QString>(&argument))
+            values << *text;
+        else if (const auto *number = std::get_if<qint64>(&argument))
+            values << QString::number(*number);
+        else
+            values << QString::number(std::get<LocalizedCount>(argument).value);
+    }
+    return ResourceString(id, values);
+}
+
+} // namespace
+
+void classUpload::FTPRetries(qint32 myRetries)
+{
+    mSettings.mRetries = std::clamp(myRetries, 0, kMostTriesInARow);
+}
+
+void classUpload::RecordFault(int connection, MessageId id, const QString &concerned)
+{
+    RecordFailure(id, concerned);
+    mFailure.mPassing = IsPassingFault(connection);
+}
+
+bool classUpload::IsPassingFault(int connection)
+{
+    const FtpControl &component = ftpHost().component(connection);
+    if (!component.isConnected())
+        return true;
+    const qint16 result = component.result();
+    switch (result) {
+    case FtpResult::ConnectionLost:
+    case FtpResult::Timeout:
+    case FtpResult::DataConnectionFailed:
+    case FtpResult::NotConnected:
+        return true;
+    default:
+        break;
+    }
+    const int reply = result >= FtpResult::ReplyBase ? result - FtpResult::ReplyBase : 0;
+    return reply >= 400 && reply < 500;
+}
+
+bool classUpload::PublishChanges()
+{
+    // Where the base folder is, and so which destination the markers are for, is settled once:
+    // the base folder is made absolute from the first log-in's folder.
+    if (!mRetry.mDestinationKnown) {
+        SetRemoteBaseDir();
+        if (mFailure.mAborted)
+            return false;
+        ChooseMarkerDestination();
+        if (mFailure.mAborted)
+            return false;
+        if (mSettings.mDifferentialMode) {
+            KeepChangedFiles();
+            if (mFailure.mAborted)
+                return false;
+        }
+        mRetry.mDestinationKnown = true;
+    }
+    if (mSettings.mDeleteRemote && !mRetry.mCleanUpDone) {
+        // A clean-up broken off has changed nothing in the upload log yet: the next try plans it
+        // anew from the server's log, and what is gone on the server by then is refused (550) and
+        // so dropped from the log as it would have been.
+        FTPDeleteFiles();
+        if (mFailure.mAborted)
+            return false;
+        mRetry.mCleanUpDone = true;
+    }
+    if (mSettings.mPreviewOnly)
+        PreviewUploads();
+    else
+        FTPUploadFiles();
+    return !mFailure.mAborted;
+}
+
+bool classUpload::TryAgainAfterFault()
+{
+    // The fault that began the tries in a row: when they are used up, its message is the run's,
+    // not that of the last log-in that did not come through.
+    std::optional<FailureState> fault;
+    while (mFailure.mPassing && mFailure.mErrorId != MessageId::CancelledByUser) {
+        if (mRun.mFilesDone > mRetry.mFilesDoneAtLastFault)
+            mRetry.mInARow = 0;
+        mRetry.mFilesDoneAtLastFault = mRun.mFilesDone;
+        if (!fault)
+            fault = mFailure;
+        if (mRetry.mInARow >= mSettings.mRetries || mRetry.mTotal >= kMostTries) {
+            if (mSettings.mRetries > 0)
+                DebugNote(
+                    ResourceString(MessageId::RetriesUsedUp, {QString::number(mRetry.mTotal)}));
+            mFailure = *fault;
+            return false;
+        }
+        ++mRetry.mInARow;
+        ++mRetry.mTotal;
+        const qint32 pause = std::min(kLongestPause, qint32{1} << (mRetry.mInARow - 1));
+        DebugNote(ResourceString(MessageId::TryingAgain,
+                                 {failureText(mFailure.mErrorId, mFailure.mErrorArguments),
+                                  QString::number(pause), QString::number(mRetry.mInARow),
+                                  QString::number(mSettings.mRetries)}));
+
+        // What the fault left of the connections is given up: the next try starts from a log-in.
+        ftpHost().removeFurtherComponents();
+        ftp().Disconnect();
+        mFailure = FailureState{};
+        if (!PauseBeforeTrying(pause))
+            return false; // the user's cancellation, recorded as such
+        if (LogInAgain())
+            return true;
+    }
+    return false;
+}
+
+bool classUpload::PauseBeforeTrying(qint32 seconds)
+{
+    // A pause is no stall: the watchdog sleeps through it, and counts afresh after it.
+    FtpComponentHost &host = ftpHost();
+    host.setWatchDogEnabled(false);
+    qint32 left = seconds;
+    view().waitingToTryAgain(left);
+    // The run's second is the watchdog's tick, which tests make shorter.
+    QTimer second;
+    second.setInterval(host.watchDogTimer().interval());
+    QObject::connect(&second, &QTimer::timeout, [this, &left] {
+        if (--left > 0)
+            view().waitingToTryAgain(left);
+    });
+    second.start();
+    WaitForCompletion([&left] { return left <= 0; });
+    second.stop();
+    ResetWatchDog(0);
+    mWait.mFurtherTicks.fill(0);
+    host.setWatchDogEnabled(true);
+    return !mFailure.mAborted;
+}
+
+bool classUpload::LogInAgain()
+{
+    // The component keeps what the first log-in settled: the same security, the certificate it
+    // trusted, the same proxy and data connection mode.
+    const RequestOutcome login = Perform([](FtpControl &ftp) { ftp.Connect(); });
+    if (login.succeeded())
+        return true;
+    if (!login.isCompleted()) {
+        // Cancelled, or timed out (the watchdog recorded that, as a fault that may pass).
+        if (!mFailure.mAborted) {
+            RecordFailure(MessageId::ConnectionFailed, ftp().host());
+            mFailure.mPassing = true;
+        }
+        return false;
+    }
+    const qint16 result = login.result();
+    if (result == FtpResult::ReplyBase + 530) {
+        RecordFailure(MessageId::LogonFailed);
+    } else if (result == FtpResult::TlsFailure || result == FtpResult::CertificateChanged) {
+        // Another certificate in the middle of a run is not taken, whoever would answer.
+        RecordTlsRefusal();
+    } else {
+        RecordFailure(MessageId::ConnectionFailed, ftp().host());
+        // Not there for a moment (refused, reset, timed out, "421 too many connections" while
+        // the host still counts the broken one): that may pass; any other final no does not.
+        mFailure.mPassing = !(result >= FtpResult::ReplyBase + 500);
+    }
+    return false;
+}
