@@ -329,7 +329,8 @@ private:
     void RecordFault(int connection, MessageId id, const QString &concerned);
     // The component's last request failed in a way that may well not happen again: the
     // connection is gone, it timed out, no data connection could be opened, or the server said
-    // "not now" (4xx). A 5xx is the server's final no, unless the server ended the session with it.
+    // "not now" (4xx). A 5xx is the server's final no about a file or folder; to the passive or
+    // active command it is about the server's data ports.
     [[nodiscard]] bool IsPassingFault(int connection);
     // An upload log to read: the downloaded copy at path, or content when path is empty.
     struct LogSource

@@ -21,9 +21,12 @@ namespace {
 // Five tries in a row (FTPRetries) without a file sent between them, after pauses of 1, 2, 4, 8
 // and 16 s: a server that restarts or has a busy moment is back by then, one that stays down ends
 // the run within about half a minute plus the tries' own time-outs. A host that breaks again and
-// again while files still arrive ends the run after fifty tries in all.
+// again while files still arrive gets fifty tries in all, and one more for every hundred files
+// sent: a big site to a host that runs out of data ports every few thousand files finishes, one
+// that breaks after every file or two does not keep the run going for ever.
 constexpr qint32 kMostTriesInARow = 10;
-constexpr qint32 kMostTries = 50;
+constexpr qint32 kTriesInAnyRun = 50;
+constexpr qint32 kFilesPerFurtherTry = 100;
 constexpr qint32 kLongestPause = 30;
 
 QString failureText(MessageId id, const QList<MessageArgument> &arguments)
@@ -69,7 +72,14 @@ bool classUpload::IsPassingFault(int connection)
         break;
     }
     const int reply = result >= FtpResult::ReplyBase ? result - FtpResult::ReplyBase : 0;
-    return reply >= 400 && reply < 500;
+    if (reply >= 400 && reply < 500)
+        return true;
+    // A server out of data ports for a moment answers the passive command, not the file, and
+    // often ends the session with it ("500 OOPS: vsf_sysutil_bind", then a close the client may
+    // not have seen yet): the file itself was never refused.
+    static const QStringList dataCommands{QStringLiteral("PASV"), QStringLiteral("EPSV"),
+                                          QStringLiteral("PORT"), QStringLiteral("EPRT")};
+    return reply >= 500 && dataCommands.contains(component.refusedCommand());
 }
 
 bool classUpload::PublishChanges()
@@ -117,7 +127,8 @@ bool classUpload::TryAgainAfterFault()
         mRetry.mFilesDoneAtLastFault = mRun.mFilesDone;
         if (!fault)
             fault = mFailure;
-        if (mRetry.mInARow >= mSettings.mRetries || mRetry.mTotal >= kMostTries) {
+        const qint32 mostTries = kTriesInAnyRun + mRun.mFilesDone / kFilesPerFurtherTry;
+        if (mRetry.mInARow >= mSettings.mRetries || mRetry.mTotal >= mostTries) {
             if (mSettings.mRetries > 0)
                 DebugNote(
                     ResourceString(MessageId::RetriesUsedUp, {QString::number(mRetry.mTotal)}));

@@ -220,6 +220,10 @@ void TestFaultInjection::faultIsSurvived_data()
     row("upload-preliminary-reply-then-close", {"STOR#2=preliminary-close"}, 0, kSuccess);
     row("download-preliminary-reply-then-close", {"RETR#1=preliminary-close"}, 0, kSuccess);
     row("data-port-refuses", {"EPSV#2=closed-port"}, 0, kSuccess);
+    // No data port free for a moment: vsftpd's answers when its passive range is used up.
+    row("data-ports-used-up",
+        {"EPSV#2=reply 500 OOPS: vsf_sysutil_bind", "PASV#1=reply 500 OOPS: priv_sock_get_int"}, 0,
+        kSuccess);
     row("final-reply-late", {"STOR#2=stall-final 3"}, 0, kSuccess);
     row("server-restarted-between-files", {"STOR#2=restart"}, 0, kSuccess);
     // Five tries in a row after pauses of 1 to 16 s, and the fault is always there.
