@@ -88,6 +88,10 @@ int main(int argc, char *argv[])
     window->setCaption(ViewLabel::labelFile, ResourceString(MessageId::UploadingFile));
     ok &= snap(*window, prefix + QStringLiteral("-wait-short.png"));
 
+    // The pause before the run tries again, at its longest.
+    window->waitingToTryAgain(16);
+    ok &= snap(*window, prefix + QStringLiteral("-wait-retry.png"));
+
     // The summary with large figures and a failure naming a long host.
     window->setCaption(ViewLabel::lblElapsed,
                        QStringLiteral("62") + ResourceString(MessageId::MinutesSuffix) +
