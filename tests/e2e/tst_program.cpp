@@ -103,6 +103,10 @@ private:
     // Starts the program on a site with a large file, served by a slow server, and returns once the
     // large file is on its way.
     std::unique_ptr<QProcess> startSlowPublication(bool window);
+    // The program with the settings file, with its window (offscreen) or in the terminal; started,
+    // or null when it could not be.
+    std::unique_ptr<QProcess> startProgram(bool window, const QProcessEnvironment &env,
+                                           const QString &binary = QStringLiteral(PARCELUP_BINARY));
 
     std::unique_ptr<QTemporaryDir> mWork;
     std::unique_ptr<QTemporaryDir> mServerRoot;
@@ -235,20 +239,29 @@ std::unique_ptr<QProcess> TestProgram::startSlowPublication(bool window)
     SiteFixture::write(siteFolder(), {{QStringLiteral("zz-gross.bin"), QByteArray(3000000, 'g')}});
     startServer(int(TestFtpServer::Kind::Pyftpdlib), 200000);
     writeSettings();
-    QProcessEnvironment env = environment();
-    QStringList arguments{"--settings", settingsPath()};
-    if (window)
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    else
-        arguments.prepend(QStringLiteral("--no-window"));
-    auto process = std::make_unique<QProcess>();
-    process->setProcessEnvironment(env);
-    process->start(QStringLiteral(PARCELUP_BINARY), arguments);
-    if (!process->waitForStarted())
+    std::unique_ptr<QProcess> process = startProgram(window, environment());
+    if (!process)
         return nullptr;
     QDeadlineTimer deadline(60000);
     while (!QFile::exists(serverBase() + QStringLiteral("/zz-gross.bin")) && !deadline.hasExpired())
         QTest::qWait(20);
+    return process;
+}
+
+std::unique_ptr<QProcess> TestProgram::startProgram(bool window, const QProcessEnvironment &env,
+                                                    const QString &binary)
+{
+    QProcessEnvironment withFace = env;
+    QStringList arguments{"--settings", settingsPath()};
+    if (window)
+        withFace.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    else
+        arguments.prepend(QStringLiteral("--no-window"));
+    auto process = std::make_unique<QProcess>();
+    process->setProcessEnvironment(withFace);
+    process->start(binary, arguments);
+    if (!process->waitForStarted())
+        return nullptr;
     return process;
 }
 
@@ -623,19 +636,15 @@ void TestProgram::windowPublishesAndClosesOnRequest()
 {
     startServer();
     writeSettings();
-    QProcessEnvironment env = environment();
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    QProcess process;
-    process.setProcessEnvironment(env);
-    process.start(QStringLiteral(PARCELUP_BINARY), {"--settings", settingsPath()});
-    QVERIFY(process.waitForStarted());
+    const std::unique_ptr<QProcess> process = startProgram(true, environment());
+    QVERIFY(process);
     QVERIFY(waitForSessionEnd(120000));
     // The window stays open with the result until it is closed; a termination request closes it.
-    QVERIFY(process.state() == QProcess::Running);
-    ::kill(pid_t(process.processId()), SIGTERM);
-    QVERIFY(process.waitForFinished(30000));
-    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(process.exitCode(), 0);
+    QVERIFY(process->state() == QProcess::Running);
+    ::kill(pid_t(process->processId()), SIGTERM);
+    QVERIFY(process->waitForFinished(30000));
+    QCOMPARE(process->exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process->exitCode(), 0);
     QCOMPARE(SiteFixture::read(serverBase()), expected());
 }
 
@@ -686,18 +695,15 @@ void TestProgram::missingWindowModulePublishesInTheTerminal()
     QVERIFY(QFile::setPermissions(alone, QFile::ReadOwner | QFile::ExeOwner));
     startServer();
     writeSettings();
-    QProcessEnvironment env = environment();
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    QProcess process;
-    process.setProcessEnvironment(env);
-    process.start(alone, {"--settings", settingsPath()});
-    QVERIFY(process.waitForFinished(120000));
-    QCOMPARE(process.exitCode(), 0);
-    const QString errors = QString::fromUtf8(process.readAllStandardError());
+    const std::unique_ptr<QProcess> process = startProgram(true, environment(), alone);
+    QVERIFY(process);
+    QVERIFY(process->waitForFinished(120000));
+    QCOMPARE(process->exitCode(), 0);
+    const QString errors = QString::fromUtf8(process->readAllStandardError());
     QVERIFY2(errors.contains(QStringLiteral("Das Programmfenster kann nicht geöffnet werden (")),
              qPrintable(errors));
     QVERIFY2(errors.contains(QStringLiteral("parcelup-window.so")), qPrintable(errors));
-    QVERIFY(QString::fromUtf8(process.readAllStandardOutput())
+    QVERIFY(QString::fromUtf8(process->readAllStandardOutput())
                 .contains(QStringLiteral("Übertragung fehlerfrei abgeschlossen.")));
     QCOMPARE(SiteFixture::read(serverBase()), expected());
 }
@@ -706,14 +712,10 @@ void TestProgram::secondCopyIsRefusedWhileTheResultIsShown()
 {
     startServer();
     writeSettings();
-    QProcessEnvironment env = environment();
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    QProcess first;
-    first.setProcessEnvironment(env);
-    first.start(QStringLiteral(PARCELUP_BINARY), {"--settings", settingsPath()});
-    QVERIFY(first.waitForStarted());
+    const std::unique_ptr<QProcess> first = startProgram(true, environment());
+    QVERIFY(first);
     QVERIFY(waitForSessionEnd(120000));
-    QVERIFY(first.state() == QProcess::Running);
+    QVERIFY(first->state() == QProcess::Running);
 
     // The first copy's window shows its result: the publication of this process is not over, and
     // a second copy must not publish beside it.
@@ -722,9 +724,9 @@ void TestProgram::secondCopyIsRefusedWhileTheResultIsShown()
     QCOMPARE(second.errors,
              QStringLiteral("Es wird bereits eine Instanz dieses Programms ausgeführt.\n"));
 
-    ::kill(pid_t(first.processId()), SIGTERM);
-    QVERIFY(first.waitForFinished(30000));
-    QCOMPARE(first.exitCode(), 0);
+    ::kill(pid_t(first->processId()), SIGTERM);
+    QVERIFY(first->waitForFinished(30000));
+    QCOMPARE(first->exitCode(), 0);
     // Once the window is closed, the next copy may publish.
     QCOMPARE(runWithoutWindow().status, 0);
 }
@@ -768,23 +770,21 @@ void TestProgram::interruptWhileReadingTheOldLogEndsQuietly()
     const QProcessEnvironment env = environment();
     SiteFixture::write(env.value(QStringLiteral("XDG_RUNTIME_DIR")),
                        {{QStringLiteral("vellumixftplog.log"), "\\\r\nalt.html\r\n"}});
-    QProcess process;
-    process.setProcessEnvironment(env);
-    process.start(QStringLiteral(PARCELUP_BINARY), {"--no-window", "--settings", settingsPath()});
-    QVERIFY(process.waitForStarted());
+    const std::unique_ptr<QProcess> process = startProgram(false, env);
+    QVERIFY(process);
     QByteArray out;
     QDeadlineTimer deadline(60000);
     while (!out.contains("Lese Datei: /htdocs/vellumixftplog.log\n") && !deadline.hasExpired()) {
-        if (process.waitForReadyRead(int(deadline.remainingTime())))
-            out += process.readAllStandardOutput();
+        if (process->waitForReadyRead(int(deadline.remainingTime())))
+            out += process->readAllStandardOutput();
     }
     QVERIFY2(out.contains("Lese Datei:"), out.constData());
 
-    ::kill(pid_t(process.processId()), SIGINT);
-    QVERIFY(process.waitForFinished(60000));
-    out += process.readAllStandardOutput();
-    QCOMPARE(QString::fromUtf8(process.readAllStandardError()), QString());
-    QCOMPARE(process.exitCode(), 2);
+    ::kill(pid_t(process->processId()), SIGINT);
+    QVERIFY(process->waitForFinished(60000));
+    out += process->readAllStandardOutput();
+    QCOMPARE(QString::fromUtf8(process->readAllStandardError()), QString());
+    QCOMPARE(process->exitCode(), 2);
     QVERIFY2(!out.contains("Fehler"), out.constData());
     QVERIFY(!out.contains("Lösche Datei:"));
 }
