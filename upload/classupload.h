@@ -406,8 +406,7 @@ private:
     // first step that failed or was cancelled.
     void PublishAfterChecks();
     // The base folder and the destination, the clean-up (each is not repeated once it has come
-    // to its end) and the uploads; false when
-    // the run failed or was cancelled on the way.
+    // to its end) and the uploads; false when the run failed or was cancelled on the way.
     [[nodiscard]] bool PublishChanges();
     // After a failure of PublishChanges: when it may pass and the tries are not used up, gives the
     // connections up, pauses (the view counts down), logs in again and returns true.
