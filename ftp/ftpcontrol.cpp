@@ -508,6 +508,12 @@ QString FtpControl::currentDirectory() const
 {
     return d->currentDirectory;
 }
+std::optional<QString> FtpControl::knownCurrentDirectory() const
+{
+    if (d->pending || !d->isLoggedIn() || !d->connection->knownDirectory())
+        return std::nullopt;
+    return d->connection->knownDirectory()->directory;
+}
 qint64 FtpControl::fileSize() const
 {
     return d->fileSize;

@@ -122,6 +122,10 @@ public:
     [[nodiscard]] virtual qint16 result() const;
     // Folder reported by the last QueryCurrentDirectory; empty when that query failed.
     [[nodiscard]] virtual QString currentDirectory() const;
+    // What QueryCurrentDirectory would answer without sending PWD: the folder the server named
+    // last, when nothing since can have changed it and no request is under way; nothing otherwise.
+    // A caller that asks before every file saves itself a request and a pass of the event loop.
+    [[nodiscard]] virtual std::optional<QString> knownCurrentDirectory() const;
     // Size in bytes reported by the last QueryFileSize, or -1 when it failed.
     [[nodiscard]] virtual qint64 fileSize() const;
     // What the server of this connection listed in its answer to FEAT, once that was asked (at

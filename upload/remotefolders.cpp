@@ -42,6 +42,10 @@ classUpload::FolderWalk classUpload::WalkTo(const QString &myDesiredDir, bool Cr
 
 AsyncStep<std::optional<QString>> classUpload::CurrentDirOn(int connection)
 {
+    // Before every file the connection is usually where the previous one went: the component
+    // knows it without asking the server.
+    if (std::optional<QString> known = ftpHost().component(connection).knownCurrentDirectory())
+        co_return known;
     // A server that put the query off may well answer the next one; it is asked once more. What
     // an earlier query said is no answer: every command since may have moved the server.
     std::function<void(FtpControl &)> ask = [](FtpControl &ftp) { ftp.QueryCurrentDirectory(); };

@@ -378,8 +378,12 @@ private slots:
                                       between != QLatin1String("MKD deeper"));
         }
 
+        // What the component knows without asking is exactly what the query answers from memory.
+        QCOMPARE(h.ftp.knownCurrentDirectory(),
+                 askedAgain ? std::nullopt : std::optional(folderAfter));
         const qsizetype transcript = h.debug.size();
         h.ftp.QueryCurrentDirectory();
+        QCOMPARE(h.ftp.knownCurrentDirectory(), std::nullopt); // a request is under way
         QVERIFY(h.ftp.isBusy());
         QCOMPARE(h.completions.size() - h.taken, 0); // never inside the call
         QCOMPARE(h.waitForCompletion(), 0);
