@@ -159,6 +159,7 @@ enum class MessageId : int {
     FurtherConnectionRefused = 4652,
     UploadingSideBySide = 4653,
     PathsRefused = 4654,
+    FurtherConnectionsNotWorthIt = 4658,
     // Faults that pass, tried again in the same run.
     RetryPending = 4655,
     TryingAgain = 4656,

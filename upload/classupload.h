@@ -8,6 +8,7 @@
 #include "uploadlogindex.h"
 #include "usermessage.h"
 
+#include <QElapsedTimer>
 #include <QList>
 #include <QSet>
 #include <QString>
@@ -255,6 +256,9 @@ private:
     // Logs a further connection in; false when the server refused it (or it failed otherwise),
     // which ends that connection quietly.
     [[nodiscard]] AsyncStep<bool> LogInFurtherOn(int connection);
+    // Whether one more connection would pay for its log-in (see the definition); the debug log
+    // says so when it would not.
+    [[nodiscard]] bool FurtherLogInPays();
     // The index of the next file that may start now, taken; nothing when none may.
     [[nodiscard]] std::optional<qint32> TakeNextFile();
     // The folder on the server that a file of the list goes to.
@@ -671,6 +675,11 @@ private:
         // each. Off once a server refused a path before it took one.
         bool byPath = false;
         bool pathsProven = false; // a file went by its path this run
+        // The pace so far, for whether one more connection pays (see LanePace): the files the
+        // connections have sent since they started, and the last further log-in's milliseconds.
+        QElapsedTimer started;
+        qint32 sent = 0;
+        qint64 lastLogInMs = -1;
     } mLanes;
 
     // Declared last, so it goes first: its handlers call into the fields above.

@@ -1,6 +1,7 @@
 #include "classupload.h"
 #include "ftpcomponenthost.h"
 #include "ftpcontrol.h"
+#include "lanepace.h"
 #include "pathhelpers.h"
 #include "stringtable.h"
 #include "uploadorder.h"
@@ -72,6 +73,7 @@ void classUpload::UploadSideBySide(int connections)
     }
     mWait.mFurtherTicks.fill(0);
     mLanes.running = true;
+    mLanes.started.start();
     DebugNote(
         ResourceString(MessageId::UploadingSideBySide, {QString::number(host.connectionCount())}));
 
@@ -125,14 +127,18 @@ AsyncStep<void> classUpload::LaneOn(int connection)
         }
         if (mFailure.mAborted || mLanes.loginsEnded)
             co_return;
-        // Another connection only pays while more than one file is still waiting.
-        if (mLanes.takeable - mLanes.next <= 1) {
+        // Another connection only pays while more than one file is still waiting, and while
+        // they would keep it at work for a while.
+        if (mLanes.takeable - mLanes.next <= 1 || !FurtherLogInPays()) {
             mLanes.loginsEnded = true;
             WakeLanes();
             co_return;
         }
         mLanes.loggingIn = connection;
+        QElapsedTimer logIn;
+        logIn.start();
         const bool loggedIn = co_await LogInFurtherOn(connection);
+        mLanes.lastLogInMs = logIn.elapsed();
         mLanes.loggingIn = 0;
         if (!loggedIn) {
             mLanes.loginsEnded = true;
@@ -166,9 +172,22 @@ AsyncStep<void> classUpload::LaneOn(int connection)
         if (!IsPage(item.Path))
             --mLanes.assetsLeft;
         CountFileDone(item);
+        ++mLanes.sent;
         WakeLanes();
     }
     WakeLanes();
+}
+
+bool classUpload::FurtherLogInPays()
+{
+    const LanePace pace{mLanes.takeable - mLanes.next, mLanes.sent, mLanes.started.elapsed(),
+                        mLanes.lastLogInMs};
+    if (pace.oneMoreLogInPays())
+        return true;
+    DebugNote(ResourceString(MessageId::FurtherConnectionsNotWorthIt,
+                             {QString::number(mLanes.loggedIn), QString::number(pace.msLeft()),
+                              QString::number(mLanes.lastLogInMs)}));
+    return false;
 }
 
 AsyncStep<void> classUpload::PrepareFoldersOn(int connection)
