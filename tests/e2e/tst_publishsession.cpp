@@ -1,10 +1,9 @@
 #include "ftpcontrol.h"
 #include "recordingview.h"
 #include "sessionaccess.h"
+#include "sessionpublication.h"
 #include "sitefixture.h"
 #include "sitetree.h"
-#include "testftpserver.h"
-#include "userfolders.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -12,7 +11,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <algorithm>
-#include <filesystem>
 
 using Access = classUploadTestAccess;
 
@@ -94,53 +92,38 @@ private:
     void startServer(TestFtpServer::Tls tls = TestFtpServer::Tls::None);
     Outcome publish(bool deleteRemote = false, bool passive = true,
                     const QString &password = QString());
-    QString serverBase() const { return mServerRoot->path() + QStringLiteral("/htdocs"); }
-    QMap<QString, QByteArray> serverFiles() const { return SiteFixture::read(serverBase()); }
-    QMap<QString, QByteArray> expected() const
-    {
-        return SiteFixture::expectedOnServer(SiteFixture::read(mSite->path()));
-    }
+    QString serverBase() const { return mPublication->serverBase(); }
+    QMap<QString, QByteArray> serverFiles() const { return mPublication->serverFiles(); }
+    QMap<QString, QByteArray> expected() const { return mPublication->expectedOnServer(); }
+    QString site() const { return mPublication->site(); }
+    TestFtpServer &server() { return mPublication->server(); }
 
-    std::unique_ptr<IsolatedUserFolders> mFolders;
-    std::unique_ptr<QTemporaryDir> mSite;
-    std::unique_ptr<QTemporaryDir> mServerRoot;
-    std::unique_ptr<TestFtpServer> mServer;
+    std::unique_ptr<SessionPublication> mPublication;
     QTemporaryDir mCertificates;
 };
 
 void TestPublishSession::init()
 {
-    mFolders = std::make_unique<IsolatedUserFolders>();
-    mSite = std::make_unique<QTemporaryDir>();
-    mServerRoot = std::make_unique<QTemporaryDir>();
-    SiteFixture::write(mSite->path(), SiteFixture::sampleSite());
+    mPublication = std::make_unique<SessionPublication>();
 }
 
 void TestPublishSession::cleanup()
 {
-    mServer.reset();
-    mServerRoot.reset();
-    // By their bytes: QTemporaryDir cannot remove names that are not UTF-8.
-    std::error_code ignored;
-    std::filesystem::remove_all(QFile::encodeName(mSite->path()).toStdString(), ignored);
-    mSite.reset();
-    mFolders.reset();
+    mPublication.reset();
 }
 
 void TestPublishSession::startServer(TestFtpServer::Tls tls)
 {
     QFETCH(int, kind);
-    mServer = std::make_unique<TestFtpServer>();
     TestFtpServer::Options options;
     options.kind = TestFtpServer::Kind(kind);
-    options.root = mServerRoot->path();
     options.tls = tls;
     QString error;
     if (tls != TestFtpServer::Tls::None)
         QVERIFY2(TestFtpServer::createSelfSignedCertificate(
                      mCertificates.path(), QStringLiteral("localhost"), &options, &error),
                  qPrintable(error));
-    QVERIFY2(mServer->start(options, &error), qPrintable(error));
+    QVERIFY2(mPublication->startServer(options, &error), qPrintable(error));
 }
 
 Outcome TestPublishSession::publish(bool deleteRemote, bool passive, const QString &password)
@@ -148,15 +131,11 @@ Outcome TestPublishSession::publish(bool deleteRemote, bool passive, const QStri
     classUpload &session = Access::fresh();
     StepRecordingView view(true);
     view.install();
-    session.LocalBaseDir(mSite->path());
-    session.RemoteBaseDir(QStringLiteral("htdocs"));
-    session.RemoteURL(QStringLiteral("http://www.example.de/"));
-    session.FTPHost(mServer->host());
-    session.FTPLogonName(mServer->user());
-    session.FTPLogonPassword(password.isEmpty() ? mServer->password() : password);
+    mPublication->configure(session);
+    if (!password.isEmpty())
+        session.FTPLogonPassword(password);
     session.FTPDisablePasv(passive);
     session.FTPDelete(deleteRemote);
-    session.FTPDifferentialMode(true);
     session.MagicUpload();
     Access::closeDebugLog();
     const SessionState state = Access::state();
@@ -220,7 +199,7 @@ void TestPublishSession::firstPublicationMirrorsTheSite()
         QVERIFY2(transcript.contains(QStringLiteral("TLSv1.")), qPrintable(transcript.left(300)));
         QVERIFY(transcript.contains(QStringLiteral("certificate SHA-256 ")));
     }
-    QVERIFY(!transcript.contains(mServer->password()));
+    QVERIFY(!transcript.contains(server().password()));
     QVERIFY(serverFiles().contains(QStringLiteral("bilder/logo.png")));
 }
 
@@ -241,7 +220,7 @@ void TestPublishSession::unchangedSiteUploadsOnlyTheLog()
              qPrintable(again.kbCaption));
 
     // A changed file goes up again, and only it (with the log).
-    QFile changed(mSite->path() + QStringLiteral("/seiten/kontakt.html"));
+    QFile changed(site() + QStringLiteral("/seiten/kontakt.html"));
     QVERIFY(changed.open(QIODevice::WriteOnly | QIODevice::Truncate));
     changed.write("<p>Neue Adresse</p>");
     changed.close();
@@ -264,11 +243,11 @@ void TestPublishSession::deletedLocallyIsDeletedOnTheServer()
     // Something placed on the server by other means, in a folder that is about to disappear.
     SiteFixture::write(serverBase(), {{QStringLiteral("fremd.txt"), "not ours"},
                                       {QStringLiteral("seiten/a/fremd.txt"), "not ours either"}});
-    QVERIFY(mServer->handOver(serverBase()));
+    QVERIFY(server().handOver(serverBase()));
 
-    QVERIFY(QFile::remove(mSite->path() + QStringLiteral("/index.html")));
-    QVERIFY(QDir(mSite->path() + QStringLiteral("/Bilder")).removeRecursively());
-    QVERIFY(QDir(mSite->path() + QStringLiteral("/seiten/a")).removeRecursively());
+    QVERIFY(QFile::remove(site() + QStringLiteral("/index.html")));
+    QVERIFY(QDir(site() + QStringLiteral("/Bilder")).removeRecursively());
+    QVERIFY(QDir(site() + QStringLiteral("/seiten/a")).removeRecursively());
 
     const Outcome outcome = publish(true);
     QCOMPARE(outcome.errorText, QString());
@@ -291,15 +270,15 @@ void TestPublishSession::craftedOldLogCannotLeaveTheBaseFolder()
 {
     startServer();
     // Files next to the base folder, and an old log that points at them.
-    SiteFixture::write(mServerRoot->path(),
+    SiteFixture::write(mPublication->serverRoot(),
                        {{QStringLiteral("geheim.txt"), "g"},
                         {QStringLiteral("privat/daten.txt"), "d"},
                         {QStringLiteral("htdocs/vellumixftplog.log"),
                          "..\\\r\ngeheim.txt\r\n..\\privat\\\r\ndaten.txt\r\n\\\r\n"
                          "..\\geheim.txt\r\n../geheim.txt\r\nx/../../geheim.txt\r\n"}});
-    QVERIFY(mServer->handOver(mServerRoot->path()));
+    QVERIFY(server().handOver(mPublication->serverRoot()));
     QCOMPARE(publish(true).errorId, 0);
-    const auto all = SiteFixture::read(mServerRoot->path());
+    const auto all = SiteFixture::read(mPublication->serverRoot());
     QCOMPARE(all.value(QStringLiteral("geheim.txt")), QByteArray("g"));
     QCOMPARE(all.value(QStringLiteral("privat/daten.txt")), QByteArray("d"));
     QVERIFY(all.contains(QStringLiteral("privat/")));
@@ -315,7 +294,7 @@ void TestPublishSession::firstRunToAFilledServerDeletesNothing()
     startServer();
     SiteFixture::write(
         serverBase(), {{QStringLiteral("alt/seite.html"), "old"}, {QStringLiteral("x.html"), "x"}});
-    QVERIFY(mServer->handOver(serverBase()));
+    QVERIFY(server().handOver(serverBase()));
     QCOMPARE(publish(true).errorId, 0);
     auto wanted = expected();
     wanted.insert(QStringLiteral("alt/"), QByteArray());
@@ -332,9 +311,9 @@ void TestPublishSession::unpublishableNamesFailTheRunAfterTheRest_data()
 void TestPublishSession::unpublishableNamesFailTheRunAfterTheRest()
 {
     startServer();
-    const auto ordinary = SiteFixture::read(mSite->path());
-    MakeRawSiteTree(mSite->path(), {"seiten/caf\xE9.html=x", "Bilder/a\\b.png=y", "alt\xE9/z.html",
-                                    "zeile\numbruch.html", ".versteckt\xE9"});
+    const auto ordinary = SiteFixture::read(site());
+    MakeRawSiteTree(site(), {"seiten/caf\xE9.html=x", "Bilder/a\\b.png=y", "alt\xE9/z.html",
+                             "zeile\numbruch.html", ".versteckt\xE9"});
     const Outcome outcome = publish(true);
 
     const QString names = QStringLiteral("„Bilder/a\\b.png“, „seiten/caf\\xE9.html“, …");
@@ -351,7 +330,7 @@ void TestPublishSession::unpublishableNamesFailTheRunAfterTheRest()
     // The rest of the site is complete on the server: the upload ran to its end.
     auto wanted = SiteFixture::expectedOnServer(ordinary);
     wanted.insert(QStringLiteral("vellumixftplog.log"),
-                  SiteFixture::read(mSite->path()).value(QStringLiteral("vellumixftplog.log")));
+                  SiteFixture::read(site()).value(QStringLiteral("vellumixftplog.log")));
     QCOMPARE(serverFiles(), wanted);
     QCOMPARE(outcome.filesDone,
              std::count_if(wanted.keyBegin(), wanted.keyEnd(),
@@ -381,7 +360,7 @@ void TestPublishSession::otherFailureKeepsItsReason_data()
 void TestPublishSession::otherFailureKeepsItsReason()
 {
     startServer();
-    MakeRawSiteTree(mSite->path(), {"caf\xE9.html"});
+    MakeRawSiteTree(site(), {"caf\xE9.html"});
     const Outcome outcome = publish(false, true, QStringLiteral("falsch"));
     QCOMPARE(outcome.errorId, 2005);
     QCOMPARE(outcome.resultCaption, QStringLiteral("Benutzername/Kennwort falsch."));

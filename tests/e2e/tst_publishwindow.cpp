@@ -3,9 +3,8 @@
 #include "ftpcertificatestore.h"
 #include "ftpcontrol.h"
 #include "sessionaccess.h"
+#include "sessionpublication.h"
 #include "sitefixture.h"
-#include "testftpserver.h"
-#include "userfolders.h"
 
 #include <QApplication>
 #include <QCryptographicHash>
@@ -87,20 +86,18 @@ private slots:
 private:
     void publishOnce(bool deleteRemote, bool previewOnly = false);
 
-    std::unique_ptr<IsolatedUserFolders> mFolders;
-    std::unique_ptr<QTemporaryDir> mSite;
-    std::unique_ptr<QTemporaryDir> mServerRoot;
-    std::unique_ptr<TestFtpServer> mServer;
+    void startServer(const TestFtpServer::Options &options);
+    QString site() const { return mPublication->site(); }
+    TestFtpServer &server() { return mPublication->server(); }
+
+    std::unique_ptr<SessionPublication> mPublication;
     QPointer<FormFTPProgress> mWindow;
     CountingFtp *mFtp = nullptr;
 };
 
 void TestPublishWindow::init()
 {
-    mFolders = std::make_unique<IsolatedUserFolders>();
-    mSite = std::make_unique<QTemporaryDir>();
-    mServerRoot = std::make_unique<QTemporaryDir>();
-    SiteFixture::write(mSite->path(), SiteFixture::sampleSite());
+    mPublication = std::make_unique<SessionPublication>();
     Access::fresh();
     mFtp = new CountingFtp;
     classUpload::instance().useFtpComponent(std::unique_ptr<FtpControl>(mFtp));
@@ -112,11 +109,14 @@ void TestPublishWindow::cleanup()
 {
     classUpload::setViewProvider(nullptr);
     delete mWindow;
-    mServer.reset();
-    mServerRoot.reset();
-    mSite.reset();
-    mFolders.reset();
+    mPublication.reset();
     QLocale::setDefault(QLocale::c());
+}
+
+void TestPublishWindow::startServer(const TestFtpServer::Options &options)
+{
+    QString error;
+    QVERIFY2(mPublication->startServer(options, &error), qPrintable(error));
 }
 
 void TestPublishWindow::outcomes_data()
@@ -156,31 +156,27 @@ void TestPublishWindow::outcomes()
     QFETCH(bool, showButton);
     QFETCH(int, disconnects);
 
-    mServer = std::make_unique<TestFtpServer>();
     TestFtpServer::Options options;
     options.kind = TestFtpServer::Kind(kind);
-    options.root = mServerRoot->path();
-    QString error;
-    QVERIFY2(mServer->start(options, &error), qPrintable(error));
-    QString host = mServer->host();
+    startServer(options);
+    const QString host = server().host();
     if (what == QLatin1String("port")) {
-        mServer->stop();
+        server().stop();
         message = message.arg(host);
     }
     // Numbers in the summary follow the user's locale.
     QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
 
     classUpload &session = classUpload::instance();
-    const bool empty = what == QLatin1String("empty");
-    session.LocalBaseDir(empty ? QString() : mSite->path());
-    session.RemoteBaseDir(QStringLiteral("htdocs"));
-    session.RemoteURL(QStringLiteral("http://www.example.de/"));
-    session.FTPHost(empty ? QString() : host);
-    session.FTPLogonName(empty ? QString() : mServer->user());
-    session.FTPLogonPassword(what == QLatin1String("password") ? QStringLiteral("falsch")
-                                                               : mServer->password());
-    session.FTPDisablePasv(true);
-    session.FTPDifferentialMode(true);
+    mPublication->configure(session);
+    session.FTPHost(host); // as it was before a stop
+    if (what == QLatin1String("empty")) {
+        session.LocalBaseDir(QString());
+        session.FTPHost(QString());
+        session.FTPLogonName(QString());
+    }
+    if (what == QLatin1String("password"))
+        session.FTPLogonPassword(QStringLiteral("falsch"));
     session.MagicUpload();
 
     const auto text = [this](const char *name) {
@@ -198,9 +194,8 @@ void TestPublishWindow::outcomes()
     QCOMPARE(mFtp->disconnects, disconnects);
 
     if (what == QLatin1String("success")) {
-        const QMap<QString, QByteArray> local = SiteFixture::read(mSite->path());
-        QCOMPARE(SiteFixture::read(mServerRoot->path() + QStringLiteral("/htdocs")),
-                 SiteFixture::expectedOnServer(local));
+        const QMap<QString, QByteArray> local = SiteFixture::read(site());
+        QCOMPARE(mPublication->serverFiles(), SiteFixture::expectedOnServer(local));
         qint64 bytes = 0;
         for (const QByteArray &content : local)
             bytes += content.size();
@@ -223,14 +218,8 @@ void TestPublishWindow::publishOnce(bool deleteRemote, bool previewOnly)
     classUpload::setViewProvider([this](RunControl &) -> UploadView & { return *mWindow; });
 
     classUpload &session = classUpload::instance();
-    session.LocalBaseDir(mSite->path());
-    session.RemoteBaseDir(QStringLiteral("htdocs"));
-    session.FTPHost(mServer->host());
-    session.FTPLogonName(mServer->user());
-    session.FTPLogonPassword(mServer->password());
-    session.FTPDisablePasv(true);
+    mPublication->configure(session);
     session.FTPDelete(deleteRemote);
-    session.FTPDifferentialMode(true);
     session.setPreviewOnly(previewOnly);
     session.MagicUpload();
 }
@@ -253,24 +242,20 @@ void TestPublishWindow::massDeletionAsksFirst()
     QFETCH(QString, answer);
     QFETCH(bool, deleted);
     QFETCH(int, errorId);
-    QVERIFY(QDir(mSite->path()).removeRecursively());
+    QVERIFY(QDir(site()).removeRecursively());
     QMap<QString, QByteArray> pages;
     for (int i = 1; i <= 30; ++i)
         pages.insert(QStringLiteral("seite%1.html").arg(i, 2, 10, QLatin1Char('0')), "<p>");
-    SiteFixture::write(mSite->path(), pages);
-    mServer = std::make_unique<TestFtpServer>();
-    TestFtpServer::Options options;
-    options.root = mServerRoot->path();
-    QString error;
-    QVERIFY2(mServer->start(options, &error), qPrintable(error));
+    SiteFixture::write(site(), pages);
+    startServer({});
     publishOnce(true);
     QCOMPARE(Access::state().errorId, 0);
 
     // The site builder left only five pages behind, and a changed one.
     for (int i = 1; i <= 25; ++i)
-        QVERIFY(QFile::remove(mSite->path() +
+        QVERIFY(QFile::remove(site() +
                               QStringLiteral("/seite%1.html").arg(i, 2, 10, QLatin1Char('0'))));
-    SiteFixture::write(mSite->path(), {{QStringLiteral("seite30.html"), "<p>neu</p>"}});
+    SiteFixture::write(site(), {{QStringLiteral("seite30.html"), "<p>neu</p>"}});
 
     QuestionAnswerer user(answer);
     publishOnce(true);
@@ -282,11 +267,11 @@ void TestPublishWindow::massDeletionAsksFirst()
     QVERIFY(user.defaultIsNein);
     // Either answer lets the upload go ahead, and the user's answer is no failure.
     QCOMPARE(Access::state().errorId, errorId);
-    const auto server = SiteFixture::read(mServerRoot->path() + QStringLiteral("/htdocs"));
-    QCOMPARE(server.value(QStringLiteral("seite30.html")),
+    const auto onServer = mPublication->serverFiles();
+    QCOMPARE(onServer.value(QStringLiteral("seite30.html")),
              QByteArray(errorId ? "<p>" : "<p>neu</p>"));
-    QCOMPARE(server.contains(QStringLiteral("seite01.html")), !deleted);
-    QCOMPARE(server.size(), deleted ? 6 : 31);
+    QCOMPARE(onServer.contains(QStringLiteral("seite01.html")), !deleted);
+    QCOMPARE(onServer.size(), deleted ? 6 : 31);
 }
 
 void TestPublishWindow::changedCertificateAsksFirst_data()
@@ -306,30 +291,28 @@ void TestPublishWindow::changedCertificateAsksFirst()
     QFETCH(QString, answer);
     QFETCH(bool, accepted);
     QTemporaryDir certificates;
-    mServer = std::make_unique<TestFtpServer>();
     TestFtpServer::Options options;
-    options.root = mServerRoot->path();
     options.tls = TestFtpServer::Tls::Explicit;
     const auto serve = [&](const char *name) {
         QString error;
         QVERIFY2(TestFtpServer::createSelfSignedCertificate(certificates.path(), name, &options,
                                                             &error) &&
-                     mServer->start(options, &error),
+                     mPublication->startServer(options, &error),
                  qPrintable(error));
-        options.port = mServer->port();
+        options.port = server().port();
     };
     serve("ftp.test");
     publishOnce(false);
-    mServer->stop();
+    server().stop();
     serve("ftp.renewed.test");
-    const FtpCertificateStore store(mFolders->stateHome() +
+    const FtpCertificateStore store(mPublication->userFolders().stateHome() +
                                     QStringLiteral("/vellumix/parcelup/known-certificates"));
     const QByteArray pinned = store.fingerprint(QStringLiteral("127.0.0.1"), options.port).value();
     QFile pem(options.certificate);
     QVERIFY(pem.open(QIODevice::ReadOnly));
     const QByteArray renewed = QSslCertificate(&pem).digest(QCryptographicHash::Sha256).toHex();
-    const auto published = SiteFixture::read(mServerRoot->path() + QStringLiteral("/htdocs"));
-    SiteFixture::write(mSite->path(), {{QStringLiteral("index.html"), "<p>erneuert</p>"}});
+    const auto published = mPublication->serverFiles();
+    SiteFixture::write(site(), {{QStringLiteral("index.html"), "<p>erneuert</p>"}});
 
     QuestionAnswerer user(answer);
     publishOnce(false);
@@ -337,32 +320,28 @@ void TestPublishWindow::changedCertificateAsksFirst()
     const QString before = FtpCertificateCheck::readable(pinned);
     for (const QString &part : QStringList{
              QStringLiteral("Das Zertifikat des FTP-Servers \"%1\" ist ein anderes")
-                 .arg(mServer->host()),
+                 .arg(server().host()),
              "Neues Zertifikat (SHA-256):\n" + shown.left(47) + '\n' + shown.mid(48),
              "Bisher vertraut (SHA-256):\n" + before.left(47) + '\n' + before.mid(48),
              QStringLiteral("Ausgestellt für: ftp.renewed.test\nAusgestellt von: ftp.renewed.test"),
              QStringLiteral("Gültig vom ")})
         QVERIFY2(user.question.contains(part), qPrintable(user.question));
     QVERIFY(user.defaultIsNein);
-    const auto server = SiteFixture::read(mServerRoot->path() + QStringLiteral("/htdocs"));
+    const auto onServer = mPublication->serverFiles();
     QCOMPARE(store.fingerprint(QStringLiteral("127.0.0.1"), options.port),
              accepted ? renewed : pinned);
-    QCOMPARE(server.value(QStringLiteral("index.html")),
+    QCOMPARE(onServer.value(QStringLiteral("index.html")),
              accepted ? QByteArray("<p>erneuert</p>") : published.value("index.html"));
     QCOMPARE(Access::state().errorText,
              accepted ? QString()
                       : QStringLiteral("Das neue Zertifikat des FTP-Servers \"%1\" wurde nicht "
                                        "angenommen. Es wurde nichts übertragen.")
-                            .arg(mServer->host()));
+                            .arg(server().host()));
 }
 
 void TestPublishWindow::previewListsInTheWindow()
 {
-    mServer = std::make_unique<TestFtpServer>();
-    TestFtpServer::Options options;
-    options.root = mServerRoot->path();
-    QString error;
-    QVERIFY2(mServer->start(options, &error), qPrintable(error));
+    startServer({});
     publishOnce(true, true);
     QCOMPARE(Access::state().errorId, 0);
     auto *list = mWindow->findChild<QPlainTextEdit *>(QStringLiteral("lstPreview"));
@@ -372,7 +351,7 @@ void TestPublishWindow::previewListsInTheWindow()
     QVERIFY(mWindow->findChild<QLabel *>(QStringLiteral("lblError"))
                 ->accessibleName()
                 .startsWith(QStringLiteral("Vorschau: 8 Dateien")));
-    QVERIFY(SiteFixture::read(mServerRoot->path()).isEmpty());
+    QVERIFY(SiteFixture::read(mPublication->serverRoot()).isEmpty());
 }
 
 QTEST_MAIN(TestPublishWindow)

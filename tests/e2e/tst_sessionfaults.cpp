@@ -1,15 +1,13 @@
 #include "ftpcontrol.h"
 #include "recordingview.h"
 #include "sessionaccess.h"
+#include "sessionpublication.h"
 #include "sitefixture.h"
 #include "systemhelpers.h"
-#include "testftpserver.h"
-#include "userfolders.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -54,50 +52,34 @@ private slots:
 
 private:
     void startServer(const TestFtpServer::Options &options);
-    TestFtpServer::Options serverOptions() const;
     // A session on a real component, with the watchdog ticking every tickMs and tripping after
     // timeout silent ticks.
     classUpload &prepare(int tickMs = 1000, int timeout = 60, bool deleteRemote = true);
     QString debugLog() const;
-    QMap<QString, QByteArray> serverFiles() const { return SiteFixture::read(mServerRoot->path()); }
+    // The whole server folder, the base folder "htdocs" and what lies beside it.
+    QMap<QString, QByteArray> serverFiles() const { return SiteFixture::read(serverRoot()); }
+    QString site() const { return mPublication->site(); }
+    QString serverRoot() const { return mPublication->serverRoot(); }
 
-    std::unique_ptr<IsolatedUserFolders> mFolders;
-    std::unique_ptr<QTemporaryDir> mSite;
-    std::unique_ptr<QTemporaryDir> mServerRoot;
-    std::unique_ptr<TestFtpServer> mServer;
+    std::unique_ptr<SessionPublication> mPublication;
     std::unique_ptr<RecordingView> mView;
 };
 
 void TestSessionFaults::init()
 {
-    mFolders = std::make_unique<IsolatedUserFolders>();
-    mSite = std::make_unique<QTemporaryDir>();
-    mServerRoot = std::make_unique<QTemporaryDir>();
-    SiteFixture::write(mSite->path(), SiteFixture::sampleSite());
+    mPublication = std::make_unique<SessionPublication>();
 }
 
 void TestSessionFaults::cleanup()
 {
-    Access::closeDebugLog();
     mView.reset();
-    mServer.reset();
-    mServerRoot.reset();
-    mSite.reset();
-    mFolders.reset();
-}
-
-TestFtpServer::Options TestSessionFaults::serverOptions() const
-{
-    TestFtpServer::Options options;
-    options.root = mServerRoot->path();
-    return options;
+    mPublication.reset();
 }
 
 void TestSessionFaults::startServer(const TestFtpServer::Options &options)
 {
-    mServer = std::make_unique<TestFtpServer>();
     QString error;
-    QVERIFY2(mServer->start(options, &error), qPrintable(error));
+    QVERIFY2(mPublication->startServer(options, &error), qPrintable(error));
 }
 
 classUpload &TestSessionFaults::prepare(int tickMs, int timeout, bool deleteRemote)
@@ -113,14 +95,8 @@ classUpload &TestSessionFaults::prepare(int tickMs, int timeout, bool deleteRemo
     session.FTPTimeout(timeout);
     // Each case follows one dialogue: which request a fault meets, and when the user cancels.
     session.FTPConnections(1);
-    session.LocalBaseDir(mSite->path());
-    session.RemoteBaseDir(QStringLiteral("htdocs"));
-    session.FTPHost(mServer->host());
-    session.FTPLogonName(mServer->user());
-    session.FTPLogonPassword(mServer->password());
-    session.FTPDisablePasv(true);
+    mPublication->configure(session);
     session.FTPDelete(deleteRemote);
-    session.FTPDifferentialMode(true);
     return session;
 }
 
@@ -144,7 +120,7 @@ void TestSessionFaults::watchdogCountsEveryReply_data()
 void TestSessionFaults::watchdogCountsEveryReply()
 {
     QFETCH(bool, silent);
-    TestFtpServer::Options options = serverOptions();
+    TestFtpServer::Options options;
     if (silent)
         options.faults << QStringLiteral("STOR#3=stall");
     else
@@ -156,15 +132,13 @@ void TestSessionFaults::watchdogCountsEveryReply()
     prepare(100, 10).MagicUpload();
     QCOMPARE(mView->retryCountdown, silent ? QList<qint32>{1} : QList<qint32>{});
     QCOMPARE(Access::state().errorText, QString());
-    QCOMPARE(SiteFixture::read(mServerRoot->path() + QStringLiteral("/htdocs")),
-             SiteFixture::expectedOnServer(SiteFixture::read(mSite->path())));
+    QCOMPARE(mPublication->serverFiles(), mPublication->expectedOnServer());
 
     // The second run deletes a whole folder, then uploads only the log.
-    QVERIFY(QDir(mSite->path() + QStringLiteral("/seiten")).removeRecursively());
+    QVERIFY(QDir(site() + QStringLiteral("/seiten")).removeRecursively());
     prepare(100, 10).MagicUpload();
     QCOMPARE(Access::state().errorText, QString());
-    QCOMPARE(SiteFixture::read(mServerRoot->path() + QStringLiteral("/htdocs")),
-             SiteFixture::expectedOnServer(SiteFixture::read(mSite->path())));
+    QCOMPARE(mPublication->serverFiles(), mPublication->expectedOnServer());
 }
 
 void TestSessionFaults::interruptedWaitEndsTheRunCleanly_data()
@@ -190,13 +164,14 @@ void TestSessionFaults::interruptedWaitEndsTheRunCleanly()
     QFETCH(QString, fault);
     QFETCH(QString, sent);
     QFETCH(bool, cancel);
-    SiteFixture::write(mServerRoot->path(), kServerBefore);
-    TestFtpServer::Options options = serverOptions();
+    SiteFixture::write(serverRoot(), kServerBefore);
+    TestFtpServer::Options options;
     if (fault != QLatin1String("connect"))
         options.faults << fault;
     startServer(options);
     if (fault == QLatin1String("connect"))
-        QVERIFY(mServer->suspend()); // connections are accepted, but no greeting ever comes
+        QVERIFY(mPublication->server()
+                    .suspend()); // connections are accepted, but no greeting ever comes
 
     // What an earlier run left behind: the log of its connection, and a copy of an old log that
     // names a file the server still has.
@@ -235,7 +210,7 @@ void TestSessionFaults::interruptedWaitEndsTheRunCleanly()
     }
     session.MagicUpload();
     if (fault == QLatin1String("connect"))
-        mServer->resume();
+        mPublication->server().resume();
 
     QCOMPARE(Access::state().errorId, cancel ? 2004 : 2006);
     QCOMPARE(mView->programEnded, cancel);
@@ -286,8 +261,8 @@ void TestSessionFaults::faultThatMayPassIsTriedAgain()
     QFETCH(bool, cancel);
     QFETCH(QList<qint32>, countdown);
     QFETCH(int, errorId);
-    SiteFixture::write(mServerRoot->path(), kServerBefore);
-    TestFtpServer::Options options = serverOptions();
+    SiteFixture::write(serverRoot(), kServerBefore);
+    TestFtpServer::Options options;
     options.faults << fault;
     startServer(options);
 
@@ -300,9 +275,8 @@ void TestSessionFaults::faultThatMayPassIsTriedAgain()
     QCOMPARE(mView->programEnded, cancel);
     if (errorId == 0) {
         // Whatever was sent before the fault is not sent twice: the summary counts each file once.
-        const QMap<QString, QByteArray> expected =
-            SiteFixture::expectedOnServer(SiteFixture::read(mSite->path()));
-        QCOMPARE(SiteFixture::read(mServerRoot->path() + QStringLiteral("/htdocs")), expected);
+        const QMap<QString, QByteArray> expected = mPublication->expectedOnServer();
+        QCOMPARE(mPublication->serverFiles(), expected);
         const auto files = std::count_if(expected.keyBegin(), expected.keyEnd(),
                                          [](const QString &path) { return !path.endsWith(u'/'); });
         QCOMPARE(mView->summary->filesDone, files);
@@ -323,16 +297,16 @@ void TestSessionFaults::climbThatFailsCannotMisplaceADeletion()
     QFETCH(QString, reply);
     // After a deletion in b, the walk to a would end in b/a, which exists, and the deletion meant
     // for a/x.html would hit b/a/x.html.
-    SiteFixture::write(mServerRoot->path(),
+    SiteFixture::write(serverRoot(),
                        {{QStringLiteral("htdocs/vellumixftplog.log"),
                          "b\\\r\ny.html\r\na\\\r\nx.html\r\nb\\a\\\r\nx.html\r\n\\\r\n"},
                         {QStringLiteral("htdocs/a/x.html"), "a/x"},
                         {QStringLiteral("htdocs/b/y.html"), "b/y"},
                         {QStringLiteral("htdocs/b/a/x.html"), "b/a/x"}});
-    QVERIFY(QDir(mSite->path()).removeRecursively());
-    SiteFixture::write(mSite->path(), {{QStringLiteral("b/a/x.html"), "b/a/x"},
-                                       {QStringLiteral("index.html"), "start"}});
-    TestFtpServer::Options options = serverOptions();
+    QVERIFY(QDir(site()).removeRecursively());
+    SiteFixture::write(
+        site(), {{QStringLiteral("b/a/x.html"), "b/a/x"}, {QStringLiteral("index.html"), "start"}});
+    TestFtpServer::Options options;
     options.faults << QStringLiteral("CWD ..=reply ") + reply;
     startServer(options);
 
@@ -361,11 +335,11 @@ void TestSessionFaults::homeFolderEntriesAreNotFollowed()
 {
     // Many servers read "~" and "~name" in CWD as a home folder; such folders of an old log are not
     // entered, whatever they hold.
-    SiteFixture::write(mServerRoot->path(), {{QStringLiteral("htdocs/vellumixftplog.log"),
-                                              "~\\\r\nx.html\r\n~tester\\\r\ny.html\r\n\\\r\n"},
-                                             {QStringLiteral("htdocs/~/x.html"), "x"},
-                                             {QStringLiteral("htdocs/~tester/y.html"), "y"}});
-    startServer(serverOptions());
+    SiteFixture::write(serverRoot(), {{QStringLiteral("htdocs/vellumixftplog.log"),
+                                       "~\\\r\nx.html\r\n~tester\\\r\ny.html\r\n\\\r\n"},
+                                      {QStringLiteral("htdocs/~/x.html"), "x"},
+                                      {QStringLiteral("htdocs/~tester/y.html"), "y"}});
+    startServer({});
     prepare().MagicUpload();
     QCOMPARE(Access::state().errorText, QString());
     const auto files = serverFiles();
@@ -391,10 +365,10 @@ void TestSessionFaults::oversizedOldLogIsNotRead()
     QByteArray log = "\\\r\nalt.html\r\n";
     if (!endless)
         log += QByteArray(64 * 1024 * 1024, 'x');
-    SiteFixture::write(mServerRoot->path(), {{QStringLiteral("htdocs/vellumixftplog.log"), log},
-                                             {QStringLiteral("htdocs/alt.html"), "alt"}});
+    SiteFixture::write(serverRoot(), {{QStringLiteral("htdocs/vellumixftplog.log"), log},
+                                      {QStringLiteral("htdocs/alt.html"), "alt"}});
     log.clear();
-    TestFtpServer::Options options = serverOptions();
+    TestFtpServer::Options options;
     if (endless)
         options.faults = QStringList{QStringLiteral("RETR=endless")};
     startServer(options);

@@ -16,6 +16,16 @@ struct ScriptedSession
     }
     ~ScriptedSession() { classUploadTestAccess::closeDebugLog(); }
 
+    // The account's web folder on the scripted server, below its home folder.
+    static inline const QString BaseFolder = QStringLiteral("/home/u/htdocs");
+    // Makes BaseFolder, and the folders above it, exist on the scripted server and the session's
+    // remote base folder.
+    void publishToBaseFolder()
+    {
+        classUploadTestAccess::session().RemoteBaseDir(BaseFolder);
+        ftp->folders << QStringLiteral("/home") << QStringLiteral("/home/u") << BaseFolder;
+    }
+
     IsolatedUserFolders folders;
     ScriptedFtp *ftp = nullptr;
     RecordingView view;

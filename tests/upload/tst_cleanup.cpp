@@ -10,7 +10,7 @@
 using Access = classUploadTestAccess;
 
 namespace {
-const QString kBase = QStringLiteral("/home/u/htdocs");
+const QString kBase = ScriptedSession::BaseFolder;
 const QString kOldLog = kBase + QStringLiteral("/vellumixftplog.log");
 } // namespace
 
@@ -62,9 +62,7 @@ void TestCleanup::init()
     mSite = std::make_unique<QTemporaryDir>();
     mView = &mSession->view;
     mFtp = mSession->ftp;
-    Access::session().RemoteBaseDir(kBase);
-    mFtp->folders << "/home"
-                  << "/home/u" << kBase;
+    mSession->publishToBaseFolder();
 }
 
 void TestCleanup::cleanup()

@@ -45,10 +45,7 @@ void TestFileUpload::init()
     mView = &mSession->view;
     mFtp = mSession->ftp;
     Access::session().LocalBaseDir(mSite->path());
-    Access::session().RemoteBaseDir(QStringLiteral("/home/u/htdocs"));
-    mFtp->folders << "/home"
-                  << "/home/u"
-                  << "/home/u/htdocs";
+    mSession->publishToBaseFolder();
     mClock = 1000.0;
     SetTimeOfDaySource([this] { return mClock; });
 }
@@ -251,7 +248,7 @@ void TestFileUpload::replacementNeedsTheWholeFile()
     QFETCH(int, meets);
     QFETCH(int, errorId);
     QFETCH(QString, deleted);
-    const QString live = QStringLiteral("/home/u/htdocs/bild.png");
+    const QString live = ScriptedSession::BaseFolder + QStringLiteral("/bild.png");
     mFtp->files.insert(live, "old");
     queue(QStringLiteral("bild.png"), 5);
     const QString local = mSite->path() + QStringLiteral("/bild.png");
@@ -260,9 +257,8 @@ void TestFileUpload::replacementNeedsTheWholeFile()
     markers.clearMarker(local, {1, 1, 1, 1});
     const QString gone = mSite->path() + QStringLiteral("/alt.png");
     const auto note = [&](const QString &name) {
-        mFtp->files.insert(QStringLiteral("/home/u/htdocs/") + name, "half");
-        QVERIFY(
-            markers.recordPending(gone, {QStringLiteral("/home/u/htdocs"), name, {9, 9, 9, 9}}));
+        mFtp->files.insert(ScriptedSession::BaseFolder + u'/' + name, "half");
+        QVERIFY(markers.recordPending(gone, {ScriptedSession::BaseFolder, name, {9, 9, 9, 9}}));
     };
     if (Meets(meets) == Meets::ShortFileAfterTransfer)
         mFtp->onCompleted = [this](const QString &request) {
@@ -284,7 +280,7 @@ void TestFileUpload::replacementNeedsTheWholeFile()
     // Whatever became of it, the note is not acted on again.
     QVERIFY(!markers.pendingUpload(gone));
     if (Meets(meets) == Meets::ForeignNameNoted)
-        QVERIFY(mFtp->files.contains(QStringLiteral("/home/u/htdocs/.htaccess")));
+        QVERIFY(mFtp->files.contains(ScriptedSession::BaseFolder + QStringLiteral("/.htaccess")));
 }
 
 QTEST_GUILESS_MAIN(TestFileUpload)
