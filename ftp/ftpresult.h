@@ -29,7 +29,28 @@ enum Code : qint16 {
     InvalidArgument = 14, // an argument holds a line break
     // GetFile: the file went beyond the download limit (FtpControl::setDownloadLimit); the
     // transfer was given up there and nothing of it was kept.
-    DownloadTooLarge = 15,
+    DownloadTooLarge = 16,
     ReplyBase = 20000,
 };
+
+// The server's three-digit reply code within a result; 0 for a result of our side.
+constexpr int replyCode(qint16 result)
+{
+    return result >= ReplyBase ? result - ReplyBase : 0;
+}
+// "Not now": a 4xx reply. Asking again later may well succeed.
+constexpr bool isTransientRefusal(qint16 result)
+{
+    return replyCode(result) >= 400 && replyCode(result) < 500;
+}
+// "No, and asking again will not help": a 5xx reply.
+constexpr bool isPermanentRefusal(qint16 result)
+{
+    return replyCode(result) >= 500 && replyCode(result) < 600;
+}
+// The server said no, as opposed to a failure on our side.
+constexpr bool isRefusal(qint16 result)
+{
+    return isTransientRefusal(result) || isPermanentRefusal(result);
+}
 } // namespace FtpResult

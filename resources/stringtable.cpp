@@ -1,7 +1,10 @@
 #include "stringtable.h"
 
+#include "messageargument.h"
+
 #include <QFile>
 #include <QHash>
+#include <QLocale>
 #include <stdexcept>
 #include <string>
 
@@ -81,4 +84,19 @@ QString FillPlaceholders(const QString &text, const QStringList &values)
 bool HasResourceString(int id)
 {
     return table().contains(id);
+}
+
+QString MessageText(MessageId id, const QList<MessageArgument> &arguments)
+{
+    QStringList values;
+    values.reserve(arguments.size());
+    for (const MessageArgument &argument : arguments) {
+        if (const auto *text = std::get_if<QString>(&argument))
+            values.append(*text);
+        else if (const auto *count = std::get_if<LocalizedCount>(&argument))
+            values.append(QLocale().toString(count->value));
+        else
+            values.append(QString::number(std::get<qint64>(argument)));
+    }
+    return ResourceString(id, values);
 }

@@ -71,24 +71,6 @@ QString speed(const RunSummary &summary)
 
 namespace {
 
-QString argumentText(const MessageArgument &argument)
-{
-    if (const auto *text = std::get_if<QString>(&argument))
-        return *text;
-    if (const auto *count = std::get_if<LocalizedCount>(&argument))
-        return QLocale().toString(count->value);
-    return QString::number(std::get<qint64>(argument));
-}
-
-QString filledIn(MessageId id, const QList<MessageArgument> &arguments)
-{
-    QStringList values;
-    values.reserve(arguments.size());
-    for (const MessageArgument &argument : arguments)
-        values.append(argumentText(argument));
-    return ResourceString(id, values);
-}
-
 // "dd.MM.yyyy" in the user's time zone, as German texts write a date.
 QString date(const QDateTime &when)
 {
@@ -107,7 +89,7 @@ QString fingerprintLines(const QByteArray &fingerprint)
 
 QString message(const UserMessage &message)
 {
-    const QString text = filledIn(message.id, message.arguments);
+    const QString text = MessageText(message.id, message.arguments);
     const QString why = detail(message);
     return why.isEmpty() ? text : text + QLatin1Char(' ') + why;
 }
@@ -116,7 +98,7 @@ QString detail(const UserMessage &message)
 {
     if (message.detailId == MessageId::None)
         return QString();
-    return filledIn(message.detailId, message.detailArguments);
+    return MessageText(message.detailId, message.detailArguments);
 }
 
 QString previewLine(PreviewAction action, const QString &remotePath, qint64 bytes)
@@ -143,17 +125,17 @@ QString certificateQuestion(const ChangedCertificate &certificate)
 {
     const FtpCertificateSummary &presented = certificate.presented;
     const QStringList lines{
-        filledIn(MessageId::CertificateQuestion, {certificate.host}),
+        MessageText(MessageId::CertificateQuestion, {certificate.host}),
         QString(),
         ResourceString(MessageId::CertificateQuestionNew),
         fingerprintLines(presented.fingerprint),
         ResourceString(MessageId::CertificateQuestionTrusted),
         fingerprintLines(certificate.trustedFingerprint),
         QString(),
-        filledIn(MessageId::CertificateQuestionSubject, {presented.subject}),
-        filledIn(MessageId::CertificateQuestionIssuer, {presented.issuer}),
-        filledIn(MessageId::CertificateQuestionValidity,
-                 {date(presented.validFrom), date(presented.validUntil)}),
+        MessageText(MessageId::CertificateQuestionSubject, {presented.subject}),
+        MessageText(MessageId::CertificateQuestionIssuer, {presented.issuer}),
+        MessageText(MessageId::CertificateQuestionValidity,
+                    {date(presented.validFrom), date(presented.validUntil)}),
         QString(),
         ResourceString(MessageId::CertificateQuestionAdvice),
     };

@@ -114,7 +114,7 @@ void classUpload::FTPConnect()
             mDebugFile.open(DebugLog::defaultFolders());
         else
             NoteCertificateTrustedForNow();
-    } else if (*result == 20530) {
+    } else if (FtpResult::replyCode(*result) == 530) {
         RecordFailure(MessageId::LogonFailed);
     } else if (*result == FtpResult::TlsFailure || *result == FtpResult::CertificateChanged) {
         RecordTlsRefusal();

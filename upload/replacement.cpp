@@ -37,22 +37,12 @@ bool isTemporaryName(const QString &name)
     return shape.match(name).hasMatch();
 }
 
-bool isRefusal(qint16 result)
-{
-    return result >= FtpResult::ReplyBase + 400 && result < FtpResult::ReplyBase + 600;
-}
-
-bool isPermanentRefusal(qint16 result)
-{
-    return result >= FtpResult::ReplyBase + 500 && result < FtpResult::ReplyBase + 600;
-}
-
 // A server that takes no file of that name: 553 (name not allowed), or 550 (no access to it), as
 // servers answer names that begin with ".". A full disk (552) or "try again" (4xx) is no reason to
 // give temporary names up.
 bool refusesTheName(qint16 result)
 {
-    return result == FtpResult::ReplyBase + 550 || result == FtpResult::ReplyBase + 553;
+    return FtpResult::replyCode(result) == 550 || FtpResult::replyCode(result) == 553;
 }
 
 QString storeKey(const QString &path)
@@ -129,7 +119,7 @@ AsyncStep<bool> classUpload::PublishFileOn(int connection, QString localFile, QS
         if (step == Step::Refused && place.temporary() && refusesTheName(component.result())) {
             sent = std::make_shared<ContentDigest>();
             const QString refusal =
-                QStringLiteral("STOR %1").arg(component.result() - FtpResult::ReplyBase);
+                QStringLiteral("STOR %1").arg(FtpResult::replyCode(component.result()));
             step = co_await FallBackToDirectOn(connection, localFile, place, refusal, sent);
             place.storedName = realName;
             place.offset = 0;
@@ -139,11 +129,11 @@ AsyncStep<bool> classUpload::PublishFileOn(int connection, QString localFile, QS
             // does not refuses it for good (550, 553, 501), under its temporary name and its own
             // alike; the connections then walk into the folders, and this file goes again from
             // its own.
-            if (step == Step::Refused && isPermanentRefusal(component.result())) {
+            if (step == Step::Refused && FtpResult::isPermanentRefusal(component.result())) {
                 if (mLanes.byPath)
-                    DebugNote(ResourceString(MessageId::PathsRefused,
-                                             {QStringLiteral("STOR %1").arg(
-                                                 component.result() - FtpResult::ReplyBase)}));
+                    DebugNote(ResourceString(
+                        MessageId::PathsRefused,
+                        {QStringLiteral("STOR %1").arg(FtpResult::replyCode(component.result()))}));
                 mLanes.byPath = false;
                 co_return false;
             }
@@ -285,7 +275,7 @@ AsyncStep<classUpload::Step> classUpload::TransferOn(int connection, QString loc
         co_return Step::Failed; // the cancellation's or the time-out's message stands
     if (*result == 0)
         co_return Step::Done;
-    if (isRefusal(*result))
+    if (FtpResult::isRefusal(*result))
         co_return Step::Refused;
     RecordFault(connection, MessageId::FileNotUploaded, place.realName);
     co_return Step::Failed;
@@ -328,7 +318,7 @@ AsyncStep<classUpload::Step> classUpload::PutInPlaceOn(int connection, QString l
     if (*result == 0)
         co_return Step::Done;
     const QString refused = component.refusedCommand();
-    if (isPermanentRefusal(*result) && refused == QLatin1String("RNTO")) {
+    if (FtpResult::isPermanentRefusal(*result) && refused == QLatin1String("RNTO")) {
         // The old file goes first; between the two the name is missing for a moment, never half
         // there.
         DebugNote(ResourceString(MessageId::RenameOntoExistingRefused,
@@ -337,14 +327,14 @@ AsyncStep<classUpload::Step> classUpload::PutInPlaceOn(int connection, QString l
             ftp.DeleteFile(place.remote(place.realName));
         };
         result = co_await ReplacementRequestOn(connection, place.realName, deleteOld);
-        if (result && (*result == 0 || isPermanentRefusal(*result)))
+        if (result && (*result == 0 || FtpResult::isPermanentRefusal(*result)))
             result = co_await ReplacementRequestOn(connection, place.realName, rename);
         if (!result)
             co_return Step::Failed;
         if (*result == 0)
             co_return Step::Done;
-    } else if (isPermanentRefusal(*result) && refused == QLatin1String("RNFR")) {
-        const QString refusal = QStringLiteral("RNFR %1").arg(*result - FtpResult::ReplyBase);
+    } else if (FtpResult::isPermanentRefusal(*result) && refused == QLatin1String("RNFR")) {
+        const QString refusal = QStringLiteral("RNFR %1").arg(FtpResult::replyCode(*result));
         // The marker takes the digest of the first transfer, which saw the whole file.
         const auto unused = std::make_shared<ContentDigest>();
         const Step direct =

@@ -38,17 +38,15 @@ public:
     }
     [[nodiscard]] int replyCode() const
     {
-        return isServerReply() ? mResult - FtpResult::ReplyBase : 0;
+        return isCompleted() ? FtpResult::replyCode(mResult) : 0;
     }
-    // "No, and asking again will not help": a 5xx reply.
     [[nodiscard]] bool isPermanentRefusal() const
     {
-        return replyCode() >= 500 && replyCode() < 600;
+        return isCompleted() && FtpResult::isPermanentRefusal(mResult);
     }
-    // "Not now": a 4xx reply.
     [[nodiscard]] bool isTransientRefusal() const
     {
-        return replyCode() >= 400 && replyCode() < 500;
+        return isCompleted() && FtpResult::isTransientRefusal(mResult);
     }
 
 private:

@@ -29,20 +29,6 @@ constexpr qint32 kTriesInAnyRun = 50;
 constexpr qint32 kFilesPerFurtherTry = 100;
 constexpr qint32 kLongestPause = 30;
 
-QString failureText(MessageId id, const QList<MessageArgument> &arguments)
-{
-    QStringList values;
-    for (const MessageArgument &argument : arguments) {
-        if (const auto *text = std::get_if<QString>(&argument))
-            values << *text;
-        else if (const auto *number = std::get_if<qint64>(&argument))
-            values << QString::number(*number);
-        else
-            values << QString::number(std::get<LocalizedCount>(argument).value);
-    }
-    return ResourceString(id, values);
-}
-
 } // namespace
 
 void classUpload::FTPRetries(qint32 myRetries)
@@ -71,15 +57,15 @@ bool classUpload::IsPassingFault(int connection)
     default:
         break;
     }
-    const int reply = result >= FtpResult::ReplyBase ? result - FtpResult::ReplyBase : 0;
-    if (reply >= 400 && reply < 500)
+    if (FtpResult::isTransientRefusal(result))
         return true;
     // A server out of data ports for a moment answers the passive command, not the file, and
     // often ends the session with it ("500 OOPS: vsf_sysutil_bind", then a close the client may
     // not have seen yet): the file itself was never refused.
     static const QStringList dataCommands{QStringLiteral("PASV"), QStringLiteral("EPSV"),
                                           QStringLiteral("PORT"), QStringLiteral("EPRT")};
-    return reply >= 500 && dataCommands.contains(component.refusedCommand());
+    return FtpResult::isPermanentRefusal(result) &&
+           dataCommands.contains(component.refusedCommand());
 }
 
 bool classUpload::PublishChanges()
@@ -139,7 +125,7 @@ bool classUpload::TryAgainAfterFault()
         ++mRetry.mTotal;
         const qint32 pause = std::min(kLongestPause, qint32{1} << (mRetry.mInARow - 1));
         DebugNote(ResourceString(MessageId::TryingAgain,
-                                 {failureText(mFailure.mErrorId, mFailure.mErrorArguments),
+                                 {MessageText(mFailure.mErrorId, mFailure.mErrorArguments),
                                   QString::number(pause), QString::number(mRetry.mInARow),
                                   QString::number(mSettings.mRetries)}));
 
@@ -194,7 +180,7 @@ bool classUpload::LogInAgain()
         return false;
     }
     const qint16 result = login.result();
-    if (result == FtpResult::ReplyBase + 530) {
+    if (login.replyCode() == 530) {
         RecordFailure(MessageId::LogonFailed);
     } else if (result == FtpResult::TlsFailure || result == FtpResult::CertificateChanged) {
         // Another certificate in the middle of a run is not taken, whoever would answer.
@@ -203,7 +189,7 @@ bool classUpload::LogInAgain()
         RecordFailure(MessageId::ConnectionFailed, ftp().host());
         // Not there for a moment (refused, reset, timed out, "421 too many connections" while
         // the host still counts the broken one): that may pass; any other final no does not.
-        mFailure.mPassing = !(result >= FtpResult::ReplyBase + 500);
+        mFailure.mPassing = !FtpResult::isPermanentRefusal(result);
     }
     return false;
 }

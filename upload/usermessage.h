@@ -1,22 +1,10 @@
 #pragma once
 
+#include "messageargument.h"
 #include "messageid.h"
 
 #include <QList>
 #include <QString>
-#include <variant>
-
-// A number that a message gives as a count, written with the digit grouping of the user's locale
-// ("1.234").
-struct LocalizedCount
-{
-    qint64 value = 0;
-};
-
-// What a message puts in place of %1, %2, ...: a name (a host, a path) as it is, a number as bare
-// digits, or a count in the user's locale. Which form a number takes is part of the message: some
-// are read by scripts and must stay bare digits.
-using MessageArgument = std::variant<QString, qint64, LocalizedCount>;
 
 // A text of the string table with what it names, for a face to put into words. The session
 // decides what is said; the face says it. A message may have a second sentence of its own, which
