@@ -58,6 +58,8 @@ signals:
 
 private:
     void sendMore();
+    // Counts what the socket has handed to the kernel since the last count, and reports it.
+    void noteBytesMoved();
     void receive();
     void finish(bool clean);
 
