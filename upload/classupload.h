@@ -5,6 +5,7 @@
 #include "connectionwait.h"
 #include "debuglog.h"
 #include "runcontrol.h"
+#include "stepoutcome.h"
 #include "uploadlogindex.h"
 #include "usermessage.h"
 
@@ -45,8 +46,11 @@ struct UploadItem
 // act on the run through the RunControl it hands them (control()).
 //
 // Failures of the run are recorded, not thrown: mFailure (mAborted, mErrorId and mErrorArguments)
-// describes the last one, and every step tests mAborted before it goes on. Only unexpected problems
-// (a local file that cannot be read) raise ProgramError and end the program.
+// describes the last one, which the run's result and the faces read. The steps of the sequence
+// return how they ended (StepOutcome) and their callers stop at the first that did not end done;
+// Outcome() says how the run stands for what arrives from outside a step's own requests, a
+// cancellation or the watchdog. Only unexpected problems (a local file that cannot be read) raise
+// ProgramError and end the program.
 //
 // All members run on the one user-interface thread. While an operation waits for the FTP component
 // it processes events, so FTPDone, FTPDebug, ResetWatchDog, TriggerWatchDog and FTPCancel run
@@ -104,16 +108,18 @@ public:
     void FTPLogonName(const QString &myNewLogonName);
     void FTPLogonPassword(const QString &myNewLogonPassword);
     void FTPHost(const QString &myNewHost);
-    void FTPConnect();
+    // The steps of the sequence say how they ended; a test may run one on its own and look at
+    // the recorded failure instead.
+    StepOutcome FTPConnect();
     [[nodiscard]] QString FTPGetCurrentDir();
     void FTPCreateDir(const QString &myDirName);
     bool FTPChangeDir(const QString &myDirName);
     bool FTPSetCurrentDir(const QString &myDesiredDir, bool CreateNew);
-    void SetRemoteBaseDir();
-    void FTPDeleteFiles();
+    StepOutcome SetRemoteBaseDir();
+    StepOutcome FTPDeleteFiles();
     [[nodiscard]] bool FileIsInLog(const QString &myDir, const QString &myFilename);
     [[nodiscard]] bool DirIsInLog(const QString &myDir);
-    void FTPUploadFiles();
+    StepOutcome FTPUploadFiles();
     // myLocalPath: the file's relative path with its real names on disk; empty means the same as
     // myPathAndFileName.
     void FTPUploadFile(const QString &myPathAndFileName, const QString &myLocalPath = QString());
@@ -273,10 +279,12 @@ private:
     [[nodiscard]] bool ReplacesLiveFile(const QString &sitePath, const QString &localFile);
     // Uploads one file: myPathAndFileName as the server sees it, relative to the site, and
     // localFile, the file-system path that opens it.
-    void SendFile(const QString &myPathAndFileName, const QString &localFile);
-    // The same two as steps on a connection; true when the file is on the server.
-    [[nodiscard]] AsyncStep<bool> SendFileOn(int connection, QString myPathAndFileName,
-                                             QString localFile);
+    [[nodiscard]] StepOutcome SendFile(const QString &myPathAndFileName, const QString &localFile);
+    // The same two as steps on a connection; done when the file is on the server and the run goes
+    // on. A file that did not get there always ends the run, with a failure of its own when none
+    // was recorded on the way.
+    [[nodiscard]] AsyncStep<StepOutcome> SendFileOn(int connection, QString myPathAndFileName,
+                                                    QString localFile);
     [[nodiscard]] AsyncStep<bool> PutFileOn(int connection, QString myLocalFile,
                                             QString myRemoteName);
     Deletion FTPDeleteFile(const QString &myFileName);
@@ -314,23 +322,32 @@ private:
     [[nodiscard]] bool AcceptChangedCertificate();
     // Records the failure of a log-in refused over TLS: message 2000 with the reason the
     // component gave, or the user's own no to a changed certificate.
-    void RecordTlsRefusal();
+    StepOutcome RecordTlsRefusal();
     // A preview that trusted a certificate for this run only says so with its entries.
     void NoteCertificateTrustedForNow();
 
-    // Records a failure: mAborted, mErrorId, and what it concerns for the message's "%1".
-    void RecordFailure(MessageId id, const QString &concerned);
+    // Records a failure: mAborted, mErrorId, and what it concerns for the message's "%1"; returns
+    // the outcome it gives the step that met it (see Outcome).
+    StepOutcome RecordFailure(MessageId id, const QString &concerned);
     // The same for a message that names nothing, or more than one thing.
-    void RecordFailure(MessageId id, QList<MessageArgument> arguments = {});
-    // The same for a message followed by a sentence that says why (see UserMessage).
-    void RecordFailure(const UserMessage &message);
+    StepOutcome RecordFailure(MessageId id, QList<MessageArgument> arguments = {});
+    // The same for a message followed by a sentence that says why (see UserMessage), and the
+    // server's reply code when it was the server's no.
+    StepOutcome RecordFailure(const UserMessage &message, int replyCode = 0);
+    // How the run stands: done while no failure is recorded, else the kind of end the recorded
+    // one is. Read where a step's end may come from outside its own requests: the user's
+    // cancellation or the watchdog, handled while the step processed events.
+    [[nodiscard]] StepOutcome Outcome() const;
+    // The component's answer to the run's own Abort: the cancellation or the time-out ended the
+    // request, not the server's refusal, and their message stands.
+    [[nodiscard]] bool IsOwnAbort(const RequestOutcome &outcome) const;
     // After a request that failed: when the connection to the server is gone with it, records
     // failure 4070 and returns true. Every later step would fail as well, and a message naming the
     // folder or file of that step would send the user looking for a problem that is not there.
     bool RecordIfConnectionLost(int connection = 0);
     // Records the failure of a request on the connection, and whether it may pass (see
     // IsPassingFault): a run that meets one tries again (TryAgainAfterFault).
-    void RecordFault(int connection, MessageId id, const QString &concerned);
+    StepOutcome RecordFault(int connection, MessageId id, const QString &concerned);
     // The component's last request failed in a way that may well not happen again: the
     // connection is gone, it timed out, no data connection could be opened, or the server said
     // "not now" (4xx). A 5xx is the server's final no about a file or folder; to the passive or
@@ -362,11 +379,15 @@ private:
     [[nodiscard]] std::optional<QString> KnownCurrentDir();
     // How a walk to a remote folder ended: entered, or not, with the refusal that stopped it, which
     // tells a folder that does not exist (5xx) from one that could not be entered just now. After
-    // a climb ("..") that the server refused, that refusal stands for the whole walk.
+    // a climb ("..") that the server refused, that refusal stands for the whole walk. run is how
+    // the run stands after the walk: a failure the walk recorded, or the cancellation, the
+    // watchdog or another connection's failure that stopped it on the way; a walk that only did
+    // not get there without recording anything (CreateNew false) leaves it done.
     struct FolderWalk
     {
         bool entered = false;
         RequestOutcome refusal;
+        StepOutcome run;
     };
     // FTPSetCurrentDir, with how it ended.
     [[nodiscard]] FolderWalk WalkTo(const QString &myDesiredDir, bool CreateNew);
@@ -376,15 +397,16 @@ private:
     // the members above run them on the first connection and wait for them.
     [[nodiscard]] AsyncStep<std::optional<QString>> CurrentDirOn(int connection);
     [[nodiscard]] AsyncStep<RequestOutcome> ChangeDirOn(int connection, QString myDirName);
-    [[nodiscard]] AsyncStep<bool> CreateDirOn(int connection, QString myDirName);
+    [[nodiscard]] AsyncStep<StepOutcome> CreateDirOn(int connection, QString myDirName);
     [[nodiscard]] AsyncStep<FolderWalk> SetCurrentDirOn(int connection, QString myDesiredDir,
                                                         bool CreateNew);
     // What the clean-up knows of the server's upload log in the remote base folder.
     enum class ServerLog {
-        Read,    // downloaded to the temporary copy
-        Missing, // there is none: the server said so for good, or the base folder does not exist
-        PutOff,  // the server answered "not now" (4xx): it is there and stays as it is
-        Unknown, // the download failed without the server's word on it, or the folder walk did
+        Read,       // downloaded to the temporary copy
+        Missing,    // there is none: the server said so for good, or the base folder does not exist
+        PutOff,     // the server answered "not now" (4xx): it is there and stays as it is
+        Unknown,    // the download failed without the server's word on it, or the folder walk did
+        RunStopped, // the run failed or was cancelled on the way; its failure is recorded
     };
     [[nodiscard]] ServerLog FetchServerLog(const QString &copyPath);
     // Why a deletion of name, a file or folder in the block of folderLine, is not proven safe, for
@@ -406,19 +428,24 @@ private:
     void DebugNote(const QString &text);
     [[nodiscard]] UploadView &view();
     [[nodiscard]] FtpControl &ftp();
+    // The up-front checks of the settings: all are made, the last failing one is recorded.
+    [[nodiscard]] StepOutcome CheckSettings();
     // Preparation, connection and transfer, after the up-front checks passed; returns at the
     // first step that failed or was cancelled.
-    void PublishAfterChecks();
+    [[nodiscard]] StepOutcome PublishAfterChecks();
     // The base folder and the destination, the clean-up (each is not repeated once it has come
-    // to its end) and the uploads; false when the run failed or was cancelled on the way.
-    [[nodiscard]] bool PublishChanges();
+    // to its end) and the uploads; returns at the first step that failed or was cancelled.
+    [[nodiscard]] StepOutcome PublishChanges();
+    // Where the base folder is, and so which destination the markers are for, settled once: the
+    // base folder is made absolute from the first log-in's folder.
+    [[nodiscard]] StepOutcome SettleDestination();
     // After a failure of PublishChanges: when it may pass and the tries are not used up, gives the
     // connections up, pauses (the view counts down), logs in again and returns true.
     [[nodiscard]] bool TryAgainAfterFault();
-    // Waits seconds, or less when the user cancels; false then.
-    [[nodiscard]] bool PauseBeforeTrying(qint32 seconds);
-    // A new log-in for the next try; false when it failed, with its failure recorded.
-    [[nodiscard]] bool LogInAgain();
+    // Waits seconds, or less when the user cancels; cancelled then.
+    [[nodiscard]] StepOutcome PauseBeforeTrying(qint32 seconds);
+    // A new log-in for the next try; its failure is recorded.
+    [[nodiscard]] StepOutcome LogInAgain();
     void FillSummary(bool runStarted);
     // How the run ended, for the view.
     [[nodiscard]] RunResult Result() const;
@@ -445,7 +472,7 @@ private:
     void ChooseMarkerDestination();
     void ClaimUnassignedMarkers();
     // Differential mode: drops the queued files that are on this destination as they are now.
-    void KeepChangedFiles();
+    [[nodiscard]] StepOutcome KeepChangedFiles();
     // Whether the file must be uploaded to this destination: its identity differs from that of its
     // last upload and, where the size is the same, so does its content (the file is read for
     // that). A file found unchanged in content is noted for FinishContentCheck.
@@ -474,7 +501,7 @@ private:
     // A preview lists what would go, and deletes nothing.
     void PreviewCleanUp(const CleanUpPlan &plan);
     // Files first, then folders, inner ones first; what is put off stays in the log.
-    void CarryOutCleanUp(const CleanUpPlan &plan);
+    [[nodiscard]] StepOutcome CarryOutCleanUp(const CleanUpPlan &plan);
     // Keeps the local upload log of the previous run before this run replaces it.
     void ReadPreviousLocalLog();
     // The contents of the upload log for the current log list.
@@ -492,7 +519,7 @@ private:
     // Writes every such path to the debug log, one line each.
     void LogUnpublishable();
     // Records the failure that names them, when there are any.
-    void RecordUnpublishable();
+    StepOutcome RecordUnpublishable();
 
     // The session's state, grouped by what it describes. Inside a group every field keeps the name
     // it has always had in the session, so mAborted is mFailure.mAborted and mUploadList is
@@ -582,6 +609,8 @@ private:
         // The failure may pass: trying again, after a new log-in, may well succeed (see
         // IsPassingFault).
         bool mPassing = false;
+        // The server's reply code when the failure was its no to a request; 0 otherwise.
+        int mReplyCode = 0;
     } mFailure;
 
     // The run's tries after faults that may pass: how many in a row without a file sent between

@@ -178,8 +178,8 @@ classUpload::ServerLog classUpload::FetchServerLog(const QString &copyPath)
     // The old log belongs to the remote base folder. One fetched from wherever a walk that could
     // not get there stopped describes another folder, or nothing at all.
     const FolderWalk walk = WalkTo(mSettings.mRemoteBaseDir, false);
-    if (mFailure.mAborted)
-        return ServerLog::Unknown;
+    if (!walk.run)
+        return ServerLog::RunStopped;
     view().fileStarted(FileAction::Reading,
                        JoinRemotePath(mSettings.mRemoteBaseDir, kUploadLogName));
     if (!walk.entered)
@@ -187,8 +187,8 @@ classUpload::ServerLog classUpload::FetchServerLog(const QString &copyPath)
     const RequestOutcome download =
         Perform([&copyPath](FtpControl &ftp) { ftp.GetFile(kUploadLogName, copyPath); });
     // A download that a cancellation or the watchdog cut short left no complete copy to read.
-    if (!download.isCompleted() || mFailure.mAborted)
-        return ServerLog::Unknown;
+    if (!download.isCompleted() || !Outcome())
+        return ServerLog::RunStopped;
     // Given up at the limit: no log of ours, nothing is deleted, and this run's log replaces it.
     if (download.result() == FtpResult::DownloadTooLarge) {
         DebugNote(ResourceString(MessageId::OldLogTooLarge));
@@ -197,7 +197,7 @@ classUpload::ServerLog classUpload::FetchServerLog(const QString &copyPath)
     if (download.succeeded())
         return ServerLog::Read;
     if (RecordIfConnectionLost())
-        return ServerLog::Unknown;
+        return ServerLog::RunStopped;
     // A refusal for good is how a server says there is no such file: the first run to it,
     // nothing to clean up. "Not now" ("451 try again") leaves a log that names what is to be
     // deleted; replacing it with this run's log would forget those names for good. Any other
@@ -212,16 +212,16 @@ classUpload::ServerLog classUpload::FetchServerLog(const QString &copyPath)
     return ServerLog::PutOff;
 }
 
-void classUpload::FTPDeleteFiles()
+StepOutcome classUpload::FTPDeleteFiles()
 {
     mCleanUp.mNamedByLogs.clear();
     const std::optional<CleanUpPlan> plan = PlanCleanUp();
     if (!plan)
-        return;
+        return Outcome();
     if (mSettings.mPreviewOnly) {
         if (plan->mayDelete)
             PreviewCleanUp(*plan);
-        return;
+        return StepOutcome::done();
     }
     // A clean-up skipped by the deletion guard is not forgotten either: the entries stay in the
     // log until a run is allowed to delete them (--allow-mass-delete, or "Ja").
@@ -230,16 +230,16 @@ void classUpload::FTPDeleteFiles()
             DebugNote(ResourceString(MessageId::DeletionsKeptInLog,
                                      {QString::number(plan->files.size() + plan->folders.size())}));
         KeepInLog(plan->files, plan->folders);
-        return;
+        return Outcome(); // asked, and cancelled while the question was open
     }
-    CarryOutCleanUp(*plan);
+    return CarryOutCleanUp(*plan);
 }
 
 std::optional<classUpload::CleanUpPlan> classUpload::PlanCleanUp()
 {
     const QString copyPath = GetTempFolder() + kUploadLogName;
     const ServerLog serverLog = FetchServerLog(copyPath);
-    if (mFailure.mAborted)
+    if (serverLog == ServerLog::RunStopped)
         return std::nullopt;
 
     // What is to be deleted: what the server's log names, and what the local log of the previous
@@ -281,7 +281,7 @@ void classUpload::PreviewCleanUp(const CleanUpPlan &plan)
     mCleanUp.mPreviewFoldersDeleted = plan.folders.size();
 }
 
-void classUpload::CarryOutCleanUp(const CleanUpPlan &plan)
+StepOutcome classUpload::CarryOutCleanUp(const CleanUpPlan &plan)
 {
     QList<std::pair<QString, QString>> putOffFiles;
     QStringList putOffFolders;
@@ -294,8 +294,8 @@ void classUpload::CarryOutCleanUp(const CleanUpPlan &plan)
     for (const auto &[folderLine, name] : std::as_const(plan.files)) {
         const QString path = JoinLocalPath(folderLine, name);
         const Deletion outcome = FTPDeleteFileEx(path);
-        if (mFailure.mAborted)
-            return;
+        if (const StepOutcome run = Outcome(); !run)
+            return run;
         if (outcome == Deletion::PutOff) {
             putOff(path);
             putOffFiles.append({folderLine, name});
@@ -303,14 +303,15 @@ void classUpload::CarryOutCleanUp(const CleanUpPlan &plan)
     }
     for (const QString &folderLine : std::as_const(plan.folders)) {
         const Deletion outcome = FTPDeleteDirEx(folderLine);
-        if (mFailure.mAborted)
-            return;
+        if (const StepOutcome run = Outcome(); !run)
+            return run;
         if (outcome == Deletion::PutOff) {
             putOff(folderLine);
             putOffFolders.append(folderLine);
         }
     }
     KeepInLog(putOffFiles, putOffFolders);
+    return StepOutcome::done();
 }
 
 bool classUpload::MayCleanUp(const CleanUpPlan &plan)
@@ -352,7 +353,7 @@ bool classUpload::IsCurrentDirectory(const QString &myDesiredDir)
     // the same name may well exist; a deletion must not land there. Nor where the server did not
     // say where it stands.
     const std::optional<QString> current = KnownCurrentDir();
-    if (mFailure.mAborted || !current)
+    if (!Outcome() || !current)
         return false;
     if (SameRemotePath(*current, myDesiredDir))
         return true;
@@ -405,7 +406,7 @@ classUpload::Deletion classUpload::DeleteIfProvenSafe(const QString &folderLine,
     const QString remoteFolder = ToRemoteSlashes(JoinRemotePath(
         mSettings.mRemoteBaseDir, holder == QLatin1String("\\") ? QString() : holder.chopped(1)));
     const FolderWalk walk = WalkTo(remoteFolder, false);
-    if (!walk.entered || mFailure.mAborted)
+    if (!walk.entered || !walk.run)
         return UnreachableFolderOutcome(walk);
     if (!IsCurrentDirectory(remoteFolder))
         return Deletion::PutOff;

@@ -56,11 +56,14 @@ RequestOutcome classUpload::Perform(const std::function<void(FtpControl &)> &sta
     // Still under way: the cancellation or the watchdog has asked the component to give it up.
     if (!arrived)
         return RequestOutcome::interrupted();
-    // The component's answer to our own Abort is the cancellation or the time-out, not a refusal
-    // by the server; their message stands.
-    if (mFailure.mAborted && arrived->result() == FtpResult::Aborted)
+    if (IsOwnAbort(*arrived))
         return RequestOutcome::interrupted();
     return *arrived;
+}
+
+bool classUpload::IsOwnAbort(const RequestOutcome &outcome) const
+{
+    return mFailure.mAborted && outcome.isCompleted() && outcome.result() == FtpResult::Aborted;
 }
 
 ConnectionWait::Request classUpload::Request(int connection,
@@ -82,7 +85,7 @@ bool classUpload::RecordIfConnectionLost(int connection)
     return true;
 }
 
-void classUpload::FTPConnect()
+StepOutcome classUpload::FTPConnect()
 {
     mDebugFile.close();
     mWait.mDone = false;
@@ -100,27 +103,28 @@ void classUpload::FTPConnect()
     if (login.result() == FtpResult::CertificateChanged && login.isCompleted() &&
         AcceptChangedCertificate())
         login = LogIn();
-    const std::optional<qint16> result =
-        login.isCompleted() ? std::optional<qint16>(login.result()) : std::nullopt;
-    if (!result) {
+    if (!login.isCompleted()) {
         // The log-in never ended: the cancellation's or the time-out's message stands, and the
         // log of the last connection that did succeed stays as it was.
-        if (!mFailure.mAborted)
-            RecordFailure(MessageId::ConnectionFailed, ftp().host());
-    } else if (*result == 0) {
+        if (const StepOutcome interrupted = Outcome(); !interrupted)
+            return interrupted;
+        return RecordFailure(MessageId::ConnectionFailed, ftp().host());
+    }
+    const qint16 result = login.result();
+    if (result == 0) {
         // A cancellation during the log-in stays recorded: the log is opened, the run still stops.
         // A preview leaves the log of the last real run as it is.
         if (!mSettings.mPreviewOnly)
             mDebugFile.open(DebugLog::defaultFolders());
         else
             NoteCertificateTrustedForNow();
-    } else if (FtpResult::replyCode(*result) == 530) {
-        RecordFailure(MessageId::LogonFailed);
-    } else if (*result == FtpResult::TlsFailure || *result == FtpResult::CertificateChanged) {
-        RecordTlsRefusal();
-    } else {
-        RecordFailure(MessageId::ConnectionFailed, ftp().host());
+        return Outcome();
     }
+    if (FtpResult::replyCode(result) == 530)
+        return RecordFailure(MessageId::LogonFailed);
+    if (result == FtpResult::TlsFailure || result == FtpResult::CertificateChanged)
+        return RecordTlsRefusal();
+    return RecordFailure(MessageId::ConnectionFailed, ftp().host());
 }
 
 RequestOutcome classUpload::LogIn()

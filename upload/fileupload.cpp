@@ -22,7 +22,7 @@ bool usable(double value)
 
 } // namespace
 
-void classUpload::FTPUploadFiles()
+StepOutcome classUpload::FTPUploadFiles()
 {
     if (mRetry.mTotal == 0) {
         mRun.mStartTime = static_cast<qint32>(RoundHalfEven(TimeOfDay()));
@@ -39,25 +39,26 @@ void classUpload::FTPUploadFiles()
     // last: a visitor never gets a new page whose new picture is not there yet.
     OrderForVisitors(mQueue.mUploadList);
     DeleteLeftoverTemporaries();
-    if (mFailure.mAborted)
-        return;
+    if (const StepOutcome tidied = Outcome(); !tidied)
+        return tidied;
 
     // A single file and the upload log gain nothing from a second connection but its log-in.
     const int connections = mQueue.mUploadCount > 2 ? ConnectionsForThisRun() : 1;
     qint32 first = 0;
     if (connections > 1) {
+        // The connections at work end together, with the first failure any of them met.
         UploadSideBySide(connections);
-        if (mFailure.mAborted)
-            return;
+        if (const StepOutcome shared = Outcome(); !shared)
+            return shared;
         first = mLanes.takeable;
     }
     for (qint32 i = first; i < mQueue.mUploadCount; ++i) {
         const UploadItem item = mQueue.mUploadList.at(i);
-        SendFile(item.Path, item.NativePath);
-        if (mFailure.mAborted)
-            return;
+        if (const StepOutcome sent = SendFile(item.Path, item.NativePath); !sent)
+            return sent;
         CountFileDone(item);
     }
+    return StepOutcome::done();
 }
 
 void classUpload::CountFileDone(const UploadItem &item)
@@ -86,14 +87,15 @@ void classUpload::CountFileDone(const UploadItem &item)
 void classUpload::FTPUploadFile(const QString &myPathAndFileName, const QString &myLocalPath)
 {
     // The server sees the lower-case name; the file on disk is opened by its real name.
-    SendFile(myPathAndFileName,
-             NativeLocalPath(mSettings.mLocalBaseDir,
-                             myLocalPath.isEmpty() ? myPathAndFileName : myLocalPath));
+    std::ignore =
+        SendFile(myPathAndFileName,
+                 NativeLocalPath(mSettings.mLocalBaseDir,
+                                 myLocalPath.isEmpty() ? myPathAndFileName : myLocalPath));
 }
 
-void classUpload::SendFile(const QString &myPathAndFileName, const QString &localFile)
+StepOutcome classUpload::SendFile(const QString &myPathAndFileName, const QString &localFile)
 {
-    std::ignore = RunToEnd(SendFileOn(0, myPathAndFileName, localFile));
+    return RunToEnd(SendFileOn(0, myPathAndFileName, localFile)).value_or(Outcome());
 }
 
 void classUpload::FTPPutFile(const QString &myLocalFile, const QString &myRemoteName)
@@ -101,8 +103,8 @@ void classUpload::FTPPutFile(const QString &myLocalFile, const QString &myRemote
     std::ignore = RunToEnd(PutFileOn(0, myLocalFile, myRemoteName));
 }
 
-AsyncStep<bool> classUpload::SendFileOn(int connection, QString myPathAndFileName,
-                                        QString localFile)
+AsyncStep<StepOutcome> classUpload::SendFileOn(int connection, QString myPathAndFileName,
+                                               QString localFile)
 {
     const PathAndFileName parts = SplitPathAndFileName(myPathAndFileName);
     const QString remoteFolder =
@@ -123,18 +125,21 @@ AsyncStep<bool> classUpload::SendFileOn(int connection, QString myPathAndFileNam
         // Named, not conditional temporaries in the co_await: this compiler destroys those twice.
         const QString standIn = byPath ? mSettings.mRemoteBaseDir : remoteFolder;
         const QString path = byPath ? via : QString();
-        std::ignore = co_await SetCurrentDirOn(connection, standIn, true);
-        if (mFailure.mAborted)
-            co_return false;
+        if (const FolderWalk walk = co_await SetCurrentDirOn(connection, standIn, true); !walk.run)
+            co_return walk.run;
         if (co_await PublishFileOn(connection, localFile, remoteFolder, parts.FileName, replacing,
                                    path))
             break;
         // A server that took no path: the file goes again, from its folder.
-        if (!byPath || mLanes.byPath || mFailure.mAborted)
-            co_return false;
+        const StepOutcome run = Outcome();
+        if (byPath && !mLanes.byPath && run)
+            continue;
+        // A connection that just stopped records nothing itself; the file did not get there all
+        // the same.
+        co_return run ? RecordFault(connection, MessageId::FileNotUploaded, parts.FileName) : run;
     }
     ++mRun.mFilesDone;
-    co_return true;
+    co_return Outcome();
 }
 
 AsyncStep<bool> classUpload::PutFileOn(int connection, QString myLocalFile, QString myRemoteName)

@@ -121,11 +121,11 @@ AsyncStep<void> classUpload::LaneOn(int connection)
     } else {
         // One log-in after another, each after the one before it succeeded: a host that counts
         // log-ins at once, or a firewall that counts new connections, sees them one by one.
-        while (!mFailure.mAborted && !mLanes.loginsEnded && mLanes.loggedIn < connection) {
+        while (Outcome() && !mLanes.loginsEnded && mLanes.loggedIn < connection) {
             ConnectionWait::Pause turn(wait);
             co_await turn;
         }
-        if (mFailure.mAborted || mLanes.loginsEnded)
+        if (!Outcome() || mLanes.loginsEnded)
             co_return;
         // Another connection only pays while more than one file is still waiting, and while
         // they would keep it at work for a while.
@@ -149,7 +149,7 @@ AsyncStep<void> classUpload::LaneOn(int connection)
         WakeLanes();
     }
 
-    while (!mFailure.mAborted) {
+    while (Outcome()) {
         const std::optional<qint32> taken = TakeNextFile();
         if (!taken) {
             if (mLanes.next >= mLanes.takeable)
@@ -159,13 +159,10 @@ AsyncStep<void> classUpload::LaneOn(int connection)
             continue;
         }
         const UploadItem item = mQueue.mUploadList.at(*taken);
-        const bool sent = co_await SendFileOn(connection, item.Path, item.NativePath);
-        if (!sent || mFailure.mAborted) {
-            // The others stop taking files; a failure that did not record itself (a connection
-            // that just stopped) still ends the run.
-            if (!sent && !mFailure.mAborted)
-                RecordFault(connection, MessageId::FileNotUploaded,
-                            SplitPathAndFileName(item.Path).FileName);
+        // A file that did not get there, or the run stopped elsewhere: the others stop taking
+        // files.
+        if (const StepOutcome sent = co_await SendFileOn(connection, item.Path, item.NativePath);
+            !sent) {
             WakeLanes();
             co_return;
         }
@@ -192,7 +189,7 @@ bool classUpload::FurtherLogInPays()
 
 AsyncStep<void> classUpload::PrepareFoldersOn(int connection)
 {
-    for (qint32 i = 0; i < mLanes.takeable && !mFailure.mAborted; ++i) {
+    for (qint32 i = 0; i < mLanes.takeable && Outcome(); ++i) {
         const QString folder = RemoteFolderOf(mQueue.mUploadList.at(i));
         if (mLanes.readyFolders.contains(folder))
             continue;
@@ -201,13 +198,15 @@ AsyncStep<void> classUpload::PrepareFoldersOn(int connection)
         bool ready = false;
         if (mLanes.byPath && !down.isEmpty())
             ready = co_await ReachByPathOn(connection, down);
-        if (mFailure.mAborted)
+        if (!Outcome())
             co_return;
         if (!ready) {
             const FolderWalk walk = co_await SetCurrentDirOn(connection, folder, true);
+            if (!walk.run)
+                co_return;
             ready = walk.entered;
         }
-        if (!ready || mFailure.mAborted)
+        if (!ready)
             co_return;
         mLanes.readyFolders.insert(folder);
         WakeLanes();
@@ -220,10 +219,10 @@ AsyncStep<bool> classUpload::ReachByPathOn(int connection, QString down)
     // next folder's walk climbs back after a PWD; a new one takes a CWD and a MKD, and the walk
     // stays where it is. The walk down name by name, creating each, would take five.
     const FolderWalk atBase = co_await SetCurrentDirOn(connection, mSettings.mRemoteBaseDir, false);
-    if (!atBase.entered || mFailure.mAborted)
+    if (!atBase.entered || !atBase.run)
         co_return false;
     const RequestOutcome into = co_await ChangeDirOn(connection, down);
-    if (into.succeeded() || !into.isCompleted() || mFailure.mAborted)
+    if (into.succeeded() || !into.isCompleted() || !Outcome())
         co_return into.succeeded();
     // A missing folder above it, or a server that takes no path here: the walk finds out which,
     // and says so.
@@ -244,7 +243,7 @@ AsyncStep<bool> classUpload::LogInFurtherOn(int connection)
         co_return true;
     // Refused, reset, timed out or cut short: the host's limit, most likely. The run goes on with
     // the connections it has; which ones worked is remembered for the destination.
-    if (login.isCompleted() && !mFailure.mAborted) {
+    if (login.isCompleted() && Outcome()) {
         mLanes.refused = true;
         DebugNote(ResourceString(MessageId::FurtherConnectionRefused,
                                  {QString::number(connection + 1), QString::number(login.result()),

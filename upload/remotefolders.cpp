@@ -37,7 +37,8 @@ bool classUpload::FTPSetCurrentDir(const QString &myDesiredDir, bool CreateNew)
 
 classUpload::FolderWalk classUpload::WalkTo(const QString &myDesiredDir, bool CreateNew)
 {
-    return RunToEnd(SetCurrentDirOn(0, myDesiredDir, CreateNew)).value_or(FolderWalk{});
+    return RunToEnd(SetCurrentDirOn(0, myDesiredDir, CreateNew))
+        .value_or(FolderWalk{false, RequestOutcome(), Outcome()});
 }
 
 AsyncStep<std::optional<QString>> classUpload::CurrentDirOn(int connection)
@@ -54,7 +55,7 @@ AsyncStep<std::optional<QString>> classUpload::CurrentDirOn(int connection)
         if (query.ending() == RequestOutcome::Ending::NotStarted) {
             // Only a component still busy with a request that a cancellation or the watchdog gave
             // up refuses the query; the run is stopping then.
-            if (!mFailure.mAborted)
+            if (Outcome())
                 RecordFailure(MessageId::ConnectionFailed, ftpHost().component(connection).host());
             co_return std::nullopt;
         }
@@ -82,20 +83,20 @@ AsyncStep<RequestOutcome> classUpload::ChangeDirOn(int connection, QString myDir
     co_return change;
 }
 
-AsyncStep<bool> classUpload::CreateDirOn(int connection, QString myDirName)
+AsyncStep<StepOutcome> classUpload::CreateDirOn(int connection, QString myDirName)
 {
     std::function<void(FtpControl &)> create = [&myDirName](FtpControl &ftp) {
         ftp.CreateDirectory(myDirName);
     };
     const RequestOutcome creation = co_await Request(connection, create);
-    if (creation.succeeded())
-        co_return true;
+    if (creation.succeeded() || IsOwnAbort(creation))
+        co_return Outcome();
     // Checked however the wait ended: a refused creation is the more useful message than a
     // time-out.
     if (creation.ending() == RequestOutcome::Ending::NotStarted ||
         (creation.isCompleted() && !RecordIfConnectionLost(connection)))
-        RecordFault(connection, MessageId::FolderNotCreated, myDirName);
-    co_return false;
+        co_return RecordFault(connection, MessageId::FolderNotCreated, myDirName);
+    co_return Outcome();
 }
 
 AsyncStep<classUpload::FolderWalk>
@@ -103,14 +104,17 @@ classUpload::SetCurrentDirOn(int connection, QString myDesiredDir, bool CreateNe
 {
     const QStringList wanted = SplitRemotePath(myDesiredDir);
     const std::optional<QString> known = co_await CurrentDirOn(connection);
+    // A walk that ends early is not entered, with how the run stands then.
+    const auto stopped = [](StepOutcome run) { return FolderWalk{false, RequestOutcome(), run}; };
     if (!known) {
         // Every step from a folder the server did not name would lead from a guess: a file stored,
         // or a page deleted, in another folder than the one meant. The walk does not start; an
         // upload fails with the folder it wanted, a deletion is put off.
-        if (CreateNew && !mFailure.mAborted)
-            RecordFault(connection, MessageId::FolderNotEntered,
-                        wanted.isEmpty() ? QStringLiteral("/") : wanted.last());
-        co_return FolderWalk{};
+        const StepOutcome run = Outcome();
+        if (CreateNew && run)
+            co_return stopped(RecordFault(connection, MessageId::FolderNotEntered,
+                                          wanted.isEmpty() ? QStringLiteral("/") : wanted.last()));
+        co_return stopped(run);
     }
     const QStringList current = SplitRemotePath(*known);
 
@@ -125,8 +129,10 @@ classUpload::SetCurrentDirOn(int connection, QString myDesiredDir, bool CreateNe
             break;
         }
     }
-    if (first < 0)
-        co_return FolderWalk{!mFailure.mAborted, RequestOutcome()};
+    if (first < 0) {
+        const StepOutcome run = Outcome();
+        co_return FolderWalk{run.isDone(), RequestOutcome(), run};
+    }
 
     // Up: one ".." for every current name from the first difference on, whatever those names are.
     std::optional<RequestOutcome> climbRefusal;
@@ -134,74 +140,72 @@ classUpload::SetCurrentDirOn(int connection, QString myDesiredDir, bool CreateNe
         const RequestOutcome climb = co_await ChangeDirOn(connection, QStringLiteral(".."));
         if (!climb.succeeded())
             climbRefusal = climb;
-        if (mFailure.mAborted)
-            co_return FolderWalk{};
+        if (const StepOutcome run = Outcome(); !run)
+            co_return stopped(run);
     }
     // A walk that fails after a refused climb failed because of the climb: a name that is missing
     // below the wrong folder says nothing about the wanted one, and a deletion that was only put
     // off ("450") must not be taken for one refused for good.
-    const auto failedWalk = [&climbRefusal](const RequestOutcome &refusal) {
-        return FolderWalk{false, climbRefusal.value_or(refusal)};
+    const auto failedWalk = [&climbRefusal](const RequestOutcome &refusal, StepOutcome run) {
+        return FolderWalk{false, climbRefusal.value_or(refusal), run};
     };
 
     // Down: one name at a time, creating a missing folder when asked to.
     for (qsizetype i = first; i < wanted.size(); ++i) {
         const QString &name = wanted.at(i);
-        if (mFailure.mAborted)
-            co_return FolderWalk{};
+        if (const StepOutcome run = Outcome(); !run)
+            co_return stopped(run);
         const RequestOutcome descent = co_await ChangeDirOn(connection, name);
         if (descent.succeeded())
             continue;
-        if (mFailure.mAborted)
-            co_return FolderWalk{};
+        if (const StepOutcome run = Outcome(); !run)
+            co_return stopped(run);
         if (!CreateNew)
-            co_return failedWalk(descent);
+            co_return failedWalk(descent, StepOutcome::done());
         // "Not now" says nothing about whether the folder is there: nothing is created on it, and
         // the fault may pass.
-        if (descent.isTransientRefusal()) {
-            RecordFault(connection, MessageId::FolderNotEntered, name);
-            co_return failedWalk(descent);
-        }
+        if (descent.isTransientRefusal())
+            co_return failedWalk(descent,
+                                 RecordFault(connection, MessageId::FolderNotEntered, name));
         // After a refused climb the walk is somewhere else: a folder created there belongs to no
         // site and would stay on the server for good, named in no upload log.
-        if (climbRefusal) {
-            RecordFault(connection, MessageId::FolderNotEntered, QStringLiteral(".."));
-            co_return FolderWalk{};
-        }
-        if (!co_await CreateDirOn(connection, name) || mFailure.mAborted)
-            co_return FolderWalk{};
-        if (!(co_await ChangeDirOn(connection, name)).succeeded()) {
-            RecordFault(connection, MessageId::FolderNotEntered, name);
-            co_return FolderWalk{};
-        }
+        if (climbRefusal)
+            co_return stopped(
+                RecordFault(connection, MessageId::FolderNotEntered, QStringLiteral("..")));
+        if (const StepOutcome created = co_await CreateDirOn(connection, name); !created)
+            co_return stopped(created);
+        if (!(co_await ChangeDirOn(connection, name)).succeeded())
+            co_return stopped(RecordFault(connection, MessageId::FolderNotEntered, name));
     }
     // A server that refused a ".." left the walk deeper than it thinks, and the names after it may
     // well exist there too: a file would then be stored, and reported as published, in another
     // folder. Where the walk really ended is asked once more.
-    if (climbRefusal && !mFailure.mAborted) {
+    if (climbRefusal && Outcome()) {
         const std::optional<QString> ended = co_await CurrentDirOn(connection);
         if (!ended || !SameRemotePath(*ended, myDesiredDir)) {
-            if (CreateNew && !mFailure.mAborted)
-                RecordFault(connection, MessageId::FolderNotEntered, QStringLiteral(".."));
-            co_return failedWalk(RequestOutcome());
+            StepOutcome run = Outcome();
+            if (CreateNew && run)
+                run = RecordFault(connection, MessageId::FolderNotEntered, QStringLiteral(".."));
+            co_return failedWalk(RequestOutcome(), run);
         }
     }
-    co_return FolderWalk{!mFailure.mAborted, RequestOutcome()};
+    const StepOutcome run = Outcome();
+    co_return FolderWalk{run.isDone(), RequestOutcome(), run};
 }
 
-void classUpload::SetRemoteBaseDir()
+StepOutcome classUpload::SetRemoteBaseDir()
 {
     // Right after the log-in the current folder is the account's login folder; the configured
     // folder is taken relative to it, also when it starts with a separator.
     const std::optional<QString> loginFolder = KnownCurrentDir();
-    if (mFailure.mAborted)
-        return;
+    if (const StepOutcome asked = Outcome(); !asked)
+        return asked;
     // Without the login folder the base folder is nowhere for certain.
     if (!loginFolder) {
         const QStringList configured = SplitRemotePath(mSettings.mRemoteBaseDir);
-        RecordFault(0, MessageId::FolderNotEntered,
-                    configured.isEmpty() ? QStringLiteral("/") : configured.last());
-        return;
+        return RecordFault(0, MessageId::FolderNotEntered,
+                           configured.isEmpty() ? QStringLiteral("/") : configured.last());
     }
     mSettings.mRemoteBaseDir = JoinRemotePath(*loginFolder, mSettings.mRemoteBaseDir);
+    return StepOutcome::done();
 }

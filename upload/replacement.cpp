@@ -66,9 +66,7 @@ classUpload::ReplacementRequestOn(int connection, QString realName,
     case RequestOutcome::Ending::Completed:
         break;
     }
-    // The component's answer to our own Abort is the cancellation or the time-out, not a refusal
-    // by the server; their message stands.
-    if (mFailure.mAborted && outcome.result() == FtpResult::Aborted)
+    if (IsOwnAbort(outcome))
         co_return std::nullopt;
     co_return outcome.result();
 }
@@ -99,7 +97,7 @@ AsyncStep<bool> classUpload::PublishFileOn(int connection, QString localFile, QS
         // 1. The name it goes to, and how much of it the server holds from a broken transfer.
         Placement place = co_await ChoosePlacementOn(connection, localFile, folder, via, realName,
                                                      replacing, identity);
-        if (mFailure.mAborted)
+        if (!Outcome())
             co_return false;
         // 2. The name on the disk before the first byte goes, so no run leaves a file behind
         // that the next one does not know of.
@@ -141,7 +139,7 @@ AsyncStep<bool> classUpload::PublishFileOn(int connection, QString localFile, QS
         }
         if (step == Step::Refused)
             RecordFault(connection, MessageId::FileNotUploaded, realName);
-        if (step != Step::Done || mFailure.mAborted)
+        if (step != Step::Done || !Outcome())
             co_return false; // stays marked; a temporary one is continued or deleted next time
 
         // 4. Still the file that was sent.
@@ -176,7 +174,7 @@ AsyncStep<bool> classUpload::PublishFileOn(int connection, QString localFile, QS
                                                                        : QByteArray());
         else
             markers().forgetPending(localFile);
-        co_return !mFailure.mAborted;
+        co_return Outcome().isDone();
     }
 }
 
@@ -393,21 +391,21 @@ void classUpload::DeleteLeftoverTemporaries()
         }
         const QString shown = JoinRemotePath(pending.folder, pending.storedName);
         const FolderWalk walk = WalkTo(pending.folder, false);
+        if (!walk.run)
+            return;
         if (!walk.entered) {
-            if (mFailure.mAborted)
-                return;
             // A folder that is gone took the file with it.
             if (UnreachableFolderOutcome(walk) == Deletion::Refused)
                 markers().forgetPending(path);
             continue;
         }
         if (!IsCurrentDirectory(pending.folder)) {
-            if (mFailure.mAborted)
+            if (!Outcome())
                 return;
             continue;
         }
         const Deletion outcome = FTPDeleteFile(pending.storedName);
-        if (mFailure.mAborted)
+        if (!Outcome())
             return;
         // Refused for good: not there any more (550), or never to be deleted; not tried again.
         if (outcome == Deletion::Done || outcome == Deletion::Refused)

@@ -36,10 +36,13 @@ void classUpload::FTPRetries(qint32 myRetries)
     mSettings.mRetries = std::clamp(myRetries, 0, kMostTriesInARow);
 }
 
-void classUpload::RecordFault(int connection, MessageId id, const QString &concerned)
+StepOutcome classUpload::RecordFault(int connection, MessageId id, const QString &concerned)
 {
-    RecordFailure(id, concerned);
+    const FtpControl &component = ftpHost().component(connection);
+    const int reply = component.isConnected() ? FtpResult::replyCode(component.result()) : 0;
+    const StepOutcome outcome = RecordFailure(UserMessage(id, {concerned}), reply);
     mFailure.mPassing = IsPassingFault(connection);
+    return outcome;
 }
 
 bool classUpload::IsPassingFault(int connection)
@@ -68,38 +71,37 @@ bool classUpload::IsPassingFault(int connection)
            dataCommands.contains(component.refusedCommand());
 }
 
-bool classUpload::PublishChanges()
+StepOutcome classUpload::PublishChanges()
 {
-    // Where the base folder is, and so which destination the markers are for, is settled once:
-    // the base folder is made absolute from the first log-in's folder.
     if (!mRetry.mDestinationKnown) {
-        SetRemoteBaseDir();
-        if (mFailure.mAborted)
-            return false;
-        ChooseMarkerDestination();
-        if (mFailure.mAborted)
-            return false;
-        if (mSettings.mDifferentialMode) {
-            KeepChangedFiles();
-            if (mFailure.mAborted)
-                return false;
-        }
-        mRetry.mDestinationKnown = true;
+        if (const StepOutcome settled = SettleDestination(); !settled)
+            return settled;
     }
     if (mSettings.mDeleteRemote && !mRetry.mCleanUpDone) {
         // A clean-up broken off has changed nothing in the upload log yet: the next try plans it
         // anew from the server's log, and what is gone on the server by then is refused (550) and
         // so dropped from the log as it would have been.
-        FTPDeleteFiles();
-        if (mFailure.mAborted)
-            return false;
+        if (const StepOutcome cleaned = FTPDeleteFiles(); !cleaned)
+            return cleaned;
         mRetry.mCleanUpDone = true;
     }
-    if (mSettings.mPreviewOnly)
-        PreviewUploads();
-    else
-        FTPUploadFiles();
-    return !mFailure.mAborted;
+    if (!mSettings.mPreviewOnly)
+        return FTPUploadFiles();
+    PreviewUploads();
+    return StepOutcome::done();
+}
+
+StepOutcome classUpload::SettleDestination()
+{
+    if (const StepOutcome based = SetRemoteBaseDir(); !based)
+        return based;
+    ChooseMarkerDestination();
+    if (mSettings.mDifferentialMode) {
+        if (const StepOutcome kept = KeepChangedFiles(); !kept)
+            return kept;
+    }
+    mRetry.mDestinationKnown = true;
+    return StepOutcome::done();
 }
 
 bool classUpload::TryAgainAfterFault()
@@ -137,11 +139,12 @@ bool classUpload::TryAgainAfterFault()
             return false; // the user's cancellation, recorded as such
         if (LogInAgain())
             return true;
+        // A log-in that did not come through tries again when its failure may pass.
     }
     return false;
 }
 
-bool classUpload::PauseBeforeTrying(qint32 seconds)
+StepOutcome classUpload::PauseBeforeTrying(qint32 seconds)
 {
     // A pause is no stall: the watchdog sleeps through it, and counts afresh after it.
     FtpComponentHost &host = ftpHost();
@@ -161,35 +164,33 @@ bool classUpload::PauseBeforeTrying(qint32 seconds)
     ResetWatchDog(0);
     mWait.mFurtherTicks.fill(0);
     host.setWatchDogEnabled(true);
-    return !mFailure.mAborted;
+    return Outcome();
 }
 
-bool classUpload::LogInAgain()
+StepOutcome classUpload::LogInAgain()
 {
     // The component keeps what the first log-in settled: the same security, the certificate it
     // trusted, the same proxy and data connection mode.
     const RequestOutcome login = Perform([](FtpControl &ftp) { ftp.Connect(); });
     if (login.succeeded())
-        return true;
+        return StepOutcome::done();
     if (!login.isCompleted()) {
         // Cancelled, or timed out (the watchdog recorded that, as a fault that may pass).
-        if (!mFailure.mAborted) {
-            RecordFailure(MessageId::ConnectionFailed, ftp().host());
-            mFailure.mPassing = true;
-        }
-        return false;
+        if (const StepOutcome interrupted = Outcome(); !interrupted)
+            return interrupted;
+        const StepOutcome failed = RecordFailure(MessageId::ConnectionFailed, ftp().host());
+        mFailure.mPassing = true;
+        return failed;
     }
     const qint16 result = login.result();
-    if (login.replyCode() == 530) {
-        RecordFailure(MessageId::LogonFailed);
-    } else if (result == FtpResult::TlsFailure || result == FtpResult::CertificateChanged) {
-        // Another certificate in the middle of a run is not taken, whoever would answer.
-        RecordTlsRefusal();
-    } else {
-        RecordFailure(MessageId::ConnectionFailed, ftp().host());
-        // Not there for a moment (refused, reset, timed out, "421 too many connections" while
-        // the host still counts the broken one): that may pass; any other final no does not.
-        mFailure.mPassing = !FtpResult::isPermanentRefusal(result);
-    }
-    return false;
+    if (login.replyCode() == 530)
+        return RecordFailure(MessageId::LogonFailed);
+    // Another certificate in the middle of a run is not taken, whoever would answer.
+    if (result == FtpResult::TlsFailure || result == FtpResult::CertificateChanged)
+        return RecordTlsRefusal();
+    const StepOutcome failed = RecordFailure(MessageId::ConnectionFailed, ftp().host());
+    // Not there for a moment (refused, reset, timed out, "421 too many connections" while the
+    // host still counts the broken one): that may pass; any other final no does not.
+    mFailure.mPassing = !FtpResult::isPermanentRefusal(result);
+    return failed;
 }

@@ -13,26 +13,33 @@
 // transferred so that it reaches the server with the site.
 void classUpload::MagicUpload()
 {
-    // A. Up-front checks; all three are made, the last failing one is reported.
-    if (ftp().host().isEmpty())
-        RecordFailure(MessageId::NoHost);
-    if (mSettings.mLocalBaseDir.isEmpty() || !FolderExists(mSettings.mLocalBaseDir))
-        RecordFailure(MessageId::NoGeneratedPages);
-    if (ftp().userName().isEmpty())
-        RecordFailure(MessageId::NoUserName);
-    const bool checksPassed = !mFailure.mAborted;
-    if (checksPassed)
-        PublishAfterChecks();
+    // A. Up-front checks, then B. to D.
+    const StepOutcome checks = CheckSettings();
+    if (checks)
+        std::ignore = PublishAfterChecks(); // its failure is recorded for the summary and result
 
     // E. Summary.
     ftpHost().setWatchDogEnabled(false);
-    FillSummary(checksPassed);
+    FillSummary(checks.isDone());
 
     // F. Result.
     ShowResult();
 }
 
-void classUpload::PublishAfterChecks()
+StepOutcome classUpload::CheckSettings()
+{
+    // All three are made; the last failing one is reported.
+    StepOutcome outcome;
+    if (ftp().host().isEmpty())
+        outcome = RecordFailure(MessageId::NoHost);
+    if (mSettings.mLocalBaseDir.isEmpty() || !FolderExists(mSettings.mLocalBaseDir))
+        outcome = RecordFailure(MessageId::NoGeneratedPages);
+    if (ftp().userName().isEmpty())
+        outcome = RecordFailure(MessageId::NoUserName);
+    return outcome;
+}
+
+StepOutcome classUpload::PublishAfterChecks()
 {
     // B. Preparation.
     mQueue.mTotalBytes = 0;
@@ -54,21 +61,22 @@ void classUpload::PublishAfterChecks()
     view().stepStarted(RunStep::Connect);
     QCoreApplication::processEvents();
     // A cancellation made before this point (while the files were being found) must not be lost:
-    // FTPConnect clears the abort flag, so without this test the whole site would be transferred
-    // before the program ends.
-    if (!mFailure.mAborted)
-        FTPConnect();
-    view().stepEnded(RunStep::Connect, !mFailure.mAborted);
-    if (mFailure.mAborted)
-        return;
+    // FTPConnect starts from a clean failure state, so without this test the whole site would be
+    // transferred before the program ends.
+    StepOutcome connected = Outcome();
+    if (connected)
+        connected = FTPConnect();
+    view().stepEnded(RunStep::Connect, connected.isDone());
+    if (!connected)
+        return connected;
 
     // D. Transfer. Each step ends the run when it failed or the user cancelled; a fault that may
     // pass is tried again in this run (see TryAgainAfterFault).
     view().stepStarted(RunStep::Transfer);
     QCoreApplication::processEvents();
-    while (!PublishChanges()) {
+    for (StepOutcome published = PublishChanges(); !published; published = PublishChanges()) {
         if (!TryAgainAfterFault())
-            return;
+            return published;
     }
 
     // Everything else is on the server; what could not be sent for its name makes the run fail,
@@ -78,11 +86,10 @@ void classUpload::PublishAfterChecks()
     // Uploaded, but the clean-up that would have taken most of the site down was skipped: that
     // is what the user must act on first.
     if (mCleanUp.mCleanUpRefused)
-        RecordFailure(MessageId::MassDeletionRefused,
-                      QList<MessageArgument>{mCleanUp.mCleanUpRefused->first,
-                                             mCleanUp.mCleanUpRefused->second});
-    else
-        RecordUnpublishable();
+        return RecordFailure(MessageId::MassDeletionRefused,
+                             QList<MessageArgument>{mCleanUp.mCleanUpRefused->first,
+                                                    mCleanUp.mCleanUpRefused->second});
+    return RecordUnpublishable();
 }
 
 void classUpload::FillSummary(bool runStarted)

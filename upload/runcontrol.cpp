@@ -56,7 +56,7 @@ classUpload::Answer classUpload::AwaitAnswer(Answer unanswered, const std::funct
     ask();
     // Blocks in the event dispatcher, as WaitForCompletion does: a question costs no processor
     // time however long it stays open.
-    while (mQuestion.open && !mFailure.mAborted)
+    while (mQuestion.open && Outcome())
         QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
     mQuestion.open = false;
     ftpHost().setWatchDogEnabled(true);

@@ -86,24 +86,45 @@ FtpControl &classUpload::ftp()
     return ftpHost().component();
 }
 
-void classUpload::RecordFailure(MessageId id, const QString &concerned)
+StepOutcome classUpload::RecordFailure(MessageId id, const QString &concerned)
 {
-    RecordFailure(id, QList<MessageArgument>{concerned});
+    return RecordFailure(id, QList<MessageArgument>{concerned});
 }
 
-void classUpload::RecordFailure(MessageId id, QList<MessageArgument> arguments)
+StepOutcome classUpload::RecordFailure(MessageId id, QList<MessageArgument> arguments)
 {
-    RecordFailure(UserMessage(id, std::move(arguments)));
+    return RecordFailure(UserMessage(id, std::move(arguments)));
 }
 
-void classUpload::RecordFailure(const UserMessage &message)
+StepOutcome classUpload::RecordFailure(const UserMessage &message, int replyCode)
 {
     mFailure.mAborted = true;
     mFailure.mErrorId = message.id;
     mFailure.mErrorArguments = message.arguments;
     mFailure.mErrorDetailId = message.detailId;
     mFailure.mErrorDetailArguments = message.detailArguments;
+    mFailure.mReplyCode = replyCode;
     mFailure.mPassing = false;
+    return Outcome();
+}
+
+StepOutcome classUpload::Outcome() const
+{
+    using Ending = StepOutcome::Ending;
+    if (!mFailure.mAborted)
+        return StepOutcome::done();
+    switch (mFailure.mErrorId) {
+    case MessageId::CancelledByUser:
+        return StepOutcome::ended(Ending::Cancelled);
+    case MessageId::TimedOut:
+        return StepOutcome::ended(Ending::TimedOut);
+    case MessageId::ConnectionLost:
+        return StepOutcome::ended(Ending::ConnectionLost);
+    default:
+        break;
+    }
+    return mFailure.mReplyCode != 0 ? StepOutcome::refused(mFailure.mReplyCode)
+                                    : StepOutcome::ended(Ending::Failed);
 }
 
 void classUpload::setPreviewOnly(bool previewOnly)

@@ -34,15 +34,15 @@ MessageId ReasonMessage(FtpTlsRefusal::Reason reason)
 bool classUpload::AcceptChangedCertificate()
 {
     const std::optional<FtpTlsRefusal> refusal = ftp().tlsRefusal();
-    if (mSettings.mPreviewOnly || mFailure.mAborted || !refusal ||
+    if (mSettings.mPreviewOnly || !Outcome() || !refusal ||
         refusal->reason != FtpTlsRefusal::Reason::CertificateChanged)
         return false;
     const CertificateAnswer answer = AskChangedCertificate(
         ChangedCertificate{ftp().host(), refusal->trustedFingerprint, refusal->presented});
-    if (mFailure.mAborted)
+    if (!Outcome())
         return false; // cancelled meanwhile: the cancellation stands
     if (answer == CertificateAnswer::Refuse) {
-        RecordFailure(MessageId::CertificateDeclined, ftp().host());
+        std::ignore = RecordFailure(MessageId::CertificateDeclined, ftp().host());
         return false;
     }
     if (answer != CertificateAnswer::Accept)
@@ -51,11 +51,11 @@ bool classUpload::AcceptChangedCertificate()
     return true;
 }
 
-void classUpload::RecordTlsRefusal()
+StepOutcome classUpload::RecordTlsRefusal()
 {
     // The user's own no has its message already.
     if (mFailure.mAborted && mFailure.mErrorId == MessageId::CertificateDeclined)
-        return;
+        return Outcome();
     UserMessage message(MessageId::ConnectionFailed, {ftp().host()});
     if (const std::optional<FtpTlsRefusal> refusal = ftp().tlsRefusal()) {
         message.detailId = ReasonMessage(refusal->reason);
@@ -76,7 +76,7 @@ void classUpload::RecordTlsRefusal()
             break;
         }
     }
-    RecordFailure(message);
+    return RecordFailure(message);
 }
 
 void classUpload::NoteCertificateTrustedForNow()

@@ -67,7 +67,7 @@ void classUpload::FinishContentCheck()
     mContentCheck = ContentCheck{};
 }
 
-void classUpload::KeepChangedFiles()
+StepOutcome classUpload::KeepChangedFiles()
 {
     QList<UploadItem> changed;
     double totalBytes = 0;
@@ -87,11 +87,13 @@ void classUpload::KeepChangedFiles()
             changed.append(item);
             totalBytes += static_cast<double>(item.Size);
         }
-        if (mFailure.mAborted)
+        // Cancelled while the window had its turn: what was read so far is kept.
+        if (!Outcome())
             break;
     }
     FinishContentCheck();
     mQueue.mUploadList = changed;
     mQueue.mUploadCount = static_cast<qint32>(changed.size());
     mQueue.mTotalBytes = totalBytes;
+    return Outcome();
 }

@@ -23,22 +23,20 @@ void classUpload::LogUnpublishable()
         DebugNote(ResourceString(MessageId::NameNotPublishedNote, {path}));
 }
 
-void classUpload::RecordUnpublishable()
+StepOutcome classUpload::RecordUnpublishable()
 {
     if (mUnpublishable.mPaths.isEmpty())
-        return;
+        return StepOutcome::done();
     // The list's default limits keep the message within the three lines of the window's result.
     // A folder's shown path ends with "/"; a folder is not called a file.
     const QString names = QuotedNameList(mUnpublishable.mPaths);
     const bool anyFolder =
         std::any_of(mUnpublishable.mPaths.cbegin(), mUnpublishable.mPaths.cend(),
                     [](const QString &path) { return path.endsWith(QLatin1Char('/')); });
-    if (mUnpublishable.mPaths.size() == 1) {
-        RecordFailure(anyFolder ? MessageId::OneFolderNotPublished : MessageId::OneNameNotPublished,
-                      names);
-        return;
-    }
-    RecordFailure(anyFolder ? MessageId::NamesWithFoldersNotPublished
-                            : MessageId::NamesNotPublished,
-                  QList<MessageArgument>{LocalizedCount{mUnpublishable.mPaths.size()}, names});
+    if (mUnpublishable.mPaths.size() == 1)
+        return RecordFailure(
+            anyFolder ? MessageId::OneFolderNotPublished : MessageId::OneNameNotPublished, names);
+    return RecordFailure(
+        anyFolder ? MessageId::NamesWithFoldersNotPublished : MessageId::NamesNotPublished,
+        QList<MessageArgument>{LocalizedCount{mUnpublishable.mPaths.size()}, names});
 }

@@ -126,7 +126,8 @@ void TestConnection::connectResult()
     QFETCH(QString, errorText);
     mFtp->connectResult = qint16(result);
     Access::setAborted(true); // an earlier failure is forgotten by a new connection
-    Access::session().FTPConnect();
+    // The step says how it ended as the recorded failure does.
+    QCOMPARE(Access::session().FTPConnect().isDone(), !aborted);
     QCOMPARE(Access::state().aborted, aborted);
     QCOMPARE(Access::state().errorId, errorId);
     QCOMPARE(Access::state().errorText, errorText);
@@ -138,9 +139,11 @@ void TestConnection::cancelDuringConnectThen_data()
     QTest::addColumn<int>("result");
     QTest::addColumn<int>("errorId");
     QTest::addColumn<bool>("logOpen");
-    QTest::newRow("success-stays-cancelled") << 0 << 2004 << true;
-    QTest::newRow("password-refused") << 20530 << 2005 << false;
-    QTest::newRow("other-failure") << int(FtpResult::ConnectionLost) << 2000 << false;
+    QTest::addColumn<StepOutcome::Ending>("ending");
+    QTest::newRow("success-stays-cancelled") << 0 << 2004 << true << StepOutcome::Ending::Cancelled;
+    QTest::newRow("password-refused") << 20530 << 2005 << false << StepOutcome::Ending::Failed;
+    QTest::newRow("other-failure")
+        << int(FtpResult::ConnectionLost) << 2000 << false << StepOutcome::Ending::Failed;
 }
 
 void TestConnection::cancelDuringConnectThen()
@@ -148,11 +151,12 @@ void TestConnection::cancelDuringConnectThen()
     QFETCH(int, result);
     QFETCH(int, errorId);
     QFETCH(bool, logOpen);
+    QFETCH(StepOutcome::Ending, ending);
     // The user cancels while the log-in is under way, and the component then reports how the log-in
     // went: a success keeps the cancellation (and opens the log), a failure replaces its message.
     mFtp->connectResult = qint16(result);
     mFtp->onStarted = [](const QString &) { Access::session().FTPCancel(); };
-    Access::session().FTPConnect();
+    QCOMPARE(Access::session().FTPConnect().ending(), ending);
     QVERIFY(Access::state().aborted);
     QCOMPARE(Access::state().errorId, errorId);
     QCOMPARE(Access::state().debugLogOpen, logOpen);
