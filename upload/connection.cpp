@@ -181,10 +181,7 @@ void classUpload::FTPCancel()
     } catch (...) {
     }
     try {
-        mFailure.mErrorId = MessageId::CancelledByUser;
-        mFailure.mErrorArguments.clear();
-        mFailure.mErrorDetailId = MessageId::None;
-        mFailure.mErrorDetailArguments.clear();
+        std::ignore = RecordFailure(MessageId::CancelledByUser);
     } catch (...) {
     }
 }
