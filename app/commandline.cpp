@@ -2,7 +2,7 @@
 
 #include "stringtable.h"
 
-#include <QRegularExpression>
+#include <algorithm>
 
 namespace {
 
@@ -11,9 +11,11 @@ namespace {
 // nothing when the text is none.
 std::optional<QByteArray> FingerprintFromText(const QString &text)
 {
-    static const QRegularExpression sha256(QStringLiteral("^[0-9a-f]{64}$"));
     const QString digits = QString(text).remove(QLatin1Char(':')).toLower();
-    if (!sha256.match(digits).hasMatch())
+    const auto isHexDigit = [](QChar c) {
+        return (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f');
+    };
+    if (digits.size() != 64 || !std::all_of(digits.begin(), digits.end(), isHexDigit))
         return std::nullopt;
     return digits.toLatin1();
 }

@@ -3,16 +3,13 @@
 #include "ftphostkey.h"
 #include "ftpstatefile.h"
 
-#include <QRegularExpression>
-
 namespace {
 
 // "host port fingerprint": the key of the host and port, or nothing for a comment or a broken
 // line.
 std::optional<QString> keyOfLine(const QString &line)
 {
-    static const QRegularExpression blanks(QStringLiteral("\\s+"));
-    const QStringList words = line.split(blanks, Qt::SkipEmptyParts);
+    const QStringList words = line.simplified().split(u' ', Qt::SkipEmptyParts);
     if (words.size() != 3 || line.startsWith(QLatin1Char('#')))
         return std::nullopt;
     return FtpCertificateStore::key(words.at(0), words.at(1).toUShort());

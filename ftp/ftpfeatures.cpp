@@ -1,6 +1,28 @@
 #include "ftpfeatures.h"
 
-#include <QRegularExpression>
+#include <utility>
+
+namespace {
+
+// The words of one feature line, upper-cased; blanks, ";" and "," all separate them.
+QStringList featureWords(const QString &line)
+{
+    QStringList words;
+    QString word;
+    for (const QChar c : line) {
+        if (c.isSpace() || c == u';' || c == u',') {
+            if (!word.isEmpty())
+                words.append(std::exchange(word, QString()));
+            continue;
+        }
+        word.append(c.toUpper());
+    }
+    if (!word.isEmpty())
+        words.append(word);
+    return words;
+}
+
+} // namespace
 
 FtpFeatures FtpFeatures::fromReply(const FtpReply &reply)
 {
@@ -10,10 +32,8 @@ FtpFeatures FtpFeatures::fromReply(const FtpReply &reply)
         return features;
     // Feature lines start with a blank; one line may name several mechanisms (" AUTH TLS;SSL",
     // " AUTH SSL TLS"). The last line, "211 End", names nothing.
-    static const QRegularExpression separators(QStringLiteral("[\\s;,]+"));
     for (qsizetype i = 1; i < reply.lines.size(); ++i) {
-        const QStringList words =
-            reply.lines.at(i).trimmed().toUpper().split(separators, Qt::SkipEmptyParts);
+        const QStringList words = featureWords(reply.lines.at(i));
         if (words.isEmpty())
             continue;
         const QString &name = words.first();

@@ -4,7 +4,6 @@
 #include "ftpstatefile.h"
 
 #include <QFileInfo>
-#include <QRegularExpression>
 #include <algorithm>
 
 namespace {
@@ -13,8 +12,7 @@ namespace {
 // meant to be edited by hand.
 std::optional<QString> keyOfLine(const QString &line)
 {
-    static const QRegularExpression blanks(QStringLiteral("\\s+"));
-    const QStringList words = line.split(blanks, Qt::SkipEmptyParts);
+    const QStringList words = line.simplified().split(u' ', Qt::SkipEmptyParts);
     if (words.size() != 2 || line.startsWith(QLatin1Char('#')))
         return std::nullopt;
     return FtpTlsHostStore::key(words.at(0), words.at(1).toUShort());

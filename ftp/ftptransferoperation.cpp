@@ -11,7 +11,6 @@
 #include "ftptransferstream.h"
 
 #include <QFile>
-#include <QRegularExpression>
 #include <QTcpSocket>
 
 namespace {
@@ -22,12 +21,17 @@ namespace {
 // look like a size itself.
 std::optional<qint64> announcedSize(const FtpReply &reply)
 {
-    static const QRegularExpression pattern(QStringLiteral("\\((\\d+) bytes\\)"));
+    static constexpr QLatin1String kUnit(" bytes)");
+    const QString text = reply.firstLineText();
     std::optional<qint64> size;
-    auto matches = pattern.globalMatch(reply.firstLineText());
-    while (matches.hasNext()) {
+    for (qsizetype open = text.indexOf(u'('); open >= 0; open = text.indexOf(u'(', open + 1)) {
+        qsizetype end = open + 1;
+        while (end < text.size() && text.at(end) >= u'0' && text.at(end) <= u'9')
+            ++end;
+        if (end == open + 1 || QStringView(text).mid(end, kUnit.size()) != kUnit)
+            continue;
         bool ok = false;
-        const qint64 value = matches.next().captured(1).toLongLong(&ok);
+        const qint64 value = text.mid(open + 1, end - open - 1).toLongLong(&ok);
         size = ok ? std::optional<qint64>(value) : std::nullopt;
     }
     return size;

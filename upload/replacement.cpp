@@ -10,8 +10,8 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QRandomGenerator>
-#include <QRegularExpression>
 #include <QSet>
+#include <algorithm>
 
 namespace {
 
@@ -33,8 +33,11 @@ QString newTemporaryName()
 // that names anything else (a damaged or foreign store) deletes nothing.
 bool isTemporaryName(const QString &name)
 {
-    static const QRegularExpression shape(QStringLiteral("^\\.parcelup-[0-9a-f]{16}$"));
-    return shape.match(name).hasMatch();
+    if (name.size() != kTemporaryPrefix.size() + 16 || !name.startsWith(kTemporaryPrefix))
+        return false;
+    return std::all_of(name.begin() + kTemporaryPrefix.size(), name.end(), [](QChar c) {
+        return (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f');
+    });
 }
 
 // A server that takes no file of that name: 553 (name not allowed), or 550 (no access to it), as

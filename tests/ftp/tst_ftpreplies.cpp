@@ -1,3 +1,4 @@
+#include "ftpfeatures.h"
 #include "ftpportargument.h"
 #include "ftpreplyfields.h"
 #include "ftpreplyparser.h"
@@ -130,6 +131,7 @@ private slots:
                                                                     {" 5000000000 ", 5'000'000'000},
                                                                     {"about 5 KB", -1},
                                                                     {"-5", -1},
+                                                                    {"1234\r", 1234},
                                                                     {"", -1},
                                                                     {"99999999999999999999", -1}})
             QTest::addRow("'%s'", text) << QString::fromLatin1(text) << size;
@@ -151,6 +153,10 @@ private slots:
         QTest::newRow("epsv-port-0") << "(|||0|)" << true << 0;
         QTest::newRow("epsv-port-too-big") << "(|||70000|)" << true << 0;
         QTest::newRow("epsv-mixed-delimiters") << "(|!|6446|)" << true << 0;
+        QTest::newRow("epsv-six-digits") << "(|||644600|)" << true << 0;
+        QTest::newRow("epsv-after-other-parentheses")
+            << "Entering Extended Passive Mode (EPSV) (|||6446|)" << true << 6446;
+        QTest::newRow("epsv-digit-delimiter") << "(1112001)" << true << 200;
         QTest::newRow("pasv") << "Entering Passive Mode (127,0,0,1,200,10)." << false << 51210;
         QTest::newRow("pasv-no-parentheses")
             << "Entering Passive Mode 10,1,2,3,4,1" << false << 1025;
@@ -158,6 +164,8 @@ private slots:
         QTest::newRow("pasv-foreign-address") << "=192,168,7,9,0,21" << false << 21;
         QTest::newRow("pasv-byte-too-big") << "(127,0,0,1,256,1)" << false << 0;
         QTest::newRow("pasv-short") << "(127,0,0,1,200)" << false << 0;
+        QTest::newRow("pasv-numbers-before") << "Mode 2, port (10,1,2,3,4,1)" << false << 1025;
+        QTest::newRow("pasv-non-ascii-digits") << QString::fromUtf8("(١,٢,٣,٤,٥,٦)") << false << 0;
     }
     void passivePorts()
     {
@@ -168,6 +176,36 @@ private slots:
         QCOMPARE(parsed.has_value(), port != 0);
         if (parsed)
             QCOMPARE(int(*parsed), port);
+    }
+
+    // FEAT listings as servers write them: one name per line, several per line, in any case.
+    void features_data()
+    {
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QStringList>("lines");
+        QTest::addColumn<QString>("found"); // a: AUTH TLS, s: SIZE, r: REST STREAM
+        QTest::newRow("usual") << 211
+                               << QStringList{"211-Features:", " AUTH TLS", " SIZE", " REST STREAM",
+                                              "211 End"}
+                               << "asr";
+        QTest::newRow("mechanisms-on-one-line")
+            << 211 << QStringList{"211-Features:", " AUTH SSL;TLS", "\tsize", "211 End"} << "as";
+        QTest::newRow("commas-and-lower-case")
+            << 211 << QStringList{"211-x", " auth ssl, tls", " rest\tstream", "211 End"} << "ar";
+        QTest::newRow("names-as-arguments-only")
+            << 211 << QStringList{"211-x", " MDTM SIZE", " REST", " AUTH SSL", "211 End"} << "";
+        QTest::newRow("refused") << 500 << QStringList{"500 FEAT not understood"} << "";
+    }
+    void features()
+    {
+        QFETCH(int, code);
+        QFETCH(QStringList, lines);
+        QFETCH(QString, found);
+        const FtpFeatures features = FtpFeatures::fromReply(FtpReply{code, lines});
+        QCOMPARE(features.listed, code == 211);
+        QCOMPARE(features.authTls, found.contains(u'a'));
+        QCOMPARE(features.size, found.contains(u's'));
+        QCOMPARE(features.restStream, found.contains(u'r'));
     }
 
     void activeArguments_data()
