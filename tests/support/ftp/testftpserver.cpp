@@ -8,8 +8,10 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QMultiHash>
+#include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QStandardPaths>
+#include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
 #include <QThread>
@@ -61,6 +63,29 @@ QList<pid_t> descendantsOf(pid_t root)
     return found;
 }
 
+// A free port below the range the kernel hands out for outgoing connections and for listeners on
+// port 0. Servers here may start again on the port they had (a restart fault, a renewed
+// certificate, the next run of a fault case); a port from that range could meanwhile have become
+// the local end of any connection on this machine, and the restart would fail with "address in
+// use". 0 when none is found: the kernel then picks one as before.
+quint16 portBelowEphemeralRange(const QString &address)
+{
+    QFile range(QStringLiteral("/proc/sys/net/ipv4/ip_local_port_range"));
+    int ephemeralStart = 32768;
+    if (range.open(QIODevice::ReadOnly))
+        ephemeralStart = range.readAll().simplified().split(' ').value(0).toInt();
+    const int lowest = std::max(1024, ephemeralStart / 2);
+    if (ephemeralStart <= lowest)
+        return 0;
+    for (int attempt = 0; attempt < 50; ++attempt) {
+        const auto port = quint16(QRandomGenerator::global()->bounded(lowest, ephemeralStart));
+        QTcpServer probe;
+        if (probe.listen(QHostAddress(address), port))
+            return port;
+    }
+    return 0;
+}
+
 } // namespace
 
 TestFtpServer::TestFtpServer() = default;
@@ -100,12 +125,19 @@ bool TestFtpServer::start(const Options &options, QString *error)
         *error = QStringLiteral("the root folder \"%1\" does not exist").arg(mOptions.root);
         return false;
     }
-    const bool started = mOptions.kind == Kind::Vsftpd ? startVsftpd(error) : startPyftpdlib(error);
-    if (!started || !waitUntilAccepting(error)) {
+    const bool choosePort = mOptions.port == 0;
+    for (int attempt = 1;; ++attempt) {
+        if (choosePort)
+            mOptions.port = portBelowEphemeralRange(mOptions.bindAddress);
+        const bool started =
+            mOptions.kind == Kind::Vsftpd ? startVsftpd(error) : startPyftpdlib(error);
+        if (started && waitUntilAccepting(error))
+            return true;
         stop();
-        return false;
+        // Another test's server may have taken the port between the probe and the start.
+        if (!choosePort || attempt == 3)
+            return false;
     }
-    return true;
 }
 
 bool TestFtpServer::startPyftpdlib(QString *error)
