@@ -23,6 +23,13 @@ SessionPublication::~SessionPublication()
     std::filesystem::remove_all(QFile::encodeName(site()).toStdString(), ignored);
 }
 
+bool SessionPublication::useSuiteServer(SuiteFtpServers &servers, TestFtpServer::Kind kind,
+                                        QString *error)
+{
+    mSuiteServer = servers.freshServer(kind, error);
+    return mSuiteServer != nullptr;
+}
+
 bool SessionPublication::startServer(TestFtpServer::Options options, QString *error)
 {
     options.root = serverRoot();
@@ -35,9 +42,10 @@ void SessionPublication::configure(classUpload &session) const
     session.LocalBaseDir(site());
     session.RemoteBaseDir(QStringLiteral("htdocs"));
     session.RemoteURL(QStringLiteral("http://www.example.de/"));
-    session.FTPHost(mServer->host());
-    session.FTPLogonName(mServer->user());
-    session.FTPLogonPassword(mServer->password());
+    const TestFtpServer &server = mServer ? *mServer : *mSuiteServer;
+    session.FTPHost(server.host());
+    session.FTPLogonName(server.user());
+    session.FTPLogonPassword(server.password());
     session.FTPDisablePasv(true);
     session.FTPDifferentialMode(true);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "suiteftpservers.h"
 #include "testftpserver.h"
 #include "userfolders.h"
 
@@ -12,8 +13,9 @@
 class classUpload;
 
 // The set-up of a publication through the session against a real server: per-user folders of its
-// own, the sample site in a local folder, a server folder and, once started, a server on it. A
-// test creates one per case (in init) and drops it in cleanup.
+// own, the sample site in a local folder, a server folder and, once started, a server on it: one of
+// its own, or the suite's server of that kind. A test creates one per case (in init) and drops it
+// in cleanup.
 class SessionPublication
 {
 public:
@@ -24,14 +26,20 @@ public:
 
     [[nodiscard]] const IsolatedUserFolders &userFolders() const { return mFolders; }
     [[nodiscard]] QString site() const { return mSite.path(); }
-    [[nodiscard]] QString serverRoot() const { return mServerRoot.path(); }
+    [[nodiscard]] QString serverRoot() const
+    {
+        return mSuiteServer ? mSuiteServer->root() : mServerRoot.path();
+    }
     // The remote base folder the session publishes to, as the server's folder.
     [[nodiscard]] QString serverBase() const { return serverRoot() + QStringLiteral("/htdocs"); }
 
     // Starts a server with options on the server folder (options.root is set here); a failure is
     // the test's failure, with the server's reason.
     bool startServer(TestFtpServer::Options options, QString *error);
-    [[nodiscard]] TestFtpServer &server() { return *mServer; }
+    // Or, for a case whose server keeps the default options, takes the suite's server of that kind
+    // with its folder emptied.
+    bool useSuiteServer(SuiteFtpServers &servers, TestFtpServer::Kind kind, QString *error);
+    [[nodiscard]] TestFtpServer &server() { return mServer ? *mServer : *mSuiteServer; }
     void stopServer() { mServer.reset(); }
 
     // Points the session at the site and the server: remote base folder "htdocs", the server's
@@ -49,4 +57,5 @@ private:
     QTemporaryDir mSite;
     QTemporaryDir mServerRoot;
     std::unique_ptr<TestFtpServer> mServer;
+    TestFtpServer *mSuiteServer = nullptr;
 };

@@ -1,6 +1,7 @@
 #include "connectionwatch.h"
 #include "sitefixture.h"
 #include "sitetree.h"
+#include "suiteftpservers.h"
 #include "testftpserver.h"
 #include "testprocess.h"
 
@@ -77,6 +78,14 @@ private:
     void startServer(int kind = int(TestFtpServer::Kind::Pyftpdlib), qint64 throttle = 0,
                      const QStringList &faults = {});
     void startServer(TestFtpServer::Options options);
+    // The suite's server of that kind with its folder emptied, for the cases that keep its default
+    // options and never stop it.
+    void useSuiteServer(int kind = int(TestFtpServer::Kind::Pyftpdlib));
+    [[nodiscard]] TestFtpServer &server() const { return mServer ? *mServer : *mSuiteServer; }
+    [[nodiscard]] QString serverRoot() const
+    {
+        return mSuiteServer ? mSuiteServer->root() : mServerRoot->path();
+    }
     // The debug log the program writes beside itself (its folder is writable here).
     static QString debugLogPath()
     {
@@ -94,7 +103,7 @@ private:
     }
     QString settingsPath() const { return mWork->filePath(QStringLiteral("parcelup.ini")); }
     QString siteFolder() const { return mWork->filePath(QStringLiteral("site")); }
-    QString serverBase() const { return mServerRoot->path() + QStringLiteral("/htdocs"); }
+    QString serverBase() const { return serverRoot() + QStringLiteral("/htdocs"); }
     QMap<QString, QByteArray> expected() const
     {
         return SiteFixture::expectedOnServer(SiteFixture::read(siteFolder()));
@@ -111,6 +120,8 @@ private:
     std::unique_ptr<QTemporaryDir> mWork;
     std::unique_ptr<QTemporaryDir> mServerRoot;
     std::unique_ptr<TestFtpServer> mServer;
+    TestFtpServer *mSuiteServer = nullptr;
+    SuiteFtpServers mServers;
 };
 
 void TestProgram::init()
@@ -123,6 +134,7 @@ void TestProgram::init()
 void TestProgram::cleanup()
 {
     mServer.reset();
+    mSuiteServer = nullptr;
     mServerRoot.reset();
     // By their bytes: QTemporaryDir cannot remove names that are not UTF-8.
     std::error_code ignored;
@@ -152,6 +164,13 @@ void TestProgram::startServer(TestFtpServer::Options options)
     QVERIFY2(mServer->start(options, &error), qPrintable(error));
 }
 
+void TestProgram::useSuiteServer(int kind)
+{
+    QString error;
+    mSuiteServer = mServers.freshServer(TestFtpServer::Kind(kind), &error);
+    QVERIFY2(mSuiteServer, qPrintable(error));
+}
+
 QString TestProgram::debugLog()
 {
     QFile log(debugLogPath());
@@ -167,12 +186,13 @@ void TestProgram::writeOldDebugLog()
 
 void TestProgram::writeSettings(QMap<QString, QString> overrides)
 {
+    const bool hasServer = mServer || mSuiteServer;
     QMap<QString, QString> values{{"FTPLocalBaseDir", siteFolder()},
                                   {"FTPRemoteBaseDir", "htdocs"},
                                   {"FTPRemoteURL", "http://www.example.de/"},
-                                  {"FTPHost", mServer ? mServer->host() : QString()},
-                                  {"FTPLogonName", mServer ? mServer->user() : QString()},
-                                  {"FTPPassword", mServer ? mServer->password() : QString()},
+                                  {"FTPHost", hasServer ? server().host() : QString()},
+                                  {"FTPLogonName", hasServer ? server().user() : QString()},
+                                  {"FTPPassword", hasServer ? server().password() : QString()},
                                   {"FTPPassive", "1"}};
     for (auto it = overrides.cbegin(); it != overrides.cend(); ++it)
         values.insert(it.key(), it.value());
@@ -227,7 +247,7 @@ bool TestProgram::waitForSessionEnd(int timeoutMs)
     QDeadlineTimer deadline(timeoutMs);
     while (!deadline.hasExpired()) {
         if (QFile::exists(serverBase() + QStringLiteral("/vellumixftplog.log")) &&
-            EstablishedConnectionsTo(mServer->port()) == 0)
+            EstablishedConnectionsTo(server().port()) == 0)
             return true;
         QTest::qWait(50);
     }
@@ -273,7 +293,7 @@ void TestProgram::publishesWithoutWindow_data()
 void TestProgram::publishesWithoutWindow()
 {
     QFETCH(int, kind);
-    startServer(kind);
+    useSuiteServer(kind);
     writeSettings();
     const Run result = runWithoutWindow();
     QCOMPARE(result.errors, QString());
@@ -308,7 +328,7 @@ void TestProgram::publishesWithoutWindow()
 
 void TestProgram::unchangedSiteSendsOnlyTheLog()
 {
-    startServer();
+    useSuiteServer();
     writeSettings();
     QCOMPARE(runWithoutWindow().status, 0);
     const Run again = runWithoutWindow();
@@ -321,7 +341,7 @@ void TestProgram::unchangedSiteSendsOnlyTheLog()
 
 void TestProgram::deletesWhatWasDeletedLocally()
 {
-    startServer();
+    useSuiteServer();
     writeSettings({{"FTPDelete", "1"}});
     QCOMPARE(runWithoutWindow().status, 0);
     QVERIFY(QDir(siteFolder() + QStringLiteral("/seiten/a")).removeRecursively());
@@ -345,7 +365,11 @@ void TestProgram::failures_data()
 void TestProgram::failures()
 {
     QFETCH(QString, what);
-    startServer();
+    // The case that stops its server needs one of its own.
+    if (what == QLatin1String("port"))
+        startServer();
+    else
+        useSuiteServer();
     QString message;
     QStringList steps;
     if (what == QLatin1String("password")) {
@@ -353,8 +377,8 @@ void TestProgram::failures()
         message = QStringLiteral("✗ Benutzername/Kennwort falsch.");
         steps = {QStringLiteral("✗ Verbinde mit Server")};
     } else if (what == QLatin1String("port")) {
-        const quint16 port = mServer->port();
-        mServer->stop();
+        const quint16 port = server().port();
+        server().stop();
         writeSettings({{"FTPHost", QStringLiteral("127.0.0.1:%1").arg(port)}});
         message = QStringLiteral(
                       "✗ Die Verbindung zum FTP-Server \"127.0.0.1:%1\" konnte nicht hergestellt "
@@ -393,9 +417,9 @@ void TestProgram::serverThatRefusesAuthTlsGetsPlainFtp()
     QVERIFY2(log.startsWith(QStringLiteral("# Logged in to %1 with plain FTP without encryption, "
                                            "because the server refused AUTH TLS (500 This "
                                            "security scheme is not implemented); ")
-                                .arg(mServer->host())),
+                                .arg(server().host())),
              qPrintable(log.left(400)));
-    QVERIFY(!log.contains(mServer->password()));
+    QVERIFY(!log.contains(server().password()));
     QVERIFY(!QFile::exists(mWork->filePath(QStringLiteral("state/vellumix/parcelup/tls-hosts"))));
 }
 
@@ -429,7 +453,7 @@ void TestProgram::hostThatSpokeTlsRefusesPlainText()
     startServer(options);
     writeSettings();
     QCOMPARE(runWithoutWindow().status, 0);
-    const quint16 port = mServer->port();
+    const quint16 port = server().port();
     QVERIFY2(debugLog().contains(QStringLiteral("From now on plain FTP to 127.0.0.1 port %1 is "
                                                 "refused")
                                      .arg(port)),
@@ -449,7 +473,7 @@ void TestProgram::hostThatSpokeTlsRefusesPlainText()
     degraded.tls = TestFtpServer::Tls(degradedTls);
     degraded.port = port;
     degraded.commandLog = mWork->filePath(QStringLiteral("commands.log"));
-    mServer->stop();
+    server().stop();
     startServer(degraded);
     const Run result = runWithoutWindow();
     QCOMPARE(result.status, 1);
@@ -465,7 +489,7 @@ void TestProgram::hostThatSpokeTlsRefusesPlainText()
     QCOMPARE(SiteFixture::read(serverBase()), published);
 
     QString error;
-    const auto commands = mServer->receivedCommands(&error);
+    const auto commands = server().receivedCommands(&error);
     QVERIFY2(commands, qPrintable(error));
     QVERIFY2(commands->contains(QStringLiteral("FEAT")), qPrintable(commands->join('|')));
     for (const QString &command : *commands)
@@ -482,7 +506,7 @@ void TestProgram::hostThatSpokeTlsRefusesPlainText()
     QVERIFY(log.contains(
         QStringLiteral("deleting the line \"127.0.0.1 %1\" from %2").arg(port).arg(tlsHosts)));
     QVERIFY(!log.contains(QStringLiteral("USER ")));
-    QVERIFY(!log.contains(mServer->password()));
+    QVERIFY(!log.contains(server().password()));
 }
 
 // The host renewed its self-signed certificate. The terminal refuses before the user name, with a
@@ -504,9 +528,9 @@ void TestProgram::renewedCertificateIsAcceptedByFingerprint()
         return QString::fromLatin1(openssl.readAllStandardOutput()).section('=', 1).trimmed();
     };
     const QString before = fingerprint();
-    options.port = mServer->port();
+    options.port = server().port();
     options.commandLog = mWork->filePath(QStringLiteral("commands.log"));
-    mServer->stop();
+    server().stop();
     startServer(options); // a new key and certificate
     const QString renewed = fingerprint();
     QVERIFY(renewed.size() == 95 && renewed != before);
@@ -516,7 +540,7 @@ void TestProgram::renewedCertificateIsAcceptedByFingerprint()
     const QString refused = QStringLiteral("✗ Die Verbindung zum FTP-Server \"%1\" konnte nicht "
                                            "hergestellt werden. Sein Zertifikat hat sich geändert "
                                            "und lässt sich nicht prüfen")
-                                .arg(mServer->host());
+                                .arg(server().host());
     const QStringList usual{"--no-window", "--settings", settingsPath()};
     for (const QStringList &extra : {QStringList{}, QStringList{"--dry-run"}}) {
         const Run refusal = run(usual + extra, environment());
@@ -528,7 +552,7 @@ void TestProgram::renewedCertificateIsAcceptedByFingerprint()
                                            renewed);
     }
     QString error;
-    const auto commands = mServer->receivedCommands(&error);
+    const auto commands = server().receivedCommands(&error);
     QVERIFY2(commands && !commands->join('|').contains("USER"), qPrintable(error));
     const Run other = run(usual + QStringList{"--accept-certificate", before}, environment());
     QCOMPARE(other.status, 6);
@@ -634,7 +658,7 @@ void TestProgram::commandLineErrors()
 
 void TestProgram::windowPublishesAndClosesOnRequest()
 {
-    startServer();
+    useSuiteServer();
     writeSettings();
     const std::unique_ptr<QProcess> process = startProgram(true, environment());
     QVERIFY(process);
@@ -693,7 +717,7 @@ void TestProgram::missingWindowModulePublishesInTheTerminal()
     QVERIFY(QDir().mkpath(QFileInfo(alone).absolutePath()));
     QVERIFY(QFile::copy(QStringLiteral(PARCELUP_BINARY), alone));
     QVERIFY(QFile::setPermissions(alone, QFile::ReadOwner | QFile::ExeOwner));
-    startServer();
+    useSuiteServer();
     writeSettings();
     const std::unique_ptr<QProcess> process = startProgram(true, environment(), alone);
     QVERIFY(process);
@@ -710,7 +734,7 @@ void TestProgram::missingWindowModulePublishesInTheTerminal()
 
 void TestProgram::secondCopyIsRefusedWhileTheResultIsShown()
 {
-    startServer();
+    useSuiteServer();
     writeSettings();
     const std::unique_ptr<QProcess> first = startProgram(true, environment());
     QVERIFY(first);
@@ -741,7 +765,7 @@ void TestProgram::restoredFilesArePublishedAgain_data()
 void TestProgram::restoredFilesArePublishedAgain()
 {
     QFETCH(QString, moved);
-    startServer();
+    useSuiteServer();
     writeSettings({{"FTPDelete", "1"}});
     QCOMPARE(runWithoutWindow().status, 0);
 
@@ -815,7 +839,7 @@ int filesOf(const QMap<QString, QByteArray> &tree)
 
 void TestProgram::eachDestinationGetsTheWholeSite()
 {
-    startServer();
+    useSuiteServer();
     TestFtpServer other;
     QTemporaryDir otherRoot;
     TestFtpServer::Options options;
@@ -846,7 +870,7 @@ void TestProgram::eachDestinationGetsTheWholeSite()
     writeSettings({{"FTPRemoteBaseDir", "neu/htdocs"}});
     run = runWithoutWindow();
     QCOMPARE(filesTransferred(run), siteFiles);
-    QCOMPARE(SiteFixture::read(mServerRoot->path() + QStringLiteral("/neu/htdocs")), expected());
+    QCOMPARE(SiteFixture::read(serverRoot() + QStringLiteral("/neu/htdocs")), expected());
 
     // The same destination again, written another way: only the log.
     writeSettings({{"FTPRemoteBaseDir", "/neu/htdocs/"}});
@@ -859,7 +883,7 @@ void TestProgram::eachDestinationGetsTheWholeSite()
 
 void TestProgram::allPublishesEveryFileAgain()
 {
-    startServer();
+    useSuiteServer();
     writeSettings();
     QCOMPARE(runWithoutWindow().status, 0);
     // Files lost on the server: one deleted by hand in the hosting panel, one damaged.
@@ -979,9 +1003,9 @@ void TestProgram::rewrittenFilesAreComparedByContent()
     const auto publish = [this, &sorted](const QString &with) {
         QStringList arguments{"--no-window", "--settings", settingsPath()};
         QString error;
-        const qsizetype before = mServer->receivedCommands(&error).value_or(QStringList()).size();
+        const qsizetype before = server().receivedCommands(&error).value_or(QStringList()).size();
         const Run result = run(with.isEmpty() ? arguments : arguments << with, environment());
-        const QStringList commands = mServer->receivedCommands(&error).value_or(QStringList());
+        const QStringList commands = server().receivedCommands(&error).value_or(QStringList());
         // The names as they appear on the server: stored straight, or renamed into place.
         QStringList names =
             commands.mid(before).filter(QRegularExpression(QStringLiteral("^(STOR|RNTO) ")));
@@ -1017,7 +1041,7 @@ void TestProgram::storeOfTheEarlierVersionUploadsEverythingOnce()
 {
     QFETCH(bool, sameDestination);
     QFETCH(bool, changedSince);
-    startServer();
+    useSuiteServer();
     writeSettings();
     QCOMPARE(runWithoutWindow().status, 0);
     TestFtpServer other;
@@ -1117,7 +1141,7 @@ void TestProgram::previewChangesNothing()
 
     // Everything the preview could touch, before it runs.
     const QString state = mWork->filePath(QStringLiteral("state"));
-    const auto server = snapshot(mServerRoot->path());
+    const auto server = snapshot(serverRoot());
     const auto site = snapshot(siteFolder());
     const auto markers = snapshot(state);
     writeOldDebugLog();
@@ -1126,7 +1150,7 @@ void TestProgram::previewChangesNothing()
         run({"--no-window", "--dry-run", "--settings", settingsPath()}, environment());
     QCOMPARE(preview.errors, QString());
     QCOMPARE(preview.status, 0);
-    QCOMPARE(snapshot(mServerRoot->path()), server);
+    QCOMPARE(snapshot(serverRoot()), server);
     QCOMPARE(snapshot(siteFolder()), site);
     QCOMPARE(snapshot(state), markers);
     if (before.startsWith(QLatin1String("nothing")))
@@ -1162,7 +1186,7 @@ void TestProgram::previewChangesNothing()
         // The size the preview announced is what went up.
         const QString sizeText =
             upload.section(QStringLiteral(" ("), 1).section(QLatin1Char(' '), 0, 0);
-        QCOMPARE(SiteFixture::read(mServerRoot->path()).value(announced.last().mid(1)).size(),
+        QCOMPARE(SiteFixture::read(serverRoot()).value(announced.last().mid(1)).size(),
                  sizeText.toLongLong());
     }
     std::sort(done.begin(), done.end());
@@ -1197,7 +1221,7 @@ void TestProgram::massDeletionIsNotSilent()
     for (int i = 1; i <= 30; ++i)
         pages.insert(QStringLiteral("seiten/seite%1.html").arg(i, 2, 10, QLatin1Char('0')), "<p>");
     SiteFixture::write(siteFolder(), pages);
-    startServer();
+    useSuiteServer();
     writeSettings({{"FTPDelete", "1"}});
     QCOMPARE(runWithoutWindow().status, 0);
 
@@ -1282,7 +1306,7 @@ void TestProgram::unpublishableNamesAreNamed()
     }
     const QMap<QString, QByteArray> ordinary = SiteFixture::read(siteFolder());
     MakeRawSiteTree(siteFolder(), unpublishable);
-    startServer();
+    useSuiteServer();
     writeSettings();
 
     const Run result = runWithoutWindow();

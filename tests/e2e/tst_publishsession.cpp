@@ -100,6 +100,7 @@ private:
 
     std::unique_ptr<SessionPublication> mPublication;
     QTemporaryDir mCertificates;
+    SuiteFtpServers mServers; // for the cases on plain servers with the default options
 };
 
 void TestPublishSession::init()
@@ -119,10 +120,13 @@ void TestPublishSession::startServer(TestFtpServer::Tls tls)
     options.kind = TestFtpServer::Kind(kind);
     options.tls = tls;
     QString error;
-    if (tls != TestFtpServer::Tls::None)
-        QVERIFY2(TestFtpServer::createSelfSignedCertificate(
-                     mCertificates.path(), QStringLiteral("localhost"), &options, &error),
-                 qPrintable(error));
+    if (tls == TestFtpServer::Tls::None) {
+        QVERIFY2(mPublication->useSuiteServer(mServers, options.kind, &error), qPrintable(error));
+        return;
+    }
+    QVERIFY2(TestFtpServer::createSelfSignedCertificate(
+                 mCertificates.path(), QStringLiteral("localhost"), &options, &error),
+             qPrintable(error));
     QVERIFY2(mPublication->startServer(options, &error), qPrintable(error));
 }
 

@@ -87,12 +87,15 @@ private:
     void publishOnce(bool deleteRemote, bool previewOnly = false);
 
     void startServer(const TestFtpServer::Options &options);
+    // The suite's server of that kind, for the cases that keep its default options.
+    void useSuiteServer(TestFtpServer::Kind kind = TestFtpServer::Kind::Pyftpdlib);
     QString site() const { return mPublication->site(); }
     TestFtpServer &server() { return mPublication->server(); }
 
     std::unique_ptr<SessionPublication> mPublication;
     QPointer<FormFTPProgress> mWindow;
     CountingFtp *mFtp = nullptr;
+    SuiteFtpServers mServers;
 };
 
 void TestPublishWindow::init()
@@ -117,6 +120,12 @@ void TestPublishWindow::startServer(const TestFtpServer::Options &options)
 {
     QString error;
     QVERIFY2(mPublication->startServer(options, &error), qPrintable(error));
+}
+
+void TestPublishWindow::useSuiteServer(TestFtpServer::Kind kind)
+{
+    QString error;
+    QVERIFY2(mPublication->useSuiteServer(mServers, kind, &error), qPrintable(error));
 }
 
 void TestPublishWindow::outcomes_data()
@@ -156,9 +165,14 @@ void TestPublishWindow::outcomes()
     QFETCH(bool, showButton);
     QFETCH(int, disconnects);
 
-    TestFtpServer::Options options;
-    options.kind = TestFtpServer::Kind(kind);
-    startServer(options);
+    // The case that stops its server needs one of its own.
+    if (what == QLatin1String("port")) {
+        TestFtpServer::Options options;
+        options.kind = TestFtpServer::Kind(kind);
+        startServer(options);
+    } else {
+        useSuiteServer(TestFtpServer::Kind(kind));
+    }
     const QString host = server().host();
     if (what == QLatin1String("port")) {
         server().stop();
@@ -247,7 +261,7 @@ void TestPublishWindow::massDeletionAsksFirst()
     for (int i = 1; i <= 30; ++i)
         pages.insert(QStringLiteral("seite%1.html").arg(i, 2, 10, QLatin1Char('0')), "<p>");
     SiteFixture::write(site(), pages);
-    startServer({});
+    useSuiteServer();
     publishOnce(true);
     QCOMPARE(Access::state().errorId, 0);
 
@@ -341,7 +355,7 @@ void TestPublishWindow::changedCertificateAsksFirst()
 
 void TestPublishWindow::previewListsInTheWindow()
 {
-    startServer({});
+    useSuiteServer();
     publishOnce(true, true);
     QCOMPARE(Access::state().errorId, 0);
     auto *list = mWindow->findChild<QPlainTextEdit *>(QStringLiteral("lstPreview"));

@@ -388,17 +388,24 @@ int openSessionsOn(quint16 port)
 
 // The lines of a log the server writes, once it has closed every control connection, so that
 // nothing a client did is still unwritten.
-std::optional<QStringList> TestFtpServer::logLines(const QString &path, QString *error) const
+bool TestFtpServer::waitUntilIdle(QString *error) const
 {
     QDeadlineTimer deadline(StartDeadlineMs);
     while (openSessionsOn(mPort) > 0) {
         if (deadline.hasExpired()) {
             *error = QStringLiteral("a control connection to the server stays open");
-            return std::nullopt;
+            return false;
         }
         // The client of the test may be saying goodbye in this very thread.
         QTest::qWait(20);
     }
+    return true;
+}
+
+std::optional<QStringList> TestFtpServer::logLines(const QString &path, QString *error) const
+{
+    if (!waitUntilIdle(error))
+        return std::nullopt;
     QFile log(path);
     if (!log.open(QIODevice::ReadOnly | QIODevice::Text)) {
         *error = QStringLiteral("cannot read the server's log \"%1\"").arg(path);

@@ -134,6 +134,9 @@ public:
     // change or delete them. Does nothing for pyftpdlib, which runs as the test itself.
     [[nodiscard]] bool handOver(const QString &path) const;
 
+    // Waits, with a deadline, until the server has closed every control connection, so that
+    // nothing a client sent is still unread or unwritten.
+    [[nodiscard]] bool waitUntilIdle(QString *error) const;
     // The commands the server received, in order, read from Options::commandLog ("USER tester",
     // "AUTH TLS"; the password may be masked). Waits first, with a deadline, until the server has
     // closed every control connection, so that nothing a client sent is still unread. Nothing, and
