@@ -187,8 +187,12 @@ classUpload::ServerLog classUpload::FetchServerLog(const QString &copyPath)
     const RequestOutcome download =
         Perform([&copyPath](FtpControl &ftp) { ftp.GetFile(kUploadLogName, copyPath); });
     // A download that a cancellation or the watchdog cut short left no complete copy to read.
-    if (!download.isCompleted() || !Outcome())
+    if (!Outcome())
         return ServerLog::RunStopped;
+    // One the component would not start says nothing about the log either; the run goes on
+    // without deleting on its word.
+    if (!download.isCompleted())
+        return ServerLog::Unknown;
     // Given up at the limit: no log of ours, nothing is deleted, and this run's log replaces it.
     if (download.result() == FtpResult::DownloadTooLarge) {
         DebugNote(ResourceString(MessageId::OldLogTooLarge));
