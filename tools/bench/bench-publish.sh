@@ -197,13 +197,18 @@ fartls_lftp4() { far_tls_server "$servers/srv-fartls-l4"; run_lftp_tls "$far400"
 small_curl() { vsftpd_server "$servers/srv-small-c"; run_curl_folders "$small"; stop_server; }
 far_parcelup() { far_server "$servers/srv-far-p"; run_parcelup "$far" far "127.0.0.1:$PORT"; stop_server; }
 far_lftp() { far_server "$servers/srv-far-l"; run_lftp "$far"; stop_server; }
-big_parcelup() { vsftpd_server "$servers/srv-big-p"; run_parcelup "$big" big "127.0.0.1:$PORT"; stop_server; }
-big_curl() { vsftpd_server "$servers/srv-big-c"; run_curl_file "$big/film.bin"; stop_server; }
-big_lftp() { vsftpd_server "$servers/srv-big-l"; run_lftp "$big"; stop_server; }
+# A kernel may hand back page cache it finds cold within seconds (this machine's does, by DAMON
+# reclaim: of a 300 MB file read once, 10 % was gone 8 s later). Then whichever tool reads the file
+# first after a pause reads part of it from disk, and the turn order decides the ratio. Each tool
+# gets the file from memory, as a site its generator has just written would be.
+in_memory() { cat "$1" > /dev/null; }
+big_parcelup() { vsftpd_server "$servers/srv-big-p"; in_memory "$big/film.bin"; run_parcelup "$big" big "127.0.0.1:$PORT"; stop_server; }
+big_curl() { vsftpd_server "$servers/srv-big-c"; in_memory "$big/film.bin"; run_curl_file "$big/film.bin"; stop_server; }
+big_lftp() { vsftpd_server "$servers/srv-big-l"; in_memory "$big/film.bin"; run_lftp "$big"; stop_server; }
 tiny_parcelup() { vsftpd_server "$servers/srv-tiny-p"; run_parcelup "$tiny" tiny "127.0.0.1:$PORT"; stop_server; }
 tiny_curl() { vsftpd_server "$servers/srv-tiny-c"; run_curl_file "$tiny/a.txt"; stop_server; }
-tls_parcelup() { vsftpd_tls_server "$servers/srv-tls-p"; run_parcelup "$big" tls "ftpes://127.0.0.1:$PORT"; stop_server; }
-tls_curl() { vsftpd_tls_server "$servers/srv-tls-c"; run_curl_file "$big/film.bin" --ssl-reqd -k; stop_server; }
+tls_parcelup() { vsftpd_tls_server "$servers/srv-tls-p"; in_memory "$big/film.bin"; run_parcelup "$big" tls "ftpes://127.0.0.1:$PORT"; stop_server; }
+tls_curl() { vsftpd_tls_server "$servers/srv-tls-c"; in_memory "$big/film.bin"; run_curl_file "$big/film.bin" --ssl-reqd -k; stop_server; }
 
 # --- bookkeeping
 
